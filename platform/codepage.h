@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+// The program's narrow code page: GBK (code page 936) as the Chinese Windows the lists come from uses it.
+// We write GB18030, which gives GBK's bytes for every character GBK has and stays lossless for the rest.
+// A Windows build would call the system's code page 936 functions here instead.
+namespace quernfold::codepage {
+
+QByteArray toNarrow(QStringView text);
+// Invalid byte sequences become U+FFFD.
+QString fromNarrow(QByteArrayView bytes);
+// Valid UTF-8 by the strict rules; empty input counts as valid.
+bool isValidUtf8(QByteArrayView bytes);
+QString fromUtf8(QByteArrayView bytes);
+
+// The code of one UTF-16 unit in GBK as a signed 16-bit number: a single-byte character gives its byte,
+// a double-byte character lead * 256 + trail (negative for leads from 0x80), a unit GBK cannot represent 63.
+int gbkCode(char16_t unit);
+
+} // namespace quernfold::codepage
