@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace quernfold {
+
+// The domain list: the program's only data. The ID column is the row's position, derived on read, so the
+// numbering 1..n holds after every add, import and delete without rewriting anything.
+class DomainListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { IdColumn, DomainColumn, RecordNoColumn, HolderColumn, RecordTypeColumn, SiteNameColumn,
+                  StatusColumn, ColumnCount };
+
+    struct Row {
+        QString domain;
+        QString recordNo;
+        QString holder;
+        QString recordType;
+        QString siteName;
+        QString status;
+    };
+
+    explicit DomainListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Returns the new row's position (0-based).
+    int appendDomain(const QString &domain);
+    // Replaces every row by new rows holding only their domains.
+    void setDomains(QStringList domains);
+    void removeRowAt(int row);
+    void clear();
+
+    int count() const { return int(m_rows.size()); }
+    const Row &row(int row) const { return m_rows.at(row); }
+    QString cell(int row, Column column) const;
+    // Writes one of the record or status cells; ID and domain are not written through here.
+    void setCell(int row, Column column, const QString &text);
+
+private:
+    QList<Row> m_rows;
+};
+
+} // namespace quernfold
+
+Q_DECLARE_TYPEINFO(quernfold::DomainListModel::Row, Q_RELOCATABLE_TYPE);
