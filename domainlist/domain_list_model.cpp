@@ -16,7 +16,7 @@ int DomainListModel::columnCount(const QModelIndex &parent) const
 
 QString DomainListModel::cell(int row, Column column) const
 {
-    const Row &r = m_rows.at(row);
+    const Row &r = *m_rows.at(row);
     switch (column) {
     case IdColumn:
         return QString::number(row + 1);
@@ -74,7 +74,7 @@ int DomainListModel::appendDomain(const QString &domain)
 {
     const int position = count();
     beginInsertRows({}, position, position);
-    m_rows.append(Row{domain, {}, {}, {}, {}, {}});
+    m_rows.push_back(std::make_unique<Row>(Row{domain, {}, {}, {}, {}, {}}));
     endInsertRows();
     return position;
 }
@@ -85,7 +85,7 @@ void DomainListModel::setDomains(QStringList domains)
     m_rows.clear();
     m_rows.reserve(domains.size());
     for (QString &domain : domains)
-        m_rows.append(Row{std::move(domain), {}, {}, {}, {}, {}});
+        m_rows.push_back(std::make_unique<Row>(Row{std::move(domain), {}, {}, {}, {}, {}}));
     domains.clear();
     endResetModel();
 }
@@ -95,7 +95,7 @@ void DomainListModel::removeRowAt(int row)
     if (row < 0 || row >= count())
         return;
     beginRemoveRows({}, row, row);
-    m_rows.removeAt(row);
+    m_rows.erase(m_rows.begin() + row);
     endRemoveRows();
     // Every ID below the removed row is now one less.
     if (row < count())
@@ -106,7 +106,7 @@ void DomainListModel::clear()
 {
     beginResetModel();
     m_rows.clear();
-    m_rows.squeeze();
+    m_rows.shrink_to_fit();
     endResetModel();
 }
 
@@ -114,7 +114,7 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
 {
     if (row < 0 || row >= count())
         return;
-    Row &r = m_rows[row];
+    Row &r = *m_rows[row];
     QString *target = nullptr;
     switch (column) {
     case RecordNoColumn:

@@ -4,8 +4,20 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <vector>
 
 namespace quernfold {
+
+// One row's cells besides its ID.
+struct DomainRow {
+    QString domain;
+    QString recordNo;
+    QString holder;
+    QString recordType;
+    QString siteName;
+    QString status;
+};
 
 // The domain list: the program's only data. The ID column is the row's position, derived on read, so the
 // numbering 1..n holds after every add, import and delete without rewriting anything.
@@ -16,14 +28,7 @@ public:
     enum Column { IdColumn, DomainColumn, RecordNoColumn, HolderColumn, RecordTypeColumn, SiteNameColumn,
                   StatusColumn, ColumnCount };
 
-    struct Row {
-        QString domain;
-        QString recordNo;
-        QString holder;
-        QString recordType;
-        QString siteName;
-        QString status;
-    };
+    using Row = DomainRow;
 
     explicit DomainListModel(QObject *parent = nullptr);
 
@@ -41,15 +46,14 @@ public:
     void clear();
 
     int count() const { return int(m_rows.size()); }
-    const Row &row(int row) const { return m_rows.at(row); }
+    const Row &row(int row) const { return *m_rows.at(row); }
     QString cell(int row, Column column) const;
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
 
 private:
-    QList<Row> m_rows;
+    // Rows live on their own so that removing one near the top of a long list moves pointers, not cells.
+    std::vector<std::unique_ptr<Row>> m_rows;
 };
 
 } // namespace quernfold
-
-Q_DECLARE_TYPEINFO(quernfold::DomainListModel::Row, Q_RELOCATABLE_TYPE);

@@ -1,0 +1,384 @@
+#include "app/main_window.h"
+
+#include "domainlist/add_domain.h"
+#include "platform/browser.h"
+#include "platform/http.h"
+#include "platform/skin.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTime>
+#include <QTimer>
+
+namespace quernfold {
+
+namespace {
+
+// Geometry is kept in twips, as the layout was drawn; 15 twips make one pixel at 96 dpi.
+constexpr int px(int twips) { return twips / 15; }
+
+constexpr int kClientWidth = 12765;
+constexpr int kClientHeight = 8955;
+
+const QString kExitQuestion = QStringLiteral("是否确定退出软件?");
+const QString kPromptTitle = QStringLiteral("提示");
+const QString kToolTitle = QStringLiteral("Tarnwick软件");
+
+} // namespace
+
+void DomainListView::mousePressEvent(QMouseEvent *event)
+{
+    // The window decides about the context menu; the view still gets the press for its selection.
+    emit mouseDown(event->button(), event->globalPosition().toPoint());
+    QTreeView::mousePressEvent(event);
+}
+
+MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
+    : QMainWindow(parent), m_platform(platform), m_config(config)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quernfold V2.0"));
+    // Fixed single border: a close button and the system menu, nothing to minimise or maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+
+    buildMenus();
+    buildControls();
+
+    CommonDialog1.filter = QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|");
+    CommonDialog1.title = QStringLiteral(" 打开文件");
+    CommonDialog2.filter = CommonDialog1.filter;
+    CommonDialog2.title = QStringLiteral(" 保存数据");
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1_Timer);
+    Timer1->start();
+
+    // The client area has a fixed size; the window is that plus the menu bar and nothing can resize it.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus()
+{
+    m_menu = menuBar()->addMenu(QStringLiteral("程序菜单"));
+    m_menu->setObjectName(QStringLiteral("menu"));
+    QAction *sm = m_menu->addAction(QStringLiteral("软件说明"), this, &MainWindow::sm_Click);
+    sm->setObjectName(QStringLiteral("sm"));
+    m_menu->addSeparator()->setObjectName(QStringLiteral("x1"));
+    QAction *endd = m_menu->addAction(QStringLiteral("退出软件"), this, &MainWindow::endd_Click);
+    endd->setObjectName(QStringLiteral("endd"));
+
+    // Never in the menu bar: it is only the list's context menu.
+    m_caozuo = new QMenu(QStringLiteral("操作"), this);
+    m_caozuo->setObjectName(QStringLiteral("caozuo"));
+    m_caozuo->addAction(QStringLiteral("查询域名"), this, &MainWindow::cxym_Click)
+            ->setObjectName(QStringLiteral("cxym"));
+    m_caozuo->addSeparator()->setObjectName(QStringLiteral("x3"));
+    m_caozuo->addAction(QStringLiteral("删除域名"), this, &MainWindow::del_Click)
+            ->setObjectName(QStringLiteral("del"));
+    m_caozuo->addSeparator()->setObjectName(QStringLiteral("x4"));
+    m_caozuo->addAction(QStringLiteral("清空列表"), this, &MainWindow::clear_Click)
+            ->setObjectName(QStringLiteral("clear"));
+}
+
+void MainWindow::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(px(kClientWidth), px(kClientHeight));
+    setCentralWidget(client);
+
+    ListView1 = new DomainListView(client);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setAccessibleName(QStringLiteral("域名列表"));
+    ListView1->setGeometry(px(120), px(120), px(12495), px(7095));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true); // keeps a list of a million rows cheap to lay out
+    ListView1->setSortingEnabled(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setModel(&m_model);
+    QFont listFont(QStringLiteral("微软雅黑"));
+    listFont.setPointSize(9);
+    listFont.setWeight(QFont::Normal);
+    ListView1->setFont(listFont);
+    QHeaderView *header = ListView1->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    static const int columnTwips[DomainListModel::ColumnCount] = {500, 1800, 2000, 2400, 1440, 1440, 1440};
+    for (int column = 0; column < DomainListModel::ColumnCount; ++column)
+        header->resizeSection(column, px(columnTwips[column]));
+    connect(ListView1, &DomainListView::mouseDown, this, &MainWindow::ListView1_MouseDown);
+
+    struct ButtonSpec {
+        int index;
+        int left;
+        int width;
+        const char16_t *caption;
+        bool enabled;
+    };
+    static const ButtonSpec buttons[] = {
+            {0, 120, 1215, u"单个添加", false},        {2, 1440, 1215, u"批量导入", false},
+            {3, 4080, 1215, u"导出数据", false},        {4, 9600, 1455, u"工作室官网", true},
+            {1, 11160, 1455, u"Brellow公司官网", true},
+    };
+    for (const ButtonSpec &spec : buttons) {
+        auto *button = new QPushButton(QString::fromUtf16(spec.caption), client);
+        button->setObjectName(QStringLiteral("Command1_%1").arg(spec.index));
+        button->setGeometry(px(spec.left), px(7440), px(spec.width), px(615));
+        button->setEnabled(spec.enabled);
+        button->setAutoDefault(false);
+        const int index = spec.index;
+        connect(button, &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
+        Command1[spec.index] = button;
+    }
+    Command2 = new QPushButton(QStringLiteral("批量查询"), client);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(px(2760), px(7440), px(1215), px(615));
+    Command2->setEnabled(false);
+    Command2->setAutoDefault(false);
+    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+
+    S1 = new QWidget(client);
+    S1->setObjectName(QStringLiteral("S1"));
+    S1->setGeometry(0, px(8340), px(kClientWidth), px(615));
+    auto *panels = new QHBoxLayout(S1);
+    panels->setContentsMargins(0, 2, 0, 2);
+    panels->setSpacing(2);
+    static const char16_t *const panelTexts[3] = {u"提示", u"正在检测版本更新", u""};
+    for (int i = 0; i < 3; ++i) {
+        auto *panel = new QLabel(QString::fromUtf16(panelTexts[i]), S1);
+        panel->setObjectName(QStringLiteral("S1_panel%1").arg(i + 1));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setMinimumWidth(px(1440));
+        panel->setAlignment((i == 2 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
+        panel->setTextFormat(Qt::PlainText);
+        if (i != 1)
+            panel->setFixedWidth(px(1440));
+        else
+            panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        panels->addWidget(panel, i == 1 ? 1 : 0);
+        m_panels[i] = panel;
+    }
+    updateClock();
+    m_clockTimer = new QTimer(this);
+    m_clockTimer->setInterval(1000);
+    connect(m_clockTimer, &QTimer::timeout, this, &MainWindow::updateClock);
+    m_clockTimer->start();
+
+    // Keyboard order: add, import, export, studio site, batch query, list, company site.
+    setTabOrder(Command1[0], Command1[2]);
+    setTabOrder(Command1[2], Command1[3]);
+    setTabOrder(Command1[3], Command1[4]);
+    setTabOrder(Command1[4], Command2);
+    setTabOrder(Command2, ListView1);
+    setTabOrder(ListView1, Command1[1]);
+}
+
+void MainWindow::load()
+{
+    setWindowIcon(QIcon());
+    // The skin file sits beside the program; forward slash whatever the platform's separator.
+    if (m_platform.skin)
+        m_platform.skin->attach(QCoreApplication::applicationDirPath() + QStringLiteral("/skinh.she"));
+    // Label editing is manual: nothing opens an editor (set up with the view).
+    show();
+    if (const QScreen *screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    init();
+}
+
+void MainWindow::init()
+{
+    if (m_queriesActive > 0)
+        return;
+    Command1[0]->setEnabled(true);
+    Command1[2]->setEnabled(true);
+    Command1[3]->setEnabled(true);
+    Command2->setEnabled(true);
+}
+
+QString MainWindow::message() const
+{
+    return m_panels[1]->text();
+}
+
+void MainWindow::setMessage(const QString &text)
+{
+    m_panels[1]->setText(text);
+    emit messageWritten(text);
+}
+
+void MainWindow::updateClock()
+{
+    m_panels[2]->setText(QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
+}
+
+int MainWindow::selectedRow() const
+{
+    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void MainWindow::setListControlsEnabled(bool enabled)
+{
+    ListView1->setEnabled(enabled);
+    Command1[0]->setEnabled(enabled);
+    Command1[2]->setEnabled(enabled);
+    Command1[3]->setEnabled(enabled);
+}
+
+void MainWindow::Command1_Click(int index)
+{
+    switch (index) {
+    case 0:
+        addDomain();
+        break;
+    case 1:
+        openSite(m_config.companySite);
+        break;
+    case 2:
+        importList();
+        break;
+    case 3:
+        exportList();
+        break;
+    case 4:
+        openSite(m_config.studioSite);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::openSite(const QString &address)
+{
+    if (m_platform.browser)
+        m_platform.browser->openUrl(QUrl(address));
+}
+
+void MainWindow::addDomain()
+{
+    const std::optional<QString> text =
+            m_platform.dialogs->inputBox(QStringLiteral("请输入域名"), QStringLiteral("请输入域名"), QString());
+    if (m_closing)
+        return;
+    if (!text) {
+        setMessage(QStringLiteral("已取消.."));
+        return;
+    }
+    if (text->isEmpty()) {
+        setMessage(QStringLiteral("请输入域名.."));
+        return;
+    }
+    if (!passesSuffixTest(*text)) {
+        setMessage(QStringLiteral("域名不正确,您请检查.."));
+        return;
+    }
+    m_model.appendDomain(*text);
+    setMessage(QStringLiteral("域名添加成功.."));
+}
+
+void MainWindow::ListView1_MouseDown(Qt::MouseButton button, const QPoint &globalPos)
+{
+    if (button == Qt::RightButton)
+        m_caozuo->popup(globalPos);
+}
+
+void MainWindow::sm_Click()
+{
+    m_platform.dialogs->messageBox(QStringLiteral("本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"),
+                                   MsgStyle::OkOnly | MsgStyle::Information, kToolTitle);
+}
+
+void MainWindow::endd_Click()
+{
+    close();
+}
+
+void MainWindow::del_Click()
+{
+    const int row = selectedRow();
+    if (row < 0 || m_model.row(row).domain.isEmpty()) {
+        setMessage(QStringLiteral("请选择要删除的域名.."));
+        return;
+    }
+    setMessage(m_model.row(row).domain + QStringLiteral("删除成功.."));
+    m_model.removeRowAt(row);
+}
+
+void MainWindow::clear_Click()
+{
+    const int answer = m_platform.dialogs->messageBox(QStringLiteral("确定要清空列表?"),
+                                                      MsgStyle::YesNo | MsgStyle::Information, kToolTitle);
+    if (m_closing || answer != MsgAnswer::Yes)
+        return;
+    m_model.clear();
+    setMessage(QStringLiteral("列表已清空.."));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    // A second close request while the question is still open is the same request.
+    if (m_askingToClose) {
+        event->ignore();
+        return;
+    }
+    m_askingToClose = true;
+    const int answer =
+            m_platform.dialogs->messageBox(kExitQuestion, MsgStyle::YesNo | MsgStyle::Information, kPromptTitle);
+    m_askingToClose = false;
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    if (answer != MsgAnswer::Yes) {
+        event->ignore();
+        return;
+    }
+    endProgram(0);
+    event->accept();
+}
+
+void MainWindow::endProgram(int status)
+{
+    if (m_closing)
+        return;
+    // Every wait on the stack checks this flag when it returns and then writes nothing more.
+    m_closing = true;
+    Timer1->stop();
+    if (m_platform.http)
+        m_platform.http->abortAll();
+    hide();
+    if (m_platform.quit)
+        m_platform.quit(status);
+}
+
+} // namespace quernfold

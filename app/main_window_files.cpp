@@ -1,0 +1,65 @@
+// Import and export of the domain list through the two file dialogs.
+#include "app/main_window.h"
+
+#include "domainlist/export_file.h"
+#include "domainlist/import_file.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace quernfold {
+
+void MainWindow::importList()
+{
+    const std::optional<QString> path = m_platform.dialogs->openFile(CommonDialog1);
+    if (m_closing || !path)
+        return;
+
+    // A long import keeps the window painted and says how far it got; user input waits until it is done,
+    // so nothing can change the list underneath it.
+    m_importing = true;
+    const auto progress = [this](qint64 done, qint64 total) {
+        if (total > 0)
+            setMessage(QStringLiteral("正在导入.. %1%").arg(done * 100 / total));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    ImportResult result = readDomainFile(*path, progress);
+    m_importing = false;
+    if (m_closing)
+        return;
+
+    switch (result.status) {
+    case ImportResult::OpenFailed:
+        // The list is still as it was: a typo in the dialog must not cost the user their rows.
+        setMessage(result.error);
+        return;
+    case ImportResult::ReadFailed:
+        m_model.setDomains(std::move(result.domains));
+        setMessage(result.error);
+        return;
+    case ImportResult::Ok:
+        break;
+    }
+    m_model.setDomains(std::move(result.domains));
+    setMessage(QStringLiteral("导入完毕，共导入%1个域名。").arg(m_model.count()));
+}
+
+void MainWindow::exportList()
+{
+    if (m_model.count() == 0) {
+        setMessage(QStringLiteral("没有可导出的内容"));
+        return;
+    }
+    const QByteArray block = buildExportBlock(m_model);
+    const std::optional<QString> path = m_platform.dialogs->saveFile(CommonDialog2);
+    if (m_closing || !path)
+        return;
+    const ExportResult result = appendExportBlock(*path, block);
+    if (!result.ok) {
+        setMessage(result.error);
+        return;
+    }
+    setMessage(QStringLiteral("保存成功!路径:") + *path);
+}
+
+} // namespace quernfold

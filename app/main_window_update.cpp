@@ -1,0 +1,65 @@
+// The version check on the first tick of Timer1.
+#include "app/main_window.h"
+
+#include "platform/browser.h"
+#include "update/post.h"
+#include "update/version_check.h"
+
+#include <QTimer>
+
+namespace quernfold {
+
+void MainWindow::Timer1_Timer()
+{
+    // Ticks go on while the check waits for the reply or shows its box; only the first one checks. An import
+    // repaints through the event loop, and the check must not start nested inside it: the next tick will do.
+    if (m_versionCheckStarted || m_importing)
+        return;
+    m_versionCheckStarted = true;
+    runVersionCheck();
+}
+
+void MainWindow::runVersionCheck()
+{
+    const PostResult reply = PostBody(*m_platform.http, versionServiceUrl(m_config.versionBase),
+                                      QString::fromLatin1(kVersionRequestBody));
+    if (m_closing)
+        return;
+
+    const std::optional<VersionReply> version = reply.ok ? readVersionReply(reply.text) : std::nullopt;
+    const VersionDecision decision = version ? decideVersion(*version) : VersionDecision::CheckFailed;
+    const QString title = QStringLiteral("提示");
+    switch (decision) {
+    case VersionDecision::CheckFailed:
+        m_platform.dialogs->messageBox(QStringLiteral("检测失败,请先使用当前版本"),
+                                       MsgStyle::OkOnly | MsgStyle::Information, title);
+        if (m_closing)
+            return;
+        break;
+    case VersionDecision::OfferUpdate: {
+        const int answer = m_platform.dialogs->messageBox(updateOfferText(version->version),
+                                                          MsgStyle::YesNo | MsgStyle::Information, title);
+        if (m_closing)
+            return;
+        if (answer == MsgAnswer::Yes) {
+            if (m_platform.browser)
+                m_platform.browser->openUrl(downloadPageUrl(m_config.downloadBase, version->sid));
+            endProgram(0);
+            return;
+        }
+        if (version->must != QStringLiteral("0")) {
+            endProgram(0);
+            return;
+        }
+        setMessage(QStringLiteral("欢迎使用Tarnwick软件.."));
+        break;
+    }
+    case VersionDecision::UpToDate:
+        setMessage(QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
+        break;
+    }
+    init();
+    Timer1->stop();
+}
+
+} // namespace quernfold

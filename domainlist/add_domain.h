@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace quernfold {
+
+// The loose test a typed domain must pass: one of the accepted suffix texts occurs anywhere in it,
+// compared exactly (case-sensitive).
+bool passesSuffixTest(const QString &text);
+
+} // namespace quernfold

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+// Turning a reply body into text the way a browser would for the pages we read: the reply's own charset
+// first, then the page's <meta> declaration, then UTF-8.
+namespace quernfold::pagetext {
+
+// The charset parameter of a Content-Type value, lower-cased and unquoted; empty when there is none.
+QByteArray charsetFromContentType(QByteArrayView contentType);
+// The charset a <meta> element declares within the first 2 KB of the body; empty when there is none.
+QByteArray charsetFromMeta(QByteArrayView body);
+// Bytes that cannot be decoded become U+FFFD.
+QString decodePage(QByteArrayView contentType, QByteArrayView body);
+
+} // namespace quernfold::pagetext

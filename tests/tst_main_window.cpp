@@ -1,0 +1,483 @@
+#include "support/scripted_platform.h"
+
+#include "platform/qt_platform.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+using namespace quernfold;
+using namespace quernfold::test;
+
+namespace {
+
+QStringList columnTexts(const DomainListModel &model, DomainListModel::Column column)
+{
+    QStringList texts;
+    for (int row = 0; row < model.count(); ++row)
+        texts << model.cell(row, column);
+    return texts;
+}
+
+void addDomains(ScriptedWindow &w, const QStringList &domains)
+{
+    for (const QString &domain : domains) {
+        w.dialogs.inputAnswers << domain;
+        w.window->Command1_Click(0);
+    }
+}
+
+void selectRow(ScriptedWindow &w, int row)
+{
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    list->selectionModel()->select(w.window->model().index(row, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+QAction *action(ScriptedWindow &w, const char *name)
+{
+    return w.window->findChild<QAction *>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void create_controlsHaveTheirNamesGeometryAndStates_data();
+    void create_controlsHaveTheirNamesGeometryAndStates();
+    void create_statusPanelsListColumnsAndMenus();
+    void load_attachesSkinEnablesButtonsAndCentres();
+    void init_isIdempotentAndTouchesOnlyTheFourButtons();
+
+    void add_reportsEveryOutcome_data();
+    void add_reportsEveryOutcome();
+    void add_numbersRowsInOrderAndKeepsDuplicates();
+
+    void mouseDown_onlyRightButtonOpensContextMenu();
+    void headerClick_changesNothing();
+
+    void delete_removesSelectedRowAndRenumbers();
+    void delete_refusesWithoutSelectionOrDomain();
+    void clear_asksAndEmptiesOnlyOnYes();
+
+    void about_showsBoxAndChangesNothing();
+    void exit_asksFromMenuAndCloseButton_data();
+    void exit_asksFromMenuAndCloseButton();
+    void exitDuringInputBox_writesNothingAfterwards();
+
+    void websiteButtons_openConfiguredSites();
+    void translations_standardButtonsReadChinese();
+    void model_passesItemModelTester();
+};
+
+void TestMainWindow::create_controlsHaveTheirNamesGeometryAndStates_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("add") << "Command1_0" << QRect(8, 496, 81, 41) << u"单个添加"_qs << false;
+    QTest::newRow("import") << "Command1_2" << QRect(96, 496, 81, 41) << u"批量导入"_qs << false;
+    QTest::newRow("query") << "Command2" << QRect(184, 496, 81, 41) << u"批量查询"_qs << false;
+    QTest::newRow("export") << "Command1_3" << QRect(272, 496, 81, 41) << u"导出数据"_qs << false;
+    QTest::newRow("studio") << "Command1_4" << QRect(640, 496, 97, 41) << u"工作室官网"_qs << true;
+    QTest::newRow("company") << "Command1_1" << QRect(744, 496, 97, 41) << u"Brellow公司官网"_qs << true;
+}
+
+void TestMainWindow::create_controlsHaveTheirNamesGeometryAndStates()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    QFETCH(bool, enabled);
+    ScriptedWindow w;
+    auto *button = w.find<QPushButton>(name);
+    QVERIFY(button);
+    QCOMPARE(button->geometry(), geometry);
+    QCOMPARE(button->text(), caption);
+    QCOMPARE(button->isEnabled(), enabled);
+    QVERIFY(!button->isDefault());
+}
+
+void TestMainWindow::create_statusPanelsListColumnsAndMenus()
+{
+    ScriptedWindow w;
+    QCOMPARE(w.window->windowTitle(), u"Quernfold V2.0"_qs);
+    QVERIFY(!(w.window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(w.window->windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(w.find<QWidget>(QStringLiteral("client"))->size(), QSize(851, 597));
+    QCOMPARE(w.find<QWidget>(QStringLiteral("S1"))->geometry(), QRect(0, 556, 851, 41));
+
+    QCOMPARE(w.panel(1), u"提示"_qs);
+    QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
+    QVERIFY(QTime::fromString(w.panel(3), QLocale::system().timeFormat(QLocale::ShortFormat)).isValid());
+
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    QCOMPARE(list->geometry(), QRect(8, 8, 833, 473));
+    QCOMPARE(list->font().family(), u"微软雅黑"_qs);
+    QCOMPARE(list->font().pointSize(), 9);
+    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    const QStringList headers{u"ID"_qs,       u"域名"_qs,     u"备案号"_qs,  u"备案人"_qs,
+                              u"备案类型"_qs, u"网站名称"_qs, u"查询状态"_qs};
+    const QList<int> widths{33, 120, 133, 160, 96, 96, 96};
+    QCOMPARE(list->model()->columnCount(), 7);
+    for (int column = 0; column < 7; ++column) {
+        QCOMPARE(list->model()->headerData(column, Qt::Horizontal).toString(), headers.at(column));
+        QCOMPARE(list->header()->sectionSize(column), widths.at(column));
+    }
+    QCOMPARE(list->model()->rowCount(), 0);
+
+    const QList<QAction *> bar = w.window->menuBar()->actions();
+    QCOMPARE(bar.size(), 1);
+    QCOMPARE(bar.first()->text(), u"程序菜单"_qs);
+    QStringList programItems;
+    for (QAction *item : bar.first()->menu()->actions())
+        programItems << (item->isSeparator() ? u"-"_qs : item->text());
+    QCOMPARE(programItems, QStringList({u"软件说明"_qs, u"-"_qs, u"退出软件"_qs}));
+    auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
+    QStringList contextItems;
+    for (QAction *item : caozuo->actions())
+        contextItems << (item->isSeparator() ? u"-"_qs : item->text());
+    QCOMPARE(contextItems, QStringList({u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs}));
+
+    auto *timer1 = w.window->findChild<QTimer *>(QStringLiteral("Timer1"));
+    QCOMPARE(timer1->interval(), 1000);
+    ScriptedWindow running(nullptr, {}, true);
+    QVERIFY(running.window->findChild<QTimer *>(QStringLiteral("Timer1"))->isActive());
+}
+
+void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
+{
+    ScriptedWindow w;
+    w.window->load();
+    QCOMPARE(w.skin.attached, QStringList(QCoreApplication::applicationDirPath() + u"/skinh.she"_qs));
+    for (const char *name : {"Command1_0", "Command1_2", "Command1_3", "Command2", "Command1_1", "Command1_4"})
+        QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
+    QVERIFY(w.window->isVisible());
+    QVERIFY(w.window->windowIcon().isNull());
+    QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
+    QCOMPARE(w.dialogs.boxes.size(), 0);
+    const QRect screen = w.window->screen()->availableGeometry();
+    QVERIFY(qAbs(w.window->frameGeometry().center().x() - screen.center().x()) <= 1);
+    // Fixed size: the window cannot be made larger or smaller than its client area and menu bar.
+    QCOMPARE(w.window->minimumSize(), w.window->maximumSize());
+}
+
+void TestMainWindow::init_isIdempotentAndTouchesOnlyTheFourButtons()
+{
+    ScriptedWindow w;
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    list->setEnabled(false);
+    w.window->init();
+    w.window->init();
+    for (const char *name : {"Command1_0", "Command1_2", "Command1_3", "Command2"})
+        QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
+    QVERIFY(!list->isEnabled());
+    QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
+    QCOMPARE(w.find<QPushButton>(QStringLiteral("Command2"))->text(), u"批量查询"_qs);
+}
+
+void TestMainWindow::add_reportsEveryOutcome_data()
+{
+    QTest::addColumn<std::optional<QString>>("input");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("stored");
+    const QString added = u"域名添加成功.."_qs;
+    const QString refused = u"域名不正确,您请检查.."_qs;
+    QTest::newRow("cancel") << std::optional<QString>() << u"已取消.."_qs << QString();
+    QTest::newRow("empty ok") << std::optional<QString>(QString()) << u"请输入域名.."_qs << QString();
+    QTest::newRow("com") << std::optional<QString>(u"example.com"_qs) << added << u"example.com"_qs;
+    QTest::newRow("gov.cn") << std::optional<QString>(u"example.gov.cn"_qs) << added << u"example.gov.cn"_qs;
+    QTest::newRow("hk subdomain") << std::optional<QString>(u"sub.example.hk"_qs) << added << u"sub.example.hk"_qs;
+    QTest::newRow("contains com") << std::optional<QString>(u"mycomputer"_qs) << added << u"mycomputer"_qs;
+    QTest::newRow("contains me") << std::optional<QString>(u"home"_qs) << added << u"home"_qs;
+    QTest::newRow("capitals") << std::optional<QString>(u"EXAMPLE.COM"_qs) << refused << QString();
+    QTest::newRow("io") << std::optional<QString>(u"example.io"_qs) << refused << QString();
+    QTest::newRow("co.uk") << std::optional<QString>(u"example.co.uk"_qs) << refused << QString();
+    QTest::newRow("blanks kept") << std::optional<QString>(u" example.com "_qs) << added << u" example.com "_qs;
+    QTest::newRow("www kept") << std::optional<QString>(u"www.example.com"_qs) << added << u"www.example.com"_qs;
+    QTest::newRow("blank only") << std::optional<QString>(u" "_qs) << refused << QString();
+}
+
+void TestMainWindow::add_reportsEveryOutcome()
+{
+    QFETCH(std::optional<QString>, input);
+    QFETCH(QString, message);
+    QFETCH(QString, stored);
+    ScriptedWindow w;
+    w.window->load();
+    w.dialogs.inputAnswers << input;
+    w.window->Command1_Click(0);
+    QCOMPARE(w.dialogs.inputs.size(), 1);
+    QCOMPARE(w.dialogs.inputs.first().text, u"请输入域名|"_qs);
+    QCOMPARE(w.dialogs.inputs.first().title, u"请输入域名"_qs);
+    QCOMPARE(w.panel(2), message);
+    QCOMPARE(columnTexts(w.window->model(), DomainListModel::DomainColumn),
+             stored.isNull() ? QStringList() : QStringList(stored));
+    QCOMPARE(w.dialogs.boxes.size(), 0);
+}
+
+void TestMainWindow::add_numbersRowsInOrderAndKeepsDuplicates()
+{
+    ScriptedWindow w;
+    addDomains(w, {u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"bad.io"_qs, u"c.net"_qs});
+    const DomainListModel &model = w.window->model();
+    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
+    QCOMPARE(columnTexts(model, DomainListModel::DomainColumn),
+             QStringList({u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"c.net"_qs}));
+    for (int column = DomainListModel::RecordNoColumn; column < DomainListModel::ColumnCount; ++column)
+        QCOMPARE(model.cell(3, DomainListModel::Column(column)), QString());
+}
+
+void TestMainWindow::mouseDown_onlyRightButtonOpensContextMenu()
+{
+    ScriptedWindow w;
+    w.window->load();
+    addDomains(w, {u"a.com"_qs});
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
+    const QPoint emptySpace(200, 300);
+
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, emptySpace);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, emptySpace);
+    QTest::mousePress(list->viewport(), Qt::MiddleButton, {}, emptySpace);
+    QTest::mouseRelease(list->viewport(), Qt::MiddleButton, {}, emptySpace);
+    QVERIFY(!caozuo->isVisible());
+
+    QTest::mousePress(list->viewport(), Qt::RightButton, {}, emptySpace);
+    QTRY_VERIFY(caozuo->isVisible());
+    QCOMPARE(caozuo->pos(), list->viewport()->mapToGlobal(emptySpace));
+    caozuo->hide();
+
+    // The menu opens on a row as well, and its items act on the selection.
+    const QPoint onRow = list->visualRect(w.window->model().index(0, 1)).center();
+    QTest::mousePress(list->viewport(), Qt::RightButton, {}, onRow);
+    QTRY_VERIFY(caozuo->isVisible());
+    caozuo->hide();
+
+    // A disabled list (as during a query) receives no mouse events, so no menu.
+    list->setEnabled(false);
+    QTest::mousePress(list->viewport(), Qt::RightButton, {}, emptySpace);
+    QVERIFY(!caozuo->isVisible());
+}
+
+void TestMainWindow::headerClick_changesNothing()
+{
+    ScriptedWindow w;
+    w.window->load();
+    addDomains(w, {u"c.com"_qs, u"a.com"_qs, u"b.com"_qs});
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    QHeaderView *header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QCOMPARE(columnTexts(w.window->model(), DomainListModel::DomainColumn),
+             QStringList({u"c.com"_qs, u"a.com"_qs, u"b.com"_qs}));
+    QCOMPARE(list->model()->data(list->model()->index(0, 1)).toString(), u"c.com"_qs);
+    QVERIFY(!list->isSortingEnabled());
+    QCOMPARE(header->sectionSize(1), 120);
+}
+
+void TestMainWindow::delete_removesSelectedRowAndRenumbers()
+{
+    ScriptedWindow w;
+    w.window->load();
+    addDomains(w, {u"1.com"_qs, u"2.com"_qs, u"3.com"_qs, u"4.com"_qs, u"5.com"_qs});
+    DomainListModel &model = w.window->model();
+    model.setCell(3, DomainListModel::HolderColumn, u"持有人"_qs);
+    selectRow(w, 2);
+    action(w, "del")->trigger();
+    QCOMPARE(w.panel(2), u"3.com删除成功.."_qs);
+    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
+    QCOMPARE(columnTexts(model, DomainListModel::DomainColumn),
+             QStringList({u"1.com"_qs, u"2.com"_qs, u"4.com"_qs, u"5.com"_qs}));
+    QCOMPARE(model.cell(2, DomainListModel::HolderColumn), u"持有人"_qs);
+    // The view shows the renumbered IDs too, not stale ones.
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    QCOMPARE(list->model()->data(list->model()->index(3, 0)).toString(), u"4"_qs);
+
+    // Deleting the last remaining row leaves an empty list; a later add starts at ID 1 again.
+    ScriptedWindow single;
+    addDomains(single, {u"only.com"_qs});
+    selectRow(single, 0);
+    single.window->del_Click();
+    QCOMPARE(single.window->model().count(), 0);
+    addDomains(single, {u"next.com"_qs});
+    QCOMPARE(single.window->model().cell(0, DomainListModel::IdColumn), u"1"_qs);
+}
+
+void TestMainWindow::delete_refusesWithoutSelectionOrDomain()
+{
+    ScriptedWindow w;
+    w.window->del_Click();
+    QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
+
+    // An imported "www." line leaves a row with an empty domain; it cannot be deleted, only cleared.
+    w.window->model().setDomains({u"a.com"_qs, QString(), u"b.com"_qs});
+    selectRow(w, 1);
+    w.window->del_Click();
+    QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
+    QCOMPARE(w.window->model().count(), 3);
+
+    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    list->selectionModel()->clearSelection();
+    w.window->del_Click();
+    QCOMPARE(w.window->model().count(), 3);
+}
+
+void TestMainWindow::clear_asksAndEmptiesOnlyOnYes()
+{
+    ScriptedWindow w;
+    addDomains(w, {u"a.com"_qs, u"b.com"_qs});
+    w.dialogs.messageAnswers << MsgAnswer::No;
+    action(w, "clear")->trigger();
+    QCOMPARE(w.dialogs.boxes.size(), 1);
+    QCOMPARE(w.dialogs.boxes.first().text, u"确定要清空列表?"_qs);
+    QCOMPARE(w.dialogs.boxes.first().title, u"Tarnwick软件"_qs);
+    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::YesNo | MsgStyle::Information);
+    QCOMPARE(w.window->model().count(), 2);
+    QCOMPARE(w.panel(2), u"域名添加成功.."_qs);
+
+    w.dialogs.messageAnswers << MsgAnswer::Yes << MsgAnswer::Yes;
+    w.window->clear_Click();
+    QCOMPARE(w.window->model().count(), 0);
+    QCOMPARE(w.panel(2), u"列表已清空.."_qs);
+    w.window->clear_Click();
+    QCOMPARE(w.panel(2), u"列表已清空.."_qs);
+    QCOMPARE(w.dialogs.unprepared, 0);
+}
+
+void TestMainWindow::about_showsBoxAndChangesNothing()
+{
+    ScriptedWindow w;
+    addDomains(w, {u"a.com"_qs});
+    w.dialogs.messageAnswers << MsgAnswer::Ok;
+    action(w, "sm")->trigger();
+    QCOMPARE(w.dialogs.boxes.size(), 1);
+    QCOMPARE(w.dialogs.boxes.first().text, u"本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"_qs);
+    QCOMPARE(w.dialogs.boxes.first().title, u"Tarnwick软件"_qs);
+    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+    QCOMPARE(w.panel(2), u"域名添加成功.."_qs);
+    QCOMPARE(w.window->model().count(), 1);
+}
+
+void TestMainWindow::exit_asksFromMenuAndCloseButton_data()
+{
+    QTest::addColumn<bool>("fromMenu");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("menu, no") << true << MsgAnswer::No;
+    QTest::newRow("menu, yes") << true << MsgAnswer::Yes;
+    QTest::newRow("close button, no") << false << MsgAnswer::No;
+    QTest::newRow("close button, yes") << false << MsgAnswer::Yes;
+}
+
+void TestMainWindow::exit_asksFromMenuAndCloseButton()
+{
+    QFETCH(bool, fromMenu);
+    QFETCH(int, answer);
+    ScriptedWindow w;
+    w.window->load();
+    addDomains(w, {u"a.com"_qs});
+    w.dialogs.messageAnswers << answer;
+    if (fromMenu)
+        action(w, "endd")->trigger();
+    else
+        w.window->close();
+    QCOMPARE(w.dialogs.boxes.size(), 1);
+    QCOMPARE(w.dialogs.boxes.first().text, u"是否确定退出软件?"_qs);
+    QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
+    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::YesNo | MsgStyle::Information);
+    if (answer == MsgAnswer::Yes) {
+        QCOMPARE(w.quitStatuses, QList<int>{0});
+        QVERIFY(w.window->isClosing());
+        QVERIFY(!w.window->isVisible());
+    } else {
+        QVERIFY(w.quitStatuses.isEmpty());
+        QVERIFY(!w.window->isClosing());
+        QVERIFY(w.window->isVisible());
+        QCOMPARE(w.window->model().count(), 1);
+        QCOMPARE(w.panel(2), u"域名添加成功.."_qs);
+    }
+}
+
+void TestMainWindow::exitDuringInputBox_writesNothingAfterwards()
+{
+    // A timer or the window manager can ask to close while the input box is still up; once the user has
+    // said Yes, the add that was waiting must not write into a list that is going away.
+    ScriptedWindow w;
+    w.window->load();
+    w.dialogs.messageAnswers << MsgAnswer::Yes;
+    w.dialogs.inputAnswers << u"late.com"_qs;
+    w.dialogs.whileBoxOpen = [&w] { w.window->close(); };
+    w.window->Command1_Click(0);
+    QCOMPARE(w.quitStatuses, QList<int>{0});
+    QCOMPARE(w.window->model().count(), 0);
+    QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
+    // A further close request after the end needs no second question.
+    w.window->close();
+    QCOMPARE(w.dialogs.boxes.size(), 1);
+}
+
+void TestMainWindow::websiteButtons_openConfiguredSites()
+{
+    Config config;
+    config.companySite = u"http://company.test.example"_qs;
+    config.studioSite = u"http://studio.test.example"_qs;
+    ScriptedWindow w(nullptr, config);
+    w.window->load();
+    QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_1")), Qt::LeftButton);
+    QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_4")), Qt::LeftButton);
+    w.window->Command1_Click(7); // not a button: nothing
+    QCOMPARE(w.browser.opened,
+             QList<QUrl>({QUrl(u"http://company.test.example"_qs), QUrl(u"http://studio.test.example"_qs)}));
+    QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
+    QCOMPARE(w.dialogs.boxes.size(), 0);
+}
+
+void TestMainWindow::translations_standardButtonsReadChinese()
+{
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    QVERIFY(installChineseTranslations(*app));
+    const QString yes = QCoreApplication::translate("QPlatformTheme", "&Yes");
+    QVERIFY2(yes.contains(u'是'), qPrintable(yes));
+}
+
+void TestMainWindow::model_passesItemModelTester()
+{
+    DomainListModel model;
+    {
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.appendDomain(u"a.com"_qs);
+        model.appendDomain(u"b.com"_qs);
+        model.setDomains({u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs});
+        model.setCell(1, DomainListModel::StatusColumn, u"查询中"_qs);
+        model.setCell(1, DomainListModel::IdColumn, u"99"_qs); // IDs are positions; writes are ignored
+        model.clear();
+        model.appendDomain(u"a.com"_qs);
+    }
+    // The tester expects a removal to leave the next row's first cell as it was; ours is the position,
+    // which renumbers by design, so removal is checked on its own.
+    model.setDomains({u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs});
+    model.setCell(1, DomainListModel::StatusColumn, u"查询中"_qs);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.removeRowAt(0);
+    model.removeRowAt(5);
+    QCOMPARE(model.count(), 2);
+    QCOMPARE(model.cell(0, DomainListModel::IdColumn), u"1"_qs);
+    QCOMPARE(model.cell(0, DomainListModel::DomainColumn), u"y.cn"_qs);
+    QCOMPARE(model.cell(0, DomainListModel::StatusColumn), u"查询中"_qs);
+    QCOMPARE(changed.size(), 1); // the IDs below the removed row, so views repaint them
+    QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"
