@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/http.h"
+
+#include <QString>
+#include <QUrl>
+
+namespace quernfold {
+
+// Encodes a form body the way the version service has always received it: only GBK double-byte characters
+// become "%" lead "%" trail; everything else, "&", "=", "%" and blanks included, goes out as it is, so a whole
+// "key=value&key=value" body keeps its structure.
+QString UrlEncode(const QString &text);
+
+struct PostResult {
+    // False when no complete reply arrived (refused, not resolved, TLS failure, timeout); the caller decides
+    // what that means. An error status is not a failure: its body is the text.
+    bool ok = false;
+    QString text;
+    QString error;
+};
+
+// Posts the encoded body to url with the one form content-type header and returns the reply body as text.
+PostResult PostBody(HttpClient &http, const QUrl &url, const QString &body);
+
+namespace post_detail {
+// One unit of UrlEncode given its code-page code, kept apart so the arithmetic can be checked for codes
+// that our code page never produces.
+void appendEncodedUnit(QString &out, QChar unit, int code);
+} // namespace post_detail
+
+} // namespace quernfold
