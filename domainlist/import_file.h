@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <functional>
+
+class QIODevice;
+
+namespace quernfold {
+
+class DomainListModel;
+
+// Every "www." goes, wherever it stands and in this exact case; nothing else is touched.
+QString stripWww(QString line);
+
+// A file that starts with the UTF-8 byte order mark, or that is valid UTF-8 throughout and holds at least one
+// non-ASCII byte, is UTF-8 (the mark itself is dropped); anything else is the narrow code page. Bytes that do
+// not decode become U+FFFD.
+QString decodeImportBytes(QByteArrayView bytes);
+
+// CR LF, a lone CR and a lone LF all end a line. Lines of length 0 are skipped, lines of blanks are kept,
+// and "www." is stripped from each line.
+QStringList splitDomainLines(QStringView text);
+
+// Called now and then while a file is read so the window can repaint. `done` counts the bytes already turned
+// into lines, `total` is the file's size (0 while the size is not known). The callback gets no access to the
+// list: nothing is written to it before the whole file has been read.
+using ImportProgress = std::function<void(qint64 done, qint64 total)>;
+
+struct ImportResult {
+    enum Status { Ok, OpenFailed, ReadFailed };
+    Status status = Ok;
+    // On ReadFailed: the complete lines read before the failure.
+    QStringList domains;
+    // Our own message for the panel on OpenFailed and ReadFailed; empty on Ok.
+    QString error;
+};
+
+ImportResult readDomainFile(const QString &path, const ImportProgress &progress = {});
+
+// The same over any open device; `name` is what the messages call it. Reads `readSize` bytes at a time,
+// seeking back once to decode after the encoding has been chosen (a sequential device is read into memory).
+ImportResult readDomainDevice(QIODevice &device, const QString &name, const ImportProgress &progress = {},
+                              qsizetype readSize = 64 * 1024);
+
+struct ImportOutcome {
+    ImportResult::Status status = ImportResult::Ok;
+    // The text for the message panel: the count on success, our own message otherwise.
+    QString message;
+};
+
+// The whole import: reads the file, then replaces the rows in one go. A file that cannot be opened leaves
+// the list as it was; a read error leaves the rows read before it.
+ImportOutcome importDomainFile(DomainListModel &model, const QString &path, const ImportProgress &progress = {});
+
+} // namespace quernfold
