@@ -16,26 +16,27 @@ int DomainListModel::columnCount(const QModelIndex &parent) const
 
 QString DomainListModel::cell(int row, Column column) const
 {
-    const Row &r = *m_rows.at(row);
-    switch (column) {
-    case IdColumn:
+    const Row &r = m_rows.at(row);
+    if (column == IdColumn)
         return QString::number(row + 1);
-    case DomainColumn:
+    if (column == DomainColumn)
         return r.domain;
+    if (!r.record)
+        return {};
+    switch (column) {
     case RecordNoColumn:
-        return r.recordNo;
+        return r.record->recordNo;
     case HolderColumn:
-        return r.holder;
+        return r.record->holder;
     case RecordTypeColumn:
-        return r.recordType;
+        return r.record->recordType;
     case SiteNameColumn:
-        return r.siteName;
+        return r.record->siteName;
     case StatusColumn:
-        return r.status;
-    case ColumnCount:
-        break;
+        return r.record->status;
+    default:
+        return {};
     }
-    return {};
 }
 
 QVariant DomainListModel::data(const QModelIndex &index, int role) const
@@ -74,7 +75,7 @@ int DomainListModel::appendDomain(const QString &domain)
 {
     const int position = count();
     beginInsertRows({}, position, position);
-    m_rows.push_back(std::make_unique<Row>(Row{domain, {}, {}, {}, {}, {}}));
+    m_rows.push_back(Row{domain, nullptr});
     endInsertRows();
     return position;
 }
@@ -85,7 +86,7 @@ void DomainListModel::setDomains(QStringList domains)
     m_rows.clear();
     m_rows.reserve(domains.size());
     for (QString &domain : domains)
-        m_rows.push_back(std::make_unique<Row>(Row{std::move(domain), {}, {}, {}, {}, {}}));
+        m_rows.push_back(Row{std::move(domain), nullptr});
     domains.clear();
     endResetModel();
 }
@@ -114,26 +115,28 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
 {
     if (row < 0 || row >= count())
         return;
-    Row &r = *m_rows[row];
+    if (column < RecordNoColumn || column > StatusColumn)
+        return;
+    std::unique_ptr<RecordCells> &record = m_rows[row].record;
+    if (!record)
+        record = std::make_unique<RecordCells>();
     QString *target = nullptr;
     switch (column) {
     case RecordNoColumn:
-        target = &r.recordNo;
+        target = &record->recordNo;
         break;
     case HolderColumn:
-        target = &r.holder;
+        target = &record->holder;
         break;
     case RecordTypeColumn:
-        target = &r.recordType;
+        target = &record->recordType;
         break;
     case SiteNameColumn:
-        target = &r.siteName;
-        break;
-    case StatusColumn:
-        target = &r.status;
+        target = &record->siteName;
         break;
     default:
-        return;
+        target = &record->status;
+        break;
     }
     *target = text;
     const QModelIndex changed = index(row, column);

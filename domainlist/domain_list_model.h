@@ -9,14 +9,19 @@
 
 namespace quernfold {
 
-// One row's cells besides its ID.
-struct DomainRow {
-    QString domain;
+// What a lookup wrote into a row. Most rows of a freshly imported list have none, so it lives apart from the
+// domain and a million-row list stays small.
+struct RecordCells {
     QString recordNo;
     QString holder;
     QString recordType;
     QString siteName;
     QString status;
+};
+
+struct DomainRow {
+    QString domain;
+    std::unique_ptr<RecordCells> record;
 };
 
 // The domain list: the program's only data. The ID column is the row's position, derived on read, so the
@@ -46,14 +51,13 @@ public:
     void clear();
 
     int count() const { return int(m_rows.size()); }
-    const Row &row(int row) const { return *m_rows.at(row); }
+    const Row &row(int row) const { return m_rows.at(row); }
     QString cell(int row, Column column) const;
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
 
 private:
-    // Rows live on their own so that removing one near the top of a long list moves pointers, not cells.
-    std::vector<std::unique_ptr<Row>> m_rows;
+    std::vector<Row> m_rows;
 };
 
 } // namespace quernfold

@@ -33,17 +33,19 @@ QByteArray buildExportBlock(const DomainListModel &model)
     QByteArray block;
     QString piece;
     piece.reserve(kEncodePieceUnits + 1024);
+    const RecordCells neverQueried;
     for (int i = 0; i < model.count(); ++i) {
         const DomainListModel::Row &row = model.row(i);
+        const RecordCells &cells = row.record ? *row.record : neverQueried;
         piece.append(row.domain)
             .append(separator)
-            .append(row.recordNo)
+            .append(cells.recordNo)
             .append(separator)
-            .append(row.holder)
+            .append(cells.holder)
             .append(separator)
-            .append(row.recordType)
+            .append(cells.recordType)
             .append(separator)
-            .append(row.siteName)
+            .append(cells.siteName)
             .append(lineEnd);
         if (piece.size() >= kEncodePieceUnits) {
             const QByteArray bytes = codepage::toNarrow(piece);
@@ -70,26 +72,26 @@ ExportResult appendExportBlock(const QString &path, const QByteArray &block)
 {
     const QFileInfo info(path);
     if (info.isDir())
-        return {false, openFailedMessage(path)};
+        return { false, openFailedMessage(path) };
     // A device or pipe has no end to append at; asking for one only makes Qt complain.
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     if (!info.exists() || info.isFile())
         mode |= QIODevice::Append;
     QFile file(path);
     if (!file.open(mode))
-        return {false, openFailedMessage(path)};
+        return { false, openFailedMessage(path) };
     const qint64 sizeBefore = file.isSequential() ? -1 : file.size();
     const qint64 written = file.write(block);
     if (written != block.size()) {
         // A half block would read as a list that ends early; the file goes back to what it was.
         if (sizeBefore >= 0 && file.size() != sizeBefore)
             file.resize(sizeBefore);
-        return {false, writeFailedMessage(path)};
+        return { false, writeFailedMessage(path) };
     }
     file.close();
     if (file.error() != QFileDevice::NoError)
-        return {false, writeFailedMessage(path)};
-    return {true, {}};
+        return { false, writeFailedMessage(path) };
+    return { true, {} };
 }
 
 } // namespace quernfold

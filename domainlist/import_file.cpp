@@ -1,6 +1,5 @@
 #include "domainlist/import_file.h"
 
-#include "domainlist/domain_list_model.h"
 #include "platform/codepage.h"
 
 #include <QBuffer>
@@ -19,6 +18,9 @@ constexpr qsizetype kUtf8BomSize = 3;
 constexpr char16_t kZeroWidthNoBreak = 0xFEFF;
 // Often enough for the window to repaint well within 200 ms, rarely enough to cost nothing.
 constexpr qint64 kProgressIntervalMs = 50;
+
+// 4 Mi names: a list this long costs about 100 MB whether reserved or grown.
+constexpr qint64 kMostLinesReserved = qint64(1) << 22;
 
 enum class Encoding { Narrow, Utf8 };
 
@@ -83,7 +85,9 @@ QString decodeBlock(QByteArrayView block, Encoding encoding, bool endOfText)
 class LineCutter
 {
 public:
-    explicit LineCutter(QStringList &out) : m_out(out) { }
+    explicit LineCutter(QStringList &out)
+        : m_out(out)
+    { }
 
     void feed(QStringView text)
     {
@@ -135,7 +139,11 @@ class BlockReader
 {
 public:
     BlockReader(QIODevice &device, qint64 from, qint64 limit, qsizetype readSize)
-        : m_device(device), m_readPosition(from), m_handedPosition(from), m_limit(limit), m_readSize(readSize)
+        : m_device(device)
+        , m_readPosition(from)
+        , m_handedPosition(from)
+        , m_limit(limit)
+        , m_readSize(readSize)
     {
         if (!m_device.seek(from)) {
             m_failed = true;
@@ -232,7 +240,11 @@ private:
 class ProgressTicker
 {
 public:
-    explicit ProgressTicker(const ImportProgress &progress) : m_progress(progress) { m_clock.start(); }
+    explicit ProgressTicker(const ImportProgress &progress)
+        : m_progress(progress)
+    {
+        m_clock.start();
+    }
 
     void report(qint64 done, qint64 total)
     {
@@ -290,8 +302,8 @@ QStringList splitDomainLines(QStringView text)
     return domains;
 }
 
-ImportResult readDomainDevice(QIODevice &device, const QString &name, const ImportProgress &progress,
-                              qsizetype readSize)
+ImportResult readDomainDevice(
+    QIODevice &device, const QString &name, const ImportProgress &progress, qsizetype readSize)
 {
     ImportResult result;
     ProgressTicker ticker(progress);
@@ -357,10 +369,11 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
         cutter.feed(decodeBlock(block, encoding, reader.lastBlock() && !failed && !reader.failed()));
         if (!reserved && !result.domains.isEmpty()) {
             // Growing a list of a million names step by step costs more than guessing its size once from
-            // the first block.
+            // the first block. The guess is capped: a first block of tiny lines says little about the rest.
             reserved = true;
             const qint64 perLine = std::max<qint64>(block.size() / result.domains.size(), 1);
-            result.domains.reserve(std::min<qint64>(total / perLine + total / perLine / 8 + 16, total + 16));
+            const qint64 guess = total / perLine + total / perLine / 8 + 16;
+            result.domains.reserve(qsizetype(std::min({ guess, total / 2 + 16, kMostLinesReserved })));
         }
         ticker.tick(reader.position(), total);
     }
@@ -388,18 +401,6 @@ ImportResult readDomainFile(const QString &path, const ImportProgress &progress)
         return failed;
     }
     return readDomainDevice(file, path, progress);
-}
-
-ImportOutcome importDomainFile(DomainListModel &model, const QString &path, const ImportProgress &progress)
-{
-    ImportResult read = readDomainFile(path, progress);
-    if (read.status == ImportResult::OpenFailed)
-        return {read.status, read.error};
-    model.setDomains(std::move(read.domains));
-    if (read.status == ImportResult::ReadFailed)
-        return {read.status, read.error};
-    return {ImportResult::Ok,
-            QStringLiteral("导入完毕，共导入") + QString::number(model.count()) + QStringLiteral("个域名。")};
 }
 
 } // namespace quernfold

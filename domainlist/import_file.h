@@ -11,8 +11,6 @@ class QIODevice;
 
 namespace quernfold {
 
-class DomainListModel;
-
 // Every "www." goes, wherever it stands and in this exact case; nothing else is touched.
 QString stripWww(QString line);
 
@@ -26,8 +24,8 @@ QString decodeImportBytes(QByteArrayView bytes);
 QStringList splitDomainLines(QStringView text);
 
 // Called now and then while a file is read so the window can repaint. `done` counts the bytes already turned
-// into lines, `total` is the file's size (0 while the size is not known). The callback gets no access to the
-// list: nothing is written to it before the whole file has been read.
+// into lines, `total` is the file's size (0 while the size is not known). Reading never touches the list, so
+// whatever the callback lets run cannot disturb it; the caller puts the rows in once reading is over.
 using ImportProgress = std::function<void(qint64 done, qint64 total)>;
 
 struct ImportResult {
@@ -41,19 +39,9 @@ struct ImportResult {
 
 ImportResult readDomainFile(const QString &path, const ImportProgress &progress = {});
 
-// The same over any open device; `name` is what the messages call it. Reads `readSize` bytes at a time,
-// seeking back once to decode after the encoding has been chosen (a sequential device is read into memory).
-ImportResult readDomainDevice(QIODevice &device, const QString &name, const ImportProgress &progress = {},
-                              qsizetype readSize = 64 * 1024);
-
-struct ImportOutcome {
-    ImportResult::Status status = ImportResult::Ok;
-    // The text for the message panel: the count on success, our own message otherwise.
-    QString message;
-};
-
-// The whole import: reads the file, then replaces the rows in one go. A file that cannot be opened leaves
-// the list as it was; a read error leaves the rows read before it.
-ImportOutcome importDomainFile(DomainListModel &model, const QString &path, const ImportProgress &progress = {});
+// The same over any open device, from its start; `name` is what the messages call it. Reads `readSize` bytes
+// at a time, going back to the start once the encoding has been chosen (a sequential device is kept in memory).
+ImportResult readDomainDevice(
+    QIODevice &device, const QString &name, const ImportProgress &progress = {}, qsizetype readSize = 64 * 1024);
 
 } // namespace quernfold
