@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
@@ -234,7 +235,13 @@ void MainWindow::setMessage(const QString &text)
 
 void MainWindow::updateClock()
 {
-    m_panels[2]->setText(QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
+    // Hours and minutes in the user's short format; some locales' short format carries seconds too.
+    static const QString format = [] {
+        QString f = QLocale::system().timeFormat(QLocale::ShortFormat);
+        f.remove(QRegularExpression(QStringLiteral("[:.]s+")));
+        return f;
+    }();
+    m_panels[2]->setText(QLocale::system().toString(QTime::currentTime(), format));
 }
 
 int MainWindow::selectedRow() const

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 
+#include "bench_common.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -25,18 +27,6 @@
 using namespace quernfold;
 
 namespace {
-
-double peakRssMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 // CPU time of this process: on a machine shared with builds, wall time alone says little.
 double cpuMs()
@@ -80,7 +70,7 @@ bool writeGbkFile(const QString &path, int lines)
 
 int childImport(const QString &path)
 {
-    const double rssBefore = peakRssMiB();
+    const double rssBefore = bench::peakRssMiB();
     DomainListModel model;
     QElapsedTimer timer;
     timer.start();
@@ -99,7 +89,7 @@ int childImport(const QString &path)
     // The gap after the last call is the model taking the rows, which the window cannot repaint during.
     std::printf("%lld %.0f %d %d %lld %lld %.1f %.1f\n", static_cast<long long>(ms), cpuMs() - cpuStart, model.count(),
         progressCalls, static_cast<long long>(longestGap), static_cast<long long>(ms - lastCall), rssBefore,
-        peakRssMiB());
+        bench::peakRssMiB());
     std::fflush(stdout);
     // Handing a million rows back to the allocator one by one is not part of the import.
     std::_Exit(result.status == ImportResult::Ok ? 0 : 1);
@@ -116,7 +106,7 @@ int childExport(const QString &path, int rows)
         model.setCell(i, DomainListModel::SiteNameColumn, QStringLiteral("某某网"));
         model.setCell(i, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
     }
-    const double rssBefore = peakRssMiB();
+    const double rssBefore = bench::peakRssMiB();
     QElapsedTimer timer;
     timer.start();
     const double cpuStart = cpuMs();
@@ -125,7 +115,7 @@ int childExport(const QString &path, int rows)
     const ExportResult result = appendExportBlock(path, block);
     const qint64 totalMs = timer.elapsed();
     std::printf("%lld %lld %.0f %lld %.1f %.1f\n", static_cast<long long>(buildMs), static_cast<long long>(totalMs),
-        cpuMs() - cpuStart, static_cast<long long>(block.size()), rssBefore, peakRssMiB());
+        cpuMs() - cpuStart, static_cast<long long>(block.size()), rssBefore, bench::peakRssMiB());
     std::fflush(stdout);
     std::_Exit(result.ok ? 0 : 1);
 }

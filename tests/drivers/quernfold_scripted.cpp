@@ -5,6 +5,7 @@
 //   QUERNFOLD_SCRIPT_ACTION     "batch" (click 批量查询), "selected" (query row 1), or nothing
 //   QUERNFOLD_SCRIPT_CLOSE_ON_ROW  k: ask the window to close once row k (from 1) reads "查询中"
 //   QUERNFOLD_SCRIPT_CLOSE_AFTER_CHECK  1: ask the window to close once the version check is over
+//   QUERNFOLD_SCRIPT_SCREENSHOT  a PNG path: the window is saved there once the action has run, then closed
 //   QUERNFOLD_SCRIPT_ANSWERS    answers for the message boxes in order: yes, no or ok
 //
 // After the event loop ends it prints "boxes:", the texts of the boxes it answered, every row, "opened:" and the
@@ -115,6 +116,15 @@ int main(int argc, char *argv[])
             window.cxym_Click();
         }
     });
+
+    const QString screenshot = qEnvironmentVariable("QUERNFOLD_SCRIPT_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(1500, &window, [&] {
+            window.grab().save(screenshot);
+            answers.prepend(QStringLiteral("yes"));
+            window.close();
+        });
+    }
 
     const int status = app.exec();
     print(QStringLiteral("boxes: ") + answered.join(u'|'));
