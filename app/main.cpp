@@ -12,8 +12,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     quernfold::installChineseTranslations(app);
     // The list asks for the Windows UI font; elsewhere a packaged CJK font stands in for it.
-    QFont::insertSubstitutions(QStringLiteral("微软雅黑"),
-                               {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    QFont::insertSubstitutions(
+        QStringLiteral("微软雅黑"), { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC") });
 
     const quernfold::Config config = quernfold::Config::fromEnvironment();
     quernfold::QtDialogs dialogs;

@@ -26,7 +26,10 @@ namespace quernfold {
 namespace {
 
 // Geometry is kept in twips, as the layout was drawn; 15 twips make one pixel at 96 dpi.
-constexpr int px(int twips) { return twips / 15; }
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
 
 constexpr int kClientWidth = 12765;
 constexpr int kClientHeight = 8955;
@@ -45,13 +48,15 @@ void DomainListView::mousePressEvent(QMouseEvent *event)
 }
 
 MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
-    : QMainWindow(parent), m_platform(platform), m_config(config)
+    : QMainWindow(parent)
+    , m_platform(platform)
+    , m_config(config)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quernfold V2.0"));
     // Fixed single border: a close button and the system menu, nothing to minimise or maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
+        | Qt::WindowCloseButtonHint);
 
     buildMenus();
     buildControls();
@@ -87,13 +92,12 @@ void MainWindow::buildMenus()
     m_caozuo = new QMenu(QStringLiteral("操作"), this);
     m_caozuo->setObjectName(QStringLiteral("caozuo"));
     m_caozuo->addAction(QStringLiteral("查询域名"), this, &MainWindow::cxym_Click)
-            ->setObjectName(QStringLiteral("cxym"));
+        ->setObjectName(QStringLiteral("cxym"));
     m_caozuo->addSeparator()->setObjectName(QStringLiteral("x3"));
-    m_caozuo->addAction(QStringLiteral("删除域名"), this, &MainWindow::del_Click)
-            ->setObjectName(QStringLiteral("del"));
+    m_caozuo->addAction(QStringLiteral("删除域名"), this, &MainWindow::del_Click)->setObjectName(QStringLiteral("del"));
     m_caozuo->addSeparator()->setObjectName(QStringLiteral("x4"));
     m_caozuo->addAction(QStringLiteral("清空列表"), this, &MainWindow::clear_Click)
-            ->setObjectName(QStringLiteral("clear"));
+        ->setObjectName(QStringLiteral("clear"));
 }
 
 void MainWindow::buildControls()
@@ -126,7 +130,7 @@ void MainWindow::buildControls()
     header->setStretchLastSection(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setSectionResizeMode(QHeaderView::Fixed);
-    static const int columnTwips[DomainListModel::ColumnCount] = {500, 1800, 2000, 2400, 1440, 1440, 1440};
+    static const int columnTwips[DomainListModel::ColumnCount] = { 500, 1800, 2000, 2400, 1440, 1440, 1440 };
     for (int column = 0; column < DomainListModel::ColumnCount; ++column)
         header->resizeSection(column, px(columnTwips[column]));
     connect(ListView1, &DomainListView::mouseDown, this, &MainWindow::ListView1_MouseDown);
@@ -139,9 +143,11 @@ void MainWindow::buildControls()
         bool enabled;
     };
     static const ButtonSpec buttons[] = {
-            {0, 120, 1215, u"单个添加", false},        {2, 1440, 1215, u"批量导入", false},
-            {3, 4080, 1215, u"导出数据", false},        {4, 9600, 1455, u"工作室官网", true},
-            {1, 11160, 1455, u"Brellow公司官网", true},
+        { 0, 120, 1215, u"单个添加", false },
+        { 2, 1440, 1215, u"批量导入", false },
+        { 3, 4080, 1215, u"导出数据", false },
+        { 4, 9600, 1455, u"工作室官网", true },
+        { 1, 11160, 1455, u"Brellow公司官网", true },
     };
     for (const ButtonSpec &spec : buttons) {
         auto *button = new QPushButton(QString::fromUtf16(spec.caption), client);
@@ -166,7 +172,7 @@ void MainWindow::buildControls()
     auto *panels = new QHBoxLayout(S1);
     panels->setContentsMargins(0, 2, 0, 2);
     panels->setSpacing(2);
-    static const char16_t *const panelTexts[3] = {u"提示", u"正在检测版本更新", u""};
+    static const char16_t *const panelTexts[3] = { u"提示", u"正在检测版本更新", u"" };
     for (int i = 0; i < 3; ++i) {
         auto *panel = new QLabel(QString::fromUtf16(panelTexts[i]), S1);
         panel->setObjectName(QStringLiteral("S1_panel%1").arg(i + 1));
@@ -289,8 +295,8 @@ void MainWindow::openSite(const QString &address)
 
 void MainWindow::addDomain()
 {
-    const std::optional<QString> text =
-            m_platform.dialogs->inputBox(QStringLiteral("请输入域名"), QStringLiteral("请输入域名"), QString());
+    const std::optional<QString> text
+        = m_platform.dialogs->inputBox(QStringLiteral("请输入域名"), QStringLiteral("请输入域名"), QString());
     if (m_closing)
         return;
     if (!text) {
@@ -318,7 +324,7 @@ void MainWindow::ListView1_MouseDown(Qt::MouseButton button, const QPoint &globa
 void MainWindow::sm_Click()
 {
     m_platform.dialogs->messageBox(QStringLiteral("本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"),
-                                   MsgStyle::OkOnly | MsgStyle::Information, kToolTitle);
+        MsgStyle::OkOnly | MsgStyle::Information, kToolTitle);
 }
 
 void MainWindow::endd_Click()
@@ -339,8 +345,8 @@ void MainWindow::del_Click()
 
 void MainWindow::clear_Click()
 {
-    const int answer = m_platform.dialogs->messageBox(QStringLiteral("确定要清空列表?"),
-                                                      MsgStyle::YesNo | MsgStyle::Information, kToolTitle);
+    const int answer = m_platform.dialogs->messageBox(
+        QStringLiteral("确定要清空列表?"), MsgStyle::YesNo | MsgStyle::Information, kToolTitle);
     if (m_closing || answer != MsgAnswer::Yes)
         return;
     m_model.clear();
@@ -359,8 +365,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     m_askingToClose = true;
-    const int answer =
-            m_platform.dialogs->messageBox(kExitQuestion, MsgStyle::YesNo | MsgStyle::Information, kPromptTitle);
+    const int answer
+        = m_platform.dialogs->messageBox(kExitQuestion, MsgStyle::YesNo | MsgStyle::Information, kPromptTitle);
     m_askingToClose = false;
     if (m_closing) {
         event->accept();

@@ -63,8 +63,8 @@ void MainWindow::cxym_Click()
         ++m_queriesActive;
         setListControlsEnabled(false);
         Command2->setEnabled(false);
-        QueryRow(m_model, row, QueryMode::Selected, *m_platform.http, m_config.lookupBase,
-                 [this] { return m_closing; });
+        QueryRow(
+            m_model, row, QueryMode::Selected, *m_platform.http, m_config.lookupBase, [this] { return m_closing; });
         if (m_closing)
             return;
         --m_queriesActive;

@@ -21,8 +21,8 @@ void MainWindow::Timer1_Timer()
 
 void MainWindow::runVersionCheck()
 {
-    const PostResult reply = PostBody(*m_platform.http, versionServiceUrl(m_config.versionBase),
-                                      QString::fromLatin1(kVersionRequestBody));
+    const PostResult reply
+        = PostBody(*m_platform.http, versionServiceUrl(m_config.versionBase), QString::fromLatin1(kVersionRequestBody));
     if (m_closing)
         return;
 
@@ -31,14 +31,14 @@ void MainWindow::runVersionCheck()
     const QString title = QStringLiteral("提示");
     switch (decision) {
     case VersionDecision::CheckFailed:
-        m_platform.dialogs->messageBox(QStringLiteral("检测失败,请先使用当前版本"),
-                                       MsgStyle::OkOnly | MsgStyle::Information, title);
+        m_platform.dialogs->messageBox(
+            QStringLiteral("检测失败,请先使用当前版本"), MsgStyle::OkOnly | MsgStyle::Information, title);
         if (m_closing)
             return;
         break;
     case VersionDecision::OfferUpdate: {
-        const int answer = m_platform.dialogs->messageBox(updateOfferText(version->version),
-                                                          MsgStyle::YesNo | MsgStyle::Information, title);
+        const int answer = m_platform.dialogs->messageBox(
+            updateOfferText(version->version), MsgStyle::YesNo | MsgStyle::Information, title);
         if (m_closing)
             return;
         if (answer == MsgAnswer::Yes) {

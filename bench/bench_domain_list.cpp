@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
     const int rows = argc > 1 ? QByteArray(argv[1]).toInt() : 1000000;
 
     Platform platform;
-    MainWindow window(platform, Config{});
+    MainWindow window(platform, Config {});
     window.show();
     QCoreApplication::processEvents();
     DomainListModel &model = window.model();
@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
     std::printf("append: %lld ms (target <= 1500 ms)\n", static_cast<long long>(appendMs));
     std::printf("delete one row near the top: %.2f ms (target <= 50 ms)\n", deleteUs / 1000.0);
     std::printf("row 11 now reads ID %s, domain %s\n", qPrintable(model.cell(10, DomainListModel::IdColumn)),
-                qPrintable(model.cell(10, DomainListModel::DomainColumn)));
+        qPrintable(model.cell(10, DomainListModel::DomainColumn)));
     std::printf("peak RSS: %.1f MiB (target <= 400 MiB)\n", bench::peakRssMiB());
     return 0;
 }

@@ -17,12 +17,14 @@ namespace {
 
 constexpr qsizetype kMiB = 1024 * 1024;
 
-const QString kRecordRow = u"<tr>\n<td>1</td>\n<td>杭州星辰科技有限公司<a class=\"more\" href=\"/company/1.html\">详情</a>"
-                           u"</td>\n<td>企业</td>\n<td><a href=\"/icp/1.html\" target=\"_blank\">浙ICP备12345678号-1"
-                           u"</a></td>\n<td>星辰官网</td>\n<td><a href=\"http://www.example.cn\">www.example.cn</a>"
-                           u"</td>\n</tr>\n"_s;
-const QString kFillerRow = u"<tr><td>2</td><td>某某网络科技有限公司<a href=\"/c/2.html\">详情</a></td><td>企业</td>"
-                           u"<td><a href=\"/icp/2.html\">京ICP备00000000号</a></td><td>某站</td><td>www.a.cn</td></tr>\n"_s;
+const QString kRecordRow
+    = u"<tr>\n<td>1</td>\n<td>杭州星辰科技有限公司<a class=\"more\" href=\"/company/1.html\">详情</a>"
+      u"</td>\n<td>企业</td>\n<td><a href=\"/icp/1.html\" target=\"_blank\">浙ICP备12345678号-1"
+      u"</a></td>\n<td>星辰官网</td>\n<td><a href=\"http://www.example.cn\">www.example.cn</a>"
+      u"</td>\n</tr>\n"_s;
+const QString kFillerRow
+    = u"<tr><td>2</td><td>某某网络科技有限公司<a href=\"/c/2.html\">详情</a></td><td>企业</td>"
+      u"<td><a href=\"/icp/2.html\">京ICP备00000000号</a></td><td>某站</td><td>www.a.cn</td></tr>\n"_s;
 const QString kMarker = u"<tbody id=\"table_tr\">"_s;
 
 QString filler(qsizetype chars)
@@ -87,18 +89,18 @@ int main(int argc, char *argv[])
         const char *name;
         QString (*build)(qsizetype);
     };
-    const Layout layouts[] = {{"table first", tableFirst}, {"table last", tableLast}};
+    const Layout layouts[] = { { "table first", tableFirst }, { "table last", tableLast } };
     for (const Layout &layout : layouts) {
         const QString small = layout.build(2 * kMiB);
         const QString large = layout.build(20 * kMiB);
-        const double warmSmall = secondsPerParse({small});
+        const double warmSmall = secondsPerParse({ small });
         const double smallSeconds = secondsPerParse(copies(small, 10));
-        const double largeSeconds = secondsPerParse({large});
+        const double largeSeconds = secondsPerParse({ large });
         std::printf("%-11s  2 MB: %7.3f ms %6.0f MB/s (one page, cache-warm: %7.3f ms %6.0f MB/s)\n", layout.name,
-                    smallSeconds * 1e3, 2.0 / smallSeconds, warmSmall * 1e3, 2.0 / warmSmall);
+            smallSeconds * 1e3, 2.0 / smallSeconds, warmSmall * 1e3, 2.0 / warmSmall);
         std::printf("%-11s 20 MB: %7.3f ms %6.0f MB/s\n", "", largeSeconds * 1e3, 20.0 / largeSeconds);
         std::printf("%-11s time ratio 20 MB / 2 MB: %.2f (vs cache-warm 2 MB: %.2f)\n", "", largeSeconds / smallSeconds,
-                    largeSeconds / warmSmall);
+            largeSeconds / warmSmall);
     }
     return 0;
 }

@@ -16,10 +16,10 @@ static int runOnce()
     sinceMain.start();
     int argc = 1;
     char name[] = "bench_startup";
-    char *argv[] = {name, nullptr};
+    char *argv[] = { name, nullptr };
     QApplication app(argc, argv);
     Platform platform;
-    MainWindow window(platform, Config{});
+    MainWindow window(platform, Config {});
     window.load();
     QTimer::singleShot(0, &app, [&] {
         std::printf("%lld\n", static_cast<long long>(sinceMain.nsecsElapsed() / 1000));
@@ -41,13 +41,13 @@ int main(int argc, char *argv[])
         QProcess child;
         QElapsedTimer wall;
         wall.start();
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--once")});
+        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--once") });
         child.waitForFinished(30000);
         const double processMs = wall.nsecsElapsed() / 1e6;
         const double shownMs = child.readAllStandardOutput().trimmed().toDouble() / 1000.0;
         ms << shownMs;
-        std::printf("run %d: window shown %.1f ms after main (process incl. exit %.1f ms)\n", i + 1, shownMs,
-                    processMs);
+        std::printf(
+            "run %d: window shown %.1f ms after main (process incl. exit %.1f ms)\n", i + 1, shownMs, processMs);
     }
     std::sort(ms.begin(), ms.end());
     std::printf("start-up until shown, median of %d: %.1f ms (target <= 300 ms)\n", kRuns, ms.at(kRuns / 2));

@@ -2,7 +2,9 @@
 
 namespace quernfold {
 
-DomainListModel::DomainListModel(QObject *parent) : QAbstractTableModel(parent) { }
+DomainListModel::DomainListModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{ }
 
 int DomainListModel::rowCount(const QModelIndex &parent) const
 {
@@ -58,8 +60,8 @@ QVariant DomainListModel::headerData(int section, Qt::Orientation orientation, i
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
-    static const char16_t *const headers[ColumnCount] = {u"ID", u"域名", u"备案号", u"备案人",
-                                                         u"备案类型", u"网站名称", u"查询状态"};
+    static const char16_t *const headers[ColumnCount]
+        = { u"ID", u"域名", u"备案号", u"备案人", u"备案类型", u"网站名称", u"查询状态" };
     return QString::fromUtf16(headers[section]);
 }
 
@@ -75,7 +77,7 @@ int DomainListModel::appendDomain(const QString &domain)
 {
     const int position = count();
     beginInsertRows({}, position, position);
-    m_rows.push_back(Row{domain, nullptr});
+    m_rows.push_back(Row { domain, nullptr });
     endInsertRows();
     return position;
 }
@@ -86,7 +88,7 @@ void DomainListModel::setDomains(QStringList domains)
     m_rows.clear();
     m_rows.reserve(domains.size());
     for (QString &domain : domains)
-        m_rows.push_back(Row{std::move(domain), nullptr});
+        m_rows.push_back(Row { std::move(domain), nullptr });
     domains.clear();
     endResetModel();
 }
@@ -100,7 +102,7 @@ void DomainListModel::removeRowAt(int row)
     endRemoveRows();
     // Every ID below the removed row is now one less.
     if (row < count())
-        emit dataChanged(index(row, IdColumn), index(count() - 1, IdColumn), {Qt::DisplayRole});
+        emit dataChanged(index(row, IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
 }
 
 void DomainListModel::clear()
@@ -140,7 +142,7 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
     }
     *target = text;
     const QModelIndex changed = index(row, column);
-    emit dataChanged(changed, changed, {Qt::DisplayRole});
+    emit dataChanged(changed, changed, { Qt::DisplayRole });
 }
 
 } // namespace quernfold

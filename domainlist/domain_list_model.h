@@ -30,8 +30,16 @@ class DomainListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { IdColumn, DomainColumn, RecordNoColumn, HolderColumn, RecordTypeColumn, SiteNameColumn,
-                  StatusColumn, ColumnCount };
+    enum Column {
+        IdColumn,
+        DomainColumn,
+        RecordNoColumn,
+        HolderColumn,
+        RecordTypeColumn,
+        SiteNameColumn,
+        StatusColumn,
+        ColumnCount
+    };
 
     using Row = DomainRow;
 

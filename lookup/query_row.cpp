@@ -28,7 +28,7 @@ void writeOutcome(DomainListModel &model, int row, const Outcome &outcome)
 Outcome noRecord(const QString &recordNoText)
 {
     const QString unknown = QStringLiteral("未知");
-    return {recordNoText, unknown, unknown, unknown};
+    return { recordNoText, unknown, unknown, unknown };
 }
 
 } // namespace
@@ -38,22 +38,22 @@ QUrl recordPageUrl(const QString &lookupBase, const QString &domain)
     // toPercentEncoding's default keeps exactly the unreserved set: letters, digits, "-", ".", "_", "~".
     const QByteArray segment = domain.toUtf8().toPercentEncoding();
     QUrl url(lookupBase, QUrl::TolerantMode);
-    url.setPath(url.path(QUrl::FullyEncoded) + QStringLiteral("/s-0/") + QString::fromLatin1(segment)
-                        + QStringLiteral(".html"),
-                QUrl::StrictMode);
+    url.setPath(
+        url.path(QUrl::FullyEncoded) + QStringLiteral("/s-0/") + QString::fromLatin1(segment) + QStringLiteral(".html"),
+        QUrl::StrictMode);
     return url;
 }
 
 PageResult GetBody(HttpClient &http, const QUrl &url)
 {
-    const HttpResponse response = http.get(url, {{QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0")}});
+    const HttpResponse response = http.get(url, { { QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0") } });
     if (!response.ok)
         return {};
-    return {true, pagetext::decodePage(response.contentType, response.body)};
+    return { true, pagetext::decodePage(response.contentType, response.body) };
 }
 
 void QueryRow(DomainListModel &model, int row, QueryMode mode, HttpClient &http, const QString &lookupBase,
-              const std::function<bool()> &isClosing)
+    const std::function<bool()> &isClosing)
 {
     if (row < 0 || row >= model.count())
         return;
@@ -91,8 +91,7 @@ void QueryRow(DomainListModel &model, int row, QueryMode mode, HttpClient &http,
         return;
     }
     writeOutcome(model, row,
-                 {std::move(info.RecordNo), std::move(info.Holder), std::move(info.RecordType),
-                  std::move(info.SiteName)});
+        { std::move(info.RecordNo), std::move(info.Holder), std::move(info.RecordType), std::move(info.SiteName) });
 }
 
 } // namespace quernfold

@@ -29,6 +29,6 @@ PageResult GetBody(HttpClient &http, const QUrl &url);
 // isClosing is asked once the page is back: when it answers true the window is going away and nothing more is
 // written.
 void QueryRow(DomainListModel &model, int row, QueryMode mode, HttpClient &http, const QString &lookupBase,
-              const std::function<bool()> &isClosing);
+    const std::function<bool()> &isClosing);
 
 } // namespace quernfold

@@ -11,13 +11,13 @@ namespace MsgStyle {
 constexpr int OkOnly = 0;
 constexpr int YesNo = 4;
 constexpr int Information = 64;
-}
+} // namespace MsgStyle
 namespace MsgAnswer {
 constexpr int Ok = 1;
 constexpr int Cancel = 2;
 constexpr int Yes = 6;
 constexpr int No = 7;
-}
+} // namespace MsgAnswer
 
 // One file dialog component: keeps its own remembered file name between uses within a run.
 struct FileDialogSettings {
@@ -35,8 +35,8 @@ public:
     // Returns one of MsgAnswer.
     virtual int messageBox(const QString &text, int style, const QString &title) = 0;
     // std::nullopt when the box was cancelled or closed; an empty string for an empty confirmed input.
-    virtual std::optional<QString> inputBox(const QString &prompt, const QString &title,
-                                            const QString &defaultText) = 0;
+    virtual std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText)
+        = 0;
     // The chosen path, or std::nullopt on cancel. On success settings.fileName holds the chosen path.
     virtual std::optional<QString> openFile(FileDialogSettings &settings) = 0;
     virtual std::optional<QString> saveFile(FileDialogSettings &settings) = 0;

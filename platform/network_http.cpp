@@ -44,9 +44,9 @@ bool isStatusError(QNetworkReply::NetworkError error)
 } // namespace
 
 NetworkHttpClient::NetworkHttpClient(int transferTimeoutMs, qint64 bodyLimit)
-    : m_timeoutMs(qMax(0, transferTimeoutMs)), m_bodyLimit(qMax<qint64>(0, bodyLimit))
-{
-}
+    : m_timeoutMs(qMax(0, transferTimeoutMs))
+    , m_bodyLimit(qMax<qint64>(0, bodyLimit))
+{ }
 
 NetworkHttpClient::~NetworkHttpClient()
 {

@@ -87,8 +87,8 @@ QByteArray charsetFromContentType(QByteArrayView contentType)
     qsizetype start = contentType.indexOf(';');
     while (start >= 0) {
         const qsizetype end = contentType.indexOf(';', start + 1);
-        const QByteArrayView parameter =
-                trimmed(contentType.sliced(start + 1, (end < 0 ? contentType.size() : end) - start - 1));
+        const QByteArrayView parameter
+            = trimmed(contentType.sliced(start + 1, (end < 0 ? contentType.size() : end) - start - 1));
         if (parameter.size() > 7 && parameter.first(7).toByteArray().toLower() == "charset") {
             const QByteArray value = charsetValueAt(parameter, 7);
             if (!value.isEmpty())

@@ -114,7 +114,7 @@ bool installChineseTranslations(QApplication &app)
 {
     auto *translator = new QTranslator(&app);
     if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;
     }

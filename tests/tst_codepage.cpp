@@ -18,7 +18,8 @@ private slots:
     void fromNarrow_invalidBytesBecomeReplacement()
     {
         // A lead byte followed by a byte that cannot trail it.
-        const QString decoded = codepage::fromNarrow(QByteArray("a\x81\x20" "b"));
+        const QString decoded = codepage::fromNarrow(QByteArray("a\x81\x20"
+                                                                "b"));
         QVERIFY(decoded.startsWith(u'a'));
         QVERIFY(decoded.endsWith(u'b'));
         QVERIFY(decoded.contains(QChar(0xFFFD)));

@@ -6,8 +6,8 @@
 
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTcpServer>
+#include <QTest>
 
 using namespace quernfold;
 
@@ -70,9 +70,9 @@ Run runProgram(site::LookupSite &site, const QMap<QString, QString> &script, con
 QString recordRow(int id, const QString &domain)
 {
     const site::SiteRecord r = site::expectedRecord(domain);
-    return QStringList{QString::number(id), domain, r.recordNo, r.holder, r.recordType, r.siteName,
-                       QStringLiteral("查询完毕")}
-            .join(u'|');
+    return QStringList { QString::number(id), domain, r.recordNo, r.holder, r.recordType, r.siteName,
+        QStringLiteral("查询完毕") }
+        .join(u'|');
 }
 
 const QByteArray kCurrentVersion = R"({"result":"1","info":{"version":"2.0","sid":"15","must":"0"}})";
@@ -93,10 +93,11 @@ private slots:
 
     void closeDuringBatchFetch_exitsZeroAndWritesNothingMore()
     {
-        const Run run = runProgram(*m_site, {{QStringLiteral("QUERNFOLD_SCRIPT_DOMAINS"), QStringLiteral("a.com,hang.com,b.com")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_ACTION"), QStringLiteral("batch")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_ON_ROW"), QStringLiteral("2")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("yes")}});
+        const Run run = runProgram(*m_site,
+            { { QStringLiteral("QUERNFOLD_SCRIPT_DOMAINS"), QStringLiteral("a.com,hang.com,b.com") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ACTION"), QStringLiteral("batch") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_ON_ROW"), QStringLiteral("2") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("yes") } });
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.boxes, QStringList(QStringLiteral("是否确定退出软件?")));
@@ -109,10 +110,11 @@ private slots:
 
     void closeDuringSelectedFetch_exitsZero()
     {
-        const Run run = runProgram(*m_site, {{QStringLiteral("QUERNFOLD_SCRIPT_DOMAINS"), QStringLiteral("hang.com")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_ACTION"), QStringLiteral("selected")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_ON_ROW"), QStringLiteral("1")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("yes")}});
+        const Run run = runProgram(*m_site,
+            { { QStringLiteral("QUERNFOLD_SCRIPT_DOMAINS"), QStringLiteral("hang.com") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ACTION"), QStringLiteral("selected") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_ON_ROW"), QStringLiteral("1") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("yes") } });
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.boxes, QStringList(QStringLiteral("是否确定退出软件?")));
@@ -125,11 +127,11 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("opened");
         QTest::newRow("yes opens the download page")
-                << QByteArray(R"({"result":"1","info":{"version":"2.1","sid":"15","must":"0"}})")
-                << QStringLiteral("yes") << QStringLiteral("https://download.test.example/index.php/Works/detail/sid/15");
+            << QByteArray(R"({"result":"1","info":{"version":"2.1","sid":"15","must":"0"}})") << QStringLiteral("yes")
+            << QStringLiteral("https://download.test.example/index.php/Works/detail/sid/15");
         QTest::newRow("no to a mandatory update")
-                << QByteArray(R"({"result":"1","info":{"version":"2.1","sid":"15","must":"1"}})")
-                << QStringLiteral("no") << QString();
+            << QByteArray(R"({"result":"1","info":{"version":"2.1","sid":"15","must":"1"}})") << QStringLiteral("no")
+            << QString();
     }
     void updateOffer_endsWithoutExitQuestion()
     {
@@ -137,7 +139,7 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(QString, opened);
         m_site->setVersionReply(reply);
-        const Run run = runProgram(*m_site, {{QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), answer}});
+        const Run run = runProgram(*m_site, { { QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), answer } });
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.boxes, QStringList(QStringLiteral("发现最新版本2.1，是否现在更新?")));
@@ -151,12 +153,13 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QString refused = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
         probe.close();
-        const Run run = runProgram(*m_site, {{QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_AFTER_CHECK"), QStringLiteral("1")},
-                                            {QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("ok,yes")}},
-                                   refused);
+        const Run run = runProgram(*m_site,
+            { { QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_AFTER_CHECK"), QStringLiteral("1") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("ok,yes") } },
+            refused);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.boxes,
-                 QStringList({QStringLiteral("检测失败,请先使用当前版本"), QStringLiteral("是否确定退出软件?")}));
+            QStringList({ QStringLiteral("检测失败,请先使用当前版本"), QStringLiteral("是否确定退出软件?") }));
         QCOMPARE(run.message, QStringLiteral("正在检测版本更新"));
     }
 

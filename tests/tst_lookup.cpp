@@ -23,26 +23,26 @@ Q_DECLARE_METATYPE(quernfold::QueryMode)
 
 namespace {
 
-const QStringList kOldCells = {u"旧备案号"_s, u"旧备案人"_s, u"旧类型"_s, u"旧网站"_s};
+const QStringList kOldCells = { u"旧备案号"_s, u"旧备案人"_s, u"旧类型"_s, u"旧网站"_s };
 
 QStringList unchanged()
 {
-    return kOldCells + QStringList{u"查询中"_s};
+    return kOldCells + QStringList { u"查询中"_s };
 }
 QStringList found(const SiteRecord &r)
 {
-    return {r.recordNo, r.holder, r.recordType, r.siteName, u"查询完毕"_s};
+    return { r.recordNo, r.holder, r.recordType, r.siteName, u"查询完毕"_s };
 }
 QStringList unknownWith(const QString &recordNo)
 {
-    return {recordNo, u"未知"_s, u"未知"_s, u"未知"_s, u"查询完毕"_s};
+    return { recordNo, u"未知"_s, u"未知"_s, u"未知"_s, u"查询完毕"_s };
 }
 
 QStringList recordCells(const DomainListModel &model, int row)
 {
-    return {model.cell(row, DomainListModel::RecordNoColumn), model.cell(row, DomainListModel::HolderColumn),
-            model.cell(row, DomainListModel::RecordTypeColumn), model.cell(row, DomainListModel::SiteNameColumn),
-            model.cell(row, DomainListModel::StatusColumn)};
+    return { model.cell(row, DomainListModel::RecordNoColumn), model.cell(row, DomainListModel::HolderColumn),
+        model.cell(row, DomainListModel::RecordTypeColumn), model.cell(row, DomainListModel::SiteNameColumn),
+        model.cell(row, DomainListModel::StatusColumn) };
 }
 
 // A row that already shows an earlier result, so "unchanged" is visible.
@@ -70,7 +70,8 @@ int outstandingReplies()
     return int(NetworkHttpClient::sharedManager().findChildren<QNetworkReply *>().size());
 }
 
-const QList<QPair<QueryMode, const char *>> kModes = {{QueryMode::Batch, "batch"}, {QueryMode::Selected, "selected"}};
+const QList<QPair<QueryMode, const char *>> kModes
+    = { { QueryMode::Batch, "batch" }, { QueryMode::Selected, "selected" } };
 
 } // namespace
 
@@ -121,40 +122,38 @@ private slots:
         const QString spaced = u"spaced.example.cn"_s;
         const QString unwrapped = u"unwrapped.example.cn"_s;
         const QList<Case> cases = {
-                {"gbk record page", u"example.cn"_s, found(rec(u"example.cn"_s)), found(rec(u"example.cn"_s))},
-                {"utf-8 page", u"utf8.example.cn"_s, found(rec(u"utf8.example.cn"_s)),
-                 found(rec(u"utf8.example.cn"_s))},
-                {"gbk page, charset only in meta", u"meta.example.cn"_s, found(rec(u"meta.example.cn"_s)),
-                 found(rec(u"meta.example.cn"_s))},
-                {"no match", u"nomatch.example.cn"_s, noRecord, noRecord},
-                {"deleted record", u"deleted.example.cn"_s, found(rec(u"deleted.example.cn"_s)),
-                 unknownWith(u"备案已被删除"_s)},
-                {"empty body", u"empty.example.cn"_s, unchanged(), unchanged()},
-                {"404 page", u"e404.example.cn"_s, unchanged(), noRecord},
-                {"500 page", u"e500.example.cn"_s, unchanged(), noRecord},
-                {"page without table marker", u"nomarker.example.cn"_s, unchanged(), noRecord},
-                {"fewer than five cells", few, {QString(), rec(few).holder, rec(few).recordType, QString(), u"查询完毕"_s},
-                 noRecord},
-                {"several rows", u"rows.example.cn"_s, found(rec(u"rows.example.cn"_s)),
-                 found(rec(u"rows.example.cn"_s))},
-                {"two table markers", u"twomarkers.example.cn"_s, found(rec(u"twomarkers.example.cn"_s)),
-                 found(rec(u"twomarkers.example.cn"_s))},
-                {"holder wrapped in a tag", wrapped,
-                 {rec(wrapped).recordNo, QString(), rec(wrapped).recordType, rec(wrapped).siteName, u"查询完毕"_s},
-                 {rec(wrapped).recordNo, QString(), rec(wrapped).recordType, rec(wrapped).siteName, u"查询完毕"_s}},
-                {"holder cell without <", bare,
-                 {rec(bare).recordNo, QString(), rec(bare).recordType, rec(bare).siteName, u"查询完毕"_s},
-                 {rec(bare).recordNo, QString(), rec(bare).recordType, rec(bare).siteName, u"查询完毕"_s}},
-                {"spaces around the record number", spaced,
-                 {rec(spaced).recordNo, rec(spaced).holder, rec(spaced).recordType, u" "_s + rec(spaced).siteName,
-                  u"查询完毕"_s},
-                 {rec(spaced).recordNo, rec(spaced).holder, rec(spaced).recordType, u" "_s + rec(spaced).siteName,
-                  u"查询完毕"_s}},
-                {"record number not wrapped", unwrapped,
-                 {QString(), rec(unwrapped).holder, rec(unwrapped).recordType, rec(unwrapped).siteName, u"查询完毕"_s},
-                 noRecord},
-                {"slow answer", u"slow.example.cn"_s, found(rec(u"slow.example.cn"_s)),
-                 found(rec(u"slow.example.cn"_s))},
+            { "gbk record page", u"example.cn"_s, found(rec(u"example.cn"_s)), found(rec(u"example.cn"_s)) },
+            { "utf-8 page", u"utf8.example.cn"_s, found(rec(u"utf8.example.cn"_s)), found(rec(u"utf8.example.cn"_s)) },
+            { "gbk page, charset only in meta", u"meta.example.cn"_s, found(rec(u"meta.example.cn"_s)),
+                found(rec(u"meta.example.cn"_s)) },
+            { "no match", u"nomatch.example.cn"_s, noRecord, noRecord },
+            { "deleted record", u"deleted.example.cn"_s, found(rec(u"deleted.example.cn"_s)),
+                unknownWith(u"备案已被删除"_s) },
+            { "empty body", u"empty.example.cn"_s, unchanged(), unchanged() },
+            { "404 page", u"e404.example.cn"_s, unchanged(), noRecord },
+            { "500 page", u"e500.example.cn"_s, unchanged(), noRecord },
+            { "page without table marker", u"nomarker.example.cn"_s, unchanged(), noRecord },
+            { "fewer than five cells", few,
+                { QString(), rec(few).holder, rec(few).recordType, QString(), u"查询完毕"_s }, noRecord },
+            { "several rows", u"rows.example.cn"_s, found(rec(u"rows.example.cn"_s)),
+                found(rec(u"rows.example.cn"_s)) },
+            { "two table markers", u"twomarkers.example.cn"_s, found(rec(u"twomarkers.example.cn"_s)),
+                found(rec(u"twomarkers.example.cn"_s)) },
+            { "holder wrapped in a tag", wrapped,
+                { rec(wrapped).recordNo, QString(), rec(wrapped).recordType, rec(wrapped).siteName, u"查询完毕"_s },
+                { rec(wrapped).recordNo, QString(), rec(wrapped).recordType, rec(wrapped).siteName, u"查询完毕"_s } },
+            { "holder cell without <", bare,
+                { rec(bare).recordNo, QString(), rec(bare).recordType, rec(bare).siteName, u"查询完毕"_s },
+                { rec(bare).recordNo, QString(), rec(bare).recordType, rec(bare).siteName, u"查询完毕"_s } },
+            { "spaces around the record number", spaced,
+                { rec(spaced).recordNo, rec(spaced).holder, rec(spaced).recordType, u" "_s + rec(spaced).siteName,
+                    u"查询完毕"_s },
+                { rec(spaced).recordNo, rec(spaced).holder, rec(spaced).recordType, u" "_s + rec(spaced).siteName,
+                    u"查询完毕"_s } },
+            { "record number not wrapped", unwrapped,
+                { QString(), rec(unwrapped).holder, rec(unwrapped).recordType, rec(unwrapped).siteName, u"查询完毕"_s },
+                noRecord },
+            { "slow answer", u"slow.example.cn"_s, found(rec(u"slow.example.cn"_s)), found(rec(u"slow.example.cn"_s)) },
         };
         for (const Case &c : cases) {
             QTest::addRow("%s, batch", c.name) << c.domain << QueryMode::Batch << c.batch;
@@ -183,19 +182,17 @@ private slots:
         const QStringList noRecord = unknownWith(u"无记录"_s);
         for (const auto &[mode, modeName] : kModes) {
             QTest::addRow("no-match phrase beside a full table, %s", modeName)
-                    << codepage::toNarrow(table + u"<p>没有符合条件的记录</p>"_s) << mode << noRecord;
+                << codepage::toNarrow(table + u"<p>没有符合条件的记录</p>"_s) << mode << noRecord;
             QTest::addRow("no-match phrase beats the deleted style, %s", modeName)
-                    << codepage::toNarrow(deletedTable + u"没有符合"_s) << mode << noRecord;
+                << codepage::toNarrow(deletedTable + u"没有符合"_s) << mode << noRecord;
         }
         // The deleted style is matched exactly: another spelling is an ordinary record page.
         QString otherSpelling = deletedTable;
         otherSpelling.replace(u"color:#CCCCCC;"_s, u"color:#cccccc;"_s);
         QTest::newRow("lower-case deleted style, selected")
-                << codepage::toNarrow(otherSpelling) << QueryMode::Selected << found(site::expectedRecord(domain));
-        QTest::newRow("a lone blank is a page, batch")
-                << QByteArray(" ") << QueryMode::Batch << unchanged();
-        QTest::newRow("a lone blank is a page, selected")
-                << QByteArray(" ") << QueryMode::Selected << noRecord;
+            << codepage::toNarrow(otherSpelling) << QueryMode::Selected << found(site::expectedRecord(domain));
+        QTest::newRow("a lone blank is a page, batch") << QByteArray(" ") << QueryMode::Batch << unchanged();
+        QTest::newRow("a lone blank is a page, selected") << QByteArray(" ") << QueryMode::Selected << noRecord;
     }
     void queryRow_customPage()
     {
@@ -218,9 +215,9 @@ private slots:
         QList<int> columns;
         for (const QList<QVariant> &change : std::as_const(changes))
             columns.append(change.at(0).toModelIndex().column());
-        const QList<int> expected = {DomainListModel::StatusColumn,     DomainListModel::RecordNoColumn,
-                                     DomainListModel::HolderColumn,     DomainListModel::RecordTypeColumn,
-                                     DomainListModel::SiteNameColumn,   DomainListModel::StatusColumn};
+        const QList<int> expected
+            = { DomainListModel::StatusColumn, DomainListModel::RecordNoColumn, DomainListModel::HolderColumn,
+                  DomainListModel::RecordTypeColumn, DomainListModel::SiteNameColumn, DomainListModel::StatusColumn };
         QCOMPARE(columns, expected);
     }
 
@@ -237,16 +234,16 @@ private slots:
         for (const auto &[mode, modeName] : kModes) {
             QTest::addRow("refused, %s", modeName) << u"example.cn"_s << refusedBase << 30000 << defaultLimit << mode;
             QTest::addRow("name not resolved, %s", modeName)
-                    << u"example.cn"_s << u"http://lookup.invalid"_s << 30000 << defaultLimit << mode;
+                << u"example.cn"_s << u"http://lookup.invalid"_s << 30000 << defaultLimit << mode;
             QTest::addRow("reset mid-body, %s", modeName)
-                    << u"reset.example.cn"_s << QString() << 30000 << defaultLimit << mode;
+                << u"reset.example.cn"_s << QString() << 30000 << defaultLimit << mode;
             QTest::addRow("timeout after headers, %s", modeName)
-                    << u"hang.example.cn"_s << QString() << 300 << defaultLimit << mode;
+                << u"hang.example.cn"_s << QString() << 300 << defaultLimit << mode;
             QTest::addRow("over the default limit, %s", modeName)
-                    << u"huge.example.cn"_s << QString() << 30000 << defaultLimit << mode;
+                << u"huge.example.cn"_s << QString() << 30000 << defaultLimit << mode;
             // Data keeps coming, so only the limit can end it.
             QTest::addRow("endless trickle, %s", modeName)
-                    << u"trickle.example.cn"_s << QString() << 30000 << qint64(4096) << mode;
+                << u"trickle.example.cn"_s << QString() << 30000 << qint64(4096) << mode;
         }
     }
     void queryRow_failedFetch_leavesQuerying()
@@ -270,9 +267,9 @@ private slots:
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.at(0).method, QByteArray("GET"));
         QCOMPARE(requests.at(0).target, QByteArray("/s-0/example.cn.html"));
-        QCOMPARE(site::headerValues(requests.at(0), "If-Modified-Since"), QList<QByteArray>{"0"});
+        QCOMPARE(site::headerValues(requests.at(0), "If-Modified-Since"), QList<QByteArray> { "0" });
         QCOMPARE(site::headerValues(requests.at(0), "Host"),
-                 QList<QByteArray>{"127.0.0.1:" + QByteArray::number(m_site->port())});
+            QList<QByteArray> { "127.0.0.1:" + QByteArray::number(m_site->port()) });
         QVERIFY(requests.at(0).body.isEmpty());
     }
 
@@ -315,7 +312,7 @@ private slots:
     {
         NetworkHttpClient http;
         DomainListModel model;
-        for (const QString &domain : {u"a.example.cn"_s, u"b.example.cn"_s, u"c.example.cn"_s}) {
+        for (const QString &domain : { u"a.example.cn"_s, u"b.example.cn"_s, u"c.example.cn"_s }) {
             const int row = model.appendDomain(domain);
             QueryRow(model, row, QueryMode::Batch, http, m_site->baseUrl(), {});
             QCOMPARE(recordCells(model, row), found(site::expectedRecord(domain)));
@@ -372,10 +369,8 @@ private slots:
         const auto page = [](const QString &domain, site::Behaviour behaviour) {
             return codepage::toNarrow(site::resultPageHtml(domain, behaviour));
         };
-        QTest::newRow("404") << u"e404.example.cn"_s << 404
-                             << page(u"e404.example.cn"_s, site::Behaviour::NotFound);
-        QTest::newRow("500") << u"e500.example.cn"_s << 500
-                             << page(u"e500.example.cn"_s, site::Behaviour::ServerError);
+        QTest::newRow("404") << u"e404.example.cn"_s << 404 << page(u"e404.example.cn"_s, site::Behaviour::NotFound);
+        QTest::newRow("500") << u"e500.example.cn"_s << 500 << page(u"e500.example.cn"_s, site::Behaviour::ServerError);
         QTest::newRow("empty 200") << u"empty.example.cn"_s << 200 << QByteArray();
     }
     void get_errorStatus_returnsBody()
@@ -463,8 +458,8 @@ private slots:
         NetworkHttpClient http;
         QUrl url(m_site->baseUrl());
         url.setPath(u"/index.php/Index/soft_version"_s);
-        const HttpResponse response =
-                http.post(url, {{"CONTENT-TYPE", "application/x-www-form-urlencoded"}}, QByteArray("sn=ym"));
+        const HttpResponse response
+            = http.post(url, { { "CONTENT-TYPE", "application/x-www-form-urlencoded" } }, QByteArray("sn=ym"));
         QVERIFY2(response.ok, qPrintable(response.error));
         QCOMPARE(response.status, status);
         QCOMPARE(response.body, reply);
@@ -473,7 +468,7 @@ private slots:
         QCOMPARE(sent.method, QByteArray("POST"));
         QCOMPARE(sent.target, QByteArray("/index.php/Index/soft_version"));
         QCOMPARE(sent.body, QByteArray("sn=ym"));
-        QCOMPARE(site::headerValues(sent, "Content-Type"), QList<QByteArray>{"application/x-www-form-urlencoded"});
+        QCOMPARE(site::headerValues(sent, "Content-Type"), QList<QByteArray> { "application/x-www-form-urlencoded" });
     }
 
     void siteExecutable_servesRecordPages()
@@ -485,7 +480,7 @@ private slots:
         QVERIFY(process.baseUrl().startsWith(u"http://127.0.0.1:"_s));
         NetworkHttpClient http;
         QCOMPARE(query(u"example.cn"_s, QueryMode::Batch, http, process.baseUrl()),
-                 found(site::expectedRecord(u"example.cn"_s)));
+            found(site::expectedRecord(u"example.cn"_s)));
     }
 };
 

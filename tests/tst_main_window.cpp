@@ -40,8 +40,8 @@ void addDomains(ScriptedWindow &w, const QStringList &domains)
 void selectRow(ScriptedWindow &w, int row)
 {
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
-    list->selectionModel()->select(w.window->model().index(row, 0),
-                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->selectionModel()->select(
+        w.window->model().index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 QAction *action(ScriptedWindow &w, const char *name)
@@ -124,16 +124,16 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QCOMPARE(w.panel(1), u"提示"_qs);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
     QVERIFY2(QRegularExpression(QStringLiteral("^\\D*\\d{1,2}[:.]\\d{2}\\D*$")).match(w.panel(3)).hasMatch(),
-             qPrintable(w.panel(3)));
+        qPrintable(w.panel(3)));
 
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     QCOMPARE(list->geometry(), QRect(8, 8, 833, 473));
     QCOMPARE(list->font().family(), u"微软雅黑"_qs);
     QCOMPARE(list->font().pointSize(), 9);
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
-    const QStringList headers{u"ID"_qs,       u"域名"_qs,     u"备案号"_qs,  u"备案人"_qs,
-                              u"备案类型"_qs, u"网站名称"_qs, u"查询状态"_qs};
-    const QList<int> widths{33, 120, 133, 160, 96, 96, 96};
+    const QStringList headers { u"ID"_qs, u"域名"_qs, u"备案号"_qs, u"备案人"_qs, u"备案类型"_qs, u"网站名称"_qs,
+        u"查询状态"_qs };
+    const QList<int> widths { 33, 120, 133, 160, 96, 96, 96 };
     QCOMPARE(list->model()->columnCount(), 7);
     for (int column = 0; column < 7; ++column) {
         QCOMPARE(list->model()->headerData(column, Qt::Horizontal).toString(), headers.at(column));
@@ -147,12 +147,12 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QStringList programItems;
     for (QAction *item : bar.first()->menu()->actions())
         programItems << (item->isSeparator() ? u"-"_qs : item->text());
-    QCOMPARE(programItems, QStringList({u"软件说明"_qs, u"-"_qs, u"退出软件"_qs}));
+    QCOMPARE(programItems, QStringList({ u"软件说明"_qs, u"-"_qs, u"退出软件"_qs }));
     auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
     QStringList contextItems;
     for (QAction *item : caozuo->actions())
         contextItems << (item->isSeparator() ? u"-"_qs : item->text());
-    QCOMPARE(contextItems, QStringList({u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs}));
+    QCOMPARE(contextItems, QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs }));
 
     auto *timer1 = w.window->findChild<QTimer *>(QStringLiteral("Timer1"));
     QCOMPARE(timer1->interval(), 1000);
@@ -165,7 +165,7 @@ void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
     ScriptedWindow w;
     w.window->load();
     QCOMPARE(w.skin.attached, QStringList(QCoreApplication::applicationDirPath() + u"/skinh.she"_qs));
-    for (const char *name : {"Command1_0", "Command1_2", "Command1_3", "Command2", "Command1_1", "Command1_4"})
+    for (const char *name : { "Command1_0", "Command1_2", "Command1_3", "Command2", "Command1_1", "Command1_4" })
         QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
     QVERIFY(w.window->isVisible());
     QVERIFY(w.window->windowIcon().isNull());
@@ -184,7 +184,7 @@ void TestMainWindow::init_isIdempotentAndTouchesOnlyTheFourButtons()
     list->setEnabled(false);
     w.window->init();
     w.window->init();
-    for (const char *name : {"Command1_0", "Command1_2", "Command1_3", "Command2"})
+    for (const char *name : { "Command1_0", "Command1_2", "Command1_3", "Command2" })
         QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
     QVERIFY(!list->isEnabled());
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
@@ -227,18 +227,18 @@ void TestMainWindow::add_reportsEveryOutcome()
     QCOMPARE(w.dialogs.inputs.first().title, u"请输入域名"_qs);
     QCOMPARE(w.panel(2), message);
     QCOMPARE(columnTexts(w.window->model(), DomainListModel::DomainColumn),
-             stored.isNull() ? QStringList() : QStringList(stored));
+        stored.isNull() ? QStringList() : QStringList(stored));
     QCOMPARE(w.dialogs.boxes.size(), 0);
 }
 
 void TestMainWindow::add_numbersRowsInOrderAndKeepsDuplicates()
 {
     ScriptedWindow w;
-    addDomains(w, {u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"bad.io"_qs, u"c.net"_qs});
+    addDomains(w, { u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"bad.io"_qs, u"c.net"_qs });
     const DomainListModel &model = w.window->model();
-    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
+    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({ u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs }));
     QCOMPARE(columnTexts(model, DomainListModel::DomainColumn),
-             QStringList({u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"c.net"_qs}));
+        QStringList({ u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"c.net"_qs }));
     for (int column = DomainListModel::RecordNoColumn; column < DomainListModel::ColumnCount; ++column)
         QCOMPARE(model.cell(3, DomainListModel::Column(column)), QString());
 }
@@ -247,7 +247,7 @@ void TestMainWindow::mouseDown_onlyRightButtonOpensContextMenu()
 {
     ScriptedWindow w;
     w.window->load();
-    addDomains(w, {u"a.com"_qs});
+    addDomains(w, { u"a.com"_qs });
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
     const QPoint emptySpace(200, 300);
@@ -279,13 +279,13 @@ void TestMainWindow::headerClick_changesNothing()
 {
     ScriptedWindow w;
     w.window->load();
-    addDomains(w, {u"c.com"_qs, u"a.com"_qs, u"b.com"_qs});
+    addDomains(w, { u"c.com"_qs, u"a.com"_qs, u"b.com"_qs });
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     QHeaderView *header = list->header();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QTest::mouseClick(
+        header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
     QCOMPARE(columnTexts(w.window->model(), DomainListModel::DomainColumn),
-             QStringList({u"c.com"_qs, u"a.com"_qs, u"b.com"_qs}));
+        QStringList({ u"c.com"_qs, u"a.com"_qs, u"b.com"_qs }));
     QCOMPARE(list->model()->data(list->model()->index(0, 1)).toString(), u"c.com"_qs);
     QVERIFY(!list->isSortingEnabled());
     QCOMPARE(header->sectionSize(1), 120);
@@ -295,15 +295,15 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
 {
     ScriptedWindow w;
     w.window->load();
-    addDomains(w, {u"1.com"_qs, u"2.com"_qs, u"3.com"_qs, u"4.com"_qs, u"5.com"_qs});
+    addDomains(w, { u"1.com"_qs, u"2.com"_qs, u"3.com"_qs, u"4.com"_qs, u"5.com"_qs });
     DomainListModel &model = w.window->model();
     model.setCell(3, DomainListModel::HolderColumn, u"持有人"_qs);
     selectRow(w, 2);
     action(w, "del")->trigger();
     QCOMPARE(w.panel(2), u"3.com删除成功.."_qs);
-    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
+    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({ u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs }));
     QCOMPARE(columnTexts(model, DomainListModel::DomainColumn),
-             QStringList({u"1.com"_qs, u"2.com"_qs, u"4.com"_qs, u"5.com"_qs}));
+        QStringList({ u"1.com"_qs, u"2.com"_qs, u"4.com"_qs, u"5.com"_qs }));
     QCOMPARE(model.cell(2, DomainListModel::HolderColumn), u"持有人"_qs);
     // The view shows the renumbered IDs too, not stale ones.
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
@@ -311,11 +311,11 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
 
     // Deleting the last remaining row leaves an empty list; a later add starts at ID 1 again.
     ScriptedWindow single;
-    addDomains(single, {u"only.com"_qs});
+    addDomains(single, { u"only.com"_qs });
     selectRow(single, 0);
     single.window->del_Click();
     QCOMPARE(single.window->model().count(), 0);
-    addDomains(single, {u"next.com"_qs});
+    addDomains(single, { u"next.com"_qs });
     QCOMPARE(single.window->model().cell(0, DomainListModel::IdColumn), u"1"_qs);
 }
 
@@ -326,7 +326,7 @@ void TestMainWindow::delete_refusesWithoutSelectionOrDomain()
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
 
     // An imported "www." line leaves a row with an empty domain; it cannot be deleted, only cleared.
-    w.window->model().setDomains({u"a.com"_qs, QString(), u"b.com"_qs});
+    w.window->model().setDomains({ u"a.com"_qs, QString(), u"b.com"_qs });
     selectRow(w, 1);
     w.window->del_Click();
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
@@ -341,7 +341,7 @@ void TestMainWindow::delete_refusesWithoutSelectionOrDomain()
 void TestMainWindow::clear_asksAndEmptiesOnlyOnYes()
 {
     ScriptedWindow w;
-    addDomains(w, {u"a.com"_qs, u"b.com"_qs});
+    addDomains(w, { u"a.com"_qs, u"b.com"_qs });
     w.dialogs.messageAnswers << MsgAnswer::No;
     action(w, "clear")->trigger();
     QCOMPARE(w.dialogs.boxes.size(), 1);
@@ -363,7 +363,7 @@ void TestMainWindow::clear_asksAndEmptiesOnlyOnYes()
 void TestMainWindow::about_showsBoxAndChangesNothing()
 {
     ScriptedWindow w;
-    addDomains(w, {u"a.com"_qs});
+    addDomains(w, { u"a.com"_qs });
     w.dialogs.messageAnswers << MsgAnswer::Ok;
     action(w, "sm")->trigger();
     QCOMPARE(w.dialogs.boxes.size(), 1);
@@ -390,7 +390,7 @@ void TestMainWindow::exit_asksFromMenuAndCloseButton()
     QFETCH(int, answer);
     ScriptedWindow w;
     w.window->load();
-    addDomains(w, {u"a.com"_qs});
+    addDomains(w, { u"a.com"_qs });
     w.dialogs.messageAnswers << answer;
     if (fromMenu)
         action(w, "endd")->trigger();
@@ -401,7 +401,7 @@ void TestMainWindow::exit_asksFromMenuAndCloseButton()
     QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
     QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::YesNo | MsgStyle::Information);
     if (answer == MsgAnswer::Yes) {
-        QCOMPARE(w.quitStatuses, QList<int>{0});
+        QCOMPARE(w.quitStatuses, QList<int> { 0 });
         QVERIFY(w.window->isClosing());
         QVERIFY(!w.window->isVisible());
     } else {
@@ -423,7 +423,7 @@ void TestMainWindow::exitDuringInputBox_writesNothingAfterwards()
     w.dialogs.inputAnswers << u"late.com"_qs;
     w.dialogs.whileBoxOpen = [&w] { w.window->close(); };
     w.window->Command1_Click(0);
-    QCOMPARE(w.quitStatuses, QList<int>{0});
+    QCOMPARE(w.quitStatuses, QList<int> { 0 });
     QCOMPARE(w.window->model().count(), 0);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
     // A further close request after the end needs no second question.
@@ -442,7 +442,7 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
     QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_4")), Qt::LeftButton);
     w.window->Command1_Click(7); // not a button: nothing
     QCOMPARE(w.browser.opened,
-             QList<QUrl>({QUrl(u"http://company.test.example"_qs), QUrl(u"http://studio.test.example"_qs)}));
+        QList<QUrl>({ QUrl(u"http://company.test.example"_qs), QUrl(u"http://studio.test.example"_qs) }));
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
     QCOMPARE(w.dialogs.boxes.size(), 0);
 }
@@ -462,7 +462,7 @@ void TestMainWindow::model_passesItemModelTester()
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.appendDomain(u"a.com"_qs);
         model.appendDomain(u"b.com"_qs);
-        model.setDomains({u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs});
+        model.setDomains({ u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs });
         model.setCell(1, DomainListModel::StatusColumn, u"查询中"_qs);
         model.setCell(1, DomainListModel::IdColumn, u"99"_qs); // IDs are positions; writes are ignored
         model.clear();
@@ -470,7 +470,7 @@ void TestMainWindow::model_passesItemModelTester()
     }
     // The tester expects a removal to leave the next row's first cell as it was; ours is the position,
     // which renumbers by design, so removal is checked on its own.
-    model.setDomains({u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs});
+    model.setDomains({ u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs });
     model.setCell(1, DomainListModel::StatusColumn, u"查询中"_qs);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     model.removeRowAt(0);
@@ -487,7 +487,7 @@ void TestMainWindow::accessibility_controlsExposeTheirTexts()
 {
     ScriptedWindow w;
     w.window->load();
-    addDomains(w, {u"a.com"_qs, u"b.cn"_qs});
+    addDomains(w, { u"a.com"_qs, u"b.cn"_qs });
     const auto nameOf = [](QObject *object) {
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
         return iface ? iface->text(QAccessible::Name) : QStringLiteral("<none>");

@@ -44,13 +44,13 @@ private slots:
         // GBK bytes for "中文.cn", as a Windows editor writes them.
         write(path, QByteArray("www.example.com\r\n\r\n\xD6\xD0\xCE\xC4.cn\r\nmywww.a.org"));
         ScriptedWindow w;
-        w.window->model().setDomains({QStringLiteral("old.com")});
+        w.window->model().setDomains({ QStringLiteral("old.com") });
         w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
         w.dialogs.fileAnswers << path << std::optional<QString>();
         w.window->Command1_Click(2);
 
         QCOMPARE(domains(w.window->model()),
-                 QStringList({QStringLiteral("example.com"), QStringLiteral("中文.cn"), QStringLiteral("mya.org")}));
+            QStringList({ QStringLiteral("example.com"), QStringLiteral("中文.cn"), QStringLiteral("mya.org") }));
         QCOMPARE(w.window->model().cell(0, DomainListModel::RecordNoColumn), QString());
         QCOMPARE(w.window->model().cell(2, DomainListModel::IdColumn), QStringLiteral("3"));
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入3个域名。"));
@@ -76,12 +76,12 @@ private slots:
         QTemporaryDir dir;
         const QString path = name.isEmpty() ? dir.path() : dir.filePath(name);
         ScriptedWindow w;
-        w.window->model().setDomains({QStringLiteral("keep.com"), QStringLiteral("me.cn")});
+        w.window->model().setDomains({ QStringLiteral("keep.com"), QStringLiteral("me.cn") });
         w.dialogs.fileAnswers << path;
         w.window->Command1_Click(2);
-        QCOMPARE(domains(w.window->model()), QStringList({QStringLiteral("keep.com"), QStringLiteral("me.cn")}));
-        QVERIFY2(w.panel(2).contains(QDir::toNativeSeparators(path)) || w.panel(2).contains(path),
-                 qPrintable(w.panel(2)));
+        QCOMPARE(domains(w.window->model()), QStringList({ QStringLiteral("keep.com"), QStringLiteral("me.cn") }));
+        QVERIFY2(
+            w.panel(2).contains(QDir::toNativeSeparators(path)) || w.panel(2).contains(path), qPrintable(w.panel(2)));
         QVERIFY(!w.panel(2).startsWith(QStringLiteral("导入完毕")));
     }
 
@@ -94,7 +94,7 @@ private slots:
         QCOMPARE(w.panel(2), QStringLiteral("没有可导出的内容"));
         QVERIFY(w.dialogs.fileDialogs.isEmpty());
 
-        w.window->model().setDomains({QStringLiteral("a.com"), QStringLiteral("b.cn")});
+        w.window->model().setDomains({ QStringLiteral("a.com"), QStringLiteral("b.cn") });
         w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
         w.window->model().setCell(0, DomainListModel::HolderColumn, QStringLiteral("某公司"));
         w.window->model().setCell(0, DomainListModel::RecordTypeColumn, QStringLiteral("企业"));
@@ -105,7 +105,8 @@ private slots:
         QCOMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
         QCOMPARE(w.dialogs.fileDialogs.first().title, QStringLiteral(" 保存数据"));
         QCOMPARE(w.dialogs.fileDialogs.first().filter, QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|"));
-        const QByteArray block = QByteArray("a.com----\xBE\xA9ICP\xB1\xB8" "1\xBA\xC5----\xC4\xB3\xB9\xAB\xCB\xBE----"
+        const QByteArray block = QByteArray("a.com----\xBE\xA9ICP\xB1\xB8"
+                                            "1\xBA\xC5----\xC4\xB3\xB9\xAB\xCB\xBE----"
                                             "\xC6\xF3\xD2\xB5----\xD5\xBE\r\n"
                                             "b.cn----------------\r\n\r\n\xB9\xB2:2\xB8\xF6\xD3\xF2\xC3\xFB\r\n");
         QCOMPARE(readAll(path), block);
@@ -133,7 +134,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = target.isEmpty() ? dir.path() : target;
         ScriptedWindow w;
-        w.window->model().setDomains({QStringLiteral("a.com")});
+        w.window->model().setDomains({ QStringLiteral("a.com") });
         w.dialogs.fileAnswers << path;
         w.window->Command1_Click(3);
         QVERIFY2(!w.panel(2).startsWith(QStringLiteral("保存成功")), qPrintable(w.panel(2)));

@@ -13,7 +13,7 @@ namespace {
 QByteArray reply(const char *result, const char *version, const char *sid, const char *must)
 {
     return QByteArray("{\"result\":") + result + ",\"info\":{\"version\":" + version + ",\"sid\":" + sid
-            + ",\"must\":" + must + "}}";
+        + ",\"must\":" + must + "}}";
 }
 
 struct CheckWindow {
@@ -27,8 +27,8 @@ struct CheckWindow {
     void answerWith(const QByteArray &body, bool ok = true)
     {
         http.answer = [body, ok](const QUrl &, const QByteArray &) {
-            return HttpResponse{ok, ok ? QString() : QStringLiteral("refused"), ok ? 200 : 0,
-                                QByteArrayLiteral("application/json"), body};
+            return HttpResponse { ok, ok ? QString() : QStringLiteral("refused"), ok ? 200 : 0,
+                QByteArrayLiteral("application/json"), body };
         };
     }
     bool timer1Active() { return w->find<QTimer>(QStringLiteral("Timer1"))->isActive(); }
@@ -56,36 +56,36 @@ private slots:
         const QString checking = QStringLiteral("正在检测版本更新");
         const QString download = QStringLiteral("https://download.test.example/index.php/Works/detail/sid/");
         QTest::newRow("same version") << reply("\"1\"", "\"2.0\"", "\"15\"", "\"0\"") << 0 << QString()
-                                      << QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件..") << QString() << false;
-        QTest::newRow("reported failure wins") << reply("\"0\"", "\"9.9\"", "\"15\"", "\"1\"") << int(MsgAnswer::Ok) << failed
-                                               << checking << QString() << false;
-        QTest::newRow("failure as number") << reply("0", "\"2.1\"", "\"15\"", "\"0\"") << int(MsgAnswer::Ok) << failed << checking
-                                           << QString() << false;
-        QTest::newRow("older, optional, no")
-                << reply("1", "\"1.9\"", "\"15\"", "\"0\"") << int(MsgAnswer::No)
-                << QStringLiteral("发现最新版本1.9，是否现在更新?") << QStringLiteral("欢迎使用Tarnwick软件..") << QString()
-                << false;
+                                      << QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件..") << QString()
+                                      << false;
+        QTest::newRow("reported failure wins") << reply("\"0\"", "\"9.9\"", "\"15\"", "\"1\"") << int(MsgAnswer::Ok)
+                                               << failed << checking << QString() << false;
+        QTest::newRow("failure as number") << reply("0", "\"2.1\"", "\"15\"", "\"0\"") << int(MsgAnswer::Ok) << failed
+                                           << checking << QString() << false;
+        QTest::newRow("older, optional, no") << reply("1", "\"1.9\"", "\"15\"", "\"0\"") << int(MsgAnswer::No)
+                                             << QStringLiteral("发现最新版本1.9，是否现在更新?")
+                                             << QStringLiteral("欢迎使用Tarnwick软件..") << QString() << false;
         QTest::newRow("2.00 is not 2.0") << reply("1", "\"2.00\"", "\"15\"", "0") << int(MsgAnswer::No)
                                          << QStringLiteral("发现最新版本2.00，是否现在更新?")
                                          << QStringLiteral("欢迎使用Tarnwick软件..") << QString() << false;
         QTest::newRow("mandatory, no") << reply("1", "\"2.1\"", "\"15\"", "\"1\"") << int(MsgAnswer::No)
                                        << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << QString()
                                        << true;
-        QTest::newRow("yes opens the page") << reply("1", "\"2.1\"", "\"15\"", "\"0\"") << int(MsgAnswer::Yes)
-                                            << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking
-                                            << download + QStringLiteral("15") << true;
-        QTest::newRow("yes with empty sid") << reply("1", "\"2.1\"", "\"\"", "\"1\"") << int(MsgAnswer::Yes)
-                                            << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << download
-                                            << true;
+        QTest::newRow("yes opens the page")
+            << reply("1", "\"2.1\"", "\"15\"", "\"0\"") << int(MsgAnswer::Yes)
+            << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << download + QStringLiteral("15") << true;
+        QTest::newRow("yes with empty sid")
+            << reply("1", "\"2.1\"", "\"\"", "\"1\"") << int(MsgAnswer::Yes)
+            << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << download << true;
         QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << int(MsgAnswer::Ok) << failed << checking
                                   << QString() << false;
-        QTest::newRow("info missing") << QByteArray("{\"result\":\"1\"}") << int(MsgAnswer::Ok) << failed << checking << QString()
-                                      << false;
+        QTest::newRow("info missing") << QByteArray("{\"result\":\"1\"}") << int(MsgAnswer::Ok) << failed << checking
+                                      << QString() << false;
         QTest::newRow("member missing") << QByteArray("{\"result\":\"1\",\"info\":{\"version\":\"2.0\",\"sid\":\"1\"}}")
                                         << int(MsgAnswer::Ok) << failed << checking << QString() << false;
         // The reply is data, never code: a script in it is just text that is not an object.
-        QTest::newRow("script is not run") << QByteArray("(function(){return {result:1}})()") << int(MsgAnswer::Ok) << failed
-                                           << checking << QString() << false;
+        QTest::newRow("script is not run") << QByteArray("(function(){return {result:1}})()") << int(MsgAnswer::Ok)
+                                           << failed << checking << QString() << false;
     }
     void check_followsTheDecisionTable()
     {
@@ -103,17 +103,18 @@ private slots:
         t.w->find<QPushButton>(QStringLiteral("Command1_0"))->setEnabled(false);
         t.w->window->Timer1_Timer();
 
-        QCOMPARE(t.http.requested, QList<QUrl>{QUrl(QStringLiteral("https://version.test.example/index.php/Index/soft_version"))});
+        QCOMPARE(t.http.requested,
+            QList<QUrl> { QUrl(QStringLiteral("https://version.test.example/index.php/Index/soft_version")) });
         QCOMPARE(t.w->dialogs.boxes.size(), box.isEmpty() ? 0 : 1);
         if (!box.isEmpty()) {
             QCOMPARE(t.w->dialogs.boxes.first().text, box);
             QCOMPARE(t.w->dialogs.boxes.first().title, QStringLiteral("提示"));
             QCOMPARE(t.w->dialogs.boxes.first().style,
-                     MsgStyle::Information | (answer == MsgAnswer::Ok ? MsgStyle::OkOnly : MsgStyle::YesNo));
+                MsgStyle::Information | (answer == MsgAnswer::Ok ? MsgStyle::OkOnly : MsgStyle::YesNo));
         }
         QCOMPARE(t.w->panel(2), panel);
-        QCOMPARE(t.w->browser.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
-        QCOMPARE(t.w->quitStatuses, ends ? QList<int>{0} : QList<int>());
+        QCOMPARE(t.w->browser.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl(opened) });
+        QCOMPARE(t.w->quitStatuses, ends ? QList<int> { 0 } : QList<int>());
         QVERIFY(!t.timer1Active());
         if (!ends)
             QVERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled());
@@ -159,11 +160,11 @@ private slots:
         t.http.answer = [&t](const QUrl &, const QByteArray &) {
             // The user closes the window while the request is outstanding; the close aborts it.
             t.w->window->close();
-            return HttpResponse{false, QStringLiteral("aborted"), 0, {}, {}};
+            return HttpResponse { false, QStringLiteral("aborted"), 0, {}, {} };
         };
         t.w->window->Timer1_Timer();
         QCOMPARE(t.http.aborts, 1);
-        QCOMPARE(t.w->quitStatuses, QList<int>{0});
+        QCOMPARE(t.w->quitStatuses, QList<int> { 0 });
         QCOMPARE(t.w->dialogs.boxes.size(), 1);
         QCOMPARE(t.w->dialogs.boxes.first().text, QStringLiteral("是否确定退出软件?"));
         QCOMPARE(t.w->panel(2), QStringLiteral("正在检测版本更新"));

@@ -55,7 +55,7 @@ int main(int argc, char *argv[])
     RecordingBrowser browser;
     StyleSheetSkin skin;
     NetworkHttpClient http(config.httpTimeoutMs);
-    Platform platform{&dialogs, &browser, &skin, &http, [](int status) { QCoreApplication::exit(status); }};
+    Platform platform { &dialogs, &browser, &skin, &http, [](int status) { QCoreApplication::exit(status); } };
 
     MainWindow window(platform, config);
     dialogs.setParentWidget(&window);
@@ -111,8 +111,8 @@ int main(int argc, char *argv[])
             window.Command2_Click();
         } else if (action == QStringLiteral("selected")) {
             auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
-            list->selectionModel()->select(window.model().index(0, 0),
-                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            list->selectionModel()->select(
+                window.model().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
             window.cxym_Click();
         }
     });

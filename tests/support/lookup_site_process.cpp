@@ -26,7 +26,7 @@ bool LookupSiteProcess::start(int timeoutMs)
         return false;
     }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(program, {QStringLiteral("--port"), QStringLiteral("0")});
+    m_process.start(program, { QStringLiteral("--port"), QStringLiteral("0") });
     if (!m_process.waitForStarted(timeoutMs)) {
         m_error = m_process.errorString();
         return false;

@@ -8,7 +8,7 @@ namespace quernfold::test {
 
 int ScriptedDialogs::messageBox(const QString &text, int style, const QString &title)
 {
-    boxes << AskedBox{text, style, title};
+    boxes << AskedBox { text, style, title };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (messageAnswers.isEmpty()) {
@@ -18,10 +18,10 @@ int ScriptedDialogs::messageBox(const QString &text, int style, const QString &t
     return messageAnswers.takeFirst();
 }
 
-std::optional<QString> ScriptedDialogs::inputBox(const QString &prompt, const QString &title,
-                                                 const QString &defaultText)
+std::optional<QString> ScriptedDialogs::inputBox(
+    const QString &prompt, const QString &title, const QString &defaultText)
 {
-    inputs << AskedBox{prompt + u'|' + defaultText, 0, title};
+    inputs << AskedBox { prompt + u'|' + defaultText, 0, title };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (inputAnswers.isEmpty()) {
@@ -61,7 +61,7 @@ HttpResponse ScriptedHttp::post(const QUrl &url, const HttpHeaders &headers, con
     Q_UNUSED(headers);
     requested << url;
     if (!answer)
-        return HttpResponse{false, QStringLiteral("no answer scripted"), 0, {}, {}};
+        return HttpResponse { false, QStringLiteral("no answer scripted"), 0, {}, {} };
     return answer(url, body);
 }
 

@@ -92,11 +92,7 @@ struct ScriptedWindow {
     QList<int> quitStatuses;
     std::unique_ptr<MainWindow> window;
 
-    template<typename T>
-    T *find(const QString &name) const
-    {
-        return window->findChild<T *>(name);
-    }
+    template <typename T> T *find(const QString &name) const { return window->findChild<T *>(name); }
     QString panel(int number) const;
 };
 

@@ -31,28 +31,28 @@ struct NamedBehaviour {
     QStringView label;
     Behaviour behaviour;
 };
-constexpr std::array<NamedBehaviour, 20> kNamedBehaviours = {{
-        {u"nomatch", Behaviour::NoMatch},
-        {u"deleted", Behaviour::Deleted},
-        {u"empty", Behaviour::EmptyBody},
-        {u"e404", Behaviour::NotFound},
-        {u"e500", Behaviour::ServerError},
-        {u"nomarker", Behaviour::NoTableMarker},
-        {u"fewcells", Behaviour::FewerCells},
-        {u"rows", Behaviour::SeveralRows},
-        {u"twomarkers", Behaviour::TwoMarkers},
-        {u"wrappedholder", Behaviour::HolderWrapped},
-        {u"bareholder", Behaviour::CellWithoutTag},
-        {u"spaced", Behaviour::SpacedRecordNo},
-        {u"unwrapped", Behaviour::UnwrappedRecordNo},
-        {u"utf8", Behaviour::Utf8Page},
-        {u"meta", Behaviour::MetaCharsetPage},
-        {u"slow", Behaviour::Slow},
-        {u"reset", Behaviour::ResetMidBody},
-        {u"hang", Behaviour::HangAfterHeaders},
-        {u"trickle", Behaviour::Trickle},
-        {u"huge", Behaviour::Oversized},
-}};
+constexpr std::array<NamedBehaviour, 20> kNamedBehaviours = { {
+    { u"nomatch", Behaviour::NoMatch },
+    { u"deleted", Behaviour::Deleted },
+    { u"empty", Behaviour::EmptyBody },
+    { u"e404", Behaviour::NotFound },
+    { u"e500", Behaviour::ServerError },
+    { u"nomarker", Behaviour::NoTableMarker },
+    { u"fewcells", Behaviour::FewerCells },
+    { u"rows", Behaviour::SeveralRows },
+    { u"twomarkers", Behaviour::TwoMarkers },
+    { u"wrappedholder", Behaviour::HolderWrapped },
+    { u"bareholder", Behaviour::CellWithoutTag },
+    { u"spaced", Behaviour::SpacedRecordNo },
+    { u"unwrapped", Behaviour::UnwrappedRecordNo },
+    { u"utf8", Behaviour::Utf8Page },
+    { u"meta", Behaviour::MetaCharsetPage },
+    { u"slow", Behaviour::Slow },
+    { u"reset", Behaviour::ResetMidBody },
+    { u"hang", Behaviour::HangAfterHeaders },
+    { u"trickle", Behaviour::Trickle },
+    { u"huge", Behaviour::Oversized },
+} };
 
 QByteArray reasonPhrase(int status)
 {
@@ -101,9 +101,10 @@ quint64 fnv1a(const QByteArray &bytes)
 QString errorPageHtml(int status)
 {
     const QString title = QString::number(status) + u' ' + QString::fromLatin1(reasonPhrase(status));
-    const QString note = status == 404 ? QStringLiteral("您访问的页面不存在") : QStringLiteral("服务器繁忙，请稍后再试");
+    const QString note
+        = status == 404 ? QStringLiteral("您访问的页面不存在") : QStringLiteral("服务器繁忙，请稍后再试");
     return u"<html><head><title>"_s + title + u"</title></head><body><h1>"_s + title + u"</h1><p>"_s + note
-            + u"</p></body></html>\n"_s;
+        + u"</p></body></html>\n"_s;
 }
 
 } // namespace
@@ -120,13 +121,13 @@ QList<QByteArray> headerValues(const RecordedRequest &request, QByteArrayView na
 
 SiteRecord expectedRecord(const QString &domain)
 {
-    static const QStringList provinces = {u"京"_s, u"沪"_s, u"浙"_s, u"粤"_s, u"苏"_s, u"川"_s, u"鄂"_s, u"闽"_s};
-    static const QStringList cities = {u"北京"_s, u"上海"_s, u"杭州"_s, u"深圳"_s, u"南京"_s, u"成都"_s};
-    static const QStringList words = {u"星辰"_s, u"云帆"_s, u"青石"_s, u"远山"_s, u"明月"_s, u"清泉"_s, u"松风"_s};
-    static const QStringList companies = {u"科技有限公司"_s, u"网络科技有限公司"_s, u"信息技术有限公司"_s};
-    static const QStringList surnames = {u"王"_s, u"李"_s, u"张"_s, u"刘"_s, u"陈"_s, u"杨"_s};
-    static const QStringList givenNames = {u"伟"_s, u"芳"_s, u"静"_s, u"磊"_s, u"敏"_s, u"晓东"_s};
-    static const QStringList siteKinds = {u"官网"_s, u"博客"_s, u"商城"_s, u"在线"_s, u"论坛"_s};
+    static const QStringList provinces = { u"京"_s, u"沪"_s, u"浙"_s, u"粤"_s, u"苏"_s, u"川"_s, u"鄂"_s, u"闽"_s };
+    static const QStringList cities = { u"北京"_s, u"上海"_s, u"杭州"_s, u"深圳"_s, u"南京"_s, u"成都"_s };
+    static const QStringList words = { u"星辰"_s, u"云帆"_s, u"青石"_s, u"远山"_s, u"明月"_s, u"清泉"_s, u"松风"_s };
+    static const QStringList companies = { u"科技有限公司"_s, u"网络科技有限公司"_s, u"信息技术有限公司"_s };
+    static const QStringList surnames = { u"王"_s, u"李"_s, u"张"_s, u"刘"_s, u"陈"_s, u"杨"_s };
+    static const QStringList givenNames = { u"伟"_s, u"芳"_s, u"静"_s, u"磊"_s, u"敏"_s, u"晓东"_s };
+    static const QStringList siteKinds = { u"官网"_s, u"博客"_s, u"商城"_s, u"在线"_s, u"论坛"_s };
 
     quint64 h = fnv1a(domain.toUtf8());
     const auto pick = [&h](const QStringList &list) {
@@ -173,15 +174,15 @@ QString resultPageHtml(const QString &domain, Behaviour behaviour)
 
     // Each raw cell carries its own closing tag, so a variant can leave one out.
     // A row ends with a cell linking the site's home page, unless it is cut short on purpose.
-    const auto row = [&](int position, const QStringList &rawCells, const QString &rowAttributes = {},
-                         bool homeCell = true) {
-        QString html = u"<tr"_s + rowAttributes + u">\n<td>"_s + QString::number(position) + u"</td>\n"_s;
-        for (const QString &cell : rawCells)
-            html += u"<td>"_s + cell + u'\n';
-        if (homeCell)
-            html += u"<td><a href=\"http://www."_s + shownDomain + u"\">www."_s + shownDomain + u"</a></td>\n"_s;
-        return html + u"</tr>\n"_s;
-    };
+    const auto row
+        = [&](int position, const QStringList &rawCells, const QString &rowAttributes = {}, bool homeCell = true) {
+              QString html = u"<tr"_s + rowAttributes + u">\n<td>"_s + QString::number(position) + u"</td>\n"_s;
+              for (const QString &cell : rawCells)
+                  html += u"<td>"_s + cell + u'\n';
+              if (homeCell)
+                  html += u"<td><a href=\"http://www."_s + shownDomain + u"\">www."_s + shownDomain + u"</a></td>\n"_s;
+              return html + u"</tr>\n"_s;
+          };
     const auto holderCell = [&](const SiteRecord &r) {
         return r.holder + u"<a class=\"more\" href=\"/company/"_s + id + u".html\">详情</a></td>"_s;
     };
@@ -190,14 +191,14 @@ QString resultPageHtml(const QString &domain, Behaviour behaviour)
     };
     const auto fullRow = [&](int position, const SiteRecord &r, const QString &rowAttributes = {}) {
         return row(position,
-                   {holderCell(r), r.recordType + u"</td>"_s, numberCell(r.recordNo), r.siteName + u"</td>"_s},
-                   rowAttributes);
+            { holderCell(r), r.recordType + u"</td>"_s, numberCell(r.recordNo), r.siteName + u"</td>"_s },
+            rowAttributes);
     };
     const auto table = [](const QString &rows) {
         return u"<table class=\"list\">\n<thead><tr><th>序号</th><th>主办单位名称</th><th>主办单位性质</th>"_s
                u"<th>网站备案号</th><th>网站名称</th><th>网站首页网址</th></tr></thead>\n"_s
                u"<tbody id=\"table_tr\">\n"_s
-                + rows + u"</tbody>\n</table>\n"_s;
+            + rows + u"</tbody>\n</table>\n"_s;
     };
 
     QString extraHead;
@@ -218,32 +219,34 @@ QString resultPageHtml(const QString &domain, Behaviour behaviour)
                                  "<td>公告</td></tr></tbody></table>\n");
         break;
     case Behaviour::FewerCells:
-        content = table(row(1, {holderCell(record), record.recordType + u"</td>"_s}, {}, false));
+        content = table(row(1, { holderCell(record), record.recordType + u"</td>"_s }, {}, false));
         break;
     case Behaviour::SeveralRows:
         content = table(fullRow(1, record) + fullRow(2, expectedRecord(u"second."_s + domain))
-                        + fullRow(3, expectedRecord(u"third."_s + domain)));
+            + fullRow(3, expectedRecord(u"third."_s + domain)));
         break;
     case Behaviour::TwoMarkers:
         content = table(fullRow(1, record)) + table(fullRow(1, expectedRecord(u"decoy."_s + domain)));
         break;
     case Behaviour::HolderWrapped:
-        content = table(row(1, {u"<span class=\"name\">"_s + record.holder + u"</span></td>"_s,
-                                record.recordType + u"</td>"_s, numberCell(record.recordNo),
-                                record.siteName + u"</td>"_s}));
+        content = table(row(1,
+            { u"<span class=\"name\">"_s + record.holder + u"</span></td>"_s, record.recordType + u"</td>"_s,
+                numberCell(record.recordNo), record.siteName + u"</td>"_s }));
         break;
     case Behaviour::CellWithoutTag:
-        content = table(row(1, {record.holder, record.recordType + u"</td>"_s, numberCell(record.recordNo),
-                                record.siteName + u"</td>"_s}));
+        content = table(row(1,
+            { record.holder, record.recordType + u"</td>"_s, numberCell(record.recordNo),
+                record.siteName + u"</td>"_s }));
         break;
     case Behaviour::SpacedRecordNo:
-        content = table(row(1, {holderCell(record), record.recordType + u"</td>"_s,
-                                numberCell(u"  "_s + record.recordNo + u"  "_s),
-                                u" "_s + record.siteName + u"</td>"_s}));
+        content = table(row(1,
+            { holderCell(record), record.recordType + u"</td>"_s, numberCell(u"  "_s + record.recordNo + u"  "_s),
+                u" "_s + record.siteName + u"</td>"_s }));
         break;
     case Behaviour::UnwrappedRecordNo:
-        content = table(row(1, {holderCell(record), record.recordType + u"</td>"_s, record.recordNo + u"</td>"_s,
-                                record.siteName + u"</td>"_s}));
+        content = table(row(1,
+            { holderCell(record), record.recordType + u"</td>"_s, record.recordNo + u"</td>"_s,
+                record.siteName + u"</td>"_s }));
         break;
     case Behaviour::MetaCharsetPage:
         extraHead = QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">\n");
@@ -254,15 +257,18 @@ QString resultPageHtml(const QString &domain, Behaviour behaviour)
         break;
     }
     return u"<!DOCTYPE html>\n<html>\n<head>\n"_s + extraHead + u"<title>"_s + shownDomain
-            + u" 备案查询</title>\n</head>\n<body>\n<div class=\"search\"><input name=\"q\" value=\""_s + shownDomain
-            + u"\"></div>\n"_s + content + u"<div class=\"foot\">数据仅供参考</div>\n</body>\n</html>\n"_s;
+        + u" 备案查询</title>\n</head>\n<body>\n<div class=\"search\"><input name=\"q\" value=\""_s + shownDomain
+        + u"\"></div>\n"_s + content + u"<div class=\"foot\">数据仅供参考</div>\n</body>\n</html>\n"_s;
 }
 
 // One client connection: reads requests one after another and answers each before reading the next.
 class SiteConnection : public QObject
 {
 public:
-    SiteConnection(LookupSite *site, QTcpSocket *socket) : QObject(site), m_site(site), m_socket(socket)
+    SiteConnection(LookupSite *site, QTcpSocket *socket)
+        : QObject(site)
+        , m_site(site)
+        , m_socket(socket)
     {
         socket->setParent(this);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -377,7 +383,7 @@ private:
             }
             const QByteArray name = line.first(colon).trimmed();
             const QByteArray value = line.sliced(colon + 1).trimmed();
-            request.headers.append({name, value});
+            request.headers.append({ name, value });
             if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
                 bool ok = false;
                 contentLength = value.toLongLong(&ok);
@@ -430,7 +436,7 @@ private:
 #ifdef Q_OS_UNIX
             // A zero linger time makes the close send RST instead of FIN: the client sees a reset, not an
             // orderly end.
-            const linger hardClose{1, 0};
+            const linger hardClose { 1, 0 };
             ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hardClose, sizeof hardClose);
 #endif
             m_socket->abort();
@@ -461,7 +467,8 @@ private:
     qint64 m_streamLeft = 0;
 };
 
-LookupSite::LookupSite(QObject *parent) : QObject(parent)
+LookupSite::LookupSite(QObject *parent)
+    : QObject(parent)
 {
     m_versionBody = QByteArrayLiteral(R"({"result":"1","info":{"version":"2.0","sid":"1","must":"0"}})");
     connect(&m_server, &QTcpServer::newConnection, this, &LookupSite::onNewConnection);
@@ -500,7 +507,7 @@ void LookupSite::setBehaviour(const QString &domain, Behaviour behaviour)
 
 void LookupSite::setReply(const QString &domain, const QByteArray &body, int status, const QByteArray &contentType)
 {
-    m_replies.insert(domain, CustomReply{status, contentType, body});
+    m_replies.insert(domain, CustomReply { status, contentType, body });
 }
 
 void LookupSite::clearScript()
@@ -567,8 +574,8 @@ void LookupSite::serveDomain(SiteConnection *connection, const QString &domain)
         connection->reply(500, kGbkHtml, gbkPage());
         return;
     case Behaviour::Utf8Page:
-        connection->reply(200, QByteArrayLiteral("text/html; charset=utf-8"),
-                          resultPageHtml(domain, behaviour).toUtf8());
+        connection->reply(
+            200, QByteArrayLiteral("text/html; charset=utf-8"), resultPageHtml(domain, behaviour).toUtf8());
         return;
     case Behaviour::MetaCharsetPage:
         connection->reply(200, QByteArrayLiteral("text/html"), gbkPage());

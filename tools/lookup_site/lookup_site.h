@@ -107,7 +107,7 @@ public:
     void setBehaviour(const QString &domain, Behaviour behaviour);
     // An exact answer for one domain.
     void setReply(const QString &domain, const QByteArray &body, int status = 200,
-                  const QByteArray &contentType = QByteArrayLiteral("text/html; charset=gbk"));
+        const QByteArray &contentType = QByteArrayLiteral("text/html; charset=gbk"));
     void clearScript(); // forgets every setBehaviour() and setReply()
     Behaviour behaviourFor(const QString &domain) const;
 
