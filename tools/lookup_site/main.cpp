@@ -11,13 +11,20 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("quernfold_lookup_site"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-            QStringLiteral("Local record-lookup site on 127.0.0.1 for tests and benchmarks."));
+    parser.setApplicationDescription(QStringLiteral("Local record-lookup site on 127.0.0.1 for tests and benchmarks."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port to listen on; 0 picks a free one."), QStringLiteral("N"),
-                                        QStringLiteral("0"));
+        QStringLiteral("Port to listen on; 0 picks a free one."), QStringLiteral("N"), QStringLiteral("0"));
     parser.addOption(portOption);
+    // Started on its own (the demo), the site stands in for the version service too, and the program should
+    // greet as it does when it is up to date.
+    const QCommandLineOption versionReplyOption(QStringLiteral("version-reply"),
+        QStringLiteral("Body of the reply to POST /index.php/Index/soft_version."), QStringLiteral("JSON"),
+        QStringLiteral(R"({"result":"1","info":{"version":"2.0","sid":"15","must":"0"}})"));
+    parser.addOption(versionReplyOption);
+    const QCommandLineOption logOption(
+        QStringLiteral("log"), QStringLiteral("Print \"METHOD target\" of every request on stdout."));
+    parser.addOption(logOption);
     parser.process(app);
 
     bool ok = false;
@@ -28,8 +35,26 @@ int main(int argc, char *argv[])
     }
 
     quernfold::site::LookupSite site;
-    // Nobody can read the recorded requests from outside the process.
-    site.setRecording(false);
+    // Nobody can read the recorded requests from outside the process, so they are kept only long enough to be
+    // printed.
+    const bool log = parser.isSet(logOption);
+    site.setRecording(log);
+    if (log) {
+        QObject::connect(&site, &quernfold::site::LookupSite::requestReceived, &site, [&site] {
+            for (const quernfold::site::RecordedRequest &request : site.requests()) {
+                // Whatever a client sent must not reach the terminal as control sequences.
+                QByteArray line = request.method + ' ' + request.target;
+                for (char &c : line) {
+                    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                        c = '?';
+                }
+                std::printf("%s\n", line.constData());
+            }
+            std::fflush(stdout);
+            site.clearRequests();
+        });
+    }
+    site.setVersionReply(parser.value(versionReplyOption).toUtf8());
     if (!site.listen(quint16(port))) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", port);
         return 1;
