@@ -135,29 +135,29 @@ void MainWindow::buildControls()
         header->resizeSection(column, px(columnTwips[column]));
     connect(ListView1, &DomainListView::mouseDown, this, &MainWindow::ListView1_MouseDown);
 
-    struct ButtonSpec {
+    struct ButtonPlace {
         int index;
         int left;
         int width;
         const char16_t *caption;
         bool enabled;
     };
-    static const ButtonSpec buttons[] = {
+    static const ButtonPlace buttons[] = {
         { 0, 120, 1215, u"单个添加", false },
         { 2, 1440, 1215, u"批量导入", false },
         { 3, 4080, 1215, u"导出数据", false },
         { 4, 9600, 1455, u"工作室官网", true },
         { 1, 11160, 1455, u"Brellow公司官网", true },
     };
-    for (const ButtonSpec &spec : buttons) {
-        auto *button = new QPushButton(QString::fromUtf16(spec.caption), client);
-        button->setObjectName(QStringLiteral("Command1_%1").arg(spec.index));
-        button->setGeometry(px(spec.left), px(7440), px(spec.width), px(615));
-        button->setEnabled(spec.enabled);
+    for (const ButtonPlace &place : buttons) {
+        auto *button = new QPushButton(QString::fromUtf16(place.caption), client);
+        button->setObjectName(QStringLiteral("Command1_%1").arg(place.index));
+        button->setGeometry(px(place.left), px(7440), px(place.width), px(615));
+        button->setEnabled(place.enabled);
         button->setAutoDefault(false);
-        const int index = spec.index;
+        const int index = place.index;
         connect(button, &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
-        Command1[spec.index] = button;
+        Command1[place.index] = button;
     }
     Command2 = new QPushButton(QStringLiteral("批量查询"), client);
     Command2->setObjectName(QStringLiteral("Command2"));
