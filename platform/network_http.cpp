@@ -118,6 +118,12 @@ HttpResponse NetworkHttpClient::send(const QUrl &url, const HttpHeaders &headers
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
+    // The loop also returns when the whole program is asked to end (every event loop quits then); a reply still
+    // running at that point is given up, never mistaken for a complete empty one.
+    if (!reply->isFinished()) {
+        pending.aborted = true;
+        reply->abort();
+    }
 
     drain();
 

@@ -442,6 +442,23 @@ private slots:
         QCOMPARE(inner.error, u"aborted"_s);
     }
 
+    void get_whenTheProgramEnds_failsRatherThanReturningAnEmptyPage()
+    {
+        // Ending the program makes every event loop return, also the one a fetch waits in.
+        NetworkHttpClient http(120000);
+        HttpResponse response;
+        bool returned = false;
+        connect(m_site.get(), &LookupSite::requestReceived, this, [] { QCoreApplication::exit(0); });
+        QTimer::singleShot(0, this, [&] {
+            response = http.get(recordPageUrl(m_site->baseUrl(), u"hang.example.cn"_s), {});
+            returned = true;
+        });
+        QCoreApplication::exec();
+        QVERIFY(returned);
+        QVERIFY(!response.ok);
+        QCOMPARE(outstandingReplies(), 0);
+    }
+
     void post_sendsBodyAndReturnsReply_data()
     {
         QTest::addColumn<int>("status");
