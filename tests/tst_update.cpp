@@ -1,3 +1,5 @@
+#include "support/scripted_platform.h"
+
 #include "platform/codepage.h"
 #include "platform/network_http.h"
 #include "tools/lookup_site/lookup_site.h"
@@ -12,31 +14,6 @@ using namespace quernfold;
 Q_DECLARE_METATYPE(quernfold::VersionDecision)
 
 namespace {
-
-// Records what PostBody hands to the client and answers with a prepared response.
-class RecordingHttpClient : public HttpClient
-{
-public:
-    HttpResponse get(const QUrl &, const HttpHeaders &) override
-    {
-        ++gets;
-        return {};
-    }
-    HttpResponse post(const QUrl &url, const HttpHeaders &headers, const QByteArray &body) override
-    {
-        postedUrls << url;
-        postedHeaders << headers;
-        postedBodies << body;
-        return answer;
-    }
-    void abortAll() override { }
-
-    HttpResponse answer;
-    int gets = 0;
-    QList<QUrl> postedUrls;
-    QList<HttpHeaders> postedHeaders;
-    QList<QByteArray> postedBodies;
-};
 
 HttpResponse okResponse(int status, const QByteArray &contentType, const QByteArray &body)
 {
@@ -145,8 +122,8 @@ private slots:
 
     void postBody_sendsOneFormPost()
     {
-        RecordingHttpClient http;
-        http.answer = okResponse(200, QByteArrayLiteral("application/json"), QByteArrayLiteral("{}"));
+        test::ScriptedHttp http;
+        http.answerAlways(okResponse(200, QByteArrayLiteral("application/json"), QByteArrayLiteral("{}")));
         const QUrl url(QStringLiteral("https://version.example/index.php/Index/soft_version"));
 
         const PostResult result = PostBody(http, url, QString::fromLatin1(kVersionRequestBody));
@@ -154,10 +131,10 @@ private slots:
         QVERIFY(result.ok);
         QCOMPARE(result.text, QStringLiteral("{}"));
         QCOMPARE(http.gets, 0);
-        QCOMPARE(http.postedUrls, QList<QUrl> { url });
+        QCOMPARE(http.requested, QList<QUrl> { url });
         const HttpHeaders expectedHeaders { { QByteArrayLiteral("CONTENT-TYPE"),
             QByteArrayLiteral("application/x-www-form-urlencoded") } };
-        QCOMPARE(http.postedHeaders, QList<HttpHeaders> { expectedHeaders });
+        QCOMPARE(http.requestHeaders, QList<HttpHeaders> { expectedHeaders });
         QCOMPARE(http.postedBodies, QList<QByteArray> { QByteArrayLiteral("sn=ym") });
     }
 
@@ -175,8 +152,8 @@ private slots:
     {
         QFETCH(QString, body);
         QFETCH(QByteArray, onTheWire);
-        RecordingHttpClient http;
-        http.answer = okResponse(200, QByteArray(), QByteArray());
+        test::ScriptedHttp http;
+        http.answerAlways(okResponse(200, QByteArray(), QByteArray()));
         PostBody(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), body);
         QCOMPARE(http.postedBodies, QList<QByteArray> { onTheWire });
         QVERIFY(!onTheWire.contains('?'));
@@ -184,11 +161,13 @@ private slots:
 
     void postBody_transportFailure_reportsNotOk()
     {
-        RecordingHttpClient http;
-        http.answer.ok = false;
-        http.answer.error = QStringLiteral("Connection refused");
+        test::ScriptedHttp http;
+        HttpResponse refused;
+        refused.ok = false;
+        refused.error = QStringLiteral("Connection refused");
         // A failed request may still carry bytes from a half-read reply; they must not pass as an answer.
-        http.answer.body = json(u"{'result':'1','info':{'version':'2.0','sid':'1','must':'0'}}").toUtf8();
+        refused.body = json(u"{'result':'1','info':{'version':'2.0','sid':'1','must':'0'}}").toUtf8();
+        http.answerAlways(refused);
         const PostResult result = PostBody(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), QStringLiteral("sn=ym"));
         QVERIFY(!result.ok);
         QVERIFY(result.text.isEmpty());
@@ -210,8 +189,8 @@ private slots:
         QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, body);
         QFETCH(QString, text);
-        RecordingHttpClient http;
-        http.answer = okResponse(200, contentType, body);
+        test::ScriptedHttp http;
+        http.answerAlways(okResponse(200, contentType, body));
         const PostResult result = PostBody(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), QStringLiteral("sn=ym"));
         QVERIFY(result.ok);
         QCOMPARE(result.text, text);

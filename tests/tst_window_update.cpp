@@ -26,10 +26,8 @@ struct CheckWindow {
     }
     void answerWith(const QByteArray &body, bool ok = true)
     {
-        http.answer = [body, ok](const QUrl &, const QByteArray &) {
-            return HttpResponse { ok, ok ? QString() : QStringLiteral("refused"), ok ? 200 : 0,
-                QByteArrayLiteral("application/json"), body };
-        };
+        http.answerAlways(HttpResponse { ok, ok ? QString() : QStringLiteral("refused"), ok ? 200 : 0,
+            QByteArrayLiteral("application/json"), body });
     }
     bool timer1Active() { return w->find<QTimer>(QStringLiteral("Timer1"))->isActive(); }
 

@@ -53,13 +53,19 @@ std::optional<QString> ScriptedDialogs::saveFile(FileDialogSettings &settings)
 
 HttpResponse ScriptedHttp::get(const QUrl &url, const HttpHeaders &headers)
 {
-    return post(url, headers, QByteArray());
+    ++gets;
+    requested << url;
+    requestHeaders << headers;
+    if (!answer)
+        return HttpResponse { false, QStringLiteral("no answer scripted"), 0, {}, {} };
+    return answer(url, QByteArray());
 }
 
 HttpResponse ScriptedHttp::post(const QUrl &url, const HttpHeaders &headers, const QByteArray &body)
 {
-    Q_UNUSED(headers);
     requested << url;
+    requestHeaders << headers;
+    postedBodies << body;
     if (!answer)
         return HttpResponse { false, QStringLiteral("no answer scripted"), 0, {}, {} };
     return answer(url, body);

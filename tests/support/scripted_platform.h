@@ -51,9 +51,18 @@ public:
     HttpResponse get(const QUrl &url, const HttpHeaders &headers) override;
     HttpResponse post(const QUrl &url, const HttpHeaders &headers, const QByteArray &body) override;
     void abortAll() override { ++aborts; }
+    // Every request gets the same response.
+    void answerAlways(const HttpResponse &response)
+    {
+        answer = [response](const QUrl &, const QByteArray &) { return response; };
+    }
 
     std::function<HttpResponse(const QUrl &, const QByteArray &)> answer;
+    // One entry per request, GET or POST, in order; bodies only for POSTs.
     QList<QUrl> requested;
+    QList<HttpHeaders> requestHeaders;
+    QList<QByteArray> postedBodies;
+    int gets = 0;
     int aborts = 0;
 };
 
