@@ -1,11 +1,13 @@
 #include "app/main_window.h"
 #include "platform/config.h"
-#include "platform/network_http.h"
+#include "platform/curl_http.h"
 
 #include "platform/qt_platform.h"
 
 #include <QApplication>
 #include <QFont>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -15,11 +17,14 @@ int main(int argc, char *argv[])
     QFont::insertSubstitutions(
         QStringLiteral("微软雅黑"), { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC") });
 
-    const quernfold::Config config = quernfold::Config::fromEnvironment();
+    QStringList notes;
+    const quernfold::Config config = quernfold::Config::fromEnvironment(&notes);
+    for (const QString &note : std::as_const(notes))
+        std::fprintf(stderr, "quernfold: %s\n", qPrintable(note));
     quernfold::QtDialogs dialogs;
     quernfold::DesktopBrowser browser;
     quernfold::StyleSheetSkin skin;
-    quernfold::NetworkHttpClient http(config.httpTimeoutMs);
+    quernfold::CurlHttpClient http(config.httpTimeoutMs);
 
     quernfold::Platform platform;
     platform.dialogs = &dialogs;

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTime>
 #include <QTimer>
 
@@ -40,11 +41,107 @@ const QString kToolTitle = QStringLiteral("Tarnwick软件");
 
 } // namespace
 
+// Draws the status of a row whose last lookup did not finish in a warning colour; its note is the tooltip.
+class StatusNoteDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() == DomainListModel::StatusColumn && index.data(DomainListModel::NoteRole).isValid()) {
+            const QColor warning(0xB0, 0x3A, 0x00);
+            option->palette.setColor(QPalette::Text, warning);
+            option->palette.setColor(QPalette::HighlightedText, warning.lighter(190));
+        }
+    }
+};
+
+namespace {
+// About a display frame: faster than anyone reads, slow enough that a run's rows cost no painting each.
+constexpr int kFrameMs = 16;
+} // namespace
+
+DomainListView::DomainListView(QWidget *parent)
+    : QTreeView(parent)
+    , m_changeTimer(new QTimer(this))
+{
+    m_changeTimer->setSingleShot(true);
+    m_changeTimer->setInterval(kFrameMs);
+    connect(m_changeTimer, &QTimer::timeout, this, &DomainListView::flushChanges);
+}
+
+void DomainListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &)
+{
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return;
+    m_changedFrom = m_changedFrom < 0 ? topLeft.row() : qMin(m_changedFrom, topLeft.row());
+    m_changedTo = qMax(m_changedTo, bottomRight.row());
+    if (!m_changeTimer->isActive())
+        m_changeTimer->start();
+}
+
+void DomainListView::flushChanges()
+{
+    const QAbstractItemModel *m = model();
+    const int from = std::exchange(m_changedFrom, -1);
+    const int to = qMin(std::exchange(m_changedTo, -1), m ? m->rowCount() - 1 : -1);
+    if (!m || from < 0 || from > to)
+        return;
+    QTreeView::dataChanged(m->index(from, 0), m->index(to, m->columnCount() - 1), {});
+}
+
 void DomainListView::mousePressEvent(QMouseEvent *event)
 {
+    if (m_locked) {
+        event->ignore();
+        return;
+    }
     // The window decides about the context menu; the view still gets the press for its selection.
     emit mouseDown(event->button(), event->globalPosition().toPoint());
     QTreeView::mousePressEvent(event);
+}
+
+void DomainListView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_locked)
+        event->ignore();
+    else
+        QTreeView::mouseReleaseEvent(event);
+}
+
+void DomainListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (m_locked)
+        event->ignore();
+    else
+        QTreeView::mouseDoubleClickEvent(event);
+}
+
+void DomainListView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_locked)
+        event->ignore();
+    else
+        QTreeView::mouseMoveEvent(event);
+}
+
+void DomainListView::keyPressEvent(QKeyEvent *event)
+{
+    if (m_locked)
+        event->ignore();
+    else
+        QTreeView::keyPressEvent(event);
+}
+
+void DomainListView::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (m_locked)
+        event->ignore();
+    else
+        QTreeView::contextMenuEvent(event);
 }
 
 MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
@@ -76,7 +173,13 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    if (m_run)
+        m_run->abort();
+    if (m_versionRequest && m_platform.http)
+        m_platform.http->cancel(m_versionRequest);
+}
 
 void MainWindow::buildMenus()
 {
@@ -84,6 +187,8 @@ void MainWindow::buildMenus()
     m_menu->setObjectName(QStringLiteral("menu"));
     QAction *sm = m_menu->addAction(QStringLiteral("软件说明"), this, &MainWindow::sm_Click);
     sm->setObjectName(QStringLiteral("sm"));
+    m_querySettings = m_menu->addAction(QStringLiteral("查询设置.."), this, &MainWindow::querySettings_Click);
+    m_querySettings->setObjectName(QStringLiteral("querySettings"));
     m_menu->addSeparator()->setObjectName(QStringLiteral("x1"));
     QAction *endd = m_menu->addAction(QStringLiteral("退出软件"), this, &MainWindow::endd_Click);
     endd->setObjectName(QStringLiteral("endd"));
@@ -98,6 +203,9 @@ void MainWindow::buildMenus()
     m_caozuo->addSeparator()->setObjectName(QStringLiteral("x4"));
     m_caozuo->addAction(QStringLiteral("清空列表"), this, &MainWindow::clear_Click)
         ->setObjectName(QStringLiteral("clear"));
+    m_caozuo->addSeparator()->setObjectName(QStringLiteral("x5"));
+    m_caozuo->addAction(QStringLiteral("查询未完成项"), this, &MainWindow::queryUnfinished_Click)
+        ->setObjectName(QStringLiteral("queryUnfinished"));
 }
 
 void MainWindow::buildControls()
@@ -120,6 +228,7 @@ void MainWindow::buildControls()
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setAllColumnsShowFocus(true);
     ListView1->setModel(&m_model);
+    ListView1->setItemDelegate(new StatusNoteDelegate(ListView1));
     QFont listFont(QStringLiteral("微软雅黑"));
     listFont.setPointSize(9);
     listFont.setWeight(QFont::Normal);
@@ -187,6 +296,13 @@ void MainWindow::buildControls()
         panels->addWidget(panel, i == 1 ? 1 : 0);
         m_panels[i] = panel;
     }
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setSingleShot(true);
+    m_progressTimer->setInterval(kFrameMs);
+    connect(m_progressTimer, &QTimer::timeout, this, [this] {
+        if (!m_pendingProgress.isEmpty())
+            m_panels[1]->setText(std::exchange(m_pendingProgress, {}));
+    });
     updateClock();
     m_clockTimer = new QTimer(this);
     m_clockTimer->setInterval(1000);
@@ -220,7 +336,8 @@ void MainWindow::load()
 
 void MainWindow::init()
 {
-    if (m_queriesActive > 0)
+    // A late version check must not hand the buttons back in the middle of a lookup.
+    if (isQuerying())
         return;
     Command1[0]->setEnabled(true);
     Command1[2]->setEnabled(true);
@@ -230,13 +347,25 @@ void MainWindow::init()
 
 QString MainWindow::message() const
 {
-    return m_panels[1]->text();
+    return m_pendingProgress.isEmpty() ? m_panels[1]->text() : m_pendingProgress;
 }
 
 void MainWindow::setMessage(const QString &text)
 {
+    // Whatever progress was still waiting to be shown is older than this.
+    m_pendingProgress.clear();
+    m_progressTimer->stop();
     m_panels[1]->setText(text);
     emit messageWritten(text);
+}
+
+void MainWindow::setProgressMessage(const QString &text)
+{
+    emit messageWritten(text);
+    // Shown at display rate: laying out and painting the panel for every row would cost more than the row.
+    m_pendingProgress = text;
+    if (!m_progressTimer->isActive())
+        m_progressTimer->start();
 }
 
 void MainWindow::updateClock()
@@ -258,7 +387,8 @@ int MainWindow::selectedRow() const
 
 void MainWindow::setListControlsEnabled(bool enabled)
 {
-    ListView1->setEnabled(enabled);
+    ListView1->setLocked(!enabled);
+    m_querySettings->setEnabled(enabled);
     Command1[0]->setEnabled(enabled);
     Command1[2]->setEnabled(enabled);
     Command1[3]->setEnabled(enabled);
@@ -387,8 +517,11 @@ void MainWindow::endProgram(int status)
     // Every wait on the stack checks this flag when it returns and then writes nothing more.
     m_closing = true;
     Timer1->stop();
+    if (m_run)
+        m_run->abort();
     if (m_platform.http)
         m_platform.http->abortAll();
+    m_versionRequest = 0;
     hide();
     if (m_platform.quit)
         m_platform.quit(status);

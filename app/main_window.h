@@ -3,8 +3,13 @@
 #include "domainlist/domain_list_model.h"
 #include "platform/config.h"
 #include "platform/dialogs.h"
+#include "platform/http.h"
+
+#include "lookup/lookup_run.h"
+#include "update/post.h"
 
 #include <QMainWindow>
+#include <QTimer>
 #include <QTreeView>
 #include <functional>
 
@@ -16,7 +21,7 @@ class QTimer;
 namespace quernfold {
 
 class Browser;
-class HttpClient;
+class LookupRun;
 class Skin;
 
 // Everything modal or outside the process that the window uses; tests hand in scripted ones.
@@ -30,17 +35,37 @@ struct Platform {
 };
 
 // The report-style list. It tells the window about every mouse press, with the button, before the view
-// handles it.
+// handles it. While a lookup runs it is locked rather than disabled: it still scrolls and reads, so the user can
+// watch results arrive, but no click, key or context menu reaches it.
 class DomainListView : public QTreeView
 {
     Q_OBJECT
 public:
     using QTreeView::QTreeView;
+    explicit DomainListView(QWidget *parent = nullptr);
+    void setLocked(bool locked) { m_locked = locked; }
+    bool isLocked() const { return m_locked; }
 signals:
     void mouseDown(Qt::MouseButton button, const QPoint &globalPos);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    // A run changes rows faster than anyone can read them; the view (and a screen reader) hears about them at
+    // display rate, in one change spanning every row written since the last.
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override;
+
+private:
+    void flushChanges();
+
+    bool m_locked = false;
+    int m_changedFrom = -1;
+    int m_changedTo = -1;
+    QTimer *m_changeTimer = nullptr;
 };
 
 class MainWindow : public QMainWindow
@@ -59,8 +84,13 @@ public:
     QString message() const;
     // True once the user (or the version check) has ended the program; nothing may touch the list after.
     bool isClosing() const { return m_closing; }
+    // A batch run or a selected-row query is going on.
+    bool isQuerying() const { return m_runKind != RunKind::None; }
     // Position of the list's selected row, or -1.
     int selectedRow() const;
+
+    // Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
+    static constexpr int kGiveUpAfterFailedRows = 10;
 
     // The batch run's stop flag: set at the start of a run, cleared by the stop click.
     bool QueryRunning = false;
@@ -75,6 +105,8 @@ public:
     void cxym_Click();
     void del_Click();
     void clear_Click();
+    void queryUnfinished_Click();
+    void querySettings_Click();
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
@@ -87,6 +119,8 @@ private:
     void buildControls();
     void buildMenus();
     void setMessage(const QString &text);
+    // A run's per-row progress text.
+    void setProgressMessage(const QString &text);
     void updateClock();
     void setListControlsEnabled(bool enabled);
     void openSite(const QString &address);
@@ -95,8 +129,15 @@ private:
     void addDomain();
     void importList();
     void exportList();
-    void runBatch();
+    LookupRun &lookupRun();
+    void runBatch(std::vector<int> rows, int announced);
+    bool lookupSiteIsSet();
+    RunOptions runOptions(QueryMode mode) const;
+    void onRowStarted(int row);
+    void onRunGaveUp(const QString &reason);
+    void onRunFinished();
     void runVersionCheck();
+    void onVersionReply(const PostResult &reply);
 
     Platform m_platform;
     Config m_config;
@@ -114,12 +155,18 @@ private:
     FileDialogSettings CommonDialog1;
     FileDialogSettings CommonDialog2;
 
+    enum class RunKind { None, Batch, Selected };
+    RunKind m_runKind = RunKind::None;
     bool m_closing = false;
     bool m_askingToClose = false;
     bool m_versionCheckStarted = false;
     bool m_importing = false;
-    // Depth of running queries (batch run or selected row); init must not undo their disabling.
-    int m_queriesActive = 0;
+    QString m_pendingProgress;
+    QTimer *m_progressTimer = nullptr;
+    LookupRun *m_run = nullptr; // made on the first lookup
+    QString m_gaveUpReason;
+    HttpClient::RequestId m_versionRequest = 0;
+    QAction *m_querySettings = nullptr;
 };
 
 } // namespace quernfold

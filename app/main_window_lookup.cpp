@@ -1,57 +1,143 @@
-// The record lookups the window drives: the batch run of the whole list and the query of the selected row.
+// The record lookups the window drives: the batch run of the whole list, the run over unfinished rows and the
+// query of the selected row. The run itself lives in LookupRun; the window starts it, asks it to stop and
+// shows what it reports.
 #include "app/main_window.h"
 
-#include "lookup/query_row.h"
+#include "lookup/lookup_run.h"
 
-#include <QCoreApplication>
+#include <QAction>
 #include <QPushButton>
 
 namespace quernfold {
+
+namespace {
+const QString kBatchCaption = QStringLiteral("批量查询");
+const QString kStopCaption = QStringLiteral("停止查询");
+const QString kStoppingCaption = QStringLiteral("开始查询");
+} // namespace
+
+LookupRun &MainWindow::lookupRun()
+{
+    if (!m_run) {
+        if (!m_platform.http)
+            qFatal("a lookup was started without an HTTP client");
+        m_run = new LookupRun(m_model, *m_platform.http, this);
+        connect(m_run, &LookupRun::rowStarted, this, &MainWindow::onRowStarted);
+        connect(m_run, &LookupRun::stopNoticed, this, [this] { setMessage(QStringLiteral("停止查询..")); });
+        connect(m_run, &LookupRun::gaveUp, this, &MainWindow::onRunGaveUp);
+        connect(m_run, &LookupRun::finished, this, &MainWindow::onRunFinished);
+    }
+    return *m_run;
+}
 
 void MainWindow::Command2_Click()
 {
     const QString caption = Command2->text();
     const int rows = m_model.count();
-    if (caption == QStringLiteral("批量查询") && rows != 0) {
-        runBatch();
+    if (caption == kBatchCaption && rows != 0) {
+        std::vector<int> all(static_cast<size_t>(rows));
+        for (int i = 0; i < rows; ++i)
+            all[size_t(i)] = i;
+        runBatch(std::move(all), rows);
         return;
     }
-    if (caption == QStringLiteral("停止查询")) {
-        Command2->setText(QStringLiteral("开始查询"));
+    if (caption == kStopCaption) {
+        Command2->setText(kStoppingCaption);
         QueryRunning = false;
+        lookupRun().requestStop();
         return;
     }
     setMessage(QStringLiteral("请先添加或导入域名.."));
 }
 
-void MainWindow::runBatch()
+void MainWindow::queryUnfinished_Click()
 {
-    QueryRunning = true;
-    ++m_queriesActive;
-    Command2->setText(QStringLiteral("停止查询"));
-    setListControlsEnabled(false);
-    setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(m_model.count()));
-
-    const auto closing = [this] { return m_closing; };
-    const int total = m_model.count();
-    for (int i = 1; i <= total; ++i) {
-        QCoreApplication::processEvents();
-        if (m_closing)
-            return;
-        if (!QueryRunning) {
-            setMessage(QStringLiteral("停止查询.."));
-            break;
-        }
-        setMessage(QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(i));
-        QueryRow(m_model, i - 1, QueryMode::Batch, *m_platform.http, m_config.lookupBase, closing);
-        if (m_closing)
-            return;
+    if (m_model.count() == 0) {
+        setMessage(QStringLiteral("请先添加或导入域名.."));
+        return;
     }
+    std::vector<int> unfinished;
+    for (int i = 0; i < m_model.count(); ++i) {
+        if (m_model.cell(i, DomainListModel::StatusColumn) != QStringLiteral("查询完毕"))
+            unfinished.push_back(i);
+    }
+    if (unfinished.empty()) {
+        setMessage(QStringLiteral("所有域名均已查询完毕.."));
+        return;
+    }
+    const int count = int(unfinished.size());
+    runBatch(std::move(unfinished), count);
+}
 
-    setMessage(QStringLiteral("查询完毕.."));
-    Command2->setText(QStringLiteral("批量查询"));
-    --m_queriesActive;
+bool MainWindow::lookupSiteIsSet()
+{
+    if (!isPlaceholderAddress(m_config.settings.effective.lookupBase))
+        return true;
+    // Every request to the built-in placeholder would fail; better to say so once and let the user fix it.
+    m_platform.dialogs->messageBox(QStringLiteral("尚未设置查询网站地址,请在查询设置中填写.."),
+        MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+    if (!m_closing)
+        querySettings_Click();
+    return false;
+}
+
+RunOptions MainWindow::runOptions(QueryMode mode) const
+{
+    const LookupSettings &s = m_config.settings.effective;
+    RunOptions options;
+    options.deadlineMs = s.deadlineSeconds * 1000;
+    options.proxy = proxyFor(s.proxy, QUrl(s.lookupBase), m_config.proxyEnvironment);
+    if (mode == QueryMode::Batch) {
+        options.parallel = s.parallel;
+        options.retries = s.retries;
+        options.intervalMs = s.intervalMs;
+        options.giveUpAfter = kGiveUpAfterFailedRows;
+    }
+    return options;
+}
+
+void MainWindow::runBatch(std::vector<int> rows, int announced)
+{
+    if (!lookupSiteIsSet())
+        return;
+    QueryRunning = true;
+    m_runKind = RunKind::Batch;
+    m_gaveUpReason.clear();
+    Command2->setText(kStopCaption);
+    setListControlsEnabled(false);
+    setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(announced));
+    lookupRun().start(
+        m_config.settings.effective.lookupBase, QueryMode::Batch, std::move(rows), runOptions(QueryMode::Batch));
+}
+
+void MainWindow::onRowStarted(int row)
+{
+    if (m_runKind == RunKind::Batch)
+        setProgressMessage(QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(row + 1));
+}
+
+void MainWindow::onRunGaveUp(const QString &reason)
+{
+    // As a stop click would: the rows in flight finish, nothing new starts.
+    m_gaveUpReason = reason;
+    Command2->setText(kStoppingCaption);
+    QueryRunning = false;
+}
+
+void MainWindow::onRunFinished()
+{
+    const RunKind kind = std::exchange(m_runKind, RunKind::None);
+    if (kind == RunKind::Batch) {
+        setMessage(QStringLiteral("查询完毕.."));
+        Command2->setText(kBatchCaption);
+    }
     setListControlsEnabled(true);
+    Command2->setEnabled(true);
+    if (kind == RunKind::Batch && !m_gaveUpReason.isEmpty()) {
+        m_platform.dialogs->messageBox(
+            QStringLiteral("查询网站似乎无法访问,已停止查询。\n最后的原因:%1").arg(std::exchange(m_gaveUpReason, {})),
+            MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+    }
 }
 
 void MainWindow::cxym_Click()
@@ -59,21 +145,16 @@ void MainWindow::cxym_Click()
     const int row = selectedRow();
     if (row < 0 || m_model.row(row).domain.isEmpty()) {
         setMessage(QStringLiteral("请选择要查询的域名.."));
-    } else {
-        ++m_queriesActive;
-        setListControlsEnabled(false);
-        Command2->setEnabled(false);
-        QueryRow(
-            m_model, row, QueryMode::Selected, *m_platform.http, m_config.lookupBase, [this] { return m_closing; });
-        if (m_closing)
-            return;
-        --m_queriesActive;
+        return;
     }
-    // Whatever happened above, the controls come back.
-    if (m_queriesActive == 0) {
-        setListControlsEnabled(true);
-        Command2->setEnabled(true);
-    }
+    if (!lookupSiteIsSet())
+        return;
+    m_runKind = RunKind::Selected;
+    setListControlsEnabled(false);
+    Command2->setEnabled(false);
+    // One request, no retries: the user asked about this row now and can simply ask again.
+    lookupRun().start(
+        m_config.settings.effective.lookupBase, QueryMode::Selected, { row }, runOptions(QueryMode::Selected));
 }
 
 } // namespace quernfold

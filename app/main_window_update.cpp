@@ -21,11 +21,19 @@ void MainWindow::Timer1_Timer()
 
 void MainWindow::runVersionCheck()
 {
-    const PostResult reply
-        = PostBody(*m_platform.http, versionServiceUrl(m_config.versionBase), QString::fromLatin1(kVersionRequestBody));
+    const QUrl url = versionServiceUrl(m_config.versionBase);
+    m_versionRequest = PostBody(*m_platform.http, url, QString::fromLatin1(kVersionRequestBody),
+        proxyFor(m_config.settings.effective.proxy, url, m_config.proxyEnvironment), kVersionReplyLimit,
+        [this](const PostResult &reply) {
+            m_versionRequest = 0;
+            onVersionReply(reply);
+        });
+}
+
+void MainWindow::onVersionReply(const PostResult &reply)
+{
     if (m_closing)
         return;
-
     const std::optional<VersionReply> version = reply.ok ? readVersionReply(reply.text) : std::nullopt;
     const VersionDecision decision = version ? decideVersion(*version) : VersionDecision::CheckFailed;
     const QString title = QStringLiteral("提示");

@@ -49,6 +49,11 @@ QVariant DomainListModel::data(const QModelIndex &index, int role) const
         return cell(index.row(), Column(index.column()));
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    if (role == NoteRole
+        || (index.column() == StatusColumn && (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole))) {
+        const QString text = note(index.row());
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
     return {};
 }
 
@@ -143,6 +148,43 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
     *target = text;
     const QModelIndex changed = index(row, column);
     emit dataChanged(changed, changed, { Qt::DisplayRole });
+}
+
+void DomainListModel::setLookupResult(
+    int row, QString recordNo, QString holder, QString recordType, QString siteName, const QString &status)
+{
+    if (row < 0 || row >= count())
+        return;
+    std::unique_ptr<RecordCells> &record = m_rows[row].record;
+    if (!record)
+        record = std::make_unique<RecordCells>();
+    record->recordNo = std::move(recordNo);
+    record->holder = std::move(holder);
+    record->recordType = std::move(recordType);
+    record->siteName = std::move(siteName);
+    record->status = status;
+    record->note.clear();
+    // One change for the whole result: views and screen readers hear about a row once, not five times.
+    emit dataChanged(index(row, RecordNoColumn), index(row, StatusColumn));
+}
+
+void DomainListModel::setStatus(int row, const QString &status, const QString &note)
+{
+    if (row < 0 || row >= count())
+        return;
+    std::unique_ptr<RecordCells> &record = m_rows[row].record;
+    if (!record)
+        record = std::make_unique<RecordCells>();
+    record->status = status;
+    record->note = note;
+    const QModelIndex changed = index(row, StatusColumn);
+    emit dataChanged(changed, changed);
+}
+
+QString DomainListModel::note(int row) const
+{
+    const Row &r = m_rows.at(row);
+    return r.record ? r.record->note : QString();
 }
 
 } // namespace quernfold

@@ -17,6 +17,8 @@ struct RecordCells {
     QString recordType;
     QString siteName;
     QString status;
+    // Why the last lookup did not finish ("连接中断,已重试2次"); empty once one has.
+    QString note;
 };
 
 struct DomainRow {
@@ -43,6 +45,9 @@ public:
 
     using Row = DomainRow;
 
+    // The row's note, on every cell of the row; the view marks the status cell of a row that has one.
+    static constexpr int NoteRole = Qt::UserRole + 1;
+
     explicit DomainListModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -63,6 +68,12 @@ public:
     QString cell(int row, Column column) const;
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
+    // A lookup's result: the four record cells and the status in one change, the note cleared.
+    void setLookupResult(
+        int row, QString recordNo, QString holder, QString recordType, QString siteName, const QString &status);
+    // The status cell and the row's note in one change.
+    void setStatus(int row, const QString &status, const QString &note = {});
+    QString note(int row) const;
 
 private:
     std::vector<Row> m_rows;

@@ -1,34 +1,50 @@
 #include "lookup/query_row.h"
 
-#include "domainlist/domain_list_model.h"
-#include "lookup/record_parser.h"
-#include "platform/http.h"
 #include "platform/page_text.h"
 
 namespace quernfold {
 
 namespace {
 
-struct Outcome {
-    QString recordNo;
-    QString holder;
-    QString recordType;
-    QString siteName;
-};
-
-void writeOutcome(DomainListModel &model, int row, const Outcome &outcome)
+RowOutcome written(QString recordNo, QString holder, QString recordType, QString siteName)
 {
-    model.setCell(row, DomainListModel::RecordNoColumn, outcome.recordNo);
-    model.setCell(row, DomainListModel::HolderColumn, outcome.holder);
-    model.setCell(row, DomainListModel::RecordTypeColumn, outcome.recordType);
-    model.setCell(row, DomainListModel::SiteNameColumn, outcome.siteName);
-    model.setCell(row, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
+    RowOutcome outcome;
+    outcome.finished = true;
+    outcome.record = { std::move(recordNo), std::move(holder), std::move(recordType), std::move(siteName) };
+    return outcome;
 }
 
-Outcome noRecord(const QString &recordNoText)
+RowOutcome noRecord(const QString &recordNoText)
 {
     const QString unknown = QStringLiteral("未知");
-    return { recordNoText, unknown, unknown, unknown };
+    return written(recordNoText, unknown, unknown, unknown);
+}
+
+RowOutcome unfinished(const QString &reason)
+{
+    RowOutcome outcome;
+    outcome.reason = reason;
+    return outcome;
+}
+
+bool isTransientStatus(int status)
+{
+    return status == 408 || status == 429 || status >= 500;
+}
+
+bool isTransientFailure(HttpFailure failure)
+{
+    switch (failure) {
+    case HttpFailure::Refused:
+    case HttpFailure::ConnectionLost:
+    case HttpFailure::NoData:
+    case HttpFailure::Deadline:
+    case HttpFailure::Proxy:
+    case HttpFailure::Other:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -44,54 +60,78 @@ QUrl recordPageUrl(const QString &lookupBase, const QString &domain)
     return url;
 }
 
-PageResult GetBody(HttpClient &http, const QUrl &url)
+HttpRequest recordPageRequest(const QUrl &url, int deadlineMs, const QByteArray &proxy)
 {
-    const HttpResponse response = http.get(url, { { QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0") } });
-    if (!response.ok)
-        return {};
-    return { true, pagetext::decodePage(response.contentType, response.body) };
+    HttpRequest request;
+    request.url = url;
+    request.headers = { { QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0") } };
+    request.deadlineMs = deadlineMs;
+    request.proxy = proxy;
+    return request;
 }
 
-void QueryRow(DomainListModel &model, int row, QueryMode mode, HttpClient &http, const QString &lookupBase,
-    const std::function<bool()> &isClosing)
+QString failureReason(const HttpResponse &response)
 {
-    if (row < 0 || row >= model.count())
-        return;
-    model.setCell(row, DomainListModel::StatusColumn, QStringLiteral("查询中"));
-    const QString domain = model.cell(row, DomainListModel::DomainColumn);
-
-    const PageResult page = GetBody(http, recordPageUrl(lookupBase, domain));
-    if (isClosing && isClosing())
-        return;
-    // The list is disabled while we wait; should it still have changed under us, the answer belongs to nobody.
-    if (row >= model.count() || model.cell(row, DomainListModel::DomainColumn) != domain)
-        return;
-
-    // A failed fetch is treated like an empty page: the row stays "查询中" and can simply be queried again.
-    if (!page.ok || page.text.isEmpty())
-        return;
-    if (page.text.contains(u"没有符合")) {
-        writeOutcome(model, row, noRecord(QStringLiteral("无记录")));
-        return;
+    switch (response.failure) {
+    case HttpFailure::None:
+        return response.status >= 400 ? QStringLiteral("HTTP 状态 %1").arg(response.status) : QString();
+    case HttpFailure::Refused:
+        return QStringLiteral("无法连接(连接被拒绝)");
+    case HttpFailure::HostNotFound:
+        return QStringLiteral("无法连接(找不到主机)");
+    case HttpFailure::ConnectionLost:
+        return QStringLiteral("连接中断");
+    case HttpFailure::NoData:
+        return QStringLiteral("超时(长时间未收到数据)");
+    case HttpFailure::Deadline:
+        return QStringLiteral("超时(超过单个请求时限)");
+    case HttpFailure::TooLarge:
+        return QStringLiteral("页面过大");
+    case HttpFailure::Tls:
+        return QStringLiteral("无法建立安全连接");
+    case HttpFailure::Proxy:
+        return QStringLiteral("无法连接代理");
+    case HttpFailure::Aborted:
+        return QStringLiteral("已取消");
+    case HttpFailure::Other:
+        break;
     }
-    if (mode == QueryMode::Selected) {
-        if (page.text.contains(u"color:#CCCCCC;")) {
-            writeOutcome(model, row, noRecord(QStringLiteral("备案已被删除")));
-            return;
-        }
-    } else if (!hasTableMarker(page.text)) {
+    return QStringLiteral("无法连接(%1)").arg(response.error);
+}
+
+QString rowNote(const QString &reason, int retriesMade)
+{
+    return retriesMade > 0 ? QStringLiteral("%1,已重试%2次").arg(reason).arg(retriesMade) : reason;
+}
+
+RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response)
+{
+    if (!response.ok() || response.status >= 400) {
+        RowOutcome outcome = unfinished(failureReason(response));
+        outcome.fetchFailed = true;
+        outcome.retryable = response.ok() ? isTransientStatus(response.status) : isTransientFailure(response.failure);
+        outcome.retryAfterSeconds = response.retryAfterSeconds;
+        return outcome;
+    }
+    const QString page = pagetext::decodePage(response.contentType, response.body);
+    // An empty page is the site saying nothing; the row stays "查询中" and can simply be queried again.
+    if (page.isEmpty())
+        return unfinished(QStringLiteral("空页面"));
+    if (page.contains(u"没有符合"))
+        return noRecord(QStringLiteral("无记录"));
+    // A deleted filing is reported as deleted in both modes: an exported batch must not show it as current.
+    if (page.contains(u"color:#CCCCCC;"))
+        return noRecord(QStringLiteral("备案已被删除"));
+    if (mode == QueryMode::Batch && !hasTableMarker(page)) {
         // An error, captcha or maintenance page is not an answer about this domain; writing empty values and
         // "查询完毕" would report a lookup that never happened.
-        return;
+        return unfinished(QStringLiteral("不是备案页面"));
     }
-
-    RecordInfo info = ParseRecordPage(page.text);
-    if (mode == QueryMode::Selected && info.RecordNo.isEmpty()) {
-        writeOutcome(model, row, noRecord(QStringLiteral("无记录")));
-        return;
-    }
-    writeOutcome(model, row,
-        { std::move(info.RecordNo), std::move(info.Holder), std::move(info.RecordType), std::move(info.SiteName) });
+    RecordInfo info = ParseRecordPage(page);
+    if (mode == QueryMode::Selected && info.RecordNo.isEmpty())
+        return noRecord(QStringLiteral("无记录"));
+    return written(
+        std::move(info.RecordNo), std::move(info.Holder), std::move(info.RecordType), std::move(info.SiteName));
 }
 
 } // namespace quernfold

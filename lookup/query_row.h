@@ -1,14 +1,12 @@
 #pragma once
 
+#include "lookup/record_parser.h"
+#include "platform/http.h"
+
 #include <QString>
 #include <QUrl>
 
-#include <functional>
-
 namespace quernfold {
-
-class DomainListModel;
-class HttpClient;
 
 enum class QueryMode { Batch, Selected };
 
@@ -17,18 +15,30 @@ enum class QueryMode { Batch, Selected };
 // leave the "/s-0/" folder or add a query or fragment. An ordinary domain goes out as typed.
 QUrl recordPageUrl(const QString &lookupBase, const QString &domain);
 
-struct PageResult {
-    bool ok = false; // false when no complete reply arrived
-    QString text;
+// The GET of a result page, with the one header the site has always been sent.
+HttpRequest recordPageRequest(const QUrl &url, int deadlineMs, const QByteArray &proxy);
+
+// What one fetch of a row's result page means for the row.
+struct RowOutcome {
+    // True when the four record cells are to be written with "查询完毕"; otherwise the row stays "查询中".
+    bool finished = false;
+    RecordInfo record;
+    // Why the row did not finish, in words a user can act on.
+    QString reason;
+    // The fetch itself failed (no reply, or an HTTP error status): counts towards "the site is unreachable".
+    bool fetchFailed = false;
+    // A transient failure that may well succeed when tried again.
+    bool retryable = false;
+    qint64 retryAfterSeconds = -1;
 };
 
-// Fetches a result page and decodes it to text. The status code is not looked at: an error page is a page.
-PageResult GetBody(HttpClient &http, const QUrl &url);
+// Decodes the page and decides what it says about the domain. The texts written for each outcome are the ones
+// the list has always shown; an HTTP error status is a failed fetch, never a page about the domain.
+RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response);
 
-// Looks up the domain of one row and writes the outcome into the row's record and status cells.
-// isClosing is asked once the page is back: when it answers true the window is going away and nothing more is
-// written.
-void QueryRow(DomainListModel &model, int row, QueryMode mode, HttpClient &http, const QString &lookupBase,
-    const std::function<bool()> &isClosing);
+// "连接被拒绝" and the like: why a fetch failed, without the retries.
+QString failureReason(const HttpResponse &response);
+// The reason as the row's note shows it, with the tries made.
+QString rowNote(const QString &reason, int retriesMade);
 
 } // namespace quernfold

@@ -1,33 +1,55 @@
 #include "platform/config.h"
 
+#include <QSettings>
 #include <QtGlobal>
 
 namespace quernfold {
 
 namespace {
-QString setting(const char *name, const char *builtIn)
+QString withoutTrailingSlash(QString base)
 {
-    const QString value = qEnvironmentVariable(name);
-    QString base = value.isEmpty() ? QString::fromUtf8(builtIn) : value;
     // The paths we append start with "/", so a trailing slash in the base would double it.
     while (base.endsWith(u'/'))
         base.chop(1);
     return base;
 }
+
+QString setting(const char *name, const char *builtIn)
+{
+    const QString value = qEnvironmentVariable(name);
+    return withoutTrailingSlash(value.isEmpty() ? QString::fromUtf8(builtIn) : value);
+}
 } // namespace
 
-Config Config::fromEnvironment()
+QString Config::defaultSettingsPath()
+{
+    return QSettings(
+        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("quernfold"), QStringLiteral("quernfold"))
+        .fileName();
+}
+
+LookupSettings Config::defaultLookupSettings()
+{
+    LookupSettings defaults;
+    defaults.lookupBase = withoutTrailingSlash(QString::fromUtf8(QUERNFOLD_DEFAULT_LOOKUP_BASE));
+    return defaults;
+}
+
+Config Config::fromEnvironment(QStringList *notes)
 {
     Config c;
     c.companySite = setting("QUERNFOLD_COMPANY_SITE", QUERNFOLD_DEFAULT_COMPANY_SITE);
     c.studioSite = setting("QUERNFOLD_STUDIO_SITE", QUERNFOLD_DEFAULT_STUDIO_SITE);
     c.downloadBase = setting("QUERNFOLD_DOWNLOAD_BASE", QUERNFOLD_DEFAULT_DOWNLOAD_BASE);
     c.versionBase = setting("QUERNFOLD_VERSION_BASE", QUERNFOLD_DEFAULT_VERSION_BASE);
-    c.lookupBase = setting("QUERNFOLD_LOOKUP_BASE", QUERNFOLD_DEFAULT_LOOKUP_BASE);
     bool ok = false;
     const int timeout = qEnvironmentVariableIntValue("QUERNFOLD_HTTP_TIMEOUT_MS", &ok);
     if (ok && timeout > 0)
         c.httpTimeoutMs = timeout;
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    c.proxyEnvironment = ProxyEnvironment::from(env);
+    c.settingsPath = defaultSettingsPath();
+    c.settings = applyEnvironment(readSettingsFile(c.settingsPath, defaultLookupSettings(), notes), env, notes);
     return c;
 }
 

@@ -1,20 +1,32 @@
 #pragma once
 
+#include "lookup/lookup_settings.h"
+#include "platform/proxy.h"
+
 #include <QString>
 
 namespace quernfold {
 
 // Addresses of the outside sites, built in at configure time and overridable by environment variables of
-// the same names. Read once at start-up.
+// the same names, and the user's lookup settings. Read once at start-up.
 struct Config {
     QString companySite; // QUERNFOLD_COMPANY_SITE
     QString studioSite; // QUERNFOLD_STUDIO_SITE
     QString downloadBase; // QUERNFOLD_DOWNLOAD_BASE
     QString versionBase; // QUERNFOLD_VERSION_BASE
-    QString lookupBase; // QUERNFOLD_LOOKUP_BASE
-    int httpTimeoutMs = 30000; // QUERNFOLD_HTTP_TIMEOUT_MS
+    int httpTimeoutMs = 30000; // QUERNFOLD_HTTP_TIMEOUT_MS: a request that receives nothing this long fails
+    ProxyEnvironment proxyEnvironment;
+    // The settings file (INI); empty keeps what the user sets for this run only.
+    QString settingsPath;
+    // QUERNFOLD_LOOKUP_BASE and the other lookup settings: the file, then the environment on top.
+    SettingsState settings;
 
-    static Config fromEnvironment();
+    // Notes about values that were out of range or unreadable go to `notes`.
+    static Config fromEnvironment(QStringList *notes = nullptr);
+    // $XDG_CONFIG_HOME/quernfold/quernfold.conf on Linux.
+    static QString defaultSettingsPath();
+    // The lookup settings' own defaults, with the built-in lookup site.
+    static LookupSettings defaultLookupSettings();
 };
 
 } // namespace quernfold

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lookup/lookup_settings.h"
+
 #include <QString>
 #include <optional>
 
@@ -40,6 +42,9 @@ public:
     // The chosen path, or std::nullopt on cancel. On success settings.fileName holds the chosen path.
     virtual std::optional<QString> openFile(FileDialogSettings &settings) = 0;
     virtual std::optional<QString> saveFile(FileDialogSettings &settings) = 0;
+    // The 查询设置 dialog, opened on `form`. The fields as the user left them on OK; std::nullopt on Cancel.
+    // Fields in form.fixedBy are shown with their variable and cannot be edited.
+    virtual std::optional<SettingsForm> settingsDialog(const SettingsForm &form) = 0;
 };
 
 } // namespace quernfold

@@ -2,12 +2,19 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QTranslator>
+#include <QVBoxLayout>
 
 namespace quernfold {
 
@@ -88,6 +95,67 @@ std::optional<QString> QtDialogs::openFile(FileDialogSettings &settings)
 std::optional<QString> QtDialogs::saveFile(FileDialogSettings &settings)
 {
     return runFileDialog(settings, true);
+}
+
+std::optional<SettingsForm> QtDialogs::settingsDialog(const SettingsForm &form)
+{
+    QDialog dialog(m_parent);
+    dialog.setObjectName(QStringLiteral("querySettingsDialog"));
+    dialog.setWindowTitle(QStringLiteral("查询设置"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *fields = new QFormLayout;
+    layout->addLayout(fields);
+
+    struct Range {
+        SettingField field;
+        int min;
+        int max;
+    };
+    // The same ranges the form is checked against; the spin boxes only make a wrong value harder to type.
+    static const Range ranges[] = { { SettingField::Parallel, 1, 16 }, { SettingField::IntervalMs, 0, 60000 },
+        { SettingField::Retries, 0, 5 }, { SettingField::DeadlineSeconds, 1, 3600 } };
+    QMap<SettingField, std::function<QString()>> readers;
+    for (const SettingField field : allSettingFields()) {
+        QWidget *editor = nullptr;
+        const Range *range = nullptr;
+        for (const Range &r : ranges) {
+            if (r.field == field)
+                range = &r;
+        }
+        if (range) {
+            auto *spin = new QSpinBox(&dialog);
+            spin->setRange(range->min, range->max);
+            spin->setValue(form.text(field).toInt());
+            readers.insert(field, [spin] { return QString::number(spin->value()); });
+            editor = spin;
+        } else {
+            auto *line = new QLineEdit(form.text(field), &dialog);
+            line->setMinimumWidth(320);
+            if (field == SettingField::Proxy)
+                line->setPlaceholderText(QStringLiteral("留空:使用系统代理设置;none:不使用代理"));
+            readers.insert(field, [line] { return line->text(); });
+            editor = line;
+        }
+        editor->setObjectName(settingVariable(field));
+        QString label = settingLabel(field);
+        if (form.fixedBy.contains(field)) {
+            editor->setEnabled(false);
+            editor->setToolTip(QStringLiteral("由环境变量 %1 设定").arg(form.fixedBy.value(field)));
+            label += QStringLiteral("(由环境变量 %1 设定)").arg(form.fixedBy.value(field));
+        }
+        fields->addRow(label, editor);
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    SettingsForm answer = form;
+    for (auto it = readers.cbegin(); it != readers.cend(); ++it)
+        answer.setText(it.key(), it.value()());
+    return answer;
 }
 
 bool DesktopBrowser::openUrl(const QUrl &url)

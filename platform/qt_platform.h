@@ -21,6 +21,7 @@ public:
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
+    std::optional<SettingsForm> settingsDialog(const SettingsForm &form) override;
 
     // "label|pattern|label|pattern|" to Qt's name filters, in order.
     static QStringList nameFilters(const QString &filter);

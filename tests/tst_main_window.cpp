@@ -147,12 +147,13 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QStringList programItems;
     for (QAction *item : bar.first()->menu()->actions())
         programItems << (item->isSeparator() ? u"-"_qs : item->text());
-    QCOMPARE(programItems, QStringList({ u"软件说明"_qs, u"-"_qs, u"退出软件"_qs }));
+    QCOMPARE(programItems, QStringList({ u"软件说明"_qs, u"查询设置.."_qs, u"-"_qs, u"退出软件"_qs }));
     auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
     QStringList contextItems;
     for (QAction *item : caozuo->actions())
         contextItems << (item->isSeparator() ? u"-"_qs : item->text());
-    QCOMPARE(contextItems, QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs }));
+    QCOMPARE(contextItems,
+        QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs, u"-"_qs, u"查询未完成项"_qs }));
 
     auto *timer1 = w.window->findChild<QTimer *>(QStringLiteral("Timer1"));
     QCOMPARE(timer1->interval(), 1000);

@@ -1,7 +1,7 @@
 #include "support/scripted_platform.h"
 
 #include "platform/codepage.h"
-#include "platform/network_http.h"
+#include "platform/curl_http.h"
 #include "tools/lookup_site/lookup_site.h"
 #include "update/post.h"
 #include "update/version_check.h"
@@ -17,12 +17,17 @@ namespace {
 
 HttpResponse okResponse(int status, const QByteArray &contentType, const QByteArray &body)
 {
-    HttpResponse response;
-    response.ok = true;
-    response.status = status;
-    response.contentType = contentType;
-    response.body = body;
-    return response;
+    return test::ScriptedHttp::reply(status, contentType, body);
+}
+
+// PostBody, waited for with the event loop running.
+PostResult post(HttpClient &http, const QUrl &url, const QString &body)
+{
+    std::optional<PostResult> result;
+    PostBody(http, url, body, {}, kVersionReplyLimit, [&result](const PostResult &r) { result = r; });
+    if (!QTest::qWaitFor([&result] { return result.has_value(); }, 30000))
+        return PostResult { false, QString(), QStringLiteral("no answer within 30 s") };
+    return *result;
 }
 
 // JSON written with single quotes, so the literals stay readable.
@@ -126,16 +131,19 @@ private slots:
         http.answerAlways(okResponse(200, QByteArrayLiteral("application/json"), QByteArrayLiteral("{}")));
         const QUrl url(QStringLiteral("https://version.example/index.php/Index/soft_version"));
 
-        const PostResult result = PostBody(http, url, QString::fromLatin1(kVersionRequestBody));
+        const PostResult result = post(http, url, QString::fromLatin1(kVersionRequestBody));
 
         QVERIFY(result.ok);
         QCOMPARE(result.text, QStringLiteral("{}"));
-        QCOMPARE(http.gets, 0);
-        QCOMPARE(http.requested, QList<QUrl> { url });
+        QCOMPARE(http.requests.size(), 1);
+        const HttpRequest &sent = http.requests.first();
+        QCOMPARE(sent.method, QByteArray("POST"));
+        QCOMPARE(sent.url, url);
         const HttpHeaders expectedHeaders { { QByteArrayLiteral("CONTENT-TYPE"),
             QByteArrayLiteral("application/x-www-form-urlencoded") } };
-        QCOMPARE(http.requestHeaders, QList<HttpHeaders> { expectedHeaders });
-        QCOMPARE(http.postedBodies, QList<QByteArray> { QByteArrayLiteral("sn=ym") });
+        QCOMPARE(sent.headers, expectedHeaders);
+        QCOMPARE(sent.body, QByteArrayLiteral("sn=ym"));
+        QCOMPARE(sent.bodyLimit, kVersionReplyLimit);
     }
 
     void postBody_data()
@@ -154,21 +162,20 @@ private slots:
         QFETCH(QByteArray, onTheWire);
         test::ScriptedHttp http;
         http.answerAlways(okResponse(200, QByteArray(), QByteArray()));
-        PostBody(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), body);
-        QCOMPARE(http.postedBodies, QList<QByteArray> { onTheWire });
+        post(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), body);
+        QCOMPARE(http.requests.size(), 1);
+        QCOMPARE(http.requests.first().body, onTheWire);
         QVERIFY(!onTheWire.contains('?'));
     }
 
     void postBody_transportFailure_reportsNotOk()
     {
         test::ScriptedHttp http;
-        HttpResponse refused;
-        refused.ok = false;
-        refused.error = QStringLiteral("Connection refused");
+        HttpResponse refused = test::ScriptedHttp::failure(HttpFailure::Refused, QStringLiteral("Connection refused"));
         // A failed request may still carry bytes from a half-read reply; they must not pass as an answer.
         refused.body = json(u"{'result':'1','info':{'version':'2.0','sid':'1','must':'0'}}").toUtf8();
         http.answerAlways(refused);
-        const PostResult result = PostBody(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), QStringLiteral("sn=ym"));
+        const PostResult result = post(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), QStringLiteral("sn=ym"));
         QVERIFY(!result.ok);
         QVERIFY(result.text.isEmpty());
         QCOMPARE(result.error, QStringLiteral("Connection refused"));
@@ -191,7 +198,7 @@ private slots:
         QFETCH(QString, text);
         test::ScriptedHttp http;
         http.answerAlways(okResponse(200, contentType, body));
-        const PostResult result = PostBody(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), QStringLiteral("sn=ym"));
+        const PostResult result = post(http, QUrl(QStringLiteral("http://127.0.0.1:1/")), QStringLiteral("sn=ym"));
         QVERIFY(result.ok);
         QCOMPARE(result.text, text);
     }
@@ -202,10 +209,10 @@ private slots:
         QVERIFY(site.listen());
         const QByteArray reply = json(u"{'result':'1','info':{'version':'2.0','sid':'15','must':'0'}}").toUtf8();
         site.setVersionReply(reply);
-        NetworkHttpClient http(10000);
+        CurlHttpClient http(10000);
 
         const PostResult result
-            = PostBody(http, versionServiceUrl(site.baseUrl()), QString::fromLatin1(kVersionRequestBody));
+            = post(http, versionServiceUrl(site.baseUrl()), QString::fromLatin1(kVersionRequestBody));
 
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(result.text, QString::fromUtf8(reply));
@@ -228,8 +235,8 @@ private slots:
     {
         site::LookupSite site;
         QVERIFY(site.listen());
-        NetworkHttpClient http(10000);
-        const PostResult result = PostBody(http, versionServiceUrl(site.baseUrl()), QStringLiteral("sn=ym&q=域名 中"));
+        CurlHttpClient http(10000);
+        const PostResult result = post(http, versionServiceUrl(site.baseUrl()), QStringLiteral("sn=ym&q=域名 中"));
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(site.requests().size(), 1);
         QCOMPARE(site.requests().first().body, QByteArrayLiteral("sn=ym&q=%D3%F2%C3%FB %D6%D0"));
@@ -240,14 +247,34 @@ private slots:
         site::LookupSite site;
         QVERIFY(site.listen());
         site.setVersionReply(QByteArrayLiteral("x"), 500);
-        NetworkHttpClient http(10000);
+        CurlHttpClient http(10000);
 
-        const PostResult result = PostBody(http, versionServiceUrl(site.baseUrl()), QStringLiteral("sn=ym"));
+        const PostResult result = post(http, versionServiceUrl(site.baseUrl()), QStringLiteral("sn=ym"));
 
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(result.text, QStringLiteral("x"));
         // And the check takes that body down its failure path rather than reading anything into it.
         QVERIFY(!readVersionReply(result.text).has_value());
+    }
+
+    void postBody_onTheWire_replyLimit_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("64 KiB is read") << kVersionReplyLimit << true;
+        QTest::newRow("one byte more is a failure") << kVersionReplyLimit + 1 << false;
+    }
+    void postBody_onTheWire_replyLimit()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, ok);
+        site::LookupSite site;
+        QVERIFY(site.listen());
+        site.setVersionReply(QByteArray(size, ' '));
+        CurlHttpClient http(10000);
+        const PostResult result = post(http, versionServiceUrl(site.baseUrl()), QStringLiteral("sn=ym"));
+        QCOMPARE(result.ok, ok);
+        QCOMPARE(result.text.size(), ok ? size : 0);
     }
 
     void postBody_onTheWire_unreachableFails_data()
@@ -267,8 +294,8 @@ private slots:
     {
         QFETCH(QUrl, url);
         QVERIFY(url.port() != 0);
-        NetworkHttpClient http(10000);
-        const PostResult result = PostBody(http, url, QStringLiteral("sn=ym"));
+        CurlHttpClient http(10000);
+        const PostResult result = post(http, url, QStringLiteral("sn=ym"));
         QVERIFY(!result.ok);
         QVERIFY(result.text.isEmpty());
         QVERIFY(!result.error.isEmpty());

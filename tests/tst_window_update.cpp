@@ -26,8 +26,8 @@ struct CheckWindow {
     }
     void answerWith(const QByteArray &body, bool ok = true)
     {
-        http.answerAlways(HttpResponse { ok, ok ? QString() : QStringLiteral("refused"), ok ? 200 : 0,
-            QByteArrayLiteral("application/json"), body });
+        http.answerAlways(ok ? ScriptedHttp::reply(200, QByteArrayLiteral("application/json"), body)
+                             : ScriptedHttp::failure(HttpFailure::Refused, QStringLiteral("refused")));
     }
     bool timer1Active() { return w->find<QTimer>(QStringLiteral("Timer1"))->isActive(); }
 
@@ -100,8 +100,10 @@ private slots:
         // Buttons disabled by something else must come back through init at the end of the check.
         t.w->find<QPushButton>(QStringLiteral("Command1_0"))->setEnabled(false);
         t.w->window->Timer1_Timer();
+        // The check ends with init or with the end of the program.
+        QTRY_VERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled() || !t.w->quitStatuses.isEmpty());
 
-        QCOMPARE(t.http.requested,
+        QCOMPARE(t.http.urls(),
             QList<QUrl> { QUrl(QStringLiteral("https://version.test.example/index.php/Index/soft_version")) });
         QCOMPARE(t.w->dialogs.boxes.size(), box.isEmpty() ? 0 : 1);
         if (!box.isEmpty()) {
@@ -125,7 +127,7 @@ private slots:
         t.answerWith(QByteArray(), false);
         t.w->dialogs.messageAnswers << MsgAnswer::Ok;
         t.w->window->Timer1_Timer();
-        QCOMPARE(t.w->dialogs.boxes.size(), 1);
+        QTRY_COMPARE(t.w->dialogs.boxes.size(), 1);
         QCOMPARE(t.w->dialogs.boxes.first().text, QStringLiteral("检测失败,请先使用当前版本"));
         QVERIFY(t.w->quitStatuses.isEmpty());
         QVERIFY(!t.timer1Active());
@@ -144,10 +146,10 @@ private slots:
         };
         running.dialogs.messageAnswers << MsgAnswer::No;
         QTRY_COMPARE_WITH_TIMEOUT(running.dialogs.boxes.size(), 1, 5000);
-        QCOMPARE(t.http.requested.size(), 1);
+        QCOMPARE(t.http.requests.size(), 1);
         QVERIFY(!running.window->findChild<QTimer *>(QStringLiteral("Timer1"))->isActive());
         running.window->Timer1_Timer();
-        QCOMPARE(t.http.requested.size(), 1);
+        QCOMPARE(t.http.requests.size(), 1);
         QCOMPARE(running.panel(2), QStringLiteral("欢迎使用Tarnwick软件.."));
     }
 
@@ -155,12 +157,12 @@ private slots:
     {
         CheckWindow t;
         t.w->dialogs.messageAnswers << MsgAnswer::Yes;
-        t.http.answer = [&t](const QUrl &, const QByteArray &) {
-            // The user closes the window while the request is outstanding; the close aborts it.
-            t.w->window->close();
-            return HttpResponse { false, QStringLiteral("aborted"), 0, {}, {} };
-        };
+        t.http.answer = [](const HttpRequest &) { return std::nullopt; };
         t.w->window->Timer1_Timer();
+        QCOMPARE(t.http.pendingIds().size(), 1);
+        // The user closes the window while the request is outstanding; the close abandons it.
+        t.w->window->close();
+        QVERIFY(t.http.pendingIds().isEmpty());
         QCOMPARE(t.http.aborts, 1);
         QCOMPARE(t.w->quitStatuses, QList<int> { 0 });
         QCOMPARE(t.w->dialogs.boxes.size(), 1);

@@ -9,6 +9,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xauth xdg-utils
     libc-bin apache2-utils
+    libcurl4-openssl-dev ca-certificates
 )
 
 missing=()

@@ -50,15 +50,24 @@ QString UrlEncode(const QString &text)
     return result;
 }
 
-PostResult PostBody(HttpClient &http, const QUrl &url, const QString &body)
+HttpClient::RequestId PostBody(HttpClient &http, const QUrl &url, const QString &body, const QByteArray &proxy,
+    qint64 replyLimit, std::function<void(const PostResult &)> done)
 {
-    const HttpHeaders headers { { QByteArrayLiteral("CONTENT-TYPE"),
-        QByteArrayLiteral("application/x-www-form-urlencoded") } };
-    const HttpResponse response = http.post(url, headers, bodyBytes(UrlEncode(body)));
-    if (!response.ok)
-        return PostResult { false, QString(), response.error };
-    // Error statuses carry a body like any other reply; the caller reads it.
-    return PostResult { true, pagetext::decodePage(response.contentType, response.body), QString() };
+    HttpRequest request;
+    request.method = QByteArrayLiteral("POST");
+    request.url = url;
+    request.headers = { { QByteArrayLiteral("CONTENT-TYPE"), QByteArrayLiteral("application/x-www-form-urlencoded") } };
+    request.body = bodyBytes(UrlEncode(body));
+    request.bodyLimit = replyLimit;
+    request.proxy = proxy;
+    return http.start(request, [done = std::move(done)](HttpResponse &&response) {
+        if (!response.ok()) {
+            done(PostResult { false, QString(), response.error });
+            return;
+        }
+        // Error statuses carry a body like any other reply; the caller reads it.
+        done(PostResult { true, pagetext::decodePage(response.contentType, response.body), QString() });
+    });
 }
 
 } // namespace quernfold

@@ -3,7 +3,9 @@
 #include "platform/http.h"
 
 #include <QString>
+
 #include <QUrl>
+#include <functional>
 
 namespace quernfold {
 
@@ -20,8 +22,10 @@ struct PostResult {
     QString error;
 };
 
-// Posts the encoded body to url with the one form content-type header and returns the reply body as text.
-PostResult PostBody(HttpClient &http, const QUrl &url, const QString &body);
+// Posts the encoded body to url with the one form content-type header; `done` gets the reply body as text, from
+// the event loop. A reply longer than replyLimit bytes is a failure. The returned id cancels the post.
+HttpClient::RequestId PostBody(HttpClient &http, const QUrl &url, const QString &body, const QByteArray &proxy,
+    qint64 replyLimit, std::function<void(const PostResult &)> done);
 
 namespace post_detail {
 // One unit of UrlEncode given its code-page code, kept apart so the arithmetic can be checked for codes

@@ -11,6 +11,8 @@ inline constexpr char kOwnVersion[] = "2.0";
 inline constexpr char kSoftwareId[] = "ym";
 // "sn=" followed by the software identifier.
 inline constexpr char kVersionRequestBody[] = "sn=ym";
+// The reply is a few members of JSON; anything this long is not one, and reading it would only cost memory.
+inline constexpr qint64 kVersionReplyLimit = 64 * 1024;
 
 // The four members of the version service's reply, each already turned into text.
 struct VersionReply {

@@ -13,7 +13,7 @@
 #include "app/main_window.h"
 #include "platform/browser.h"
 #include "platform/config.h"
-#include "platform/network_http.h"
+#include "platform/curl_http.h"
 #include "platform/qt_platform.h"
 
 #include <QAbstractButton>
@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     QtDialogs dialogs;
     RecordingBrowser browser;
     StyleSheetSkin skin;
-    NetworkHttpClient http(config.httpTimeoutMs);
+    CurlHttpClient http(config.httpTimeoutMs);
     Platform platform { &dialogs, &browser, &skin, &http, [](int status) { QCoreApplication::exit(status); } };
 
     MainWindow window(platform, config);

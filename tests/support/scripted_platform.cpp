@@ -51,24 +51,73 @@ std::optional<QString> ScriptedDialogs::saveFile(FileDialogSettings &settings)
     return answer;
 }
 
-HttpResponse ScriptedHttp::get(const QUrl &url, const HttpHeaders &headers)
+std::optional<SettingsForm> ScriptedDialogs::settingsDialog(const SettingsForm &form)
 {
-    ++gets;
-    requested << url;
-    requestHeaders << headers;
-    if (!answer)
-        return HttpResponse { false, QStringLiteral("no answer scripted"), 0, {}, {} };
-    return answer(url, QByteArray());
+    settingsForms << form;
+    if (whileBoxOpen)
+        std::exchange(whileBoxOpen, nullptr)();
+    if (settingsAnswers.isEmpty()) {
+        ++unprepared;
+        return std::nullopt;
+    }
+    return settingsAnswers.takeFirst();
 }
 
-HttpResponse ScriptedHttp::post(const QUrl &url, const HttpHeaders &headers, const QByteArray &body)
+HttpClient::RequestId ScriptedHttp::start(const HttpRequest &request, Callback done)
 {
-    requested << url;
-    requestHeaders << headers;
-    postedBodies << body;
-    if (!answer)
-        return HttpResponse { false, QStringLiteral("no answer scripted"), 0, {}, {} };
-    return answer(url, body);
+    requests << request;
+    const RequestId id = m_nextId++;
+    m_pending.insert(id, std::move(done));
+    const std::optional<HttpResponse> response = answer
+        ? answer(request)
+        : std::optional<HttpResponse>(failure(HttpFailure::Refused, QStringLiteral("no answer scripted")));
+    if (response)
+        QTimer::singleShot(0, this, [this, id, r = *response]() mutable { complete(id, std::move(r)); });
+    return id;
+}
+
+void ScriptedHttp::complete(RequestId id, HttpResponse response)
+{
+    const Callback done = m_pending.take(id);
+    if (done)
+        done(std::move(response));
+}
+
+void ScriptedHttp::cancel(RequestId id)
+{
+    if (m_pending.remove(id))
+        ++cancels;
+}
+
+void ScriptedHttp::abortAll()
+{
+    ++aborts;
+    m_pending.clear();
+}
+
+QList<QUrl> ScriptedHttp::urls() const
+{
+    QList<QUrl> result;
+    for (const HttpRequest &request : requests)
+        result << request.url;
+    return result;
+}
+
+HttpResponse ScriptedHttp::reply(int status, const QByteArray &contentType, const QByteArray &body)
+{
+    HttpResponse response;
+    response.status = status;
+    response.contentType = contentType;
+    response.body = body;
+    return response;
+}
+
+HttpResponse ScriptedHttp::failure(HttpFailure failure, const QString &error)
+{
+    HttpResponse response;
+    response.failure = failure;
+    response.error = error;
+    return response;
 }
 
 ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepTimer1)

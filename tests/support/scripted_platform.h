@@ -7,6 +7,7 @@
 #include "platform/skin.h"
 
 #include <QList>
+#include <QMap>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -29,8 +30,10 @@ public:
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
+    std::optional<SettingsForm> settingsDialog(const SettingsForm &form) override;
 
     QList<int> messageAnswers;
+    QList<std::optional<SettingsForm>> settingsAnswers;
     QList<std::optional<QString>> inputAnswers;
     QList<std::optional<QString>> fileAnswers;
     // Runs once while the next box or dialog is "open", before it answers: lets a test do what a user or a
@@ -40,30 +43,41 @@ public:
     QList<AskedBox> boxes;
     QList<AskedBox> inputs;
     QList<FileDialogSettings> fileDialogs;
+    QList<SettingsForm> settingsForms;
     int unprepared = 0;
 };
 
-// Answers HTTP from a function instead of a network; the function may run nested handlers, as the real
-// client's event loop would.
-class ScriptedHttp : public HttpClient
+// Answers HTTP from a function instead of a network, asynchronously as the real client does: each answer is
+// delivered from the event loop, or held until the test completes the request itself.
+class ScriptedHttp : public QObject, public HttpClient
 {
 public:
-    HttpResponse get(const QUrl &url, const HttpHeaders &headers) override;
-    HttpResponse post(const QUrl &url, const HttpHeaders &headers, const QByteArray &body) override;
-    void abortAll() override { ++aborts; }
+    RequestId start(const HttpRequest &request, Callback done) override;
+    void cancel(RequestId id) override;
+    void abortAll() override;
+
     // Every request gets the same response.
     void answerAlways(const HttpResponse &response)
     {
-        answer = [response](const QUrl &, const QByteArray &) { return response; };
+        answer = [response](const HttpRequest &) { return response; };
     }
+    // Answers a request that `answer` left pending.
+    void complete(RequestId id, HttpResponse response);
+    QList<RequestId> pendingIds() const { return m_pending.keys(); }
+    QList<QUrl> urls() const;
 
-    std::function<HttpResponse(const QUrl &, const QByteArray &)> answer;
-    // One entry per request, GET or POST, in order; bodies only for POSTs.
-    QList<QUrl> requested;
-    QList<HttpHeaders> requestHeaders;
-    QList<QByteArray> postedBodies;
-    int gets = 0;
+    static HttpResponse reply(int status, const QByteArray &contentType, const QByteArray &body);
+    static HttpResponse failure(HttpFailure failure, const QString &error = QStringLiteral("scripted failure"));
+
+    // The answer to a request; std::nullopt keeps it pending. Without one, every request fails.
+    std::function<std::optional<HttpResponse>(const HttpRequest &)> answer;
+    QList<HttpRequest> requests; // every request started, in order
     int aborts = 0;
+    int cancels = 0;
+
+private:
+    QMap<RequestId, Callback> m_pending;
+    RequestId m_nextId = 1;
 };
 
 class ScriptedBrowser : public Browser

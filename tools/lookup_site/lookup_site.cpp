@@ -63,6 +63,10 @@ QByteArray reasonPhrase(int status)
         return "Bad Request";
     case 404:
         return "Not Found";
+    case 408:
+        return "Request Timeout";
+    case 429:
+        return "Too Many Requests";
     case 413:
         return "Content Too Large";
     case 431:
@@ -71,17 +75,21 @@ QByteArray reasonPhrase(int status)
         return "Internal Server Error";
     case 501:
         return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
 }
 
-QByteArray responseHead(int status, const QByteArray &contentType, qint64 contentLength, bool keepAlive)
+QByteArray responseHead(int status, const QByteArray &contentType, qint64 contentLength, bool keepAlive,
+    const QByteArray &extraHeaders = {})
 {
     QByteArray head;
     head.reserve(160);
     head += "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     head += "Content-Type: " + contentType + "\r\n";
+    head += extraHeaders;
     if (contentLength >= 0)
         head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
     head += keepAlive ? QByteArrayView("Connection: keep-alive\r\n\r\n") : QByteArrayView("Connection: close\r\n\r\n");
@@ -283,19 +291,20 @@ public:
 
     bool keepAlive() const { return m_keepAlive; }
 
-    void reply(int status, const QByteArray &contentType, const QByteArray &body)
+    void reply(int status, const QByteArray &contentType, const QByteArray &body, const QByteArray &extraHeaders = {})
     {
-        m_socket->write(responseHead(status, contentType, body.size(), m_keepAlive) + body);
+        m_socket->write(responseHead(status, contentType, body.size(), m_keepAlive, extraHeaders) + body);
         finishResponse();
     }
 
     // The answer goes out later; requests behind it wait.
-    void replyLater(int delayMs, int status, const QByteArray &contentType, const QByteArray &body)
+    void replyLater(int delayMs, int status, const QByteArray &contentType, const QByteArray &body,
+        const QByteArray &extraHeaders = {})
     {
         m_busy = true;
-        QTimer::singleShot(delayMs, this, [this, status, contentType, body] {
+        QTimer::singleShot(delayMs, this, [this, status, contentType, body, extraHeaders] {
             m_busy = false;
-            reply(status, contentType, body);
+            reply(status, contentType, body, extraHeaders);
             processInput();
         });
     }
@@ -505,9 +514,10 @@ void LookupSite::setBehaviour(const QString &domain, Behaviour behaviour)
     m_behaviours.insert(domain, behaviour);
 }
 
-void LookupSite::setReply(const QString &domain, const QByteArray &body, int status, const QByteArray &contentType)
+void LookupSite::setReply(const QString &domain, const QByteArray &body, int status, const QByteArray &contentType,
+    const QByteArray &extraHeaders)
 {
-    m_replies.insert(domain, CustomReply { status, contentType, body });
+    m_replies.insert(domain, CustomReply { status, contentType, body, extraHeaders });
 }
 
 void LookupSite::clearScript()
@@ -538,8 +548,14 @@ void LookupSite::handleRequest(SiteConnection *connection, const RecordedRequest
     if (!alive)
         return;
 
-    const qsizetype queryStart = request.target.indexOf('?');
-    const QByteArray path = queryStart < 0 ? request.target : request.target.first(queryStart);
+    // A client that takes us for its proxy sends the absolute address; the path is what we serve either way.
+    QByteArray target = request.target;
+    if (target.startsWith("http://")) {
+        const qsizetype pathStart = target.indexOf('/', 7);
+        target = pathStart < 0 ? QByteArray("/") : target.sliced(pathStart);
+    }
+    const qsizetype queryStart = target.indexOf('?');
+    const QByteArray path = queryStart < 0 ? target : target.first(queryStart);
     if (request.method == "POST" && path == "/index.php/Index/soft_version") {
         connection->reply(m_versionStatus, QByteArrayLiteral("text/html; charset=utf-8"), m_versionBody);
         return;
@@ -558,11 +574,15 @@ void LookupSite::handleRequest(SiteConnection *connection, const RecordedRequest
 void LookupSite::serveDomain(SiteConnection *connection, const QString &domain)
 {
     if (const auto custom = m_replies.constFind(domain); custom != m_replies.cend()) {
-        connection->reply(custom->status, custom->contentType, custom->body);
+        connection->reply(custom->status, custom->contentType, custom->body, custom->extraHeaders);
         return;
     }
     const Behaviour behaviour = behaviourFor(domain);
     const auto gbkPage = [&] { return codepage::toNarrow(resultPageHtml(domain, behaviour)); };
+    if (m_latencyMs > 0 && behaviour == Behaviour::Record) {
+        connection->replyLater(m_latencyMs, 200, kGbkHtml, gbkPage());
+        return;
+    }
     switch (behaviour) {
     case Behaviour::EmptyBody:
         connection->reply(200, kGbkHtml, {});

@@ -13,7 +13,8 @@
 // connections alive, records every request, and answers
 //   GET  /s-0/<domain>.html                 a result page for the percent-decoded domain
 //   POST /index.php/Index/soft_version      the reply set with setVersionReply()
-// and 404 for anything else.
+// and 404 for anything else. A request-target in absolute form (as a client sends it to its proxy) is served
+// by its path and recorded as sent.
 //
 // What a domain's page looks like is chosen, in this order, by a reply set with setReply(), a behaviour set
 // with setBehaviour(), or the domain's first label (the text before its first "."):
@@ -106,12 +107,16 @@ public:
 
     void setBehaviour(const QString &domain, Behaviour behaviour);
     // An exact answer for one domain.
+    // extraHeaders: whole header lines, each ending in CRLF.
     void setReply(const QString &domain, const QByteArray &body, int status = 200,
-        const QByteArray &contentType = QByteArrayLiteral("text/html; charset=gbk"));
+        const QByteArray &contentType = QByteArrayLiteral("text/html; charset=gbk"),
+        const QByteArray &extraHeaders = {});
     void clearScript(); // forgets every setBehaviour() and setReply()
     Behaviour behaviourFor(const QString &domain) const;
 
     void setSlowDelayMs(int ms) { m_slowDelayMs = ms; }
+    // Every ordinary record page is answered this much later, as a distant site would.
+    void setLatencyMs(int ms) { m_latencyMs = ms; }
     void setOversizedBytes(qint64 bytes) { m_oversizedBytes = bytes; }
 
     // Connections accepted since construction: with keep-alive, many requests share one.
@@ -126,6 +131,7 @@ private:
         int status;
         QByteArray contentType;
         QByteArray body;
+        QByteArray extraHeaders;
     };
 
     void onNewConnection();
@@ -140,6 +146,7 @@ private:
     QByteArray m_versionBody;
     int m_versionStatus = 200;
     int m_slowDelayMs = 200;
+    int m_latencyMs = 0;
     qint64 m_oversizedBytes = 17 * 1024 * 1024;
     int m_connectionCount = 0;
 };

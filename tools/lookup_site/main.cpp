@@ -22,6 +22,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Body of the reply to POST /index.php/Index/soft_version."), QStringLiteral("JSON"),
         QStringLiteral(R"({"result":"1","info":{"version":"2.0","sid":"15","must":"0"}})"));
     parser.addOption(versionReplyOption);
+    const QCommandLineOption latencyOption(QStringLiteral("latency-ms"),
+        QStringLiteral("Answer every ordinary record page this many milliseconds late."), QStringLiteral("N"),
+        QStringLiteral("0"));
+    parser.addOption(latencyOption);
     const QCommandLineOption logOption(
         QStringLiteral("log"), QStringLiteral("Print \"METHOD target\" of every request on stdout."));
     parser.addOption(logOption);
@@ -34,7 +38,14 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const int latencyMs = parser.value(latencyOption).toInt(&ok);
+    if (!ok || latencyMs < 0) {
+        std::fprintf(stderr, "invalid latency: %s\n", qPrintable(parser.value(latencyOption)));
+        return 2;
+    }
+
     quernfold::site::LookupSite site;
+    site.setLatencyMs(latencyMs);
     // Nobody can read the recorded requests from outside the process, so they are kept only long enough to be
     // printed.
     const bool log = parser.isSet(logOption);

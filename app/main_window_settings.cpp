@@ -1,0 +1,41 @@
+// 查询设置: the lookup settings, kept in the settings file; the environment still wins for one run.
+#include "app/main_window.h"
+
+namespace quernfold {
+
+void MainWindow::querySettings_Click()
+{
+    // A run reads its settings when it starts; changing them under it would mean different things to
+    // different rows.
+    if (isQuerying())
+        return;
+    SettingsForm form = formFor(m_config.settings);
+    for (;;) {
+        const std::optional<SettingsForm> answer = m_platform.dialogs->settingsDialog(form);
+        if (m_closing || !answer)
+            return;
+        LookupSettings read;
+        const QString problem = readForm(*answer, &read);
+        if (problem.isEmpty()) {
+            const LookupSettings toSave = settingsToSave(m_config.settings, read);
+            m_config.settings.saved = toSave;
+            m_config.settings.effective = read;
+            if (writeSettingsFile(m_config.settingsPath, toSave)) {
+                setMessage(QStringLiteral("查询设置已保存.."));
+            } else {
+                // Still in effect for this run; the user should know it will not be there next time.
+                m_platform.dialogs->messageBox(
+                    QStringLiteral("查询设置无法写入%1,仅在本次运行中有效..").arg(m_config.settingsPath),
+                    MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+            }
+            return;
+        }
+        m_platform.dialogs->messageBox(problem, MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+        if (m_closing)
+            return;
+        // Back to the dialog with what the user typed, so only the bad field needs fixing.
+        form = *answer;
+    }
+}
+
+} // namespace quernfold

@@ -1,0 +1,264 @@
+#include "lookup/lookup_run.h"
+
+#include "domainlist/domain_list_model.h"
+
+#include <QPointer>
+
+namespace quernfold {
+
+namespace {
+
+const QString kQuerying = QStringLiteral("查询中");
+const QString kDone = QStringLiteral("查询完毕");
+
+constexpr qint64 kLongestRetryAfterSeconds = 120;
+
+} // namespace
+
+qint64 retryDelayMs(int retry, qint64 retryAfterSeconds, int retryBaseMs)
+{
+    if (retryAfterSeconds >= 0)
+        return qMin(retryAfterSeconds, kLongestRetryAfterSeconds) * 1000;
+    // 1 s, 3 s, 9 s, ...: quick enough for a blip, slow enough not to hammer a site that is struggling.
+    qint64 ms = retryBaseMs;
+    for (int i = 1; i < retry; ++i)
+        ms *= 3;
+    return ms;
+}
+
+LookupRun::LookupRun(DomainListModel &model, HttpClient &http, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_http(http)
+{
+    m_pump.setSingleShot(true);
+    connect(&m_pump, &QTimer::timeout, this, &LookupRun::pump);
+}
+
+LookupRun::~LookupRun()
+{
+    abort();
+}
+
+void LookupRun::start(const QString &lookupBase, QueryMode mode, std::vector<int> rows, const RunOptions &options)
+{
+    abort();
+    m_lookupBase = lookupBase;
+    m_mode = mode;
+    m_rows = std::move(rows);
+    m_next = 0;
+    m_options = options;
+    m_options.parallel = qMax(1, m_options.parallel);
+    m_options.retries = qMax(0, m_options.retries);
+    m_active = true;
+    m_stopRequested = false;
+    m_failuresInARow = 0;
+    m_startedAny = false;
+    m_pausedUntilMs = 0;
+    m_clock.start();
+    // The first row goes out from the event loop, as every later one does, so whatever the caller does right
+    // after start() (a message, disabling controls) comes first.
+    schedule(0);
+}
+
+void LookupRun::requestStop()
+{
+    if (!m_active || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    endRetryWaits();
+    schedule(0);
+}
+
+void LookupRun::abort()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    m_pump.stop();
+    for (Slot &slot : m_slots) {
+        if (slot.request)
+            m_http.cancel(slot.request);
+    }
+    m_slots.clear();
+}
+
+void LookupRun::schedule(qint64 atMs)
+{
+    const qint64 delay = qMax<qint64>(0, atMs - m_clock.elapsed());
+    if (!m_pump.isActive() || m_pump.remainingTime() > delay)
+        m_pump.start(int(qMin<qint64>(delay, 24LL * 3600 * 1000)));
+}
+
+void LookupRun::pump()
+{
+    if (!m_active)
+        return;
+    const QPointer<LookupRun> alive(this);
+    while (startNext(m_clock.elapsed())) {
+        // Starting a row tells the window and writes the list; either may have ended the run.
+        if (!alive || !m_active)
+            return;
+    }
+    if (m_slots.empty() && (m_stopRequested || m_next >= m_rows.size())) {
+        finish();
+        return;
+    }
+    // Something waits for its time: a retry, the interval, or a pause the site asked for.
+    qint64 wakeAt = -1;
+    const auto consider = [&wakeAt](qint64 at) {
+        if (at >= 0 && (wakeAt < 0 || at < wakeAt))
+            wakeAt = at;
+    };
+    const qint64 earliestStart = qMax(m_pausedUntilMs, m_startedAny ? m_lastStartMs + m_options.intervalMs : qint64(0));
+    for (const Slot &slot : m_slots) {
+        if (slot.retryAtMs >= 0)
+            consider(qMax(slot.retryAtMs, earliestStart));
+    }
+    if (!m_stopRequested && m_next < m_rows.size() && int(m_slots.size()) < m_options.parallel)
+        consider(earliestStart);
+    if (wakeAt >= 0)
+        schedule(wakeAt);
+}
+
+bool LookupRun::startNext(qint64 now)
+{
+    const qint64 earliestStart = qMax(m_pausedUntilMs, m_startedAny ? m_lastStartMs + m_options.intervalMs : qint64(0));
+    if (now < earliestStart)
+        return false;
+
+    // A due retry goes before a new row: it keeps its place in the row order.
+    Slot *due = nullptr;
+    for (Slot &slot : m_slots) {
+        if (slot.retryAtMs >= 0 && slot.retryAtMs <= now && (!due || slot.retryAtMs < due->retryAtMs))
+            due = &slot;
+    }
+    if (due) {
+        if (!due->index.isValid() || m_model.cell(due->index.row(), DomainListModel::DomainColumn) != due->domain) {
+            m_slots.remove_if([due](const Slot &s) { return &s == due; });
+            return true;
+        }
+        due->retryAtMs = -1;
+        ++due->retriesMade;
+        send(*due, now);
+        return true;
+    }
+
+    if (m_stopRequested || m_next >= m_rows.size() || int(m_slots.size()) >= m_options.parallel)
+        return false;
+    const int row = m_rows[m_next++];
+    if (row < 0 || row >= m_model.count())
+        return true;
+    Slot &slot = m_slots.emplace_back();
+    slot.row = row;
+    slot.index = QPersistentModelIndex(m_model.index(row, 0));
+    slot.domain = m_model.cell(row, DomainListModel::DomainColumn);
+    const QPointer<LookupRun> alive(this);
+    emit rowStarted(row);
+    if (!alive || !m_active)
+        return false;
+    // The window may have changed the list in its answer to the signal; the slot still names the right row.
+    if (!slot.index.isValid() || m_model.cell(slot.index.row(), DomainListModel::DomainColumn) != slot.domain) {
+        m_slots.pop_back();
+        return true;
+    }
+    m_model.setStatus(slot.index.row(), kQuerying);
+    if (!alive || !m_active)
+        return false;
+    send(slot, now);
+    return true;
+}
+
+void LookupRun::send(Slot &slot, qint64 now)
+{
+    m_startedAny = true;
+    m_lastStartMs = now;
+    Slot *target = &slot;
+    slot.request = m_http.start(
+        recordPageRequest(recordPageUrl(m_lookupBase, slot.domain), m_options.deadlineMs, m_options.proxy),
+        [this, target](HttpResponse &&response) { onReply(target, std::move(response)); });
+}
+
+void LookupRun::onReply(Slot *slot, HttpResponse &&response)
+{
+    slot->request = 0;
+    const auto removeSlot = [this, slot] { m_slots.remove_if([slot](const Slot &s) { return &s == slot; }); };
+    // The guard for a list that changed under a request: the answer then belongs to nobody.
+    if (!slot->index.isValid() || m_model.cell(slot->index.row(), DomainListModel::DomainColumn) != slot->domain) {
+        removeSlot();
+        schedule(0);
+        return;
+    }
+    const int row = slot->index.row();
+    RowOutcome outcome = readRowOutcome(m_mode, response);
+    const QPointer<LookupRun> alive(this);
+    if (outcome.finished) {
+        m_failuresInARow = 0;
+        removeSlot();
+        m_model.setLookupResult(row, std::move(outcome.record.RecordNo), std::move(outcome.record.Holder),
+            std::move(outcome.record.RecordType), std::move(outcome.record.SiteName), kDone);
+    } else if (outcome.retryable && slot->retriesMade < m_options.retries && !m_stopRequested) {
+        const qint64 now = m_clock.elapsed();
+        const qint64 waitMs = retryDelayMs(slot->retriesMade + 1, outcome.retryAfterSeconds, m_options.retryBaseMs);
+        // The site told us when it will talk again; until then nobody asks it anything.
+        if (outcome.retryAfterSeconds >= 0)
+            m_pausedUntilMs = qMax(m_pausedUntilMs, now + waitMs);
+        slot->retryAtMs = now + waitMs;
+        slot->reason = outcome.reason;
+    } else {
+        slot->reason = outcome.reason;
+        const QString reason = outcome.reason;
+        const int retriesMade = slot->retriesMade;
+        removeSlot();
+        m_model.setStatus(row, kQuerying, rowNote(reason, retriesMade));
+        if (!alive || !m_active)
+            return;
+        if (!outcome.fetchFailed) {
+            m_failuresInARow = 0;
+        } else if (m_options.giveUpAfter > 0 && ++m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
+            m_stopRequested = true;
+            endRetryWaits();
+            emit gaveUp(reason);
+        }
+    }
+    if (alive && m_active)
+        schedule(0);
+}
+
+void LookupRun::endRetryWaits()
+{
+    // Taken out first and written after: a listener of the list may end the run while we write.
+    struct Note {
+        QPersistentModelIndex index;
+        QString domain;
+        QString text;
+    };
+    std::vector<Note> notes;
+    for (auto it = m_slots.begin(); it != m_slots.end();) {
+        if (it->retryAtMs < 0) {
+            ++it;
+            continue;
+        }
+        notes.push_back({ it->index, it->domain, rowNote(it->reason, it->retriesMade) });
+        it = m_slots.erase(it);
+    }
+    // Those rows keep "查询中" and learn why they did not finish.
+    for (const Note &note : notes) {
+        if (note.index.isValid() && m_model.cell(note.index.row(), DomainListModel::DomainColumn) == note.domain)
+            m_model.setStatus(note.index.row(), kQuerying, note.text);
+    }
+}
+
+void LookupRun::finish()
+{
+    const bool leftRows = m_next < m_rows.size();
+    m_active = false;
+    m_pump.stop();
+    const QPointer<LookupRun> alive(this);
+    if (m_stopRequested && leftRows)
+        emit stopNoticed();
+    if (alive)
+        emit finished();
+}
+
+} // namespace quernfold

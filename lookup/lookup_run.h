@@ -1,0 +1,101 @@
+#pragma once
+
+#include "lookup/query_row.h"
+#include "platform/http.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QTimer>
+
+#include <list>
+#include <vector>
+
+namespace quernfold {
+
+class DomainListModel;
+
+struct RunOptions {
+    int parallel = 1; // rows in flight at once
+    int retries = 0; // further tries of a transient failure
+    int intervalMs = 0; // least time between two request starts
+    int deadlineMs = 0; // a request's total time; 0 for none
+    QByteArray proxy; // as HttpRequest::proxy
+    // Rows in a row whose fetch failed after their retries before the run gives up; 0 never gives up.
+    int giveUpAfter = 0;
+    int retryBaseMs = 1000; // the first retry's wait; each later one waits three times as long
+};
+
+// How long to wait before retry number `retry` (from 1): the site's Retry-After when it sent one (at most
+// two minutes), otherwise retryBaseMs, then three times that, and so on.
+qint64 retryDelayMs(int retry, qint64 retryAfterSeconds, int retryBaseMs);
+
+// One lookup run over rows of the list: the batch run, the run over unfinished rows, or the query of the
+// selected row. It starts requests in row order, keeps up to `parallel` of them in flight, writes each outcome
+// into its own row, retries transient failures after 1 s, 3 s, 9 s... (or what the site asks for), and reports
+// by signal. Nothing in it waits: every step is a callback or a timer.
+class LookupRun : public QObject
+{
+    Q_OBJECT
+public:
+    LookupRun(DomainListModel &model, HttpClient &http, QObject *parent = nullptr);
+    ~LookupRun() override;
+
+    // rows: positions (0-based) to query in this order. Returns at once; `finished` follows from the event loop,
+    // also for an empty list of rows.
+    void start(const QString &lookupBase, QueryMode mode, std::vector<int> rows, const RunOptions &options);
+    // Starts no further row and ends retry waits; rows in flight finish and write, then the run ends.
+    void requestStop();
+    // Ends everything at once and writes nothing more; no signal follows. For the program closing.
+    void abort();
+    bool isActive() const { return m_active; }
+    bool stopRequested() const { return m_stopRequested; }
+
+signals:
+    // The first try of a row is about to go out (0-based position).
+    void rowStarted(int row);
+    // The run met a stop with rows left that it will not query.
+    void stopNoticed();
+    // The run stops by itself: this many rows in a row failed to fetch. `reason` is the last one's.
+    void gaveUp(const QString &reason);
+    void finished();
+
+private:
+    struct Slot {
+        int row = -1;
+        QPersistentModelIndex index;
+        QString domain;
+        int retriesMade = 0;
+        HttpClient::RequestId request = 0;
+        qint64 retryAtMs = -1; // waiting for a retry when >= 0
+        QString reason;
+    };
+
+    void schedule(qint64 atMs);
+    void pump();
+    bool startNext(qint64 now);
+    void send(Slot &slot, qint64 now);
+    void onReply(Slot *slot, HttpResponse &&response);
+    void giveUpOnRow(Slot &slot, const QString &reason);
+    void endRetryWaits();
+    void finish();
+
+    DomainListModel &m_model;
+    HttpClient &m_http;
+    QString m_lookupBase;
+    QueryMode m_mode = QueryMode::Batch;
+    RunOptions m_options;
+    std::vector<int> m_rows;
+    size_t m_next = 0;
+    std::list<Slot> m_slots;
+    bool m_active = false;
+    bool m_stopRequested = false;
+    int m_failuresInARow = 0;
+    QElapsedTimer m_clock;
+    qint64 m_lastStartMs = 0;
+    bool m_startedAny = false;
+    qint64 m_pausedUntilMs = 0;
+    QTimer m_pump;
+};
+
+} // namespace quernfold

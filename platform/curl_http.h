@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/http.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace quernfold {
+
+// HttpClient on libcurl's multi interface, driven by the Qt event loop: a socket notifier per connection and
+// one timer for curl's own time-outs. Connections are kept alive and reused across requests; nothing runs on
+// another thread.
+class CurlHttpClient : public QObject, public HttpClient
+{
+    Q_OBJECT
+public:
+    static constexpr int kDefaultNoDataTimeoutMs = 30000;
+
+    // noDataTimeoutMs: a request that receives nothing for this long fails (0 waits for ever).
+    explicit CurlHttpClient(int noDataTimeoutMs = kDefaultNoDataTimeoutMs, QObject *parent = nullptr);
+    ~CurlHttpClient() override;
+
+    RequestId start(const HttpRequest &request, Callback done) override;
+    void cancel(RequestId id) override;
+    void abortAll() override;
+
+    int outstanding() const { return int(m_transfers.size()); }
+
+private:
+    struct Transfer;
+    struct SocketWatch;
+
+    static int onSocket(void *easy, int socket, int what, void *client, void *socketData);
+    static int onCurlTimer(void *multi, long timeoutMs, void *client);
+    static size_t onBody(char *data, size_t size, size_t count, void *transfer);
+    static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
+
+    void watchSocket(int socket, int what);
+    void socketReady(int socket, int event);
+    void curlTimerFired();
+    void takeFinished();
+    void checkTimes();
+    void armWatchdog();
+    void finish(Transfer *transfer, int curlCode);
+    std::unique_ptr<Transfer> detach(RequestId id);
+    void recycle(void *easy);
+
+    void *m_multi = nullptr;
+    int m_noDataTimeoutMs;
+    QTimer m_curlTimer;
+    QTimer m_watchdog;
+    QElapsedTimer m_clock;
+    RequestId m_nextId = 1;
+    std::unordered_map<RequestId, std::unique_ptr<Transfer>> m_transfers;
+    std::unordered_map<int, std::unique_ptr<SocketWatch>> m_sockets;
+    std::vector<void *> m_idleHandles;
+    // Set while curl is inside one of our calls: callbacks are never run from there.
+    bool m_inCurl = false;
+};
+
+} // namespace quernfold

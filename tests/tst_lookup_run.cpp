@@ -1,0 +1,320 @@
+// The lookup run on a scripted client: parallel rows, retries, pacing, stopping and giving up.
+#include "support/scripted_platform.h"
+
+#include "lookup/lookup_run.h"
+#include "platform/codepage.h"
+#include "tools/lookup_site/lookup_site.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quernfold;
+using namespace quernfold::test;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(quernfold::HttpResponse)
+
+namespace {
+
+HttpResponse recordPage(const QUrl &url)
+{
+    const QString domain = url.path().section(u'/', -1).chopped(5);
+    return ScriptedHttp::reply(200, "text/html; charset=gbk", codepage::toNarrow(site::resultPageHtml(domain)));
+}
+
+HttpResponse status(int code, qint64 retryAfter = -1)
+{
+    HttpResponse response = ScriptedHttp::reply(code, "text/html", "busy");
+    response.retryAfterSeconds = retryAfter;
+    return response;
+}
+
+QString domainOf(const HttpRequest &request)
+{
+    return request.url.path().section(u'/', -1).chopped(5);
+}
+
+struct RunFixture {
+    explicit RunFixture(int rows)
+    {
+        QStringList domains;
+        for (int i = 0; i < rows; ++i)
+            domains << u"r%1.cn"_s.arg(i);
+        model.setDomains(domains);
+        QObject::connect(&run, &LookupRun::rowStarted, [this](int row) { started << row; });
+        QObject::connect(&run, &LookupRun::stopNoticed, [this] { events << u"stopNoticed"_s; });
+        QObject::connect(&run, &LookupRun::gaveUp, [this](const QString &reason) { events << u"gaveUp "_s + reason; });
+        QObject::connect(&run, &LookupRun::finished, [this] { events << u"finished"_s; });
+        clock.start();
+        http.answer = [this](const HttpRequest &request) -> std::optional<HttpResponse> {
+            startedAtMs << clock.elapsed();
+            return answer ? answer(request) : std::optional<HttpResponse>(recordPage(request.url));
+        };
+    }
+    void start(const RunOptions &options, std::vector<int> rows = {})
+    {
+        if (rows.empty()) {
+            for (int i = 0; i < model.count(); ++i)
+                rows.push_back(i);
+        }
+        run.start(u"http://lookup.test.example"_s, QueryMode::Batch, std::move(rows), options);
+    }
+    bool waitFinished(int ms = 10000)
+    {
+        return QTest::qWaitFor([this] { return events.contains(u"finished"_s); }, ms);
+    }
+    QString status(int row) const { return model.cell(row, DomainListModel::StatusColumn); }
+
+    DomainListModel model;
+    ScriptedHttp http;
+    LookupRun run { model, http };
+    std::function<std::optional<HttpResponse>(const HttpRequest &)> answer;
+    QList<int> started;
+    QStringList events;
+    QElapsedTimer clock;
+    QList<qint64> startedAtMs;
+};
+
+} // namespace
+
+class TestLookupRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parallel_keepsUpToKInFlightInRowOrderAndWritesEachOwnRow()
+    {
+        RunFixture t(7);
+        t.answer = [](const HttpRequest &) { return std::nullopt; }; // the test answers
+        RunOptions options;
+        options.parallel = 3;
+        t.start(options);
+        QTRY_COMPARE(t.http.pendingIds().size(), 3);
+        QCOMPARE(t.started, QList<int>({ 0, 1, 2 }));
+        // Answers come back out of order, the newest first; each lands in the row that asked, and the run
+        // keeps exactly min(3, rows left) in flight.
+        for (int answered = 0; answered < 7; ++answered) {
+            QTRY_COMPARE(t.http.pendingIds().size(), qMin(3, 7 - answered));
+            const HttpClient::RequestId newest = t.http.pendingIds().last();
+            t.http.complete(newest, recordPage(t.http.requests.at(int(newest) - 1).url));
+        }
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.started, QList<int>({ 0, 1, 2, 3, 4, 5, 6 }));
+        QStringList order;
+        for (const HttpRequest &request : std::as_const(t.http.requests))
+            order << domainOf(request);
+        QCOMPARE(
+            order, QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r2.cn"_s, u"r3.cn"_s, u"r4.cn"_s, u"r5.cn"_s, u"r6.cn"_s }));
+        for (int row = 0; row < 7; ++row) {
+            QCOMPARE(t.status(row), u"查询完毕"_s);
+            QCOMPARE(t.model.cell(row, DomainListModel::RecordNoColumn),
+                site::expectedRecord(u"r%1.cn"_s.arg(row)).recordNo);
+        }
+        QCOMPARE(t.events, QStringList { u"finished"_s });
+    }
+
+    void stop_startsNothingNewAndLetsRowsInFlightWrite()
+    {
+        RunFixture t(6);
+        t.answer = [](const HttpRequest &) { return std::nullopt; };
+        RunOptions options;
+        options.parallel = 2;
+        t.start(options);
+        QTRY_COMPARE(t.http.pendingIds().size(), 2);
+        t.run.requestStop();
+        const QList<HttpClient::RequestId> inFlight = t.http.pendingIds();
+        for (const HttpClient::RequestId id : inFlight)
+            t.http.complete(id, recordPage(t.http.requests.at(int(id) - 1).url));
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.http.requests.size(), 2);
+        QCOMPARE(t.status(0), u"查询完毕"_s);
+        QCOMPARE(t.status(1), u"查询完毕"_s);
+        for (int row = 2; row < 6; ++row)
+            QVERIFY(t.status(row).isEmpty());
+        QCOMPARE(t.events, QStringList({ u"stopNoticed"_s, u"finished"_s }));
+    }
+
+    void retry_triesTransientFailuresAgain_data()
+    {
+        QTest::addColumn<HttpResponse>("failure");
+        QTest::addColumn<bool>("retried");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("refused") << ScriptedHttp::failure(HttpFailure::Refused) << true
+                                 << u"无法连接(连接被拒绝),已重试2次"_s;
+        QTest::newRow("reset") << ScriptedHttp::failure(HttpFailure::ConnectionLost) << true << u"连接中断,已重试2次"_s;
+        QTest::newRow("no data") << ScriptedHttp::failure(HttpFailure::NoData) << true
+                                 << u"超时(长时间未收到数据),已重试2次"_s;
+        QTest::newRow("deadline") << ScriptedHttp::failure(HttpFailure::Deadline) << true
+                                  << u"超时(超过单个请求时限),已重试2次"_s;
+        QTest::newRow("proxy refused") << ScriptedHttp::failure(HttpFailure::Proxy) << true
+                                       << u"无法连接代理,已重试2次"_s;
+        QTest::newRow("408") << status(408) << true << u"HTTP 状态 408,已重试2次"_s;
+        QTest::newRow("429") << status(429) << true << u"HTTP 状态 429,已重试2次"_s;
+        QTest::newRow("503") << status(503) << true << u"HTTP 状态 503,已重试2次"_s;
+        QTest::newRow("404 is final") << status(404) << false << u"HTTP 状态 404"_s;
+        QTest::newRow("unknown host is final")
+            << ScriptedHttp::failure(HttpFailure::HostNotFound) << false << u"无法连接(找不到主机)"_s;
+        QTest::newRow("too large is final") << ScriptedHttp::failure(HttpFailure::TooLarge) << false << u"页面过大"_s;
+    }
+    void retry_triesTransientFailuresAgain()
+    {
+        QFETCH(HttpResponse, failure);
+        QFETCH(bool, retried);
+        QFETCH(QString, note);
+        RunFixture t(2);
+        t.answer = [failure](const HttpRequest &request) -> std::optional<HttpResponse> {
+            return domainOf(request) == u"r0.cn"_s ? failure : recordPage(request.url);
+        };
+        RunOptions options;
+        options.retries = 2;
+        options.retryBaseMs = 20;
+        t.start(options);
+        QVERIFY(t.waitFinished());
+        QStringList order;
+        for (const HttpRequest &request : std::as_const(t.http.requests))
+            order << domainOf(request);
+        // With one row at a time the retries come before the next row, as a single lookup would.
+        QCOMPARE(order,
+            retried ? QStringList({ u"r0.cn"_s, u"r0.cn"_s, u"r0.cn"_s, u"r1.cn"_s })
+                    : QStringList({ u"r0.cn"_s, u"r1.cn"_s }));
+        if (retried) {
+            // 1x then 3x the base wait.
+            QVERIFY2(t.startedAtMs.at(1) - t.startedAtMs.at(0) >= 20, qPrintable(QString::number(t.startedAtMs.at(1))));
+            QVERIFY(t.startedAtMs.at(2) - t.startedAtMs.at(1) >= 60);
+        }
+        QCOMPARE(t.status(0), u"查询中"_s);
+        QCOMPARE(t.model.note(0), note);
+        QCOMPARE(t.status(1), u"查询完毕"_s);
+    }
+
+    void retryDelay_backsOffAndHonoursTheSite_data()
+    {
+        QTest::addColumn<int>("retry");
+        QTest::addColumn<qint64>("retryAfter");
+        QTest::addColumn<qint64>("delayMs");
+        QTest::newRow("first") << 1 << qint64(-1) << qint64(1000);
+        QTest::newRow("second") << 2 << qint64(-1) << qint64(3000);
+        QTest::newRow("third") << 3 << qint64(-1) << qint64(9000);
+        QTest::newRow("fifth") << 5 << qint64(-1) << qint64(81000);
+        QTest::newRow("site's seconds") << 1 << qint64(7) << qint64(7000);
+        QTest::newRow("site's zero") << 3 << qint64(0) << qint64(0);
+        QTest::newRow("site's hour is two minutes") << 1 << qint64(3600) << qint64(120000);
+    }
+    void retryDelay_backsOffAndHonoursTheSite()
+    {
+        QFETCH(int, retry);
+        QFETCH(qint64, retryAfter);
+        QFETCH(qint64, delayMs);
+        QCOMPARE(retryDelayMs(retry, retryAfter, 1000), delayMs);
+    }
+
+    void retryAfter_pausesTheWholeRun()
+    {
+        RunFixture t(3);
+        bool told = false;
+        t.answer = [&told](const HttpRequest &request) -> std::optional<HttpResponse> {
+            if (domainOf(request) == u"r0.cn"_s && !std::exchange(told, true))
+                return status(429, 1);
+            return recordPage(request.url);
+        };
+        RunOptions options;
+        options.parallel = 1;
+        options.retries = 1;
+        t.start(options);
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.http.requests.size(), 4);
+        // Nothing at all went to the site for the second it asked for.
+        QVERIFY2(t.startedAtMs.at(1) - t.startedAtMs.at(0) >= 1000, qPrintable(QString::number(t.startedAtMs.at(1))));
+        QCOMPARE(t.status(0), u"查询完毕"_s);
+    }
+
+    void interval_spacesRequestStarts()
+    {
+        RunFixture t(4);
+        RunOptions options;
+        options.parallel = 4;
+        options.intervalMs = 60;
+        t.start(options);
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.startedAtMs.size(), 4);
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(t.startedAtMs.at(i) - t.startedAtMs.at(i - 1) >= 60, qPrintable(QString::number(i)));
+    }
+
+    void stop_endsRetryWaitsAtOnce()
+    {
+        RunFixture t(3);
+        t.answer = [](const HttpRequest &) { return status(503); };
+        RunOptions options;
+        options.retries = 5;
+        options.retryBaseMs = 60000;
+        t.start(options);
+        QTRY_COMPARE(t.model.cell(0, DomainListModel::StatusColumn), u"查询中"_s);
+        QTRY_COMPARE(t.http.requests.size(), 1);
+        QTest::qWait(20); // the reply is in and the row waits for its retry
+        t.run.requestStop();
+        QVERIFY(t.waitFinished(1000));
+        QCOMPARE(t.http.requests.size(), 1);
+        QCOMPARE(t.model.note(0), u"HTTP 状态 503"_s);
+        QCOMPARE(t.events, QStringList({ u"stopNoticed"_s, u"finished"_s }));
+    }
+
+    void giveUp_afterTenFailedRowsInARow()
+    {
+        RunFixture t(14);
+        t.answer = [](const HttpRequest &request) -> std::optional<HttpResponse> {
+            // One good row early on starts the count again.
+            if (domainOf(request) == u"r1.cn"_s)
+                return recordPage(request.url);
+            return ScriptedHttp::failure(HttpFailure::Refused);
+        };
+        RunOptions options;
+        options.giveUpAfter = 10;
+        t.start(options);
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.http.requests.size(), 12);
+        QCOMPARE(t.events, QStringList({ u"gaveUp 无法连接(连接被拒绝)"_s, u"stopNoticed"_s, u"finished"_s }));
+        QCOMPARE(t.status(11), u"查询中"_s);
+        QVERIFY(t.status(12).isEmpty());
+        QVERIFY(t.status(13).isEmpty());
+    }
+
+    void listChangedUnderARequest_answerBelongsToNobody()
+    {
+        RunFixture t(3);
+        t.answer = [](const HttpRequest &) { return std::nullopt; };
+        RunOptions options;
+        options.parallel = 2;
+        t.start(options);
+        QTRY_COMPARE(t.http.pendingIds().size(), 2);
+        // Row 0 goes away while its page is fetched: row 1 moves up, and keeps its own answer.
+        t.model.removeRowAt(0);
+        const QList<HttpClient::RequestId> ids = t.http.pendingIds();
+        t.http.complete(ids.at(1), recordPage(t.http.requests.at(1).url));
+        t.http.complete(ids.at(0), recordPage(t.http.requests.at(0).url));
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.model.cell(0, DomainListModel::RecordNoColumn), site::expectedRecord(u"r1.cn"_s).recordNo);
+        QVERIFY(t.status(1).isEmpty());
+        QVERIFY(t.model.cell(1, DomainListModel::RecordNoColumn).isEmpty());
+    }
+
+    void abort_cancelsEverythingAndSaysNothing()
+    {
+        RunFixture t(3);
+        t.answer = [](const HttpRequest &) { return std::nullopt; };
+        RunOptions options;
+        options.parallel = 2;
+        t.start(options);
+        QTRY_COMPARE(t.http.pendingIds().size(), 2);
+        t.run.abort();
+        QCOMPARE(t.http.cancels, 2);
+        QVERIFY(t.http.pendingIds().isEmpty());
+        QTest::qWait(20);
+        QVERIFY(t.events.isEmpty());
+        QVERIFY(!t.run.isActive());
+        QCOMPARE(t.http.requests.size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLookupRun)
+#include "tst_lookup_run.moc"

@@ -1,0 +1,212 @@
+// 查询设置: the settings file, the environment on top of it, and the dialog as the window runs it.
+#include "support/scripted_platform.h"
+
+#include "lookup/lookup_settings.h"
+
+#include <QAction>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quernfold;
+using namespace quernfold::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+SettingsForm goodForm()
+{
+    SettingsForm form;
+    form.lookupBase = u"http://127.0.0.1:9/"_s;
+    form.parallel = u"4"_s;
+    form.intervalMs = u"250"_s;
+    form.retries = u"3"_s;
+    form.deadlineSeconds = u"20"_s;
+    form.proxy = u"socks5://127.0.0.1:1080"_s;
+    return form;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readForm_namesTheFirstBadField_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        QTest::newRow("good") << QString() << QString() << QString();
+        QTest::newRow("base not http") << u"lookupBase"_s << u"ftp://x.cn"_s
+                                       << u"查询网站地址须为以 http:// 或 https:// 开头的网址.."_s;
+        QTest::newRow("base empty") << u"lookupBase"_s << QString()
+                                    << u"查询网站地址须为以 http:// 或 https:// 开头的网址.."_s;
+        QTest::newRow("parallel 0") << u"parallel"_s << u"0"_s << u"同时查询数须为1到16之间的整数.."_s;
+        QTest::newRow("parallel 17") << u"parallel"_s << u"17"_s << u"同时查询数须为1到16之间的整数.."_s;
+        QTest::newRow("interval words") << u"intervalMs"_s << u"soon"_s << u"请求间隔(毫秒)须为0到60000之间的整数.."_s;
+        QTest::newRow("retries 6") << u"retries"_s << u"6"_s << u"失败重试次数须为0到5之间的整数.."_s;
+        QTest::newRow("deadline 0") << u"deadlineSeconds"_s << u"0"_s << u"单个请求时限(秒)须为1到3600之间的整数.."_s;
+        QTest::newRow("proxy without port")
+            << u"proxy"_s << u"http://proxy.cn"_s
+            << u"代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."_s;
+        QTest::newRow("proxy ftp")
+            << u"proxy"_s << u"ftp://p:21"_s
+            << u"代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."_s;
+        QTest::newRow("proxy none") << u"proxy"_s << u"none"_s << QString();
+        QTest::newRow("proxy from environment") << u"proxy"_s << QString() << QString();
+    }
+    void readForm_namesTheFirstBadField()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        SettingsForm form = goodForm();
+        for (const SettingField f : allSettingFields()) {
+            const QStringList names { u"lookupBase"_s, u"parallel"_s, u"intervalMs"_s, u"retries"_s,
+                u"deadlineSeconds"_s, u"proxy"_s };
+            if (names.at(int(f)) == field)
+                form.setText(f, text);
+        }
+        LookupSettings read;
+        QCOMPARE(readForm(form, &read), message);
+        if (message.isEmpty() && field.isEmpty()) {
+            QCOMPARE(read.lookupBase, u"http://127.0.0.1:9"_s); // trailing slash trimmed
+            QCOMPARE(read.parallel, 4);
+            QCOMPARE(read.intervalMs, 250);
+            QCOMPARE(read.retries, 3);
+            QCOMPARE(read.deadlineSeconds, 20);
+            QCOMPARE(read.proxy, u"socks5://127.0.0.1:1080"_s);
+        }
+    }
+
+    void file_badValuesAreClampedOrIgnoredAndNoted_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<int>("notes");
+        QTest::newRow("good") << QByteArray("[lookup]\nparallel=8\nretries=0\nbase=http://a.cn/\n") << 8 << 0
+                              << u"http://a.cn"_s << 0;
+        QTest::newRow("out of range clamped")
+            << QByteArray("[lookup]\nparallel=99\nretries=-3\n") << 16 << 0 << u"http://default.example"_s << 2;
+        QTest::newRow("not numbers ignored")
+            << QByteArray("[lookup]\nparallel=many\nbase=javascript:x\n") << 1 << 2 << u"http://default.example"_s << 2;
+        static const char garbage[] = "\x00\xff[[[\n=\x01\n";
+        QTest::newRow("binary garbage") << QByteArray(garbage, sizeof garbage - 1) << 1 << 2
+                                        << u"http://default.example"_s << -1;
+    }
+    void file_badValuesAreClampedOrIgnoredAndNoted()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(int, parallel);
+        QFETCH(int, retries);
+        QFETCH(QString, base);
+        QFETCH(int, notes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"quernfold.conf"_s);
+        writeFile(path, contents);
+        LookupSettings defaults;
+        defaults.lookupBase = u"http://default.example"_s;
+        QStringList noted;
+        const LookupSettings read = readSettingsFile(path, defaults, &noted);
+        QCOMPARE(read.parallel, parallel);
+        QCOMPARE(read.retries, retries);
+        QCOMPARE(read.lookupBase, base);
+        if (notes >= 0)
+            QCOMPARE(noted.size(), notes);
+    }
+
+    void file_unreadableMeansDefaults()
+    {
+        // A folder where the file should be cannot be read by anyone, root included.
+        QTemporaryDir dir;
+        const QString path = dir.path();
+        QStringList noted;
+        QCOMPARE(readSettingsFile(path, LookupSettings(), &noted).parallel, 1);
+        QCOMPARE(noted.size(), 1);
+    }
+
+    void environment_winsForOneRunAndSaysWhichFields()
+    {
+        LookupSettings saved;
+        saved.lookupBase = u"http://saved.cn"_s;
+        saved.parallel = 2;
+        QProcessEnvironment env;
+        env.insert(u"QUERNFOLD_LOOKUP_BASE"_s, u"http://env.cn/"_s);
+        env.insert(u"QUERNFOLD_PARALLEL"_s, u"40"_s); // clamped, still fixes the field
+        env.insert(u"QUERNFOLD_RETRIES"_s, u"x"_s); // ignored, fixes nothing
+        QStringList notes;
+        const SettingsState state = applyEnvironment(saved, env, &notes);
+        QCOMPARE(state.effective.lookupBase, u"http://env.cn"_s);
+        QCOMPARE(state.effective.parallel, 16);
+        QCOMPARE(state.effective.retries, 2);
+        QCOMPARE(state.saved, saved);
+        QCOMPARE(state.fixedBy.keys(), QList<SettingField>({ SettingField::LookupBase, SettingField::Parallel }));
+        QCOMPARE(notes.size(), 2);
+    }
+
+    void dialog_badFieldIsNamedAndNothingSaved_goodOneIsSavedAndUsed()
+    {
+        QTemporaryDir dir;
+        Config config;
+        config.settingsPath = dir.filePath(u"quernfold.conf"_s);
+        config.settings.saved.lookupBase = u"http://old.cn"_s;
+        config.settings.saved.parallel = 3;
+        config.settings.effective = config.settings.saved;
+        config.settings.effective.parallel = 5; // QUERNFOLD_PARALLEL=5 for this run
+        config.settings.fixedBy.insert(SettingField::Parallel, u"QUERNFOLD_PARALLEL"_s);
+        ScriptedHttp http;
+        ScriptedWindow w(&http, config);
+        w.window->load();
+
+        SettingsForm bad = goodForm();
+        bad.retries = u"9"_s;
+        w.dialogs.settingsAnswers << bad << std::nullopt;
+        w.dialogs.messageAnswers << MsgAnswer::Ok;
+        w.window->findChild<QAction *>(u"querySettings"_s)->trigger();
+        QCOMPARE(w.dialogs.boxes.size(), 1);
+        QCOMPARE(w.dialogs.boxes.first().text, u"失败重试次数须为0到5之间的整数.."_s);
+        // The dialog came back with what was typed, and the environment's field marked.
+        QCOMPARE(w.dialogs.settingsForms.size(), 2);
+        QCOMPARE(w.dialogs.settingsForms.at(0).parallel, u"5"_s);
+        QCOMPARE(w.dialogs.settingsForms.at(0).fixedBy.value(SettingField::Parallel), u"QUERNFOLD_PARALLEL"_s);
+        QCOMPARE(w.dialogs.settingsForms.at(1).retries, u"9"_s);
+        QVERIFY(!QFile::exists(config.settingsPath));
+
+        SettingsForm good = goodForm();
+        good.parallel = u"5"_s; // shown from the environment, not editable
+        w.dialogs.settingsAnswers << good;
+        w.window->querySettings_Click();
+        QCOMPARE(w.window->message(), u"查询设置已保存.."_s);
+        QStringList notes;
+        const LookupSettings saved = readSettingsFile(config.settingsPath, LookupSettings(), &notes);
+        QVERIFY(notes.isEmpty());
+        QCOMPARE(saved.lookupBase, u"http://127.0.0.1:9"_s);
+        QCOMPARE(saved.parallel, 3); // the file keeps its own value where the environment decides
+        QCOMPARE(saved.retries, 3);
+        QCOMPARE(saved.proxy, u"socks5://127.0.0.1:1080"_s);
+
+        // The next lookup goes where the dialog said, through the proxy it named.
+        http.answerAlways(ScriptedHttp::reply(200, "text/html", QStringLiteral("没有符合").toUtf8()));
+        w.window->model().setDomains({ u"a.cn"_s });
+        w.find<QPushButton>(u"Command2"_s)->click();
+        QTRY_VERIFY(!w.window->isQuerying());
+        QCOMPARE(http.requests.size(), 1);
+        QCOMPARE(http.requests.first().url, QUrl(u"http://127.0.0.1:9/s-0/a.cn.html"_s));
+        QCOMPARE(http.requests.first().proxy, QByteArray("socks5://127.0.0.1:1080"));
+        QCOMPARE(http.requests.first().deadlineMs, 20000);
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
