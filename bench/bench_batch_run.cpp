@@ -1,42 +1,51 @@
-// Rows per second of the window's batch run against the local lookup site, next to the ceiling a plain
-// sequential keep-alive client reaches with the same requests, and how long the window's event loop goes
-// without a turn while the run is going on. The site runs in a child process so that serving the pages does
-// not share the window's thread and its time is not counted against the run.
+// The window's batch run against the local lookup site, next to the clients a user could use instead.
 //
-//     bench_batch_run [ROWS]        # 5000 by default
+//     bench_batch_run                 # every figure below
+//     bench_batch_run --rows N        # loopback rows (5000 by default)
 //
-// Finds the site at ../tools/lookup_site/quernfold_lookup_site beside this program, or under $QUERNFOLD_BIN_DIR.
+// Every run of the window happens in a child process of its own (so its peak RSS is its own), started from a
+// running event loop as a click would be. The site runs in child processes too, on 127.0.0.1 only:
+//   loopback   5,000 rows: `ab -n 5000 -c 1 -k` (the raw round trip) against the batch with parallel 1 and 8,
+//              on libcurl and on QNetworkAccessManager, offscreen; and the real window on the xcb platform with
+//              the accessibility bridge on when a display is there (see bench/window_bench.sh).
+//   latency    300 rows from a site that answers each page 40 ms late: parallel 1, parallel 8, and a plain
+//              client with 8 keep-alive connections (libcurl's multi interface, no Qt) over the same rows.
+//   memory     peak RSS of a 2,000-row and a 100,000-row run.
+// Each window run also reports the longest gap between the ticks of a 10 ms timer.
 #include "app/main_window.h"
 #include "bench_common.h"
 #include "lookup/query_row.h"
 #include "lookup_site.h"
-#include "platform/network_http.h"
+#include "platform/curl_http.h"
+#include "qnam_http_client.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 
-#include <algorithm>
+#include <curl/curl.h>
+
 #include <cstdio>
-#include <functional>
+#include <memory>
 
 using namespace quernfold;
 
 namespace {
 
-constexpr int kDefaultRows = 5000;
 constexpr int kTickMs = 10;
-constexpr int kWarmUpRequests = 200;
+
+QString siteExecutable()
+{
+    const QString binDir = qEnvironmentVariable("QUERNFOLD_BIN_DIR");
+    const QDir base(binDir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : binDir);
+    return QDir::cleanPath(base.filePath(QStringLiteral("tools/lookup_site/quernfold_lookup_site")));
+}
 
 // The site executable as a child process; killed when this goes out of scope, whatever happened before.
 class SiteProcess
@@ -50,29 +59,22 @@ public:
         }
     }
 
-    static QString executablePath()
-    {
-        const QString binDir = qEnvironmentVariable("QUERNFOLD_BIN_DIR");
-        const QDir base(binDir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : binDir);
-        return QDir::cleanPath(base.filePath(QStringLiteral("tools/lookup_site/quernfold_lookup_site")));
-    }
-
     // Starts the site on a port it picks and reads the one line that names it. Empty on failure.
-    QString start()
+    QString start(int latencyMs)
     {
-        const QString program = executablePath();
+        const QString program = siteExecutable();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(program, { QStringLiteral("--port"), QStringLiteral("0") });
+        m_process.start(program,
+            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--latency-ms"),
+                QString::number(latencyMs) });
         if (!m_process.waitForStarted(10000)) {
             std::fprintf(stderr, "cannot start %s: %s\n", qPrintable(program), qPrintable(m_process.errorString()));
             return {};
         }
         const QDeadlineTimer deadline(10000);
         while (!m_process.canReadLine()) {
-            if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
-                std::fprintf(stderr, "no listening line from %s\n", qPrintable(program));
+            if (m_process.state() != QProcess::Running || deadline.hasExpired())
                 return {};
-            }
             m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
         }
         const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
@@ -85,84 +87,184 @@ public:
         return line.mid(prefix.size());
     }
 
-    qint64 pid() const { return m_process.processId(); }
-
 private:
     QProcess m_process;
 };
 
-// Says No or Cancel to everything; the run should ask nothing, so every question is counted and reported.
+// Says No or Cancel to everything; the run should ask nothing, so every question is counted.
 class DecliningDialogs : public Dialogs
 {
 public:
     int messageBox(const QString &text, int style, const QString &) override
     {
-        asked << text;
+        ++asked;
+        std::fprintf(stderr, "asked: %s\n", qPrintable(text));
         return (style & 0xF) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
-    std::optional<QString> inputBox(const QString &prompt, const QString &, const QString &) override
+    std::optional<QString> inputBox(const QString &, const QString &, const QString &) override
     {
-        asked << prompt;
+        ++asked;
         return std::nullopt;
     }
-    std::optional<QString> openFile(FileDialogSettings &settings) override
+    std::optional<QString> openFile(FileDialogSettings &) override
     {
-        asked << settings.title;
+        ++asked;
         return std::nullopt;
     }
-    std::optional<QString> saveFile(FileDialogSettings &settings) override
+    std::optional<QString> saveFile(FileDialogSettings &) override
     {
-        asked << settings.title;
+        ++asked;
         return std::nullopt;
     }
-
-    QStringList asked;
+    std::optional<SettingsForm> settingsDialog(const SettingsForm &) override
+    {
+        ++asked;
+        return std::nullopt;
+    }
+    int asked = 0;
 };
 
-struct PlainRun {
-    double seconds = 0;
-    int failures = 0;
-};
-
-// The ceiling: one QNetworkAccessManager, the next request sent from the previous one's finished signal, no
-// decoding, no window.
-PlainRun runPlainClient(const QString &base, const QStringList &domains)
+QStringList domainList(int rows, const QString &prefix)
 {
-    QNetworkAccessManager manager;
-    QEventLoop loop;
-    PlainRun result;
-    int next = 0;
-    std::function<void()> sendNext = [&] {
-        QNetworkRequest request(recordPageUrl(base, domains.at(next)));
-        request.setRawHeader(QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0"));
-        QNetworkReply *reply = manager.get(request);
-        QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply] {
-            const QByteArray body = reply->readAll();
-            if (reply->error() != QNetworkReply::NoError || body.isEmpty())
-                ++result.failures;
-            reply->deleteLater();
-            if (++next < domains.size())
-                sendNext();
-            else
-                loop.quit();
-        });
+    QStringList domains;
+    domains.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        domains << QStringLiteral("%1%2.com").arg(prefix).arg(i);
+    return domains;
+}
+
+// --- in the child: one window run -------------------------------------------------------------------------
+
+int windowRun(const QStringList &args)
+{
+    const auto value = [&args](const char *name, const QString &fallback) {
+        const int at = args.indexOf(QString::fromLatin1(name));
+        return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
     };
-    QElapsedTimer timer;
-    timer.start();
-    sendNext();
-    loop.exec();
-    result.seconds = timer.nsecsElapsed() / 1e9;
+    const QString base = value("--base", {});
+    const int rows = value("--rows", QStringLiteral("5000")).toInt();
+    const int parallel = value("--parallel", QStringLiteral("1")).toInt();
+    const bool qnam = value("--client", QStringLiteral("curl")) == QStringLiteral("qnam");
+
+    DecliningDialogs dialogs;
+    std::unique_ptr<HttpClient> http;
+    if (qnam)
+        http = std::make_unique<QnamHttpClient>();
+    else
+        http = std::make_unique<CurlHttpClient>();
+    Platform platform;
+    platform.dialogs = &dialogs;
+    platform.http = http.get();
+    platform.quit = [](int) {};
+    Config config;
+    config.versionBase = base;
+    config.settings.effective.lookupBase = base;
+    config.settings.effective.parallel = parallel;
+    config.settings.effective.retries = 0;
+    MainWindow window(platform, config);
+    // The version check is not what is measured; left running it would land in the middle of the run.
+    if (auto *timer1 = window.findChild<QTimer *>(QStringLiteral("Timer1")))
+        timer1->stop();
+    const QStringList domains = domainList(rows, QStringLiteral("d"));
+    window.model().setDomains(domains);
+    window.load();
+
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kTickMs);
+    QElapsedTimer sinceTick;
+    qint64 longestGapNs = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapNs = qMax(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    QElapsedTimer runTimer;
+    double seconds = 0;
+    QObject::connect(&window, &MainWindow::messageWritten, [&](const QString &text) {
+        if (text == QStringLiteral("查询完毕..")) {
+            seconds = runTimer.nsecsElapsed() / 1e9;
+            ticker.stop();
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        }
+    });
+    // Give the window a moment to be shown and painted, then click as a user would.
+    QTimer::singleShot(200, &window, [&] {
+        sinceTick.start();
+        ticker.start();
+        runTimer.start();
+        window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    });
+    QCoreApplication::exec();
+
+    int finished = 0;
+    int wrong = 0;
+    for (int i = 0; i < window.model().count(); ++i) {
+        if (window.model().cell(i, DomainListModel::StatusColumn) == QStringLiteral("查询完毕"))
+            ++finished;
+        if (window.model().cell(i, DomainListModel::RecordNoColumn) != site::expectedRecord(domains.at(i)).recordNo)
+            ++wrong;
+    }
+    std::printf("rate=%.1f\ngap_ms=%.1f\nrss_mib=%.1f\nfinished=%d\nwrong=%d\nasked=%d\n", rows / seconds,
+        longestGapNs / 1e6, bench::peakRssMiB(), finished, wrong, dialogs.asked);
+    return 0;
+}
+
+// --- in the parent ----------------------------------------------------------------------------------------
+
+struct ChildResult {
+    bool ok = false;
+    double rate = 0;
+    double gapMs = 0;
+    double rssMiB = 0;
+};
+
+ChildResult runWindowChild(const QString &base, int rows, int parallel, const QString &client, bool realWindow)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (realWindow) {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+    } else {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--window-run"), QStringLiteral("--base"), base, QStringLiteral("--rows"),
+            QString::number(rows), QStringLiteral("--parallel"), QString::number(parallel), QStringLiteral("--client"),
+            client });
+    ChildResult result;
+    if (!child.waitForFinished(600000)) {
+        child.kill();
+        child.waitForFinished();
+        std::printf("  (child did not finish)\n");
+        return result;
+    }
+    QMap<QString, double> values;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            values.insert(QString::fromLatin1(line.first(eq)), line.sliced(eq + 1).toDouble());
+    }
+    result.rate = values.value(QStringLiteral("rate"));
+    result.gapMs = values.value(QStringLiteral("gap_ms"));
+    result.rssMiB = values.value(QStringLiteral("rss_mib"));
+    result.ok = child.exitCode() == 0 && values.value(QStringLiteral("finished")) == rows
+        && values.value(QStringLiteral("wrong")) == 0 && values.value(QStringLiteral("asked")) == 0;
+    if (!result.ok)
+        std::printf("  INVALID child run: finished %.0f of %d, wrong %.0f, asked %.0f, exit %d\n",
+            values.value(QStringLiteral("finished")), rows, values.value(QStringLiteral("wrong")),
+            values.value(QStringLiteral("asked")), child.exitCode());
     return result;
 }
 
-// apache2-utils' ab on one of the same addresses, when it is installed: another client's view of the site.
-void runApacheBench(const QString &base, int requests)
+// apache2-utils' ab on one address: the raw round trip over one keep-alive connection.
+double runApacheBench(const QString &base, int requests)
 {
     const QString ab = QStandardPaths::findExecutable(QStringLiteral("ab"));
-    if (ab.isEmpty()) {
-        std::printf("ab: not installed, skipped\n");
-        return;
-    }
+    if (ab.isEmpty())
+        return 0;
     const QString url = recordPageUrl(base, QStringLiteral("d0.com")).toString(QUrl::FullyEncoded);
     QProcess process;
     process.start(ab,
@@ -171,128 +273,155 @@ void runApacheBench(const QString &base, int requests)
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished(5000);
-        std::printf("ab: did not finish within 120 s\n");
-        return;
+        return 0;
     }
-    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
-    const auto field = [&output](const QString &name) {
-        const QRegularExpression pattern(QStringLiteral("^%1:\\s+([0-9.]+)").arg(QRegularExpression::escape(name)),
-            QRegularExpression::MultilineOption);
-        return pattern.match(output).captured(1);
+    const QRegularExpression pattern(
+        QStringLiteral("^Requests per second:\\s+([0-9.]+)"), QRegularExpression::MultilineOption);
+    return pattern.match(QString::fromLocal8Bit(process.readAllStandardOutput())).captured(1).toDouble();
+}
+
+// A plain client: libcurl's multi interface on its own poll loop, `connections` keep-alive transfers at a time,
+// the next URL started as soon as one finishes. No Qt, no decoding, no window.
+double runPlainCurl(const QString &base, const QStringList &domains, int connections)
+{
+    CURLM *multi = curl_multi_init();
+    QList<QByteArray> urls;
+    for (const QString &domain : domains)
+        urls << recordPageUrl(base, domain).toEncoded();
+    curl_slist *headers = curl_slist_append(nullptr, "If-Modified-Since: 0");
+    const auto discard = +[](char *, size_t size, size_t count, void *) { return size * count; };
+    int next = 0;
+    int failures = 0;
+    const auto startNext = [&](CURL *easy) {
+        curl_easy_setopt(easy, CURLOPT_URL, urls.at(next++).constData());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, discard);
+        curl_multi_add_handle(multi, easy);
     };
-    const QString rate = field(QStringLiteral("Requests per second"));
-    if (rate.isEmpty()) {
-        std::printf("ab: no rate in its output (exit %d)\n", process.exitCode());
-        return;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < connections && next < urls.size(); ++i)
+        startNext(curl_easy_init());
+    int running = 1;
+    while (running) {
+        curl_multi_perform(multi, &running);
+        int left = 0;
+        while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            CURL *easy = message->easy_handle;
+            if (message->data.result != CURLE_OK)
+                ++failures;
+            curl_multi_remove_handle(multi, easy);
+            if (next < urls.size()) {
+                startNext(easy);
+                running = 1;
+            } else {
+                curl_easy_cleanup(easy);
+            }
+        }
+        if (running)
+            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
-    std::printf("ab -n %d -c 1 -k (one address, informational): %s requests/s; failed %s, keep-alive %s\n", requests,
-        qPrintable(rate), qPrintable(field(QStringLiteral("Failed requests"))),
-        qPrintable(field(QStringLiteral("Keep-Alive requests"))));
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    curl_slist_free_all(headers);
+    curl_multi_cleanup(multi);
+    if (failures)
+        std::printf("  plain client: %d failures\n", failures);
+    return domains.size() / seconds;
+}
+
+void printRun(const char *what, const ChildResult &r)
+{
+    std::printf("%-52s %8.0f rows/s   longest tick gap %6.1f ms   peak RSS %6.1f MiB%s\n", what, r.rate, r.gapMs,
+        r.rssMiB, r.ok ? "" : "   INVALID");
+}
+
+int orchestrate(int loopbackRows)
+{
+    bool valid = true;
+    std::printf("== loopback, %d rows ==\n", loopbackRows);
+    SiteProcess loopSite;
+    const QString loopBase = loopSite.start(0);
+    if (loopBase.isEmpty())
+        return 1;
+    runPlainCurl(loopBase, domainList(200, QStringLiteral("w")), 1); // a warm site and a warm cache
+    const double ab = runApacheBench(loopBase, loopbackRows);
+    if (ab > 0)
+        std::printf("%-52s %8.0f rows/s\n", "ab -n N -c 1 -k (baseline)", ab);
+    else
+        std::printf("ab: not installed or failed (apache2-utils)\n");
+    const double plain1 = runPlainCurl(loopBase, domainList(loopbackRows, QStringLiteral("d")), 1);
+    std::printf("%-52s %8.0f rows/s\n", "plain libcurl client, 1 keep-alive connection", plain1);
+
+    const ChildResult curl1 = runWindowChild(loopBase, loopbackRows, 1, QStringLiteral("curl"), false);
+    printRun("batch, parallel 1, libcurl, offscreen", curl1);
+    const ChildResult qnam1 = runWindowChild(loopBase, loopbackRows, 1, QStringLiteral("qnam"), false);
+    printRun("batch, parallel 1, QNetworkAccessManager, offscreen", qnam1);
+    const ChildResult curl8 = runWindowChild(loopBase, loopbackRows, 8, QStringLiteral("curl"), false);
+    printRun("batch, parallel 8, libcurl, offscreen", curl8);
+    const ChildResult qnam8 = runWindowChild(loopBase, loopbackRows, 8, QStringLiteral("qnam"), false);
+    printRun("batch, parallel 8, QNetworkAccessManager, offscreen", qnam8);
+    valid = valid && curl1.ok && qnam1.ok && curl8.ok && qnam8.ok;
+    if (ab > 0)
+        std::printf("batch parallel 1 (libcurl) / ab: %.1f%% (target >= 50%%)\n", 100 * curl1.rate / ab);
+    std::printf("libcurl / QNetworkAccessManager: parallel 1 %.2fx, parallel 8 %.2fx\n", curl1.rate / qnam1.rate,
+        curl8.rate / qnam8.rate);
+
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        const ChildResult window1 = runWindowChild(loopBase, loopbackRows, 1, QStringLiteral("curl"), true);
+        printRun("batch, parallel 1, libcurl, xcb window, accessibility on", window1);
+        std::printf("xcb window / offscreen: %.1f%% (target >= 70%%)\n", 100 * window1.rate / curl1.rate);
+        valid = valid && window1.ok;
+    } else {
+        std::printf("no DISPLAY: the real-window figure is skipped (run bench/window_bench.sh)\n");
+    }
+
+    constexpr int kLatencyRows = 300;
+    constexpr int kLatencyMs = 40;
+    std::printf("== site %d ms away, %d rows ==\n", kLatencyMs, kLatencyRows);
+    SiteProcess farSite;
+    const QString farBase = farSite.start(kLatencyMs);
+    if (farBase.isEmpty())
+        return 1;
+    const double plain8 = runPlainCurl(farBase, domainList(kLatencyRows, QStringLiteral("d")), 8);
+    std::printf("%-52s %8.1f rows/s\n", "plain libcurl client, 8 keep-alive connections", plain8);
+    const ChildResult far1 = runWindowChild(farBase, kLatencyRows, 1, QStringLiteral("curl"), false);
+    printRun("batch, parallel 1, offscreen", far1);
+    const ChildResult far8 = runWindowChild(farBase, kLatencyRows, 8, QStringLiteral("curl"), false);
+    printRun("batch, parallel 8, offscreen", far8);
+    std::printf("parallel 8 / parallel 1: %.2fx (target >= 7x); parallel 8 / plain 8 connections: %.1f%% (target "
+                ">= 90%%)\n",
+        far8.rate / far1.rate, 100 * far8.rate / plain8);
+    valid = valid && far1.ok && far8.ok;
+
+    std::printf("== memory ==\n");
+    const ChildResult small = runWindowChild(loopBase, 2000, 1, QStringLiteral("curl"), false);
+    printRun("batch of 2,000 rows", small);
+    const ChildResult large = runWindowChild(loopBase, 100000, 1, QStringLiteral("curl"), false);
+    printRun("batch of 100,000 rows", large);
+    std::printf("peak RSS 100,000 rows - 2,000 rows: %.1f MiB (target <= 60 MiB)\n", large.rssMiB - small.rssMiB);
+    valid = valid && small.ok && large.ok;
+
+    if (!valid)
+        std::printf("INVALID: some run above was incomplete or wrong\n");
+    return valid ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-    QApplication app(argc, argv);
-    const int rows = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : kDefaultRows;
-
-    SiteProcess siteProcess;
-    const QString base = siteProcess.start();
-    if (base.isEmpty())
-        return 1;
-    std::printf("site: %s (child process %lld)\n", qPrintable(base), static_cast<long long>(siteProcess.pid()));
-
-    QStringList domains;
-    domains.reserve(rows);
-    for (int i = 0; i < rows; ++i)
-        domains << QStringLiteral("d%1.com").arg(i);
-
-    // A cold site and a first connection would make the ceiling look lower than it is.
-    QStringList warmUp;
-    for (int i = 0; i < kWarmUpRequests; ++i)
-        warmUp << QStringLiteral("w%1.com").arg(i);
-    runPlainClient(base, warmUp);
-
-    const PlainRun plain = runPlainClient(base, domains);
-    const double plainRate = rows / plain.seconds;
-    std::printf("plain client: %d requests in %.3f s, %.0f rows/s, %.1f us each; %d failed\n", rows, plain.seconds,
-        plainRate, plain.seconds * 1e6 / rows, plain.failures);
-
-    runApacheBench(base, rows);
-
-    DecliningDialogs dialogs;
-    NetworkHttpClient http;
-    Platform platform;
-    platform.dialogs = &dialogs;
-    platform.http = &http;
-    platform.quit = [](int) {};
-    Config config;
-    config.lookupBase = base;
-    config.versionBase = base;
-    MainWindow window(platform, config);
-    // The version check is not what is measured; left running it would land in the middle of the run.
-    if (auto *timer1 = window.findChild<QTimer *>(QStringLiteral("Timer1")))
-        timer1->stop();
-    window.model().setDomains(domains);
-    window.load();
-    QCoreApplication::processEvents();
-
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QElapsedTimer sinceTick;
-    qint64 longestGapNs = 0;
-    int ticks = 0;
-    int gapsOver50 = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 gap = sinceTick.nsecsElapsed();
-        sinceTick.restart();
-        longestGapNs = qMax(longestGapNs, gap);
-        if (gap > 50'000'000)
-            ++gapsOver50;
-        ++ticks;
-    });
-
-    QElapsedTimer runTimer;
-    sinceTick.start();
-    ticker.start();
-    runTimer.start();
-    window.Command2_Click();
-    const double batchSeconds = runTimer.nsecsElapsed() / 1e9;
-    ticker.stop();
-
-    // A run that skipped rows or wrote wrong records would only look fast.
-    int finished = 0;
-    int wrongRecord = 0;
-    const DomainListModel &model = window.model();
-    for (int i = 0; i < model.count(); ++i) {
-        if (model.cell(i, DomainListModel::StatusColumn) == QStringLiteral("查询完毕"))
-            ++finished;
-        if (model.cell(i, DomainListModel::RecordNoColumn) != site::expectedRecord(domains.at(i)).recordNo)
-            ++wrongRecord;
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args.contains(QStringLiteral("--window-run"))) {
+        QApplication app(argc, argv);
+        return windowRun(args);
     }
-    const auto *command2 = window.findChild<QPushButton *>(QStringLiteral("Command2"));
-    const bool endedIdle = command2 && command2->text() == QStringLiteral("批量查询")
-        && window.message() == QStringLiteral("查询完毕..");
-
-    const double batchRate = rows / batchSeconds;
-    std::printf("batch run: %d rows in %.3f s, %.0f rows/s, %.1f us each\n", rows, batchSeconds, batchRate,
-        batchSeconds * 1e6 / rows);
-    std::printf("rows with \"查询完毕\": %d of %d; rows with a record other than the site's: %d; ended idle: %s\n",
-        finished, rows, wrongRecord, endedIdle ? "yes" : "no");
-    std::printf("longest gap between %d ms ticks during the run: %.1f ms (target <= 50 ms); %d ticks, %d gaps over "
-                "50 ms\n",
-        kTickMs, longestGapNs / 1e6, ticks, gapsOver50);
-    std::printf("batch / plain: %.1f%% (target >= 60%%)\n", 100.0 * batchRate / plainRate);
-    if (!dialogs.asked.isEmpty())
-        std::printf("questions asked during the bench (answered No/Cancel): %s\n",
-            qPrintable(dialogs.asked.join(QStringLiteral(" | "))));
-    std::printf("peak RSS: %.1f MiB\n", bench::peakRssMiB());
-
-    const bool valid = plain.failures == 0 && finished == rows && wrongRecord == 0 && endedIdle;
-    if (!valid)
-        std::printf("INVALID: the figures above do not describe a complete, correct run\n");
-    return valid ? 0 : 1;
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QCoreApplication app(argc, argv);
+    const int at = args.indexOf(QStringLiteral("--rows"));
+    const int rows = at >= 0 && at + 1 < args.size() ? qMax(1, args.at(at + 1).toInt()) : 5000;
+    return orchestrate(rows);
 }

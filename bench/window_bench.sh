@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The batch benchmark with the real window: an X server (Xvfb), a D-Bus session with the accessibility bus, and a
+# listener registered for the events a screen reader follows. Installs what it needs from Debian's packages.
+#
+#     bash bench/window_bench.sh [bench_batch_run arguments]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+needed=(at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus dbus-bin)
+missing=()
+for p in "${needed[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j2 --target bench_batch_run quernfold_lookup_site
+
+# One session for everything: the listener and the window find the same accessibility bus through it.
+exec dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    /usr/bin/python3 bench/screen_reader_listener.py &
+    listener=$!
+    sleep 2
+    status=0
+    ./build/bench/bench_batch_run "$@" || status=$?
+    kill -TERM "$listener"
+    wait "$listener" || true
+    exit "$status"
+' bench "$@"
