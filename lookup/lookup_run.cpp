@@ -182,46 +182,71 @@ void LookupRun::send(Slot &slot, qint64 now)
 void LookupRun::onReply(Slot *slot, HttpResponse &&response)
 {
     slot->request = 0;
+    const QPersistentModelIndex index = slot->index;
+    const QString domain = slot->domain;
     const auto removeSlot = [this, slot] { m_slots.remove_if([slot](const Slot &s) { return &s == slot; }); };
     // The guard for a list that changed under a request: the answer then belongs to nobody.
-    if (!slot->index.isValid() || m_model.cell(slot->index.row(), DomainListModel::DomainColumn) != slot->domain) {
+    const auto stillThere = [this, &index, &domain] {
+        return index.isValid() && m_model.cell(index.row(), DomainListModel::DomainColumn) == domain;
+    };
+    if (!stillThere()) {
         removeSlot();
-        schedule(0);
+        continueRun();
         return;
     }
-    const int row = slot->index.row();
-    RowOutcome outcome = readRowOutcome(m_mode, response);
     const QPointer<LookupRun> alive(this);
-    if (outcome.finished) {
-        m_failuresInARow = 0;
-        removeSlot();
-        m_model.setLookupResult(row, std::move(outcome.record.RecordNo), std::move(outcome.record.Holder),
-            std::move(outcome.record.RecordType), std::move(outcome.record.SiteName), kDone);
-    } else if (outcome.retryable && slot->retriesMade < m_options.retries && !m_stopRequested) {
-        const qint64 now = m_clock.elapsed();
-        const qint64 waitMs = retryDelayMs(slot->retriesMade + 1, outcome.retryAfterSeconds, m_options.retryBaseMs);
-        // The site told us when it will talk again; until then nobody asks it anything.
-        if (outcome.retryAfterSeconds >= 0)
-            m_pausedUntilMs = qMax(m_pausedUntilMs, now + waitMs);
-        slot->retryAtMs = now + waitMs;
-        slot->reason = outcome.reason;
-    } else {
-        slot->reason = outcome.reason;
-        const QString reason = outcome.reason;
-        const int retriesMade = slot->retriesMade;
-        removeSlot();
-        m_model.setStatus(row, kQuerying, rowNote(reason, retriesMade));
-        if (!alive || !m_active)
-            return;
-        if (!outcome.fetchFailed) {
-            m_failuresInARow = 0;
-        } else if (m_options.giveUpAfter > 0 && ++m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
-            m_stopRequested = true;
-            endRetryWaits();
-            emit gaveUp(reason);
+    if (!response.ok() || response.status >= 400) {
+        const RowOutcome outcome = readRowOutcome(m_mode, response);
+        if (outcome.retryable && slot->retriesMade < m_options.retries && !m_stopRequested) {
+            const qint64 now = m_clock.elapsed();
+            const qint64 waitMs
+                = retryDelayMs(slot->retriesMade + 1, outcome.retryAfterSeconds, m_options.retryBaseMs);
+            // The site told us when it will talk again; until then nobody asks it anything.
+            if (outcome.retryAfterSeconds >= 0)
+                m_pausedUntilMs = qMax(m_pausedUntilMs, now + waitMs);
+            slot->retryAtMs = now + waitMs;
+            slot->reason = outcome.reason;
+        } else {
+            const int retriesMade = slot->retriesMade;
+            removeSlot();
+            m_model.setStatus(index.row(), kQuerying, rowNote(outcome.reason, retriesMade));
+            if (!alive || !m_active)
+                return;
+            if (m_options.giveUpAfter > 0 && ++m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
+                m_stopRequested = true;
+                endRetryWaits();
+                emit gaveUp(outcome.reason);
+            }
         }
+        if (alive && m_active)
+            continueRun();
+        return;
     }
-    if (alive && m_active)
+
+    // A page came back: whatever it says, the site will not be asked about this row again, so the next row goes
+    // out before this one is read. Reading and writing then overlap the next round trip.
+    removeSlot();
+    m_failuresInARow = 0;
+    continueRun();
+    if (!alive || !m_active || !stillThere())
+        return;
+    RowOutcome outcome = readRowOutcome(m_mode, response);
+    if (outcome.finished) {
+        m_model.setLookupResult(index.row(), std::move(outcome.record.RecordNo), std::move(outcome.record.Holder),
+            std::move(outcome.record.RecordType), std::move(outcome.record.SiteName), kDone);
+    } else {
+        m_model.setStatus(index.row(), kQuerying, outcome.reason);
+    }
+}
+
+void LookupRun::continueRun()
+{
+    // The next row goes out at once: the event loop has run to bring the reply, so a stop click made meanwhile
+    // has been seen. The end of a run is left to the event loop, so the window never learns of it from inside
+    // the HTTP client.
+    if (!m_stopRequested && m_next < m_rows.size())
+        pump();
+    else
         schedule(0);
 }
 

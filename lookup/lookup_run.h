@@ -76,6 +76,7 @@ private:
     bool startNext(qint64 now);
     void send(Slot &slot, qint64 now);
     void onReply(Slot *slot, HttpResponse &&response);
+    void continueRun();
     void giveUpOnRow(Slot &slot, const QString &reason);
     void endRetryWaits();
     void finish();

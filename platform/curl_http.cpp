@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+#include <unistd.h>
+
 namespace quernfold {
 
 namespace {
@@ -89,6 +91,7 @@ struct CurlHttpClient::Transfer {
 struct CurlHttpClient::SocketWatch {
     QSocketNotifier *read = nullptr;
     QSocketNotifier *write = nullptr;
+    bool wantRead = false;
 };
 
 CurlHttpClient::CurlHttpClient(int noDataTimeoutMs, QObject *parent)
@@ -104,6 +107,8 @@ CurlHttpClient::CurlHttpClient(int noDataTimeoutMs, QObject *parent)
     m_curlTimer.setSingleShot(true);
     connect(&m_curlTimer, &QTimer::timeout, this, &CurlHttpClient::curlTimerFired);
     connect(&m_watchdog, &QTimer::timeout, this, &CurlHttpClient::checkTimes);
+    m_deliver.setSingleShot(true);
+    connect(&m_deliver, &QTimer::timeout, this, [this] { takeFinished(); });
     m_clock.start();
 }
 
@@ -133,6 +138,19 @@ HttpClient::RequestId CurlHttpClient::start(const HttpRequest &request, Callback
     CURL *easy = nullptr;
     if (m_idleHandles.empty()) {
         easy = curl_easy_init();
+        // What every request shares is set once per handle; handles are kept and reused.
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+        // Real sites compress; the body limit still applies to what the body becomes once decoded.
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpClient::onBody);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpClient::onHeader);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CurlHttpClient::onCloseSocket);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
     } else {
         easy = m_idleHandles.back();
         m_idleHandles.pop_back();
@@ -140,24 +158,13 @@ HttpClient::RequestId CurlHttpClient::start(const HttpRequest &request, Callback
     t->easy = easy;
     curl_easy_setopt(easy, CURLOPT_URL, t->url.constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, t);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-    // Real sites compress; the limit below still applies to what the body becomes once decoded.
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
     // An empty proxy also keeps curl from reading the environment itself: that choice was made by our caller.
     curl_easy_setopt(easy, CURLOPT_PROXY, t->proxy.constData());
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headers);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->errorText);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpClient::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpClient::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
-    if (t->limit > 0)
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(t->limit));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(qMax<qint64>(0, t->limit)));
     if (request.method == "POST") {
         t->postBody = request.body;
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
@@ -169,15 +176,18 @@ HttpClient::RequestId CurlHttpClient::start(const HttpRequest &request, Callback
 
     const RequestId id = t->id;
     m_transfers.emplace(id, std::move(transfer));
-    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
-        // Reported from the event loop like every other outcome, so the caller never sees it inside start().
+    if (curl_multi_add_handle(m_multi, easy) == CURLM_OK) {
+        // Sending now rather than on curl's zero timer saves a turn of the event loop for every request.
+        int running = 0;
+        curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+        takeFinished(false);
+    } else {
         t->forced = HttpFailure::Other;
-        QTimer::singleShot(0, this, [this, id] {
-            const auto found = m_transfers.find(id);
-            if (found != m_transfers.end())
-                finish(found->second.get(), CURLE_FAILED_INIT);
-        });
+        m_done.emplace_back(id, int(CURLE_FAILED_INIT));
     }
+    // Whatever finished meanwhile is reported from the event loop, so the caller never sees it inside start().
+    if (!m_done.empty())
+        m_deliver.start(0);
     armWatchdog();
     return id;
 }
@@ -244,30 +254,64 @@ size_t CurlHttpClient::onHeader(char *data, size_t size, size_t count, void *tra
 
 void CurlHttpClient::watchSocket(int socket, int what)
 {
-    // Notifiers are kept per descriptor and only switched off: curl hands a kept-alive connection back and
-    // forth between requests, and making new notifiers for each would cost more than the request itself.
-    std::unique_ptr<SocketWatch> &watch = m_sockets[socket];
-    if (!watch) {
-        if (what == CURL_POLL_REMOVE)
-            return;
-        watch = std::make_unique<SocketWatch>();
-        watch->read = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-        watch->write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-        connect(
-            watch->read, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_IN); });
-        connect(
-            watch->write, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_OUT); });
+    // Notifiers live as long as the connection: curl hands a kept-alive connection back and forth between
+    // requests, and switching a notifier on or off costs the event loop a wake-up of its own. So between two
+    // requests the read notifier stays on; should the idle connection become readable (the site closed it),
+    // socketReady() switches it off then. Only the close callback ends a notifier.
+    const auto found = m_sockets.find(socket);
+    if (what == CURL_POLL_REMOVE) {
+        if (found != m_sockets.end()) {
+            found->second->wantRead = false;
+            // A connected socket is always writable: left on, this one would fire on every turn.
+            found->second->write->setEnabled(false);
+        }
+        return;
     }
-    const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+    SocketWatch *watch = found == m_sockets.end() ? nullptr : found->second.get();
+    if (!watch) {
+        auto made = std::make_unique<SocketWatch>();
+        made->read = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+        made->write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+        made->read->setEnabled(false);
+        made->write->setEnabled(false);
+        connect(
+            made->read, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_IN); });
+        connect(
+            made->write, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_OUT); });
+        watch = made.get();
+        m_sockets.emplace(socket, std::move(made));
+    }
+    watch->wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
     const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
-    if (watch->read->isEnabled() != wantRead)
-        watch->read->setEnabled(wantRead);
+    if (watch->wantRead && !watch->read->isEnabled())
+        watch->read->setEnabled(true);
     if (watch->write->isEnabled() != wantWrite)
         watch->write->setEnabled(wantWrite);
 }
 
+int CurlHttpClient::onCloseSocket(void *client, int socket)
+{
+    auto *self = static_cast<CurlHttpClient *>(client);
+    const auto found = self->m_sockets.find(socket);
+    if (found != self->m_sockets.end()) {
+        // We may be inside one of these notifiers' own signals.
+        for (QSocketNotifier *notifier : { found->second->read, found->second->write }) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+        self->m_sockets.erase(found);
+    }
+    return ::close(socket);
+}
+
 void CurlHttpClient::socketReady(int socket, int event)
 {
+    const auto found = m_sockets.find(socket);
+    if (found != m_sockets.end() && event == CURL_CSELECT_IN && !found->second->wantRead) {
+        // An idle kept-alive connection; curl looks at it again when it wants to reuse it.
+        found->second->read->setEnabled(false);
+        return;
+    }
     int running = 0;
     curl_multi_socket_action(m_multi, socket, event, &running);
     takeFinished();
@@ -280,19 +324,26 @@ void CurlHttpClient::curlTimerFired()
     takeFinished();
 }
 
-void CurlHttpClient::takeFinished()
+void CurlHttpClient::takeFinished(bool deliver)
 {
     int left = 0;
-    // One message at a time: a callback may start or cancel requests, which changes curl's queue.
     while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
-        if (message->msg != CURLMSG_DONE)
-            continue;
         Transfer *t = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
-        const CURLcode code = message->data.result;
-        if (t)
-            finish(t, code);
+        if (message->msg == CURLMSG_DONE && t)
+            m_done.emplace_back(t->id, int(message->data.result));
     }
+    if (!deliver)
+        return;
+    // Taken out first: a callback may start requests (which adds to m_done) or cancel ones still listed here.
+    const std::vector<std::pair<RequestId, int>> done = std::exchange(m_done, {});
+    for (const auto &[id, code] : done) {
+        const auto found = m_transfers.find(id);
+        if (found != m_transfers.end())
+            finish(found->second.get(), code);
+    }
+    if (!m_done.empty() && !m_deliver.isActive())
+        m_deliver.start(0);
 }
 
 void CurlHttpClient::checkTimes()
@@ -395,7 +446,9 @@ void CurlHttpClient::recycle(void *easy)
         curl_easy_cleanup(easy);
         return;
     }
-    curl_easy_reset(easy);
+    // The finished transfer's header list and error buffer go away with it.
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
     m_idleHandles.push_back(easy);
 }
 

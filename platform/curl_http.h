@@ -39,13 +39,15 @@ private:
 
     static int onSocket(void *easy, int socket, int what, void *client, void *socketData);
     static int onCurlTimer(void *multi, long timeoutMs, void *client);
+    static int onCloseSocket(void *client, int socket);
     static size_t onBody(char *data, size_t size, size_t count, void *transfer);
     static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
 
     void watchSocket(int socket, int what);
     void socketReady(int socket, int event);
     void curlTimerFired();
-    void takeFinished();
+    // Reads what curl has finished; delivers it (runs callbacks) only when called from the event loop.
+    void takeFinished(bool deliver = true);
     void checkTimes();
     void armWatchdog();
     void finish(Transfer *transfer, int curlCode);
@@ -61,8 +63,9 @@ private:
     std::unordered_map<RequestId, std::unique_ptr<Transfer>> m_transfers;
     std::unordered_map<int, std::unique_ptr<SocketWatch>> m_sockets;
     std::vector<void *> m_idleHandles;
-    // Set while curl is inside one of our calls: callbacks are never run from there.
-    bool m_inCurl = false;
+    // Finished transfers read from curl but not yet delivered: (id, curl's result).
+    std::vector<std::pair<RequestId, int>> m_done;
+    QTimer m_deliver;
 };
 
 } // namespace quernfold
