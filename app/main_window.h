@@ -11,6 +11,7 @@
 class QLabel;
 class QMenu;
 class QPushButton;
+class QStatusBar;
 class QTimer;
 
 namespace quernfold {
@@ -36,11 +37,15 @@ class DomainListView : public QTreeView
     Q_OBJECT
 public:
     using QTreeView::QTreeView;
+    // The cell's own tooltip from the model if it has one; otherwise its whole text when the column cuts it;
+    // otherwise nothing.
+    QString toolTipFor(const QModelIndex &index) const;
 signals:
     void mouseDown(Qt::MouseButton button, const QPoint &globalPos);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 };
 
 class MainWindow : public QMainWindow
@@ -54,6 +59,9 @@ public:
     void load();
     // Enables the four working buttons; leaves them alone while a query has them disabled.
     void init();
+    // The list file named on the command line: imported as the import button does once its dialog has
+    // chosen the file, with the same messages.
+    void importListFile(const QString &path);
 
     DomainListModel &model() { return m_model; }
     QString message() const;
@@ -105,7 +113,7 @@ private:
     DomainListView *ListView1 = nullptr;
     QPushButton *Command1[5] = {};
     QPushButton *Command2 = nullptr;
-    QWidget *S1 = nullptr;
+    QStatusBar *S1 = nullptr;
     QLabel *m_panels[3] = {};
     QTimer *Timer1 = nullptr;
     QTimer *m_clockTimer = nullptr;

@@ -130,4 +130,12 @@ QUrl versionServiceUrl(const QString &versionBase)
     return QUrl(versionBase + QStringLiteral("/index.php/Index/soft_version"));
 }
 
+bool isPlaceholderService(const QString &versionBase)
+{
+    QString host = QUrl(versionBase).host(); // already lower case
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    return host == QStringLiteral("example") || host.endsWith(QStringLiteral(".example"));
+}
+
 } // namespace quernfold

@@ -36,4 +36,8 @@ QString updateOfferText(const QString &version);
 QUrl downloadPageUrl(const QString &downloadBase, const QString &sid);
 QUrl versionServiceUrl(const QString &versionBase);
 
+// True when the version service is still the built-in placeholder (a host under the reserved .example domain),
+// which can never answer: such a build does not ask.
+bool isPlaceholderService(const QString &versionBase);
+
 } // namespace quernfold
