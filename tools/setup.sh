@@ -9,6 +9,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xauth xdg-utils
     libc-bin apache2-utils
+    dpkg-dev file librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()
