@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "platform/config.h"
 #include "platform/curl_http.h"
@@ -5,17 +6,26 @@
 #include "platform/qt_platform.h"
 
 #include <QApplication>
-#include <QFont>
+#include <QTimer>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // Help and version need no display, so they are answered before the GUI starts.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    const quernfold::CommandLine early = quernfold::parseCommandLine(rawArguments);
+    if (early.action == quernfold::CommandLine::ShowHelp || early.action == quernfold::CommandLine::ShowVersion)
+        return quernfold::finishCommandLine(early);
+
     QApplication app(argc, argv);
+    // QApplication has taken Qt's own options out by now; anything else unknown is refused.
+    const quernfold::CommandLine commandLine = quernfold::parseCommandLine(QCoreApplication::arguments());
+    if (commandLine.action != quernfold::CommandLine::Run)
+        return quernfold::finishCommandLine(commandLine);
     quernfold::installChineseTranslations(app);
-    // The list asks for the Windows UI font; elsewhere a packaged CJK font stands in for it.
-    QFont::insertSubstitutions(
-        QStringLiteral("微软雅黑"), { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC") });
 
     QStringList notes;
     const quernfold::Config config = quernfold::Config::fromEnvironment(&notes);
@@ -36,5 +46,8 @@ int main(int argc, char *argv[])
     quernfold::MainWindow window(platform, config);
     dialogs.setParentWidget(&window);
     window.load();
+    // From inside the event loop, so that a close during the import can end it.
+    if (!commandLine.listFile.isEmpty())
+        QTimer::singleShot(0, &window, [&window, &commandLine] { window.importListFile(commandLine.listFile); });
     return app.exec();
 }

@@ -4,12 +4,15 @@
 #include "platform/browser.h"
 #include "platform/http.h"
 #include "platform/skin.h"
+#include "update/version_check.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
@@ -19,8 +22,10 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyledItemDelegate>
+#include <QStatusBar>
 #include <QTime>
 #include <QTimer>
+#include <QToolTip>
 
 namespace quernfold {
 
@@ -38,6 +43,21 @@ constexpr int kClientHeight = 8955;
 const QString kExitQuestion = QStringLiteral("是否确定退出软件?");
 const QString kPromptTitle = QStringLiteral("提示");
 const QString kToolTitle = QStringLiteral("Tarnwick软件");
+
+// The layout was drawn for the Windows UI font at 9 pt; elsewhere a packaged CJK font of the same size stands
+// in for it.
+QFont uiFont()
+{
+    [[maybe_unused]] static const bool substituted = [] {
+        QFont::insertSubstitutions(
+            QStringLiteral("微软雅黑"), { QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC") });
+        return true;
+    }();
+    QFont font(QStringLiteral("微软雅黑"));
+    font.setPointSize(9);
+    font.setWeight(QFont::Normal);
+    return font;
+}
 
 } // namespace
 
@@ -144,6 +164,39 @@ void DomainListView::contextMenuEvent(QContextMenuEvent *event)
         QTreeView::contextMenuEvent(event);
 }
 
+QString DomainListView::toolTipFor(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return QString();
+    const QVariant own = index.data(Qt::ToolTipRole);
+    if (own.isValid())
+        return own.toString();
+    const QAbstractItemDelegate *delegate = itemDelegateForIndex(index);
+    if (!delegate)
+        return QString();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    // The delegate's size hint is the text plus the margins it paints with: wider than the cell means cut.
+    if (delegate->sizeHint(option, index).width() <= option.rect.width())
+        return QString();
+    return index.data(Qt::DisplayRole).toString();
+}
+
+bool DomainListView::viewportEvent(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QTreeView::viewportEvent(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString tip = toolTipFor(index);
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+    return true;
+}
+
 MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
     : QMainWindow(parent)
     , m_platform(platform)
@@ -154,6 +207,11 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     // Fixed single border: a close button and the system menu, nothing to minimise or maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
+    // Every control, menu and box in the font the geometry was made for; in a larger one the captions of the
+    // narrow buttons are cut. Set for the whole program as well: a style sheet that is there before the window
+    // hands a widget that only inherits its font the application's family (Qt 6.4), and a Latin one is wider.
+    QApplication::setFont(uiFont());
+    setFont(uiFont());
 
     buildMenus();
     buildControls();
@@ -229,16 +287,14 @@ void MainWindow::buildControls()
     ListView1->setAllColumnsShowFocus(true);
     ListView1->setModel(&m_model);
     ListView1->setItemDelegate(new StatusNoteDelegate(ListView1));
-    QFont listFont(QStringLiteral("微软雅黑"));
-    listFont.setPointSize(9);
-    listFont.setWeight(QFont::Normal);
-    ListView1->setFont(listFont);
+    ListView1->setFont(uiFont());
     QHeaderView *header = ListView1->header();
     header->setSectionsClickable(false);
     header->setSectionsMovable(false);
     header->setStretchLastSection(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setSectionResizeMode(QHeaderView::Fixed);
+    // The widths below are where the columns start; a long domain can be read by dragging its column wider.
+    header->setSectionResizeMode(QHeaderView::Interactive);
     static const int columnTwips[DomainListModel::ColumnCount] = { 500, 1800, 2000, 2400, 1440, 1440, 1440 };
     for (int column = 0; column < DomainListModel::ColumnCount; ++column)
         header->resizeSection(column, px(columnTwips[column]));
@@ -275,25 +331,30 @@ void MainWindow::buildControls()
     Command2->setAutoDefault(false);
     connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
 
-    S1 = new QWidget(client);
+    // A real status bar, so that screen readers announce it as one. Its own layout would move the panels, and
+    // the window never resizes, so they are placed like every other control: 2 px apart and inset, the
+    // message panel taking what the two fixed ones leave.
+    S1 = new QStatusBar(client);
     S1->setObjectName(QStringLiteral("S1"));
+    S1->setSizeGripEnabled(false);
     S1->setGeometry(0, px(8340), px(kClientWidth), px(615));
-    auto *panels = new QHBoxLayout(S1);
-    panels->setContentsMargins(0, 2, 0, 2);
-    panels->setSpacing(2);
+    constexpr int kPanelGap = 2;
+    const int fixedWidth = px(1440);
+    const int panelHeight = S1->height() - 2 * kPanelGap;
+    const int messageWidth = S1->width() - 2 * fixedWidth - 2 * kPanelGap;
+    const QRect panelRects[3] = {
+        { 0, kPanelGap, fixedWidth, panelHeight },
+        { fixedWidth + kPanelGap, kPanelGap, messageWidth, panelHeight },
+        { S1->width() - fixedWidth, kPanelGap, fixedWidth, panelHeight },
+    };
     static const char16_t *const panelTexts[3] = { u"提示", u"正在检测版本更新", u"" };
     for (int i = 0; i < 3; ++i) {
         auto *panel = new QLabel(QString::fromUtf16(panelTexts[i]), S1);
         panel->setObjectName(QStringLiteral("S1_panel%1").arg(i + 1));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        panel->setMinimumWidth(px(1440));
         panel->setAlignment((i == 2 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
         panel->setTextFormat(Qt::PlainText);
-        if (i != 1)
-            panel->setFixedWidth(px(1440));
-        else
-            panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        panels->addWidget(panel, i == 1 ? 1 : 0);
+        panel->setGeometry(panelRects[i]);
         m_panels[i] = panel;
     }
     m_progressTimer = new QTimer(this);
@@ -321,9 +382,13 @@ void MainWindow::buildControls()
 void MainWindow::load()
 {
     setWindowIcon(QIcon());
-    // The skin file sits beside the program; forward slash whatever the platform's separator.
-    if (m_platform.skin)
-        m_platform.skin->attach(QCoreApplication::applicationDirPath() + QStringLiteral("/skinh.she"));
+    // The skin file sits beside the program (forward slash whatever the platform's separator); an installed
+    // program finds it in its data folder instead.
+    if (m_platform.skin) {
+        const QString programDir = QCoreApplication::applicationDirPath();
+        if (!m_platform.skin->attach(programDir + QStringLiteral("/skinh.she")))
+            m_platform.skin->attach(QDir::cleanPath(programDir + QStringLiteral("/../share/quernfold/skinh.she")));
+    }
     // Label editing is manual: nothing opens an editor (set up with the view).
     show();
     if (const QScreen *screen = this->screen()) {
@@ -332,6 +397,11 @@ void MainWindow::load()
         move(frame.topLeft());
     }
     init();
+    // The placeholder version service can never answer; asking would greet every start with the failure box.
+    if (isPlaceholderAddress(m_config.versionBase)) {
+        setMessage(QStringLiteral("欢迎使用Tarnwick软件.."));
+        Timer1->stop();
+    }
 }
 
 void MainWindow::init()
@@ -419,8 +489,11 @@ void MainWindow::Command1_Click(int index)
 
 void MainWindow::openSite(const QString &address)
 {
-    if (m_platform.browser)
-        m_platform.browser->openUrl(QUrl(address));
+    if (!m_platform.browser || m_platform.browser->openUrl(QUrl(address)))
+        return;
+    // Without a browser the user can still open the address by hand; the box's text can be copied.
+    m_platform.dialogs->messageBox(
+        QStringLiteral("无法打开浏览器,请手动访问:") + address, MsgStyle::OkOnly | MsgStyle::Information, kPromptTitle);
 }
 
 void MainWindow::addDomain()

@@ -16,6 +16,7 @@
 class QLabel;
 class QMenu;
 class QPushButton;
+class QStatusBar;
 class QTimer;
 
 namespace quernfold {
@@ -45,6 +46,9 @@ public:
     explicit DomainListView(QWidget *parent = nullptr);
     void setLocked(bool locked) { m_locked = locked; }
     bool isLocked() const { return m_locked; }
+    // The cell's own tooltip from the model if it has one; otherwise its whole text when the column cuts it;
+    // otherwise nothing.
+    QString toolTipFor(const QModelIndex &index) const;
 signals:
     void mouseDown(Qt::MouseButton button, const QPoint &globalPos);
 
@@ -58,6 +62,7 @@ protected:
     // A run changes rows faster than anyone can read them; the view (and a screen reader) hears about them at
     // display rate, in one change spanning every row written since the last.
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     void flushChanges();
@@ -79,6 +84,9 @@ public:
     void load();
     // Enables the four working buttons; leaves them alone while a query has them disabled.
     void init();
+    // The list file named on the command line: imported as the import button does once its dialog has
+    // chosen the file, with the same messages.
+    void importListFile(const QString &path);
 
     DomainListModel &model() { return m_model; }
     QString message() const;
@@ -146,7 +154,7 @@ private:
     DomainListView *ListView1 = nullptr;
     QPushButton *Command1[5] = {};
     QPushButton *Command2 = nullptr;
-    QWidget *S1 = nullptr;
+    QStatusBar *S1 = nullptr;
     QLabel *m_panels[3] = {};
     QTimer *Timer1 = nullptr;
     QTimer *m_clockTimer = nullptr;

@@ -14,7 +14,13 @@ void MainWindow::importList()
     const std::optional<QString> path = m_platform.dialogs->openFile(CommonDialog1);
     if (m_closing || !path)
         return;
+    importListFile(*path);
+}
 
+void MainWindow::importListFile(const QString &path)
+{
+    // The next import's dialog offers this file, whether the dialog or the command line chose it.
+    CommonDialog1.fileName = path;
     // A long import keeps the window painted and says how far it got; user input waits until it is done,
     // so nothing can change the list underneath it.
     m_importing = true;
@@ -23,7 +29,7 @@ void MainWindow::importList()
             setMessage(QStringLiteral("正在导入.. %1%").arg(done * 100 / total));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
-    ImportResult result = readDomainFile(*path, progress);
+    ImportResult result = readDomainFile(path, progress);
     m_importing = false;
     if (m_closing)
         return;

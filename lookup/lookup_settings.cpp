@@ -313,10 +313,4 @@ LookupSettings settingsToSave(const SettingsState &state, const LookupSettings &
     return save;
 }
 
-bool isPlaceholderAddress(const QString &base)
-{
-    const QString host = QUrl(base).host().toLower();
-    return host == QStringLiteral("example") || host.endsWith(QStringLiteral(".example"));
-}
-
 } // namespace quernfold

@@ -63,7 +63,4 @@ QString readForm(const SettingsForm &form, LookupSettings *out);
 // keeps its own value there).
 LookupSettings settingsToSave(const SettingsState &state, const LookupSettings &fromForm);
 
-// The address lies under the reserved ".example" domain: a build that was never told the real site.
-bool isPlaceholderAddress(const QString &base);
-
 } // namespace quernfold

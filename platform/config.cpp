@@ -1,6 +1,7 @@
 #include "platform/config.h"
 
 #include <QSettings>
+#include <QUrl>
 #include <QtGlobal>
 
 namespace quernfold {
@@ -51,6 +52,14 @@ Config Config::fromEnvironment(QStringList *notes)
     c.settingsPath = defaultSettingsPath();
     c.settings = applyEnvironment(readSettingsFile(c.settingsPath, defaultLookupSettings(), notes), env, notes);
     return c;
+}
+
+bool isPlaceholderAddress(const QString &base)
+{
+    QString host = QUrl(base).host(); // already lower case
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    return host == QStringLiteral("example") || host.endsWith(QStringLiteral(".example"));
 }
 
 } // namespace quernfold

@@ -29,4 +29,8 @@ struct Config {
     static LookupSettings defaultLookupSettings();
 };
 
+// The address lies under the reserved ".example" domain: the built-in placeholder of a build that was never told
+// the real site, which can never answer.
+bool isPlaceholderAddress(const QString &base);
+
 } // namespace quernfold

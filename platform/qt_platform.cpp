@@ -24,6 +24,8 @@ int QtDialogs::messageBox(const QString &text, int style, const QString &title)
     box.setWindowTitle(title);
     box.setText(text);
     box.setTextFormat(Qt::PlainText);
+    // Addresses and paths in a box can be copied out of it.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.setIcon((style & MsgStyle::Information) ? QMessageBox::Information : QMessageBox::NoIcon);
     if ((style & 0xF) == MsgStyle::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

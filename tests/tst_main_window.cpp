@@ -5,15 +5,23 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionHeader>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 
 using namespace quernfold;
@@ -58,6 +66,8 @@ private slots:
     void create_controlsHaveTheirNamesGeometryAndStates_data();
     void create_controlsHaveTheirNamesGeometryAndStates();
     void create_statusPanelsListColumnsAndMenus();
+    void captions_fitTheirControls_data();
+    void captions_fitTheirControls();
     void load_attachesSkinEnablesButtonsAndCentres();
     void init_isIdempotentAndTouchesOnlyTheFourButtons();
 
@@ -67,6 +77,8 @@ private slots:
 
     void mouseDown_onlyRightButtonOpensContextMenu();
     void headerClick_changesNothing();
+    void headerDrag_widensOnlyThatColumn();
+    void toolTip_showsModelTipElseCutText();
 
     void delete_removesSelectedRowAndRenumbers();
     void delete_refusesWithoutSelectionOrDomain();
@@ -120,6 +132,9 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QVERIFY(w.window->windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(w.find<QWidget>(QStringLiteral("client"))->size(), QSize(851, 597));
     QCOMPARE(w.find<QWidget>(QStringLiteral("S1"))->geometry(), QRect(0, 556, 851, 41));
+    QCOMPARE(w.find<QLabel>(QStringLiteral("S1_panel1"))->geometry(), QRect(0, 2, 96, 37));
+    QCOMPARE(w.find<QLabel>(QStringLiteral("S1_panel2"))->geometry(), QRect(98, 2, 655, 37));
+    QCOMPARE(w.find<QLabel>(QStringLiteral("S1_panel3"))->geometry(), QRect(755, 2, 96, 37));
 
     QCOMPARE(w.panel(1), u"提示"_qs);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
@@ -161,11 +176,84 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QVERIFY(running.window->findChild<QTimer *>(QStringLiteral("Timer1"))->isActive());
 }
 
+void TestMainWindow::captions_fitTheirControls_data()
+{
+    QTest::addColumn<int>("skin");
+    QTest::newRow("platform look") << 0;
+    QTest::newRow("example skin, as the program loads it") << 1;
+    QTest::newRow("example skin already there") << 2;
+}
+
+void TestMainWindow::captions_fitTheirControls()
+{
+    // Each text measured with its widget's own font and the style's margins around it, against the widget's
+    // width: a caption that does not fit is drawn cut.
+    QFETCH(int, skin);
+    const auto attachSkin = [] {
+        StyleSheetSkin skin;
+        return skin.attach(qEnvironmentVariable("QUERNFOLD_BIN_DIR") + u"/app/skinh.she"_qs);
+    };
+    const auto unskin = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    if (skin == 2)
+        QVERIFY(attachSkin());
+    ScriptedWindow w;
+    if (skin == 1)
+        QVERIFY(attachSkin());
+    w.window->load();
+
+    const QList<QPushButton *> buttons = w.window->findChildren<QPushButton *>();
+    QCOMPARE(buttons.size(), 6);
+    for (QPushButton *button : buttons) {
+        QCOMPARE(button->font().pointSize(), 9);
+        QStringList captions { button->text() };
+        if (button->objectName() == u"Command2"_qs)
+            captions << u"停止查询"_qs << u"开始查询"_qs;
+        for (const QString &caption : captions) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = caption;
+            const QSize text = button->fontMetrics().size(Qt::TextShowMnemonic, caption);
+            const int needed = button->style()->sizeFromContents(QStyle::CT_PushButton, &option, text, button).width();
+            QVERIFY2(needed <= button->width(),
+                qPrintable(caption + u": %1 px needed, %2 px wide"_qs.arg(needed).arg(button->width())));
+        }
+    }
+
+    QHeaderView *header = w.find<QTreeView>(QStringLiteral("ListView1"))->header();
+    QCOMPARE(header->font().pointSize(), 9);
+    for (int column = 0; column < header->count(); ++column) {
+        QStyleOptionHeader option;
+        option.initFrom(header);
+        option.section = column;
+        option.orientation = Qt::Horizontal;
+        option.text = header->model()->headerData(column, Qt::Horizontal).toString();
+        const int needed
+            = header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header).width();
+        QVERIFY2(needed <= header->sectionSize(column),
+            qPrintable(option.text + u": %1 px needed, %2 px wide"_qs.arg(needed).arg(header->sectionSize(column))));
+    }
+
+    for (int number = 1; number <= 3; ++number) {
+        const auto *panel = w.find<QLabel>(u"S1_panel%1"_qs.arg(number));
+        QCOMPARE(panel->font().pointSize(), 9);
+        // The label's size hint is its text plus frame, margins and indent.
+        QVERIFY2(panel->sizeHint().width() <= panel->width(), qPrintable(panel->text()));
+    }
+}
+
 void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
 {
     ScriptedWindow w;
     w.window->load();
-    QCOMPARE(w.skin.attached, QStringList(QCoreApplication::applicationDirPath() + u"/skinh.she"_qs));
+    // Beside the program first, then the data folder of an installed program.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QCOMPARE(w.skin.attached,
+        QStringList(
+            { programDir + u"/skinh.she"_qs, QDir::cleanPath(programDir + u"/../share/quernfold/skinh.she"_qs) }));
+    ScriptedWindow beside;
+    beside.skin.accepts = true;
+    beside.window->load();
+    QCOMPARE(beside.skin.attached, QStringList(programDir + u"/skinh.she"_qs));
     for (const char *name : { "Command1_0", "Command1_2", "Command1_3", "Command2", "Command1_1", "Command1_4" })
         QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
     QVERIFY(w.window->isVisible());
@@ -290,6 +378,57 @@ void TestMainWindow::headerClick_changesNothing()
     QCOMPARE(list->model()->data(list->model()->index(0, 1)).toString(), u"c.com"_qs);
     QVERIFY(!list->isSortingEnabled());
     QCOMPARE(header->sectionSize(1), 120);
+}
+
+void TestMainWindow::headerDrag_widensOnlyThatColumn()
+{
+    ScriptedWindow w;
+    w.window->load();
+    QHeaderView *header = w.find<QTreeView>(QStringLiteral("ListView1"))->header();
+    const int y = header->height() / 2;
+    const int border = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(border, y));
+    QTest::mouseMove(header->viewport(), QPoint(border + 80, y));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(border + 80, y));
+    QCOMPARE(header->sectionSize(1), 200);
+    QCOMPARE(header->sectionSize(0), 33);
+    QCOMPARE(header->sectionSize(2), 133);
+}
+
+void TestMainWindow::toolTip_showsModelTipElseCutText()
+{
+    ScriptedWindow w;
+    w.window->load();
+    const QString longDomain = u"a-subdomain-far-too-long-for-its-column.example.com.cn"_qs;
+    w.window->model().setDomains({ u"a.cn"_qs, longDomain });
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
+    const QModelIndex cut = w.window->model().index(1, 1);
+    QCOMPARE(list->toolTipFor(cut), longDomain);
+    QCOMPARE(list->toolTipFor(w.window->model().index(0, 1)), QString());
+    QCOMPARE(list->toolTipFor(w.window->model().index(1, 0)), QString());
+
+    // The way a user gets it: the pointer rests on the cell.
+    const QPoint onCell = list->visualRect(cut).center();
+    QHelpEvent rest(QEvent::ToolTip, onCell, list->viewport()->mapToGlobal(onCell));
+    QApplication::sendEvent(list->viewport(), &rest);
+    QTRY_COMPARE(QToolTip::text(), longDomain);
+    QToolTip::hideText();
+
+    // Widened until it fits: nothing left to show.
+    list->header()->resizeSection(1, 500);
+    QCOMPARE(list->toolTipFor(cut), QString());
+
+    // A tooltip the model gives for a cell is shown as it stands, whether the text is cut or not.
+    QStandardItemModel tips(1, 2);
+    tips.setData(tips.index(0, 0), u"ok"_qs);
+    tips.setData(tips.index(0, 0), u"原因"_qs, Qt::ToolTipRole);
+    tips.setData(tips.index(0, 1), longDomain);
+    tips.setData(tips.index(0, 1), u"另一个原因"_qs, Qt::ToolTipRole);
+    DomainListView view;
+    view.setModel(&tips);
+    view.header()->resizeSection(1, 50);
+    QCOMPARE(view.toolTipFor(tips.index(0, 0)), u"原因"_qs);
+    QCOMPARE(view.toolTipFor(tips.index(0, 1)), u"另一个原因"_qs);
 }
 
 void TestMainWindow::delete_removesSelectedRowAndRenumbers()
@@ -446,6 +585,16 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
         QList<QUrl>({ QUrl(u"http://company.test.example"_qs), QUrl(u"http://studio.test.example"_qs) }));
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
     QCOMPARE(w.dialogs.boxes.size(), 0);
+
+    // No browser to start: the user is told, with the address to type in elsewhere.
+    w.browser.starts = false;
+    w.dialogs.messageAnswers << MsgAnswer::Ok;
+    QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_4")), Qt::LeftButton);
+    QCOMPARE(w.dialogs.boxes.size(), 1);
+    QCOMPARE(w.dialogs.boxes.first().text, u"无法打开浏览器,请手动访问:http://studio.test.example"_qs);
+    QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
+    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+    QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
 }
 
 void TestMainWindow::translations_standardButtonsReadChinese()
@@ -497,6 +646,14 @@ void TestMainWindow::accessibility_controlsExposeTheirTexts()
     QCOMPARE(nameOf(w.find<QPushButton>(QStringLiteral("Command2"))), u"批量查询"_qs);
     QCOMPARE(nameOf(w.find<QLabel>(QStringLiteral("S1_panel2"))), u"域名添加成功.."_qs);
     QCOMPARE(nameOf(w.find<QLabel>(QStringLiteral("S1_panel1"))), u"提示"_qs);
+
+    // The panels are announced as parts of a status bar.
+    QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(w.find<QWidget>(QStringLiteral("S1")));
+    QVERIFY(bar);
+    QCOMPARE(bar->role(), QAccessible::StatusBar);
+    QCOMPARE(bar->childCount(), 3);
+    QCOMPARE(bar->child(0)->text(QAccessible::Name), u"提示"_qs);
+    QCOMPARE(bar->child(1)->text(QAccessible::Name), u"域名添加成功.."_qs);
 
     // A screen reader reads the list as a table: headers and cells.
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.find<QTreeView>(QStringLiteral("ListView1")));

@@ -140,6 +140,35 @@ private slots:
         QVERIFY2(!w.panel(2).startsWith(QStringLiteral("保存成功")), qPrintable(w.panel(2)));
         QVERIFY2(w.panel(2).contains(path), qPrintable(w.panel(2)));
     }
+
+    void startupImport_endsAsTheImportButton_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("list file") << QStringLiteral("list.txt");
+        QTest::newRow("missing file") << QStringLiteral("no-such-file.txt");
+    }
+    void startupImport_endsAsTheImportButton()
+    {
+        // The file named on the command line against the same file chosen in the import dialog.
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        write(dir.filePath(QStringLiteral("list.txt")), QByteArray("www.a.com\r\n\r\nb.cn\n"));
+        const QString path = dir.filePath(name);
+        ScriptedWindow button;
+        ScriptedWindow startup;
+        for (ScriptedWindow *w : { &button, &startup })
+            w->window->model().setDomains({ QStringLiteral("old.com") });
+        button.dialogs.fileAnswers << path;
+        button.window->Command1_Click(2);
+        startup.window->importListFile(path);
+
+        QCOMPARE(startup.panel(2), button.panel(2));
+        QCOMPARE(domains(startup.window->model()), domains(button.window->model()));
+        QVERIFY(startup.dialogs.fileDialogs.isEmpty());
+        // The import dialog then offers that file, as after an import through it.
+        startup.window->Command1_Click(2);
+        QCOMPARE(startup.dialogs.fileDialogs.first().fileName, path);
+    }
 };
 
 QTEST_MAIN(TestWindowFiles)

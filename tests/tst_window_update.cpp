@@ -19,7 +19,7 @@ QByteArray reply(const char *result, const char *version, const char *sid, const
 struct CheckWindow {
     CheckWindow()
     {
-        config.versionBase = QStringLiteral("https://version.test.example");
+        config.versionBase = QStringLiteral("https://version.test");
         config.downloadBase = QStringLiteral("https://download.test.example");
         w = std::make_unique<ScriptedWindow>(&http, config);
         w->window->load();
@@ -104,7 +104,7 @@ private slots:
         QTRY_VERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled() || !t.w->quitStatuses.isEmpty());
 
         QCOMPARE(t.http.urls(),
-            QList<QUrl> { QUrl(QStringLiteral("https://version.test.example/index.php/Index/soft_version")) });
+            QList<QUrl> { QUrl(QStringLiteral("https://version.test/index.php/Index/soft_version")) });
         QCOMPARE(t.w->dialogs.boxes.size(), box.isEmpty() ? 0 : 1);
         if (!box.isEmpty()) {
             QCOMPARE(t.w->dialogs.boxes.first().text, box);
@@ -119,6 +119,40 @@ private slots:
         if (!ends)
             QVERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled());
         QCOMPARE(t.w->dialogs.unprepared, 0);
+    }
+
+    void placeholderService_isNeverAsked_data()
+    {
+        QTest::addColumn<QString>("versionBase");
+        QTest::addColumn<bool>("placeholder");
+        QTest::newRow("built-in default") << QStringLiteral("https://version.example") << true;
+        QTest::newRow("any case, port, final dot") << QStringLiteral("https://Version.EXAMPLE.:8443") << true;
+        QTest::newRow("the bare name") << QStringLiteral("http://example") << true;
+        QTest::newRow("a real host with the word") << QStringLiteral("https://example.com") << false;
+        QTest::newRow("ending in the letters only") << QStringLiteral("https://myexample") << false;
+        QTest::newRow("local service") << QStringLiteral("http://127.0.0.1:8080") << false;
+    }
+    void placeholderService_isNeverAsked()
+    {
+        QFETCH(QString, versionBase);
+        QFETCH(bool, placeholder);
+        ScriptedHttp http;
+        Config config;
+        config.versionBase = versionBase;
+        ScriptedWindow w(&http, config, true);
+        w.window->load();
+        const auto *timer1 = w.find<QTimer>(QStringLiteral("Timer1"));
+        if (placeholder) {
+            QCOMPARE(w.panel(2), QStringLiteral("欢迎使用Tarnwick软件.."));
+            QVERIFY(!timer1->isActive());
+            for (const char *name : { "Command1_0", "Command1_2", "Command1_3", "Command2" })
+                QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
+        } else {
+            QCOMPARE(w.panel(2), QStringLiteral("正在检测版本更新"));
+            QVERIFY(timer1->isActive());
+        }
+        QVERIFY(http.requests.isEmpty());
+        QCOMPARE(w.dialogs.boxes.size(), 0);
     }
 
     void check_requestFailureTakesTheFailurePath()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shows Quernfold without the internet: the local lookup site on 127.0.0.1 answers both the record pages and the
-# version check, and a small example list waits in build/demo-domains.txt for the import button.
-# Arguments are handed to the program. The site is stopped when the program ends (or this script is stopped).
+# version check, and the program starts with a small example list (build/demo-domains.txt) already imported.
+# Arguments are handed to the program instead of the example list (for instance another list file).
+# The site is stopped when the program ends (or this script is stopped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -73,17 +74,18 @@ EOF
 cat <<EOF
 Local lookup site: $base (requests logged to $site_log)
 Example list:      $PWD/$domains
-In the window: "批量导入" and choose the example list, then "批量查询"; right-click a row for "查询域名".
-The program greets with "当前软件为最新版本,欢迎使用Tarnwick软件.." once the version check has run.
+The window opens with the example list imported: click "批量查询" to fill every row from the local site;
+right-click a row for "查询域名". A second later the version check greets with
+"当前软件为最新版本,欢迎使用Tarnwick软件..".
 EOF
 
 export QUERNFOLD_LOOKUP_BASE=$base
 export QUERNFOLD_VERSION_BASE=$base
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
     echo "no display: starting under Xvfb (xvfb-run); set DISPLAY to see the window" >&2
-    xvfb-run -a ./build/app/quernfold "$@" &
+    xvfb-run -a ./build/app/quernfold "${@:-$domains}" &
 else
-    ./build/app/quernfold "$@" &
+    ./build/app/quernfold "${@:-$domains}" &
 fi
 app_pid=$!
 status=0

@@ -10,6 +10,7 @@ packages=(
     xvfb xauth xdg-utils
     libc-bin apache2-utils
     libcurl4-openssl-dev ca-certificates
+    dpkg-dev file librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()

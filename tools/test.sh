@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test headless: once on a normal build, once on a build
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test headless: once on a normal build (whose Debian package
+# is then built and checked), once on a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -9,6 +9,8 @@ export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+# The Debian package of the normal build: built, then its files and data checked.
+bash tools/check_package.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUERNFOLD_SANITIZE=ON
 cmake --build build-asan -j2

@@ -86,9 +86,11 @@ public:
     bool openUrl(const QUrl &url) override
     {
         opened << url;
-        return true;
+        return starts;
     }
     QList<QUrl> opened;
+    // Whether a browser "starts"; false plays a desktop without one.
+    bool starts = true;
 };
 
 class ScriptedSkin : public Skin
@@ -97,9 +99,11 @@ public:
     bool attach(const QString &path) override
     {
         attached << path;
-        return false;
+        return accepts;
     }
     QStringList attached;
+    // Whether a skin file "is there".
+    bool accepts = false;
 };
 
 // A window on scripted platform parts. The HTTP client is whatever the test hands in (by default none:
