@@ -216,6 +216,7 @@ void MainWindow::load()
         move(frame.topLeft());
     }
     init();
+    checkCodePage();
 }
 
 void MainWindow::init()

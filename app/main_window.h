@@ -93,6 +93,7 @@ private:
     void endProgram(int status);
 
     void addDomain();
+    void checkCodePage();
     void importList();
     void exportList();
     void runBatch();
@@ -118,6 +119,8 @@ private:
     bool m_askingToClose = false;
     bool m_versionCheckStarted = false;
     bool m_importing = false;
+    // Checked once by load(): without the narrow code page import and export are refused.
+    bool m_codePageMissing = false;
     // Depth of running queries (batch run or selected row); init must not undo their disabling.
     int m_queriesActive = 0;
 };
