@@ -402,6 +402,7 @@ void MainWindow::load()
         setMessage(QStringLiteral("欢迎使用Tarnwick软件.."));
         Timer1->stop();
     }
+    checkCodePage();
 }
 
 void MainWindow::init()

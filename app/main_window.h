@@ -135,6 +135,7 @@ private:
     void endProgram(int status);
 
     void addDomain();
+    void checkCodePage();
     void importList();
     void exportList();
     LookupRun &lookupRun();
@@ -175,6 +176,8 @@ private:
     QString m_gaveUpReason;
     HttpClient::RequestId m_versionRequest = 0;
     QAction *m_querySettings = nullptr;
+    // Checked once by load(): without the narrow code page import and export are refused.
+    bool m_codePageMissing = false;
 };
 
 } // namespace quernfold

@@ -3,14 +3,35 @@
 
 #include "domainlist/export_file.h"
 #include "domainlist/import_file.h"
+#include "platform/codepage.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 namespace quernfold {
 
+void MainWindow::checkCodePage()
+{
+    m_codePageMissing = !codepage::isAvailable();
+    if (!m_codePageMissing)
+        return;
+    // The version check would stack its own box on this one; it waits until this one is answered.
+    const bool checkPending = Timer1->isActive();
+    Timer1->stop();
+    m_platform.dialogs->messageBox(QStringLiteral("缺少GBK编码支持,导入和导出功能不可用.."),
+        MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+    if (checkPending && !m_closing)
+        Timer1->start();
+}
+
 void MainWindow::importList()
 {
+    // Without the code page every Chinese name would come in as U+FFFD.
+    if (m_codePageMissing) {
+        setMessage(QStringLiteral("缺少GBK编码支持,无法导入.."));
+        return;
+    }
     const std::optional<QString> path = m_platform.dialogs->openFile(CommonDialog1);
     if (m_closing || !path)
         return;
@@ -25,6 +46,8 @@ void MainWindow::importListFile(const QString &path)
     // so nothing can change the list underneath it.
     m_importing = true;
     const auto progress = [this](qint64 done, qint64 total) {
+        if (m_closing)
+            return;
         if (total > 0)
             setMessage(QStringLiteral("正在导入.. %1%").arg(done * 100 / total));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -36,6 +59,7 @@ void MainWindow::importListFile(const QString &path)
 
     switch (result.status) {
     case ImportResult::OpenFailed:
+    case ImportResult::TooLarge:
         // The list is still as it was: a typo in the dialog must not cost the user their rows.
         setMessage(result.error);
         return;
@@ -52,6 +76,11 @@ void MainWindow::importListFile(const QString &path)
 
 void MainWindow::exportList()
 {
+    // Without the code page every Chinese cell would go out as "?", and the file would look saved.
+    if (m_codePageMissing) {
+        setMessage(QStringLiteral("缺少GBK编码支持,无法导出.."));
+        return;
+    }
     if (m_model.count() == 0) {
         setMessage(QStringLiteral("没有可导出的内容"));
         return;

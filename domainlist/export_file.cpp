@@ -24,6 +24,21 @@ QString writeFailedMessage(const QString &path)
     return QStringLiteral("写入文件失败:") + path + QStringLiteral("..");
 }
 
+// UTF-16 units of the row lines: counting costs a walk over the sizes, no copying.
+qint64 rowLineUnits(const DomainListModel &model)
+{
+    constexpr qint64 kFixedUnits = 4 * 4 + 2; // four separators and CR LF
+    const RecordCells neverQueried;
+    qint64 units = 0;
+    for (int i = 0; i < model.count(); ++i) {
+        const DomainListModel::Row &row = model.row(i);
+        const RecordCells &cells = row.record ? *row.record : neverQueried;
+        units += kFixedUnits + row.domain.size() + cells.recordNo.size() + cells.holder.size() + cells.recordType.size()
+            + cells.siteName.size();
+    }
+    return units;
+}
+
 } // namespace
 
 QByteArray buildExportBlock(const DomainListModel &model)
@@ -34,6 +49,7 @@ QByteArray buildExportBlock(const DomainListModel &model)
     QString piece;
     piece.reserve(kEncodePieceUnits + 1024);
     const RecordCells neverQueried;
+    const qint64 allUnits = rowLineUnits(model);
     for (int i = 0; i < model.count(); ++i) {
         const DomainListModel::Row &row = model.row(i);
         const RecordCells &cells = row.record ? *row.record : neverQueried;
@@ -50,9 +66,10 @@ QByteArray buildExportBlock(const DomainListModel &model)
         if (piece.size() >= kEncodePieceUnits) {
             const QByteArray bytes = codepage::toNarrow(piece);
             if (block.isEmpty()) {
-                // Rows tend to look alike: sizing the block from the first ones saves copying it over and over
-                // as it grows, and walking a million rows twice.
-                const qint64 estimate = qint64(bytes.size()) * model.count() / (i + 1);
+                // Sizing the block once saves copying it over and over as it grows. The bytes a unit takes come
+                // from the first piece, the units from the whole list: one long first row says nothing about
+                // how many rows follow.
+                const qint64 estimate = allUnits * bytes.size() / piece.size();
                 block.reserve(qsizetype(estimate + estimate / 8 + 1024));
             }
             block.append(bytes);

@@ -15,7 +15,6 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr qsizetype kUtf8BomSize = 3;
-constexpr char16_t kZeroWidthNoBreak = 0xFEFF;
 // Often enough for the window to repaint well within 200 ms, rarely enough to cost nothing.
 constexpr qint64 kProgressIntervalMs = 50;
 
@@ -40,6 +39,17 @@ bool containsWww(QStringView line)
     return false;
 }
 
+// Whether a name starts at `at`: nothing before it, or a character that cannot be part of a name.
+bool beginsLabel(QStringView line, qsizetype at)
+{
+    if (at == 0)
+        return true;
+    char32_t before = line[at - 1].unicode();
+    if (at >= 2 && QChar::isLowSurrogate(before) && line[at - 2].isHighSurrogate())
+        before = QChar::surrogateToUcs4(line[at - 2], line[at - 1]);
+    return before != U'-' && !QChar::isLetterOrNumber(before);
+}
+
 bool startsWithUtf8Bom(QByteArrayView bytes)
 {
     return bytes.startsWith(QByteArrayView(kUtf8Bom, kUtf8BomSize));
@@ -59,14 +69,9 @@ bool endsCharacter(char c)
 
 QString decodeBlock(QByteArrayView block, Encoding encoding, bool endOfText)
 {
-    if (encoding == Encoding::Utf8) {
-        QString text = codepage::fromUtf8(block);
-        // The decoder drops a mark at the start of every piece it gets; only the file's first one is ours
-        // to drop, and that one is cut off before we get here.
-        if (startsWithUtf8Bom(block) && !text.startsWith(QChar(kZeroWidthNoBreak)))
-            text.prepend(QChar(kZeroWidthNoBreak));
-        return text;
-    }
+    // The file's own mark is cut off before we get here; any other is a character of a line.
+    if (encoding == Encoding::Utf8)
+        return codepage::fromUtf8(block);
     if (endOfText && !block.isEmpty() && !endsCharacter(block.back())) {
         // The narrow decoder keeps an unfinished sequence back, waiting for more bytes. A line end after the
         // file's last byte makes it give that sequence out as U+FFFD instead of losing it.
@@ -270,6 +275,11 @@ QString openFailedMessage(const QString &name)
     return QStringLiteral("无法打开文件:") + name + QStringLiteral("..");
 }
 
+QString tooLargeMessage(const QString &name)
+{
+    return QStringLiteral("文件超过512MB,无法导入:") + name + QStringLiteral("..");
+}
+
 QString readFailedMessage(const QString &name, qsizetype imported)
 {
     return QStringLiteral("读取文件出错:") + name + QStringLiteral(",已导入") + QString::number(imported)
@@ -280,8 +290,21 @@ QString readFailedMessage(const QString &name, qsizetype imported)
 
 QString stripWww(QString line)
 {
-    line.remove(QStringLiteral("www."));
-    return line;
+    const QStringView www = u"www.";
+    const QStringView original(line);
+    QString kept;
+    kept.reserve(line.size());
+    qsizetype copiedTo = 0;
+    for (qsizetype at = original.indexOf(www); at >= 0; at = original.indexOf(www, at + 1)) {
+        if (!beginsLabel(original, at))
+            continue;
+        kept.append(original.sliced(copiedTo, at - copiedTo));
+        copiedTo = at + www.size();
+    }
+    if (copiedTo == 0)
+        return line;
+    kept.append(original.sliced(copiedTo));
+    return kept;
 }
 
 QString decodeImportBytes(QByteArrayView bytes)
@@ -399,6 +422,12 @@ ImportResult readDomainFile(const QString &path, const ImportProgress &progress)
         failed.status = ImportResult::OpenFailed;
         failed.error = openFailedMessage(path);
         return failed;
+    }
+    if (file.size() > kImportSizeLimit) {
+        ImportResult refused;
+        refused.status = ImportResult::TooLarge;
+        refused.error = tooLargeMessage(path);
+        return refused;
     }
     return readDomainDevice(file, path, progress);
 }

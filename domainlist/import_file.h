@@ -11,7 +11,8 @@ class QIODevice;
 
 namespace quernfold {
 
-// Every "www." goes, wherever it stands and in this exact case; nothing else is touched.
+// A "www." in this exact case goes where it begins a label: at the start of the line or after a character that
+// is not a letter, digit or hyphen. Inside a name ("newww.cn", "awww.com") it is part of the name and stays.
 QString stripWww(QString line);
 
 // A file that starts with the UTF-8 byte order mark, or that is valid UTF-8 throughout and holds at least one
@@ -28,12 +29,15 @@ QStringList splitDomainLines(QStringView text);
 // whatever the callback lets run cannot disturb it; the caller puts the rows in once reading is over.
 using ImportProgress = std::function<void(qint64 done, qint64 total)>;
 
+// A larger file is refused before it is read: its lines alone would take gigabytes.
+inline constexpr qint64 kImportSizeLimit = qint64(512) * 1024 * 1024;
+
 struct ImportResult {
-    enum Status { Ok, OpenFailed, ReadFailed };
+    enum Status { Ok, OpenFailed, TooLarge, ReadFailed };
     Status status = Ok;
     // On ReadFailed: the complete lines read before the failure.
     QStringList domains;
-    // Our own message for the panel on OpenFailed and ReadFailed; empty on Ok.
+    // Our own message for the panel on OpenFailed, TooLarge and ReadFailed; empty on Ok.
     QString error;
 };
 

@@ -10,15 +10,25 @@
 // A Windows build would call the system's code page 936 functions here instead.
 namespace quernfold::codepage {
 
+// Whether this Qt can convert to and from the code page at all: a Qt built without ICU cannot. Without it
+// toNarrow and fromNarrow keep ASCII and turn everything else into "?" and U+FFFD, so the window must refuse
+// whatever would write or read a user's text that way.
+bool isAvailable();
+
 QByteArray toNarrow(QStringView text);
 // Invalid byte sequences become U+FFFD.
 QString fromNarrow(QByteArrayView bytes);
 // Valid UTF-8 by the strict rules; empty input counts as valid.
 bool isValidUtf8(QByteArrayView bytes);
+// A byte order mark is a character here like anywhere else: callers drop the one that starts a file.
 QString fromUtf8(QByteArrayView bytes);
 
 // The code of one UTF-16 unit in GBK as a signed 16-bit number: a single-byte character gives its byte,
 // a double-byte character lead * 256 + trail (negative for leads from 0x80), a unit GBK cannot represent 63.
 int gbkCode(char16_t unit);
+
+// Tests only: converts with the named converter instead, so a Qt without the code page can be played out.
+// nullptr goes back to the real one.
+void overrideNameForTests(const char *converterName);
 
 } // namespace quernfold::codepage

@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/curl_http.h"
 #include "platform/proxy.h"
+#include "platform/config.h"
 #include "support/lookup_site_process.h"
 
 #include <QSignalSpy>
@@ -333,6 +334,31 @@ private slots:
         QCOMPARE(query(domain, QueryMode::Batch, http), found(site::expectedRecord(domain)));
         QCOMPARE(m_site->requests().size(), 1);
         QCOMPARE(m_site->requests().at(0).target, target);
+    }
+
+    void config_fromEnvironment_trimsTrailingSlashes_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QString>("base");
+        QTest::newRow("none") << u"http://127.0.0.1:8080"_s << u"http://127.0.0.1:8080"_s;
+        QTest::newRow("one") << u"http://127.0.0.1:8080/"_s << u"http://127.0.0.1:8080"_s;
+        QTest::newRow("several, after a path")
+            << u"http://127.0.0.1:8080/mirror//"_s << u"http://127.0.0.1:8080/mirror"_s;
+    }
+    void config_fromEnvironment_trimsTrailingSlashes()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QString, base);
+        const QByteArray saved = qgetenv("QUERNFOLD_LOOKUP_BASE");
+        qputenv("QUERNFOLD_LOOKUP_BASE", configured.toUtf8());
+        const Config config = Config::fromEnvironment();
+        if (saved.isNull())
+            qunsetenv("QUERNFOLD_LOOKUP_BASE");
+        else
+            qputenv("QUERNFOLD_LOOKUP_BASE", saved);
+        QCOMPARE(config.settings.effective.lookupBase, base);
+        // The address of a page has one slash before its folder.
+        QCOMPARE(recordPageUrl(config.settings.effective.lookupBase, u"a.cn"_s).toString(), base + u"/s-0/a.cn.html"_s);
     }
 
     void run_reusesOneConnection()

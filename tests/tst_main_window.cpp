@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
@@ -518,20 +519,33 @@ void TestMainWindow::exit_asksFromMenuAndCloseButton_data()
 {
     QTest::addColumn<bool>("fromMenu");
     QTest::addColumn<int>("answer");
-    QTest::newRow("menu, no") << true << MsgAnswer::No;
-    QTest::newRow("menu, yes") << true << MsgAnswer::Yes;
-    QTest::newRow("close button, no") << false << MsgAnswer::No;
-    QTest::newRow("close button, yes") << false << MsgAnswer::Yes;
+    QTest::addColumn<bool>("closeAgainWhileAsking");
+    QTest::newRow("menu, no") << true << MsgAnswer::No << false;
+    QTest::newRow("menu, yes") << true << MsgAnswer::Yes << false;
+    QTest::newRow("close button, no") << false << MsgAnswer::No << false;
+    QTest::newRow("close button, yes") << false << MsgAnswer::Yes << false;
+    // A second close request while the question is open is the same request.
+    QTest::newRow("closed again while asking, no") << false << MsgAnswer::No << true;
+    QTest::newRow("closed again while asking, yes") << false << MsgAnswer::Yes << true;
 }
 
 void TestMainWindow::exit_asksFromMenuAndCloseButton()
 {
     QFETCH(bool, fromMenu);
     QFETCH(int, answer);
+    QFETCH(bool, closeAgainWhileAsking);
     ScriptedWindow w;
     w.window->load();
     addDomains(w, { u"a.com"_qs });
     w.dialogs.messageAnswers << answer;
+    if (closeAgainWhileAsking) {
+        // Straight to the window: Qt itself refuses a nested close() and, behind a modal box, the window
+        // system's close, but a close event can still arrive on its own.
+        w.dialogs.whileBoxOpen = [&w] {
+            QCloseEvent event;
+            QCoreApplication::sendEvent(w.window.get(), &event);
+        };
+    }
     if (fromMenu)
         action(w, "endd")->trigger();
     else

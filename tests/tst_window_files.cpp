@@ -1,9 +1,14 @@
 // Import and export as the window runs them through its two file dialogs.
 #include "support/scripted_platform.h"
 
+#include "domainlist/import_file.h"
+#include "platform/codepage.h"
+
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -42,7 +47,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("list.txt"));
         // GBK bytes for "中文.cn", as a Windows editor writes them.
-        write(path, QByteArray("www.example.com\r\n\r\n\xD6\xD0\xCE\xC4.cn\r\nmywww.a.org"));
+        write(path, QByteArray("www.example.com\r\n\r\n\xD6\xD0\xCE\xC4.cn\r\nnewww.a.org"));
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
@@ -50,7 +55,7 @@ private slots:
         w.window->Command1_Click(2);
 
         QCOMPARE(domains(w.window->model()),
-            QStringList({ QStringLiteral("example.com"), QStringLiteral("中文.cn"), QStringLiteral("mya.org") }));
+            QStringList({ QStringLiteral("example.com"), QStringLiteral("中文.cn"), QStringLiteral("newww.a.org") }));
         QCOMPARE(w.window->model().cell(0, DomainListModel::RecordNoColumn), QString());
         QCOMPARE(w.window->model().cell(2, DomainListModel::IdColumn), QStringLiteral("3"));
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入3个域名。"));
@@ -64,25 +69,125 @@ private slots:
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入3个域名。"));
     }
 
-    void import_unopenableFileKeepsTheList_data()
+    void import_refusedFileKeepsTheList_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("typo") << QStringLiteral("no-such-file.txt");
-        QTest::newRow("directory") << QString();
+        QTest::addColumn<qint64>("sparseSize");
+        QTest::newRow("typo") << QStringLiteral("no-such-file.txt") << qint64(-1);
+        QTest::newRow("directory") << QString() << qint64(-1);
+        // Sparse: no disk is spent, and reading it would take gigabytes of memory.
+        QTest::newRow("over the size limit") << QStringLiteral("huge.txt") << kImportSizeLimit + 1;
     }
-    void import_unopenableFileKeepsTheList()
+    void import_refusedFileKeepsTheList()
     {
         QFETCH(QString, name);
+        QFETCH(qint64, sparseSize);
         QTemporaryDir dir;
         const QString path = name.isEmpty() ? dir.path() : dir.filePath(name);
+        if (sparseSize >= 0) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(sparseSize));
+        }
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("keep.com"), QStringLiteral("me.cn") });
         w.dialogs.fileAnswers << path;
+        QSignalSpy messages(w.window.get(), &MainWindow::messageWritten);
         w.window->Command1_Click(2);
         QCOMPARE(domains(w.window->model()), QStringList({ QStringLiteral("keep.com"), QStringLiteral("me.cn") }));
-        QVERIFY2(
-            w.panel(2).contains(QDir::toNativeSeparators(path)) || w.panel(2).contains(path), qPrintable(w.panel(2)));
-        QVERIFY(!w.panel(2).startsWith(QStringLiteral("导入完毕")));
+        // One message, no progress: nothing was read.
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(w.panel(2).contains(path), qPrintable(w.panel(2)));
+        if (sparseSize >= 0)
+            QCOMPARE(w.panel(2), QStringLiteral("文件超过512MB,无法导入:") + path + QStringLiteral(".."));
+    }
+
+    void import_readFails_listHoldsWhatWasRead()
+    {
+        // Opens as a plain file, then the first read fails: the old rows are gone, as after any import.
+        const QString path = QStringLiteral("/proc/self/mem");
+        if (!QFile::exists(path))
+            QSKIP("no /proc/self/mem here");
+        ScriptedWindow w;
+        w.window->model().setDomains({ QStringLiteral("old.com") });
+        w.dialogs.fileAnswers << path;
+        w.window->Command1_Click(2);
+        QCOMPARE(w.window->model().count(), 0);
+        QCOMPARE(w.panel(2), QStringLiteral("读取文件出错:/proc/self/mem,已导入0个域名.."));
+    }
+
+    // The import repaints through the event loop; what a timer or the window manager does meanwhile.
+    void import_eventsWhileReading_data()
+    {
+        QTest::addColumn<bool>("closeYes");
+        QTest::newRow("version check tick waits") << false;
+        QTest::newRow("close confirmed, nothing written") << true;
+    }
+    void import_eventsWhileReading()
+    {
+        QFETCH(bool, closeYes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("list.txt"));
+        write(path, QByteArray("a.com\r\nb.cn\r\n"));
+        ScriptedHttp http;
+        http.answerAlways(ScriptedHttp::reply(200, QByteArrayLiteral("application/json"),
+            QByteArrayLiteral(R"({"result":"1","info":{"version":"2.0","sid":"1","must":"0"}})")));
+        Config config;
+        config.versionBase = QStringLiteral("https://version.test");
+        ScriptedWindow w(&http, config);
+        w.window->load();
+        w.window->model().setDomains({ QStringLiteral("old.com") });
+        w.dialogs.fileAnswers << path;
+        w.dialogs.messageAnswers << MsgAnswer::Yes;
+        // Armed before the click: the first time the import lets events run, this runs.
+        bool ran = false;
+        QTimer::singleShot(0, w.window.get(), [&w, &ran, closeYes] {
+            ran = true;
+            if (closeYes)
+                w.window->close();
+            else
+                w.window->Timer1_Timer();
+        });
+        w.window->Command1_Click(2);
+        QVERIFY(ran);
+        if (closeYes) {
+            QCOMPARE(w.quitStatuses, QList<int> { 0 });
+            QCOMPARE(domains(w.window->model()), QStringList { QStringLiteral("old.com") });
+            QCOMPARE(w.panel(2), QStringLiteral("正在导入.. 0%"));
+            return;
+        }
+        QVERIFY(http.requests.isEmpty());
+        QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入2个域名。"));
+        w.window->Timer1_Timer();
+        QCOMPARE(http.requests.size(), 1);
+        QTRY_COMPARE(w.panel(2), QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
+    }
+
+    void codePageMissing_saysSoOnceAndRefusesImportAndExport()
+    {
+        struct Restore {
+            ~Restore() { codepage::overrideNameForTests(nullptr); }
+        } restore;
+        codepage::overrideNameForTests("no-such-code-page");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out.txt"));
+        write(dir.filePath(QStringLiteral("in.txt")), QByteArray("a.com\r\n"));
+        ScriptedWindow w;
+        w.window->load();
+        QCOMPARE(w.dialogs.boxes.size(), 1);
+        QCOMPARE(w.dialogs.boxes.first().text, QStringLiteral("缺少GBK编码支持,导入和导出功能不可用.."));
+        QCOMPARE(w.dialogs.boxes.first().title, QStringLiteral("提示"));
+        QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+
+        w.window->model().setDomains({ QStringLiteral("例子.cn") });
+        w.dialogs.fileAnswers << dir.filePath(QStringLiteral("in.txt")) << path;
+        w.window->Command1_Click(2);
+        QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导入.."));
+        QCOMPARE(domains(w.window->model()), QStringList { QStringLiteral("例子.cn") });
+        w.window->Command1_Click(3);
+        QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导出.."));
+        QVERIFY(w.dialogs.fileDialogs.isEmpty());
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(w.dialogs.boxes.size(), 1);
     }
 
     void export_appendsBlockAndReports()
