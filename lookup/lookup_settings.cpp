@@ -42,15 +42,6 @@ QString fileKey(SettingField field)
     return {};
 }
 
-QString trimmedBase(QString base)
-{
-    base = base.trimmed();
-    // The paths we append start with "/", so a trailing slash in the base would double it.
-    while (base.endsWith(u'/'))
-        base.chop(1);
-    return base;
-}
-
 bool isValidBase(const QString &base)
 {
     const QUrl url(base, QUrl::StrictMode);
@@ -110,6 +101,15 @@ void take(SettingField field, const QString &text, const QString &source, Lookup
 }
 
 } // namespace
+
+QString trimmedBase(QString base)
+{
+    base = base.trimmed();
+    // The paths we append start with "/", so a trailing slash in the base would double it.
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    return base;
+}
 
 bool LookupSettings::operator==(const LookupSettings &other) const
 {

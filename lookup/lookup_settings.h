@@ -34,6 +34,9 @@ struct SettingsState {
     QMap<SettingField, QString> fixedBy;
 };
 
+// A site address as the program appends paths to it: no surrounding blanks, no trailing slash.
+QString trimmedBase(QString base);
+
 // Reads the INI file at `path` (missing, unreadable or corrupt: the defaults). Values out of range are
 // clamped and unreadable ones ignored; each such case adds a line to `notes`.
 LookupSettings readSettingsFile(const QString &path, const LookupSettings &defaults, QStringList *notes);

@@ -7,18 +7,10 @@
 namespace quernfold {
 
 namespace {
-QString withoutTrailingSlash(QString base)
-{
-    // The paths we append start with "/", so a trailing slash in the base would double it.
-    while (base.endsWith(u'/'))
-        base.chop(1);
-    return base;
-}
-
 QString setting(const char *name, const char *builtIn)
 {
     const QString value = qEnvironmentVariable(name);
-    return withoutTrailingSlash(value.isEmpty() ? QString::fromUtf8(builtIn) : value);
+    return trimmedBase(value.isEmpty() ? QString::fromUtf8(builtIn) : value);
 }
 } // namespace
 
@@ -32,7 +24,7 @@ QString Config::defaultSettingsPath()
 LookupSettings Config::defaultLookupSettings()
 {
     LookupSettings defaults;
-    defaults.lookupBase = withoutTrailingSlash(QString::fromUtf8(QUERNFOLD_DEFAULT_LOOKUP_BASE));
+    defaults.lookupBase = trimmedBase(QString::fromUtf8(QUERNFOLD_DEFAULT_LOOKUP_BASE));
     return defaults;
 }
 

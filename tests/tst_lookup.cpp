@@ -349,14 +349,21 @@ private slots:
     {
         QFETCH(QString, configured);
         QFETCH(QString, base);
-        const QByteArray saved = qgetenv("QUERNFOLD_LOOKUP_BASE");
-        qputenv("QUERNFOLD_LOOKUP_BASE", configured.toUtf8());
+        const QByteArrayList names { "QUERNFOLD_LOOKUP_BASE", "QUERNFOLD_VERSION_BASE" };
+        QByteArrayList saved;
+        for (const QByteArray &name : names) {
+            saved << qgetenv(name.constData());
+            qputenv(name.constData(), configured.toUtf8());
+        }
         const Config config = Config::fromEnvironment();
-        if (saved.isNull())
-            qunsetenv("QUERNFOLD_LOOKUP_BASE");
-        else
-            qputenv("QUERNFOLD_LOOKUP_BASE", saved);
+        for (int i = 0; i < names.size(); ++i) {
+            if (saved.at(i).isNull())
+                qunsetenv(names.at(i).constData());
+            else
+                qputenv(names.at(i).constData(), saved.at(i));
+        }
         QCOMPARE(config.settings.effective.lookupBase, base);
+        QCOMPARE(config.versionBase, base);
         // The address of a page has one slash before its folder.
         QCOMPARE(recordPageUrl(config.settings.effective.lookupBase, u"a.cn"_s).toString(), base + u"/s-0/a.cn.html"_s);
     }
