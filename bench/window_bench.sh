@@ -5,15 +5,7 @@
 #     bash bench/window_bench.sh [bench_batch_run arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh
-needed=(at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus dbus-bin)
-missing=()
-for p in "${needed[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash tools/setup.sh at-spi2-core python3-pyatspi gir1.2-atspi-2.0 dbus dbus-bin
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j2 --target bench_batch_run quernfold_lookup_site
 

@@ -9,21 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-300}
 targets=(record_page page_text import_lines version_reply record_url)
 
-missing=()
-for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    if [[ $(id -u) -ne 0 ]]; then
-        echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
-        exit 1
-    fi
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-bash tools/setup.sh
+bash tools/setup.sh clang libclang-rt-14-dev
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DQUERNFOLD_FUZZ=ON >/dev/null

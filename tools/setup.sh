@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Quernfold needs, from Debian's packages only.
-# Safe to run again: it installs only what is missing.
+# Safe to run again: it installs only what is missing. Arguments name more packages that one job needs on top
+# (the fuzzing compiler, the accessibility bus for the window benchmark).
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
     libc-bin apache2-utils
     libcurl4-openssl-dev ca-certificates
     dpkg-dev file librsvg2-bin desktop-file-utils appstream
+    "$@"
 )
 
 missing=()
