@@ -224,7 +224,7 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, &MainWindow::versionCheckTick);
     Timer1->start();
 
     // The client area has a fixed size; the window is that plus the menu bar and nothing can resize it.
@@ -243,26 +243,27 @@ void MainWindow::buildMenus()
 {
     m_menu = menuBar()->addMenu(QStringLiteral("程序菜单"));
     m_menu->setObjectName(QStringLiteral("menu"));
-    QAction *sm = m_menu->addAction(QStringLiteral("软件说明"), this, &MainWindow::sm_Click);
+    QAction *sm = m_menu->addAction(QStringLiteral("软件说明"), this, &MainWindow::showAbout);
     sm->setObjectName(QStringLiteral("sm"));
-    m_querySettings = m_menu->addAction(QStringLiteral("查询设置.."), this, &MainWindow::querySettings_Click);
+    m_querySettings = m_menu->addAction(QStringLiteral("查询设置.."), this, &MainWindow::editQuerySettings);
     m_querySettings->setObjectName(QStringLiteral("querySettings"));
     m_menu->addSeparator()->setObjectName(QStringLiteral("x1"));
-    QAction *endd = m_menu->addAction(QStringLiteral("退出软件"), this, &MainWindow::endd_Click);
+    QAction *endd = m_menu->addAction(QStringLiteral("退出软件"), this, &MainWindow::askToExit);
     endd->setObjectName(QStringLiteral("endd"));
 
     // Never in the menu bar: it is only the list's context menu.
     m_caozuo = new QMenu(QStringLiteral("操作"), this);
     m_caozuo->setObjectName(QStringLiteral("caozuo"));
-    m_caozuo->addAction(QStringLiteral("查询域名"), this, &MainWindow::cxym_Click)
+    m_caozuo->addAction(QStringLiteral("查询域名"), this, &MainWindow::querySelectedRow)
         ->setObjectName(QStringLiteral("cxym"));
     m_caozuo->addSeparator()->setObjectName(QStringLiteral("x3"));
-    m_caozuo->addAction(QStringLiteral("删除域名"), this, &MainWindow::del_Click)->setObjectName(QStringLiteral("del"));
+    m_caozuo->addAction(QStringLiteral("删除域名"), this, &MainWindow::deleteSelectedRow)
+        ->setObjectName(QStringLiteral("del"));
     m_caozuo->addSeparator()->setObjectName(QStringLiteral("x4"));
-    m_caozuo->addAction(QStringLiteral("清空列表"), this, &MainWindow::clear_Click)
+    m_caozuo->addAction(QStringLiteral("清空列表"), this, &MainWindow::clearList)
         ->setObjectName(QStringLiteral("clear"));
     m_caozuo->addSeparator()->setObjectName(QStringLiteral("x5"));
-    m_caozuo->addAction(QStringLiteral("查询未完成项"), this, &MainWindow::queryUnfinished_Click)
+    m_caozuo->addAction(QStringLiteral("查询未完成项"), this, &MainWindow::queryUnfinishedRows)
         ->setObjectName(QStringLiteral("queryUnfinished"));
 }
 
@@ -298,7 +299,7 @@ void MainWindow::buildControls()
     static const int columnTwips[DomainListModel::ColumnCount] = { 500, 1800, 2000, 2400, 1440, 1440, 1440 };
     for (int column = 0; column < DomainListModel::ColumnCount; ++column)
         header->resizeSection(column, px(columnTwips[column]));
-    connect(ListView1, &DomainListView::mouseDown, this, &MainWindow::ListView1_MouseDown);
+    connect(ListView1, &DomainListView::mouseDown, this, &MainWindow::showListMenuOnRightPress);
 
     struct ButtonPlace {
         int index;
@@ -306,13 +307,14 @@ void MainWindow::buildControls()
         int width;
         const char16_t *caption;
         bool enabled;
+        void (MainWindow::*handler)();
     };
     static const ButtonPlace buttons[] = {
-        { 0, 120, 1215, u"单个添加", false },
-        { 2, 1440, 1215, u"批量导入", false },
-        { 3, 4080, 1215, u"导出数据", false },
-        { 4, 9600, 1455, u"工作室官网", true },
-        { 1, 11160, 1455, u"Brellow公司官网", true },
+        { 0, 120, 1215, u"单个添加", false, &MainWindow::addDomain },
+        { 2, 1440, 1215, u"批量导入", false, &MainWindow::importList },
+        { 3, 4080, 1215, u"导出数据", false, &MainWindow::exportList },
+        { 4, 9600, 1455, u"工作室官网", true, &MainWindow::openStudioSite },
+        { 1, 11160, 1455, u"Brellow公司官网", true, &MainWindow::openCompanySite },
     };
     for (const ButtonPlace &place : buttons) {
         auto *button = new QPushButton(QString::fromUtf16(place.caption), client);
@@ -320,8 +322,7 @@ void MainWindow::buildControls()
         button->setGeometry(px(place.left), px(7440), px(place.width), px(615));
         button->setEnabled(place.enabled);
         button->setAutoDefault(false);
-        const int index = place.index;
-        connect(button, &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
+        connect(button, &QPushButton::clicked, this, place.handler);
         Command1[place.index] = button;
     }
     Command2 = new QPushButton(QStringLiteral("批量查询"), client);
@@ -329,7 +330,7 @@ void MainWindow::buildControls()
     Command2->setGeometry(px(2760), px(7440), px(1215), px(615));
     Command2->setEnabled(false);
     Command2->setAutoDefault(false);
-    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+    connect(Command2, &QPushButton::clicked, this, &MainWindow::startOrStopBatchQuery);
 
     // A real status bar, so that screen readers announce it as one. Its own layout would move the panels, and
     // the window never resizes, so they are placed like every other control: 2 px apart and inset, the
@@ -396,7 +397,7 @@ void MainWindow::load()
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    init();
+    enableWorkingButtons();
     // The placeholder version service can never answer; asking would greet every start with the failure box.
     if (isPlaceholderAddress(m_config.versionBase)) {
         setMessage(QStringLiteral("欢迎使用Tarnwick软件.."));
@@ -405,7 +406,7 @@ void MainWindow::load()
     checkCodePage();
 }
 
-void MainWindow::init()
+void MainWindow::enableWorkingButtons()
 {
     // A late version check must not hand the buttons back in the middle of a lookup.
     if (isQuerying())
@@ -465,27 +466,14 @@ void MainWindow::setListControlsEnabled(bool enabled)
     Command1[3]->setEnabled(enabled);
 }
 
-void MainWindow::Command1_Click(int index)
+void MainWindow::openCompanySite()
 {
-    switch (index) {
-    case 0:
-        addDomain();
-        break;
-    case 1:
-        openSite(m_config.companySite);
-        break;
-    case 2:
-        importList();
-        break;
-    case 3:
-        exportList();
-        break;
-    case 4:
-        openSite(m_config.studioSite);
-        break;
-    default:
-        break;
-    }
+    openSite(m_config.companySite);
+}
+
+void MainWindow::openStudioSite()
+{
+    openSite(m_config.studioSite);
 }
 
 void MainWindow::openSite(const QString &address)
@@ -519,24 +507,24 @@ void MainWindow::addDomain()
     setMessage(QStringLiteral("域名添加成功.."));
 }
 
-void MainWindow::ListView1_MouseDown(Qt::MouseButton button, const QPoint &globalPos)
+void MainWindow::showListMenuOnRightPress(Qt::MouseButton button, const QPoint &globalPos)
 {
     if (button == Qt::RightButton)
         m_caozuo->popup(globalPos);
 }
 
-void MainWindow::sm_Click()
+void MainWindow::showAbout()
 {
     m_platform.dialogs->messageBox(QStringLiteral("本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"),
         MsgStyle::OkOnly | MsgStyle::Information, kToolTitle);
 }
 
-void MainWindow::endd_Click()
+void MainWindow::askToExit()
 {
     close();
 }
 
-void MainWindow::del_Click()
+void MainWindow::deleteSelectedRow()
 {
     const int row = selectedRow();
     if (row < 0 || m_model.row(row).domain.isEmpty()) {
@@ -547,7 +535,7 @@ void MainWindow::del_Click()
     m_model.removeRowAt(row);
 }
 
-void MainWindow::clear_Click()
+void MainWindow::clearList()
 {
     const int answer = m_platform.dialogs->messageBox(
         QStringLiteral("确定要清空列表?"), MsgStyle::YesNo | MsgStyle::Information, kToolTitle);

@@ -83,7 +83,7 @@ public:
     // The start-up sequence: runs once, right after construction.
     void load();
     // Enables the four working buttons; leaves them alone while a query has them disabled.
-    void init();
+    void enableWorkingButtons();
     // The list file named on the command line: imported as the import button does once its dialog has
     // chosen the file, with the same messages.
     void importListFile(const QString &path);
@@ -100,21 +100,31 @@ public:
     // Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
     static constexpr int kGiveUpAfterFailedRows = 10;
 
-    // The batch run's stop flag: set at the start of a run, cleared by the stop click.
-    bool QueryRunning = false;
+    // The batch run's go-on flag: set when a run starts, cleared by the stop click or when the run gives up.
+    bool keepBatchRunning() const { return m_keepBatchRunning; }
 
     // Handlers, public so that tests and the menus reach them the same way.
-    void Command1_Click(int index);
-    void Command2_Click();
-    void Timer1_Timer();
-    void ListView1_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
-    void sm_Click();
-    void endd_Click();
-    void cxym_Click();
-    void del_Click();
-    void clear_Click();
-    void queryUnfinished_Click();
-    void querySettings_Click();
+    // The buttons.
+    void addDomain();
+    void openCompanySite();
+    void importList();
+    void exportList();
+    void openStudioSite();
+    // Starts a batch run over the whole list, or asks the running one to stop.
+    void startOrStopBatchQuery();
+    // Every tick of the version-check timer; only the first one checks.
+    void versionCheckTick();
+    void showListMenuOnRightPress(Qt::MouseButton button, const QPoint &globalPos);
+    // The program menu.
+    void showAbout();
+    void editQuerySettings();
+    // Closes the window, which asks first.
+    void askToExit();
+    // The list's context menu.
+    void querySelectedRow();
+    void deleteSelectedRow();
+    void clearList();
+    void queryUnfinishedRows();
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
@@ -134,10 +144,7 @@ private:
     void openSite(const QString &address);
     void endProgram(int status);
 
-    void addDomain();
     void checkCodePage();
-    void importList();
-    void exportList();
     LookupRun &lookupRun();
     void runBatch(std::vector<int> rows, int announced);
     bool lookupSiteIsSet();
@@ -166,6 +173,7 @@ private:
 
     enum class RunKind { None, Batch, Selected };
     RunKind m_runKind = RunKind::None;
+    bool m_keepBatchRunning = false;
     bool m_closing = false;
     bool m_askingToClose = false;
     bool m_versionCheckStarted = false;

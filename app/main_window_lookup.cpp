@@ -30,7 +30,7 @@ LookupRun &MainWindow::lookupRun()
     return *m_run;
 }
 
-void MainWindow::Command2_Click()
+void MainWindow::startOrStopBatchQuery()
 {
     const QString caption = Command2->text();
     const int rows = m_model.count();
@@ -43,14 +43,14 @@ void MainWindow::Command2_Click()
     }
     if (caption == kStopCaption) {
         Command2->setText(kStoppingCaption);
-        QueryRunning = false;
+        m_keepBatchRunning = false;
         lookupRun().requestStop();
         return;
     }
     setMessage(QStringLiteral("请先添加或导入域名.."));
 }
 
-void MainWindow::queryUnfinished_Click()
+void MainWindow::queryUnfinishedRows()
 {
     if (m_model.count() == 0) {
         setMessage(QStringLiteral("请先添加或导入域名.."));
@@ -77,7 +77,7 @@ bool MainWindow::lookupSiteIsSet()
     m_platform.dialogs->messageBox(QStringLiteral("尚未设置查询网站地址,请在查询设置中填写.."),
         MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
     if (!m_closing)
-        querySettings_Click();
+        editQuerySettings();
     return false;
 }
 
@@ -100,7 +100,7 @@ void MainWindow::runBatch(std::vector<int> rows, int announced)
 {
     if (!lookupSiteIsSet())
         return;
-    QueryRunning = true;
+    m_keepBatchRunning = true;
     m_runKind = RunKind::Batch;
     m_gaveUpReason.clear();
     Command2->setText(kStopCaption);
@@ -121,7 +121,7 @@ void MainWindow::onRunGaveUp(const QString &reason)
     // As a stop click would: the rows in flight finish, nothing new starts.
     m_gaveUpReason = reason;
     Command2->setText(kStoppingCaption);
-    QueryRunning = false;
+    m_keepBatchRunning = false;
 }
 
 void MainWindow::onRunFinished()
@@ -140,7 +140,7 @@ void MainWindow::onRunFinished()
     }
 }
 
-void MainWindow::cxym_Click()
+void MainWindow::querySelectedRow()
 {
     const int row = selectedRow();
     if (row < 0 || m_model.row(row).domain.isEmpty()) {

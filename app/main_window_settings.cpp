@@ -3,7 +3,7 @@
 
 namespace quernfold {
 
-void MainWindow::querySettings_Click()
+void MainWindow::editQuerySettings()
 {
     // A run reads its settings when it starts; changing them under it would mean different things to
     // different rows.

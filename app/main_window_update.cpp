@@ -9,7 +9,7 @@
 
 namespace quernfold {
 
-void MainWindow::Timer1_Timer()
+void MainWindow::versionCheckTick()
 {
     // Ticks go on while the check waits for the reply or shows its box; only the first one checks. An import
     // repaints through the event loop, and the check must not start nested inside it: the next tick will do.
@@ -66,7 +66,7 @@ void MainWindow::onVersionReply(const PostResult &reply)
         setMessage(QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
         break;
     }
-    init();
+    enableWorkingButtons();
     Timer1->stop();
 }
 

@@ -42,7 +42,7 @@ void addDomains(ScriptedWindow &w, const QStringList &domains)
 {
     for (const QString &domain : domains) {
         w.dialogs.inputAnswers << domain;
-        w.window->Command1_Click(0);
+        w.window->addDomain();
     }
 }
 
@@ -70,7 +70,7 @@ private slots:
     void captions_fitTheirControls_data();
     void captions_fitTheirControls();
     void load_attachesSkinEnablesButtonsAndCentres();
-    void init_isIdempotentAndTouchesOnlyTheFourButtons();
+    void enableWorkingButtons_isIdempotentAndTouchesOnlyTheFourButtons();
 
     void add_reportsEveryOutcome_data();
     void add_reportsEveryOutcome();
@@ -267,13 +267,13 @@ void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
     QCOMPARE(w.window->minimumSize(), w.window->maximumSize());
 }
 
-void TestMainWindow::init_isIdempotentAndTouchesOnlyTheFourButtons()
+void TestMainWindow::enableWorkingButtons_isIdempotentAndTouchesOnlyTheFourButtons()
 {
     ScriptedWindow w;
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     list->setEnabled(false);
-    w.window->init();
-    w.window->init();
+    w.window->enableWorkingButtons();
+    w.window->enableWorkingButtons();
     for (const char *name : { "Command1_0", "Command1_2", "Command1_3", "Command2" })
         QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
     QVERIFY(!list->isEnabled());
@@ -311,7 +311,7 @@ void TestMainWindow::add_reportsEveryOutcome()
     ScriptedWindow w;
     w.window->load();
     w.dialogs.inputAnswers << input;
-    w.window->Command1_Click(0);
+    w.window->addDomain();
     QCOMPARE(w.dialogs.inputs.size(), 1);
     QCOMPARE(w.dialogs.inputs.first().text, u"请输入域名|"_qs);
     QCOMPARE(w.dialogs.inputs.first().title, u"请输入域名"_qs);
@@ -454,7 +454,7 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
     ScriptedWindow single;
     addDomains(single, { u"only.com"_qs });
     selectRow(single, 0);
-    single.window->del_Click();
+    single.window->deleteSelectedRow();
     QCOMPARE(single.window->model().count(), 0);
     addDomains(single, { u"next.com"_qs });
     QCOMPARE(single.window->model().cell(0, DomainListModel::IdColumn), u"1"_qs);
@@ -463,19 +463,19 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
 void TestMainWindow::delete_refusesWithoutSelectionOrDomain()
 {
     ScriptedWindow w;
-    w.window->del_Click();
+    w.window->deleteSelectedRow();
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
 
     // An imported "www." line leaves a row with an empty domain; it cannot be deleted, only cleared.
     w.window->model().setDomains({ u"a.com"_qs, QString(), u"b.com"_qs });
     selectRow(w, 1);
-    w.window->del_Click();
+    w.window->deleteSelectedRow();
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
     QCOMPARE(w.window->model().count(), 3);
 
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     list->selectionModel()->clearSelection();
-    w.window->del_Click();
+    w.window->deleteSelectedRow();
     QCOMPARE(w.window->model().count(), 3);
 }
 
@@ -493,10 +493,10 @@ void TestMainWindow::clear_asksAndEmptiesOnlyOnYes()
     QCOMPARE(w.panel(2), u"域名添加成功.."_qs);
 
     w.dialogs.messageAnswers << MsgAnswer::Yes << MsgAnswer::Yes;
-    w.window->clear_Click();
+    w.window->clearList();
     QCOMPARE(w.window->model().count(), 0);
     QCOMPARE(w.panel(2), u"列表已清空.."_qs);
-    w.window->clear_Click();
+    w.window->clearList();
     QCOMPARE(w.panel(2), u"列表已清空.."_qs);
     QCOMPARE(w.dialogs.unprepared, 0);
 }
@@ -576,7 +576,7 @@ void TestMainWindow::exitDuringInputBox_writesNothingAfterwards()
     w.dialogs.messageAnswers << MsgAnswer::Yes;
     w.dialogs.inputAnswers << u"late.com"_qs;
     w.dialogs.whileBoxOpen = [&w] { w.window->close(); };
-    w.window->Command1_Click(0);
+    w.window->addDomain();
     QCOMPARE(w.quitStatuses, QList<int> { 0 });
     QCOMPARE(w.window->model().count(), 0);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
@@ -594,7 +594,6 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
     w.window->load();
     QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_1")), Qt::LeftButton);
     QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_4")), Qt::LeftButton);
-    w.window->Command1_Click(7); // not a button: nothing
     QCOMPARE(w.browser.opened,
         QList<QUrl>({ QUrl(u"http://company.test.example"_qs), QUrl(u"http://studio.test.example"_qs) }));
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);

@@ -186,7 +186,7 @@ private slots:
         SettingsForm good = goodForm();
         good.parallel = u"5"_s; // shown from the environment, not editable
         w.dialogs.settingsAnswers << good;
-        w.window->querySettings_Click();
+        w.window->editQuerySettings();
         QCOMPARE(w.window->message(), u"查询设置已保存.."_s);
         QStringList notes;
         const LookupSettings saved = readSettingsFile(config.settingsPath, LookupSettings(), &notes);

@@ -99,7 +99,7 @@ private slots:
             t.w->dialogs.messageAnswers << answer;
         // Buttons disabled by something else must come back through init at the end of the check.
         t.w->find<QPushButton>(QStringLiteral("Command1_0"))->setEnabled(false);
-        t.w->window->Timer1_Timer();
+        t.w->window->versionCheckTick();
         // The check ends with init or with the end of the program.
         QTRY_VERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled() || !t.w->quitStatuses.isEmpty());
 
@@ -160,7 +160,7 @@ private slots:
         CheckWindow t;
         t.answerWith(QByteArray(), false);
         t.w->dialogs.messageAnswers << MsgAnswer::Ok;
-        t.w->window->Timer1_Timer();
+        t.w->window->versionCheckTick();
         QTRY_COMPARE(t.w->dialogs.boxes.size(), 1);
         QCOMPARE(t.w->dialogs.boxes.first().text, QStringLiteral("检测失败,请先使用当前版本"));
         QVERIFY(t.w->quitStatuses.isEmpty());
@@ -176,13 +176,13 @@ private slots:
         // More ticks arrive while the offer is open; none of them may start a second check.
         running.dialogs.whileBoxOpen = [&running] {
             for (int i = 0; i < 3; ++i)
-                running.window->Timer1_Timer();
+                running.window->versionCheckTick();
         };
         running.dialogs.messageAnswers << MsgAnswer::No;
         QTRY_COMPARE_WITH_TIMEOUT(running.dialogs.boxes.size(), 1, 5000);
         QCOMPARE(t.http.requests.size(), 1);
         QVERIFY(!running.window->findChild<QTimer *>(QStringLiteral("Timer1"))->isActive());
-        running.window->Timer1_Timer();
+        running.window->versionCheckTick();
         QCOMPARE(t.http.requests.size(), 1);
         QCOMPARE(running.panel(2), QStringLiteral("欢迎使用Tarnwick软件.."));
     }
@@ -192,7 +192,7 @@ private slots:
         CheckWindow t;
         t.w->dialogs.messageAnswers << MsgAnswer::Yes;
         t.http.answer = [](const HttpRequest &) { return std::nullopt; };
-        t.w->window->Timer1_Timer();
+        t.w->window->versionCheckTick();
         QCOMPARE(t.http.pendingIds().size(), 1);
         // The user closes the window while the request is outstanding; the close abandons it.
         t.w->window->close();

@@ -108,12 +108,12 @@ int main(int argc, char *argv[])
     const QString action = qEnvironmentVariable("QUERNFOLD_SCRIPT_ACTION");
     QTimer::singleShot(0, &window, [&] {
         if (action == QStringLiteral("batch")) {
-            window.Command2_Click();
+            window.startOrStopBatchQuery();
         } else if (action == QStringLiteral("selected")) {
             auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
             list->selectionModel()->select(
                 window.model().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            window.cxym_Click();
+            window.querySelectedRow();
         }
     });
 
