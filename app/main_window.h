@@ -159,17 +159,22 @@ private:
     Config m_config;
     DomainListModel m_model;
 
-    DomainListView *ListView1 = nullptr;
-    QPushButton *Command1[5] = {};
-    QPushButton *Command2 = nullptr;
-    QStatusBar *S1 = nullptr;
-    QLabel *m_panels[3] = {};
-    QTimer *Timer1 = nullptr;
+    DomainListView *m_domainList = nullptr;
+    QPushButton *m_addButton = nullptr;
+    QPushButton *m_companySiteButton = nullptr;
+    QPushButton *m_importButton = nullptr;
+    QPushButton *m_exportButton = nullptr;
+    QPushButton *m_studioSiteButton = nullptr;
+    QPushButton *m_batchQueryButton = nullptr;
+    QStatusBar *m_statusBar = nullptr;
+    QLabel *m_messagePanel = nullptr;
+    QLabel *m_clockPanel = nullptr;
+    QTimer *m_versionCheckTimer = nullptr;
     QTimer *m_clockTimer = nullptr;
-    QMenu *m_menu = nullptr;
-    QMenu *m_caozuo = nullptr;
-    FileDialogSettings CommonDialog1;
-    FileDialogSettings CommonDialog2;
+    QMenu *m_programMenu = nullptr;
+    QMenu *m_listMenu = nullptr;
+    FileDialogSettings m_importDialog;
+    FileDialogSettings m_exportDialog;
 
     enum class RunKind { None, Batch, Selected };
     RunKind m_runKind = RunKind::None;
@@ -183,7 +188,7 @@ private:
     LookupRun *m_run = nullptr; // made on the first lookup
     QString m_gaveUpReason;
     HttpClient::RequestId m_versionRequest = 0;
-    QAction *m_querySettings = nullptr;
+    QAction *m_querySettingsAction = nullptr;
     // Checked once by load(): without the narrow code page import and export are refused.
     bool m_codePageMissing = false;
 };

@@ -32,7 +32,7 @@ LookupRun &MainWindow::lookupRun()
 
 void MainWindow::startOrStopBatchQuery()
 {
-    const QString caption = Command2->text();
+    const QString caption = m_batchQueryButton->text();
     const int rows = m_model.count();
     if (caption == kBatchCaption && rows != 0) {
         std::vector<int> all(static_cast<size_t>(rows));
@@ -42,7 +42,7 @@ void MainWindow::startOrStopBatchQuery()
         return;
     }
     if (caption == kStopCaption) {
-        Command2->setText(kStoppingCaption);
+        m_batchQueryButton->setText(kStoppingCaption);
         m_keepBatchRunning = false;
         lookupRun().requestStop();
         return;
@@ -103,7 +103,7 @@ void MainWindow::runBatch(std::vector<int> rows, int announced)
     m_keepBatchRunning = true;
     m_runKind = RunKind::Batch;
     m_gaveUpReason.clear();
-    Command2->setText(kStopCaption);
+    m_batchQueryButton->setText(kStopCaption);
     setListControlsEnabled(false);
     setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(announced));
     lookupRun().start(
@@ -120,7 +120,7 @@ void MainWindow::onRunGaveUp(const QString &reason)
 {
     // As a stop click would: the rows in flight finish, nothing new starts.
     m_gaveUpReason = reason;
-    Command2->setText(kStoppingCaption);
+    m_batchQueryButton->setText(kStoppingCaption);
     m_keepBatchRunning = false;
 }
 
@@ -129,10 +129,10 @@ void MainWindow::onRunFinished()
     const RunKind kind = std::exchange(m_runKind, RunKind::None);
     if (kind == RunKind::Batch) {
         setMessage(QStringLiteral("查询完毕.."));
-        Command2->setText(kBatchCaption);
+        m_batchQueryButton->setText(kBatchCaption);
     }
     setListControlsEnabled(true);
-    Command2->setEnabled(true);
+    m_batchQueryButton->setEnabled(true);
     if (kind == RunKind::Batch && !m_gaveUpReason.isEmpty()) {
         m_platform.dialogs->messageBox(
             QStringLiteral("查询网站似乎无法访问,已停止查询。\n最后的原因:%1").arg(std::exchange(m_gaveUpReason, {})),
@@ -151,7 +151,7 @@ void MainWindow::querySelectedRow()
         return;
     m_runKind = RunKind::Selected;
     setListControlsEnabled(false);
-    Command2->setEnabled(false);
+    m_batchQueryButton->setEnabled(false);
     // One request, no retries: the user asked about this row now and can simply ask again.
     lookupRun().start(
         m_config.settings.effective.lookupBase, QueryMode::Selected, { row }, runOptions(QueryMode::Selected));

@@ -1,4 +1,4 @@
-// The version check on the first tick of Timer1.
+// The version check on the first tick of the version-check timer (`Timer1`).
 #include "app/main_window.h"
 
 #include "platform/browser.h"
@@ -67,7 +67,7 @@ void MainWindow::onVersionReply(const PostResult &reply)
         break;
     }
     enableWorkingButtons();
-    Timer1->stop();
+    m_versionCheckTimer->stop();
 }
 
 } // namespace quernfold

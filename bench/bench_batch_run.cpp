@@ -163,8 +163,8 @@ int windowRun(const QStringList &args)
     config.settings.effective.retries = 0;
     MainWindow window(platform, config);
     // The version check is not what is measured; left running it would land in the middle of the run.
-    if (auto *timer1 = window.findChild<QTimer *>(QStringLiteral("Timer1")))
-        timer1->stop();
+    if (auto *versionCheckTimer = window.findChild<QTimer *>(QStringLiteral("Timer1")))
+        versionCheckTimer->stop();
     const QStringList domains = domainList(rows, QStringLiteral("d"));
     window.model().setDomains(domains);
     window.load();

@@ -120,7 +120,7 @@ HttpResponse ScriptedHttp::failure(HttpFailure failure, const QString &error)
     return response;
 }
 
-ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepTimer1)
+ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepVersionCheckTimer)
 {
     Platform platform;
     platform.dialogs = &dialogs;
@@ -129,7 +129,7 @@ ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepTimer1)
     platform.http = http;
     platform.quit = [this](int status) { quitStatuses << status; };
     window = std::make_unique<MainWindow>(platform, config);
-    if (!keepTimer1)
+    if (!keepVersionCheckTimer)
         find<QTimer>(QStringLiteral("Timer1"))->stop();
 }
 

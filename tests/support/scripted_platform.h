@@ -109,8 +109,9 @@ public:
 // A window on scripted platform parts. The HTTP client is whatever the test hands in (by default none:
 // a test that reaches the network without one fails loudly).
 struct ScriptedWindow {
-    // Timer1 is stopped unless asked for: its first tick runs the version check, which most tests leave out.
-    explicit ScriptedWindow(HttpClient *http = nullptr, Config config = {}, bool keepTimer1 = false);
+    // The version-check timer (Timer1) is stopped unless asked for: its first tick runs the version check, which
+    // most tests leave out.
+    explicit ScriptedWindow(HttpClient *http = nullptr, Config config = {}, bool keepVersionCheckTimer = false);
     ~ScriptedWindow();
 
     ScriptedDialogs dialogs;
