@@ -63,7 +63,7 @@ double secondsPerParse(const QList<QString> &pages)
         timer.start();
         int parsed = 0;
         for (int i = 0; i < rounds; ++i)
-            parsed += ParseRecordPage(pages.at(i % pages.size())).RecordNo == u"浙ICP备12345678号-1" ? 1 : 0;
+            parsed += ParseRecordPage(pages.at(i % pages.size())).recordNo == u"浙ICP备12345678号-1" ? 1 : 0;
         const double seconds = double(timer.nsecsElapsed()) / 1e9 / rounds;
         if (parsed != rounds)
             std::fprintf(stderr, "unexpected parse result\n");

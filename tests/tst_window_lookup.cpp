@@ -84,7 +84,7 @@ struct LookupWindow {
 
 QStringList found(const QString &domain)
 {
-    const site::SiteRecord r = site::expectedRecord(domain);
+    const FilingRecord r = site::expectedRecord(domain);
     return { r.recordNo, r.holder, r.recordType, r.siteName, QStringLiteral("查询完毕") };
 }
 
@@ -286,7 +286,8 @@ private slots:
     {
         LookupWindow t;
         t.model().setDomains({ QStringLiteral("a.cn"), QStringLiteral("b.cn"), QStringLiteral("c.cn") });
-        t.model().setLookupResult(1, QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"),
+        t.model().setLookupResult(1,
+            { QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x") },
             QStringLiteral("查询完毕"));
         t.model().setStatus(2, QStringLiteral("查询中"), QStringLiteral("连接中断"));
         QVERIFY(t.run([&] { t.w->window->findChild<QAction *>(QStringLiteral("queryUnfinished"))->trigger(); }));
