@@ -486,8 +486,8 @@ void MainWindow::openSite(const QString &address)
     if (!m_platform.browser || m_platform.browser->openUrl(QUrl(address)))
         return;
     // Without a browser the user can still open the address by hand; the box's text can be copied.
-    m_platform.dialogs->messageBox(
-        QStringLiteral("无法打开浏览器,请手动访问:") + address, MsgStyle::OkOnly | MsgStyle::Information, kPromptTitle);
+    m_platform.dialogs->messageBox(QStringLiteral("无法打开浏览器,请手动访问:") + address,
+        MessageButtons::Ok | MessageIcon::Information, kPromptTitle);
 }
 
 void MainWindow::addDomain()
@@ -521,7 +521,7 @@ void MainWindow::showListMenuOnRightPress(Qt::MouseButton button, const QPoint &
 void MainWindow::showAbout()
 {
     m_platform.dialogs->messageBox(QStringLiteral("本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"),
-        MsgStyle::OkOnly | MsgStyle::Information, kToolTitle);
+        MessageButtons::Ok | MessageIcon::Information, kToolTitle);
 }
 
 void MainWindow::askToExit()
@@ -542,9 +542,9 @@ void MainWindow::deleteSelectedRow()
 
 void MainWindow::clearList()
 {
-    const int answer = m_platform.dialogs->messageBox(
-        QStringLiteral("确定要清空列表?"), MsgStyle::YesNo | MsgStyle::Information, kToolTitle);
-    if (m_closing || answer != MsgAnswer::Yes)
+    const MessageAnswer answer = m_platform.dialogs->messageBox(
+        QStringLiteral("确定要清空列表?"), MessageButtons::YesNo | MessageIcon::Information, kToolTitle);
+    if (m_closing || answer != MessageAnswer::Yes)
         return;
     m_model.clear();
     setMessage(QStringLiteral("列表已清空.."));
@@ -562,14 +562,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     m_askingToClose = true;
-    const int answer
-        = m_platform.dialogs->messageBox(kExitQuestion, MsgStyle::YesNo | MsgStyle::Information, kPromptTitle);
+    const MessageAnswer answer
+        = m_platform.dialogs->messageBox(kExitQuestion, MessageButtons::YesNo | MessageIcon::Information, kPromptTitle);
     m_askingToClose = false;
     if (m_closing) {
         event->accept();
         return;
     }
-    if (answer != MsgAnswer::Yes) {
+    if (answer != MessageAnswer::Yes) {
         event->ignore();
         return;
     }

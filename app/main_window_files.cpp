@@ -20,7 +20,7 @@ void MainWindow::checkCodePage()
     const bool checkPending = m_versionCheckTimer->isActive();
     m_versionCheckTimer->stop();
     m_platform.dialogs->messageBox(QStringLiteral("缺少GBK编码支持,导入和导出功能不可用.."),
-        MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+        MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
     if (checkPending && !m_closing)
         m_versionCheckTimer->start();
 }

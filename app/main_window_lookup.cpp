@@ -75,7 +75,7 @@ bool MainWindow::lookupSiteIsSet()
         return true;
     // Every request to the built-in placeholder would fail; better to say so once and let the user fix it.
     m_platform.dialogs->messageBox(QStringLiteral("尚未设置查询网站地址,请在查询设置中填写.."),
-        MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+        MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
     if (!m_closing)
         editQuerySettings();
     return false;
@@ -136,7 +136,7 @@ void MainWindow::onRunFinished()
     if (kind == RunKind::Batch && !m_gaveUpReason.isEmpty()) {
         m_platform.dialogs->messageBox(
             QStringLiteral("查询网站似乎无法访问,已停止查询。\n最后的原因:%1").arg(std::exchange(m_gaveUpReason, {})),
-            MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+            MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
     }
 }
 

@@ -40,16 +40,16 @@ void MainWindow::onVersionReply(const PostResult &reply)
     switch (decision) {
     case VersionDecision::CheckFailed:
         m_platform.dialogs->messageBox(
-            QStringLiteral("检测失败,请先使用当前版本"), MsgStyle::OkOnly | MsgStyle::Information, title);
+            QStringLiteral("检测失败,请先使用当前版本"), MessageButtons::Ok | MessageIcon::Information, title);
         if (m_closing)
             return;
         break;
     case VersionDecision::OfferUpdate: {
-        const int answer = m_platform.dialogs->messageBox(
-            updateOfferText(version->version), MsgStyle::YesNo | MsgStyle::Information, title);
+        const MessageAnswer answer = m_platform.dialogs->messageBox(
+            updateOfferText(version->version), MessageButtons::YesNo | MessageIcon::Information, title);
         if (m_closing)
             return;
-        if (answer == MsgAnswer::Yes) {
+        if (answer == MessageAnswer::Yes) {
             if (m_platform.browser)
                 m_platform.browser->openUrl(downloadPageUrl(m_config.downloadBase, version->sid));
             endProgram(0);

@@ -95,11 +95,11 @@ private:
 class DecliningDialogs : public Dialogs
 {
 public:
-    int messageBox(const QString &text, int style, const QString &) override
+    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &) override
     {
         ++asked;
         std::fprintf(stderr, "asked: %s\n", qPrintable(text));
-        return (style & 0xF) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
     std::optional<QString> inputBox(const QString &, const QString &, const QString &) override
     {

@@ -172,7 +172,7 @@ private slots:
         SettingsForm bad = goodForm();
         bad.retries = u"9"_s;
         w.dialogs.settingsAnswers << bad << std::nullopt;
-        w.dialogs.messageAnswers << MsgAnswer::Ok;
+        w.dialogs.messageAnswers << MessageAnswer::Ok;
         w.window->findChild<QAction *>(u"querySettings"_s)->trigger();
         QCOMPARE(w.dialogs.boxes.size(), 1);
         QCOMPARE(w.dialogs.boxes.first().text, u"失败重试次数须为0到5之间的整数.."_s);

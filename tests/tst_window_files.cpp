@@ -137,7 +137,7 @@ private slots:
         w.window->load();
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.dialogs.fileAnswers << path;
-        w.dialogs.messageAnswers << MsgAnswer::Yes;
+        w.dialogs.messageAnswers << MessageAnswer::Yes;
         // Armed before the click: the first time the import lets events run, this runs.
         bool ran = false;
         QTimer::singleShot(0, w.window.get(), [&w, &ran, closeYes] {
@@ -176,7 +176,7 @@ private slots:
         QCOMPARE(w.dialogs.boxes.size(), 1);
         QCOMPARE(w.dialogs.boxes.first().text, QStringLiteral("缺少GBK编码支持,导入和导出功能不可用.."));
         QCOMPARE(w.dialogs.boxes.first().title, QStringLiteral("提示"));
-        QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+        QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::Ok | MessageIcon::Information);
 
         w.window->model().setDomains({ QStringLiteral("例子.cn") });
         w.dialogs.fileAnswers << dir.filePath(QStringLiteral("in.txt")) << path;

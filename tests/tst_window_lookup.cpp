@@ -318,7 +318,7 @@ private slots:
         LookupWindow t(10000, [](LookupSettings &s) { s.lookupBase = QStringLiteral("http://lookup.example"); });
         t.model().setDomains({ QStringLiteral("a.cn") });
         t.select(0);
-        t.w->dialogs.messageAnswers << MsgAnswer::Ok;
+        t.w->dialogs.messageAnswers << MessageAnswer::Ok;
         if (action == QStringLiteral("Command2"))
             t.button("Command2")->click();
         else
@@ -436,7 +436,7 @@ private slots:
         QFETCH(int, retries);
         LookupWindow t(60000, [retries](LookupSettings &s) { s.retries = retries; });
         t.model().setDomains({ domain, QStringLiteral("a.com") });
-        t.w->dialogs.messageAnswers << MsgAnswer::Yes;
+        t.w->dialogs.messageAnswers << MessageAnswer::Yes;
         connect(&t.site, &site::LookupSite::requestReceived, this, [&] {
             // For the retry case, close once the error page is on its way back and the row waits.
             QTimer::singleShot(retries ? 100 : 0, &t.site, [&] { t.w->window->close(); });

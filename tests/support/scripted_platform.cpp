@@ -6,14 +6,14 @@
 
 namespace quernfold::test {
 
-int ScriptedDialogs::messageBox(const QString &text, int style, const QString &title)
+MessageAnswer ScriptedDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
 {
     boxes << AskedBox { text, style, title };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (messageAnswers.isEmpty()) {
         ++unprepared;
-        return (style & 0xF) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
     return messageAnswers.takeFirst();
 }
@@ -21,7 +21,7 @@ int ScriptedDialogs::messageBox(const QString &text, int style, const QString &t
 std::optional<QString> ScriptedDialogs::inputBox(
     const QString &prompt, const QString &title, const QString &defaultText)
 {
-    inputs << AskedBox { prompt + u'|' + defaultText, 0, title };
+    inputs << AskedBox { prompt + u'|' + defaultText, {}, title };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (inputAnswers.isEmpty()) {
