@@ -4,6 +4,7 @@
 #include "platform/config.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
+#include "platform/platform.h"
 
 #include "lookup/lookup_run.h"
 #include "update/post.h"
@@ -11,7 +12,6 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QTreeView>
-#include <functional>
 
 class QLabel;
 class QMenu;
@@ -21,19 +21,7 @@ class QTimer;
 
 namespace quernfold {
 
-class Browser;
 class LookupRun;
-class Skin;
-
-// Everything modal or outside the process that the window uses; tests hand in scripted ones.
-struct Platform {
-    Dialogs *dialogs = nullptr;
-    Browser *browser = nullptr;
-    Skin *skin = nullptr;
-    HttpClient *http = nullptr;
-    // Ends the program's event loop with the given status.
-    std::function<void(int)> quit;
-};
 
 // The report-style list. It tells the window about every mouse press, with the button, before the view
 // handles it. While a lookup runs it is locked rather than disabled: it still scrolls and reads, so the user can
