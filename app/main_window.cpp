@@ -504,7 +504,7 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("请输入域名.."));
         return;
     }
-    if (!passesSuffixTest(*text)) {
+    if (!containsAcceptedSuffix(*text)) {
         setMessage(QStringLiteral("域名不正确,您请检查.."));
         return;
     }

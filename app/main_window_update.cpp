@@ -22,7 +22,7 @@ void MainWindow::versionCheckTick()
 void MainWindow::runVersionCheck()
 {
     const QUrl url = versionServiceUrl(m_config.versionBase);
-    m_versionRequest = PostBody(*m_platform.http, url, QString::fromLatin1(kVersionRequestBody),
+    m_versionRequest = postForm(*m_platform.http, url, QString::fromLatin1(kVersionRequestBody),
         proxyFor(m_config.settings.effective.proxy, url, m_config.proxyEnvironment), kVersionReplyLimit,
         [this](const PostResult &reply) {
             m_versionRequest = 0;

@@ -127,7 +127,7 @@ RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response)
         // "查询完毕" would report a lookup that never happened.
         return unfinished(QStringLiteral("不是备案页面"));
     }
-    FilingRecord record = ParseRecordPage(page);
+    FilingRecord record = parseRecordPage(page);
     if (mode == QueryMode::Selected && record.recordNo.isEmpty())
         return noRecord(QStringLiteral("无记录"));
     return written(std::move(record));

@@ -28,7 +28,7 @@ QStringView cellTextView(QStringView piece)
 
 } // namespace
 
-QString CellText(QStringView piece)
+QString cellText(QStringView piece)
 {
     return cellTextView(piece).toString();
 }
@@ -38,7 +38,7 @@ bool hasTableMarker(QStringView page)
     return page.contains(kTableMarker);
 }
 
-FilingRecord ParseRecordPage(QStringView page)
+FilingRecord parseRecordPage(QStringView page)
 {
     FilingRecord info;
     const qsizetype marker = page.indexOf(kTableMarker);
@@ -60,9 +60,9 @@ FilingRecord ParseRecordPage(QStringView page)
         cellStart = next;
     }
 
-    info.holder = CellText(cells[2]);
-    info.recordType = CellText(cells[3]);
-    info.siteName = CellText(cells[5]);
+    info.holder = cellText(cells[2]);
+    info.recordType = cellText(cells[3]);
+    info.siteName = cellText(cells[5]);
 
     const QStringView numberCell = cells[4];
     if (const qsizetype firstGt = numberCell.indexOf(u'>'); firstGt >= 0) {

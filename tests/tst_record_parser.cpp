@@ -46,7 +46,7 @@ private slots:
     {
         QFETCH(QString, piece);
         QFETCH(QString, expected);
-        QCOMPARE(CellText(piece), expected);
+        QCOMPARE(quernfold::cellText(piece), expected);
     }
 
     void parseRecordPage_data()
@@ -117,7 +117,7 @@ private slots:
     {
         QFETCH(QString, page);
         QFETCH(QStringList, expected);
-        const FilingRecord info = ParseRecordPage(page);
+        const FilingRecord info = quernfold::parseRecordPage(page);
         QCOMPARE(info.recordNo, expected.at(0));
         QCOMPARE(info.holder, expected.at(1));
         QCOMPARE(info.recordType, expected.at(2));

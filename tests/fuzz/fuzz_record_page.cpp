@@ -24,12 +24,12 @@ FilingRecord readBySplitting(const QString &page)
     const QString table = piece(page, kTableMarker, 1);
     const auto cell = [&table](int k) { return piece(table, QStringLiteral("<td>"), k); };
     FilingRecord info;
-    info.holder = CellText(cell(2));
-    info.recordType = CellText(cell(3));
-    info.siteName = CellText(cell(5));
+    info.holder = cellText(cell(2));
+    info.recordType = cellText(cell(3));
+    info.siteName = cellText(cell(5));
     const QStringList numberPieces = cell(4).split(u'>');
     if (numberPieces.size() > 1) {
-        QString number = CellText(numberPieces.at(1));
+        QString number = cellText(numberPieces.at(1));
         while (number.startsWith(u' '))
             number.remove(0, 1);
         while (number.endsWith(u' '))
@@ -41,7 +41,7 @@ FilingRecord readBySplitting(const QString &page)
 
 void checkCellText(const QString &text)
 {
-    const QString cut = CellText(text);
+    const QString cut = cellText(text);
     const qsizetype tag = text.indexOf(u'<');
     FUZZ_CHECK(tag < 0 ? cut.isEmpty() : cut == text.first(tag));
 }
@@ -51,7 +51,7 @@ void checkCellText(const QString &text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QString page = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    const FilingRecord info = ParseRecordPage(page);
+    const FilingRecord info = parseRecordPage(page);
 
     for (const QString *value : { &info.recordNo, &info.holder, &info.recordType, &info.siteName })
         FUZZ_CHECK(!value->contains(u'<'));
