@@ -216,16 +216,16 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     buildMenus();
     buildControls();
 
-    CommonDialog1.filter = QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|");
-    CommonDialog1.title = QStringLiteral(" 打开文件");
-    CommonDialog2.filter = CommonDialog1.filter;
-    CommonDialog2.title = QStringLiteral(" 保存数据");
+    m_importDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|");
+    m_importDialog.title = QStringLiteral(" 打开文件");
+    m_exportDialog.filter = m_importDialog.filter;
+    m_exportDialog.title = QStringLiteral(" 保存数据");
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &MainWindow::Timer1_Timer);
-    Timer1->start();
+    m_versionCheckTimer = new QTimer(this);
+    m_versionCheckTimer->setObjectName(QStringLiteral("Timer1"));
+    m_versionCheckTimer->setInterval(1000);
+    connect(m_versionCheckTimer, &QTimer::timeout, this, &MainWindow::versionCheckTick);
+    m_versionCheckTimer->start();
 
     // The client area has a fixed size; the window is that plus the menu bar and nothing can resize it.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -241,28 +241,30 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildMenus()
 {
-    m_menu = menuBar()->addMenu(QStringLiteral("程序菜单"));
-    m_menu->setObjectName(QStringLiteral("menu"));
-    QAction *sm = m_menu->addAction(QStringLiteral("软件说明"), this, &MainWindow::sm_Click);
-    sm->setObjectName(QStringLiteral("sm"));
-    m_querySettings = m_menu->addAction(QStringLiteral("查询设置.."), this, &MainWindow::querySettings_Click);
-    m_querySettings->setObjectName(QStringLiteral("querySettings"));
-    m_menu->addSeparator()->setObjectName(QStringLiteral("x1"));
-    QAction *endd = m_menu->addAction(QStringLiteral("退出软件"), this, &MainWindow::endd_Click);
-    endd->setObjectName(QStringLiteral("endd"));
+    m_programMenu = menuBar()->addMenu(QStringLiteral("程序菜单"));
+    m_programMenu->setObjectName(QStringLiteral("menu"));
+    QAction *about = m_programMenu->addAction(QStringLiteral("软件说明"), this, &MainWindow::showAbout);
+    about->setObjectName(QStringLiteral("sm"));
+    m_querySettingsAction
+        = m_programMenu->addAction(QStringLiteral("查询设置.."), this, &MainWindow::editQuerySettings);
+    m_querySettingsAction->setObjectName(QStringLiteral("querySettings"));
+    m_programMenu->addSeparator()->setObjectName(QStringLiteral("x1"));
+    QAction *exit = m_programMenu->addAction(QStringLiteral("退出软件"), this, &MainWindow::askToExit);
+    exit->setObjectName(QStringLiteral("endd"));
 
     // Never in the menu bar: it is only the list's context menu.
-    m_caozuo = new QMenu(QStringLiteral("操作"), this);
-    m_caozuo->setObjectName(QStringLiteral("caozuo"));
-    m_caozuo->addAction(QStringLiteral("查询域名"), this, &MainWindow::cxym_Click)
+    m_listMenu = new QMenu(QStringLiteral("操作"), this);
+    m_listMenu->setObjectName(QStringLiteral("caozuo"));
+    m_listMenu->addAction(QStringLiteral("查询域名"), this, &MainWindow::querySelectedRow)
         ->setObjectName(QStringLiteral("cxym"));
-    m_caozuo->addSeparator()->setObjectName(QStringLiteral("x3"));
-    m_caozuo->addAction(QStringLiteral("删除域名"), this, &MainWindow::del_Click)->setObjectName(QStringLiteral("del"));
-    m_caozuo->addSeparator()->setObjectName(QStringLiteral("x4"));
-    m_caozuo->addAction(QStringLiteral("清空列表"), this, &MainWindow::clear_Click)
+    m_listMenu->addSeparator()->setObjectName(QStringLiteral("x3"));
+    m_listMenu->addAction(QStringLiteral("删除域名"), this, &MainWindow::deleteSelectedRow)
+        ->setObjectName(QStringLiteral("del"));
+    m_listMenu->addSeparator()->setObjectName(QStringLiteral("x4"));
+    m_listMenu->addAction(QStringLiteral("清空列表"), this, &MainWindow::clearList)
         ->setObjectName(QStringLiteral("clear"));
-    m_caozuo->addSeparator()->setObjectName(QStringLiteral("x5"));
-    m_caozuo->addAction(QStringLiteral("查询未完成项"), this, &MainWindow::queryUnfinished_Click)
+    m_listMenu->addSeparator()->setObjectName(QStringLiteral("x5"));
+    m_listMenu->addAction(QStringLiteral("查询未完成项"), this, &MainWindow::queryUnfinishedRows)
         ->setObjectName(QStringLiteral("queryUnfinished"));
 }
 
@@ -273,22 +275,22 @@ void MainWindow::buildControls()
     client->setFixedSize(px(kClientWidth), px(kClientHeight));
     setCentralWidget(client);
 
-    ListView1 = new DomainListView(client);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setAccessibleName(QStringLiteral("域名列表"));
-    ListView1->setGeometry(px(120), px(120), px(12495), px(7095));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true); // keeps a list of a million rows cheap to lay out
-    ListView1->setSortingEnabled(false);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setModel(&m_model);
-    ListView1->setItemDelegate(new StatusNoteDelegate(ListView1));
-    ListView1->setFont(uiFont());
-    QHeaderView *header = ListView1->header();
+    m_domainList = new DomainListView(client);
+    m_domainList->setObjectName(QStringLiteral("ListView1"));
+    m_domainList->setAccessibleName(QStringLiteral("域名列表"));
+    m_domainList->setGeometry(px(120), px(120), px(12495), px(7095));
+    m_domainList->setRootIsDecorated(false);
+    m_domainList->setItemsExpandable(false);
+    m_domainList->setUniformRowHeights(true); // keeps a list of a million rows cheap to lay out
+    m_domainList->setSortingEnabled(false);
+    m_domainList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_domainList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_domainList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_domainList->setAllColumnsShowFocus(true);
+    m_domainList->setModel(&m_model);
+    m_domainList->setItemDelegate(new StatusNoteDelegate(m_domainList));
+    m_domainList->setFont(uiFont());
+    QHeaderView *header = m_domainList->header();
     header->setSectionsClickable(false);
     header->setSectionsMovable(false);
     header->setStretchLastSection(false);
@@ -298,7 +300,7 @@ void MainWindow::buildControls()
     static const int columnTwips[DomainListModel::ColumnCount] = { 500, 1800, 2000, 2400, 1440, 1440, 1440 };
     for (int column = 0; column < DomainListModel::ColumnCount; ++column)
         header->resizeSection(column, px(columnTwips[column]));
-    connect(ListView1, &DomainListView::mouseDown, this, &MainWindow::ListView1_MouseDown);
+    connect(m_domainList, &DomainListView::mouseDown, this, &MainWindow::showListMenuOnRightPress);
 
     struct ButtonPlace {
         int index;
@@ -306,13 +308,15 @@ void MainWindow::buildControls()
         int width;
         const char16_t *caption;
         bool enabled;
+        QPushButton *MainWindow::*member;
+        void (MainWindow::*handler)();
     };
     static const ButtonPlace buttons[] = {
-        { 0, 120, 1215, u"单个添加", false },
-        { 2, 1440, 1215, u"批量导入", false },
-        { 3, 4080, 1215, u"导出数据", false },
-        { 4, 9600, 1455, u"工作室官网", true },
-        { 1, 11160, 1455, u"Brellow公司官网", true },
+        { 0, 120, 1215, u"单个添加", false, &MainWindow::m_addButton, &MainWindow::addDomain },
+        { 2, 1440, 1215, u"批量导入", false, &MainWindow::m_importButton, &MainWindow::importList },
+        { 3, 4080, 1215, u"导出数据", false, &MainWindow::m_exportButton, &MainWindow::exportList },
+        { 4, 9600, 1455, u"工作室官网", true, &MainWindow::m_studioSiteButton, &MainWindow::openStudioSite },
+        { 1, 11160, 1455, u"Brellow公司官网", true, &MainWindow::m_companySiteButton, &MainWindow::openCompanySite },
     };
     for (const ButtonPlace &place : buttons) {
         auto *button = new QPushButton(QString::fromUtf16(place.caption), client);
@@ -320,49 +324,51 @@ void MainWindow::buildControls()
         button->setGeometry(px(place.left), px(7440), px(place.width), px(615));
         button->setEnabled(place.enabled);
         button->setAutoDefault(false);
-        const int index = place.index;
-        connect(button, &QPushButton::clicked, this, [this, index] { Command1_Click(index); });
-        Command1[place.index] = button;
+        connect(button, &QPushButton::clicked, this, place.handler);
+        this->*place.member = button;
     }
-    Command2 = new QPushButton(QStringLiteral("批量查询"), client);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(px(2760), px(7440), px(1215), px(615));
-    Command2->setEnabled(false);
-    Command2->setAutoDefault(false);
-    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+    m_batchQueryButton = new QPushButton(QStringLiteral("批量查询"), client);
+    m_batchQueryButton->setObjectName(QStringLiteral("Command2"));
+    m_batchQueryButton->setGeometry(px(2760), px(7440), px(1215), px(615));
+    m_batchQueryButton->setEnabled(false);
+    m_batchQueryButton->setAutoDefault(false);
+    connect(m_batchQueryButton, &QPushButton::clicked, this, &MainWindow::startOrStopBatchQuery);
 
     // A real status bar, so that screen readers announce it as one. Its own layout would move the panels, and
     // the window never resizes, so they are placed like every other control: 2 px apart and inset, the
     // message panel taking what the two fixed ones leave.
-    S1 = new QStatusBar(client);
-    S1->setObjectName(QStringLiteral("S1"));
-    S1->setSizeGripEnabled(false);
-    S1->setGeometry(0, px(8340), px(kClientWidth), px(615));
+    m_statusBar = new QStatusBar(client);
+    m_statusBar->setObjectName(QStringLiteral("S1"));
+    m_statusBar->setSizeGripEnabled(false);
+    m_statusBar->setGeometry(0, px(8340), px(kClientWidth), px(615));
     constexpr int kPanelGap = 2;
     const int fixedWidth = px(1440);
-    const int panelHeight = S1->height() - 2 * kPanelGap;
-    const int messageWidth = S1->width() - 2 * fixedWidth - 2 * kPanelGap;
+    const int panelHeight = m_statusBar->height() - 2 * kPanelGap;
+    const int messageWidth = m_statusBar->width() - 2 * fixedWidth - 2 * kPanelGap;
     const QRect panelRects[3] = {
         { 0, kPanelGap, fixedWidth, panelHeight },
         { fixedWidth + kPanelGap, kPanelGap, messageWidth, panelHeight },
-        { S1->width() - fixedWidth, kPanelGap, fixedWidth, panelHeight },
+        { m_statusBar->width() - fixedWidth, kPanelGap, fixedWidth, panelHeight },
     };
     static const char16_t *const panelTexts[3] = { u"提示", u"正在检测版本更新", u"" };
+    QLabel *panels[3] = {};
     for (int i = 0; i < 3; ++i) {
-        auto *panel = new QLabel(QString::fromUtf16(panelTexts[i]), S1);
+        auto *panel = new QLabel(QString::fromUtf16(panelTexts[i]), m_statusBar);
         panel->setObjectName(QStringLiteral("S1_panel%1").arg(i + 1));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setAlignment((i == 2 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
         panel->setTextFormat(Qt::PlainText);
         panel->setGeometry(panelRects[i]);
-        m_panels[i] = panel;
+        panels[i] = panel;
     }
+    m_messagePanel = panels[1];
+    m_clockPanel = panels[2];
     m_progressTimer = new QTimer(this);
     m_progressTimer->setSingleShot(true);
     m_progressTimer->setInterval(kFrameMs);
     connect(m_progressTimer, &QTimer::timeout, this, [this] {
         if (!m_pendingProgress.isEmpty())
-            m_panels[1]->setText(std::exchange(m_pendingProgress, {}));
+            m_messagePanel->setText(std::exchange(m_pendingProgress, {}));
     });
     updateClock();
     m_clockTimer = new QTimer(this);
@@ -371,12 +377,12 @@ void MainWindow::buildControls()
     m_clockTimer->start();
 
     // Keyboard order: add, import, export, studio site, batch query, list, company site.
-    setTabOrder(Command1[0], Command1[2]);
-    setTabOrder(Command1[2], Command1[3]);
-    setTabOrder(Command1[3], Command1[4]);
-    setTabOrder(Command1[4], Command2);
-    setTabOrder(Command2, ListView1);
-    setTabOrder(ListView1, Command1[1]);
+    setTabOrder(m_addButton, m_importButton);
+    setTabOrder(m_importButton, m_exportButton);
+    setTabOrder(m_exportButton, m_studioSiteButton);
+    setTabOrder(m_studioSiteButton, m_batchQueryButton);
+    setTabOrder(m_batchQueryButton, m_domainList);
+    setTabOrder(m_domainList, m_companySiteButton);
 }
 
 void MainWindow::load()
@@ -396,29 +402,29 @@ void MainWindow::load()
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    init();
+    enableWorkingButtons();
     // The placeholder version service can never answer; asking would greet every start with the failure box.
     if (isPlaceholderAddress(m_config.versionBase)) {
         setMessage(QStringLiteral("欢迎使用Tarnwick软件.."));
-        Timer1->stop();
+        m_versionCheckTimer->stop();
     }
     checkCodePage();
 }
 
-void MainWindow::init()
+void MainWindow::enableWorkingButtons()
 {
     // A late version check must not hand the buttons back in the middle of a lookup.
     if (isQuerying())
         return;
-    Command1[0]->setEnabled(true);
-    Command1[2]->setEnabled(true);
-    Command1[3]->setEnabled(true);
-    Command2->setEnabled(true);
+    m_addButton->setEnabled(true);
+    m_importButton->setEnabled(true);
+    m_exportButton->setEnabled(true);
+    m_batchQueryButton->setEnabled(true);
 }
 
 QString MainWindow::message() const
 {
-    return m_pendingProgress.isEmpty() ? m_panels[1]->text() : m_pendingProgress;
+    return m_pendingProgress.isEmpty() ? m_messagePanel->text() : m_pendingProgress;
 }
 
 void MainWindow::setMessage(const QString &text)
@@ -426,7 +432,7 @@ void MainWindow::setMessage(const QString &text)
     // Whatever progress was still waiting to be shown is older than this.
     m_pendingProgress.clear();
     m_progressTimer->stop();
-    m_panels[1]->setText(text);
+    m_messagePanel->setText(text);
     emit messageWritten(text);
 }
 
@@ -447,45 +453,32 @@ void MainWindow::updateClock()
         f.remove(QRegularExpression(QStringLiteral("[:.]s+")));
         return f;
     }();
-    m_panels[2]->setText(QLocale::system().toString(QTime::currentTime(), format));
+    m_clockPanel->setText(QLocale::system().toString(QTime::currentTime(), format));
 }
 
 int MainWindow::selectedRow() const
 {
-    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    const QModelIndexList rows = m_domainList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
 void MainWindow::setListControlsEnabled(bool enabled)
 {
-    ListView1->setLocked(!enabled);
-    m_querySettings->setEnabled(enabled);
-    Command1[0]->setEnabled(enabled);
-    Command1[2]->setEnabled(enabled);
-    Command1[3]->setEnabled(enabled);
+    m_domainList->setLocked(!enabled);
+    m_querySettingsAction->setEnabled(enabled);
+    m_addButton->setEnabled(enabled);
+    m_importButton->setEnabled(enabled);
+    m_exportButton->setEnabled(enabled);
 }
 
-void MainWindow::Command1_Click(int index)
+void MainWindow::openCompanySite()
 {
-    switch (index) {
-    case 0:
-        addDomain();
-        break;
-    case 1:
-        openSite(m_config.companySite);
-        break;
-    case 2:
-        importList();
-        break;
-    case 3:
-        exportList();
-        break;
-    case 4:
-        openSite(m_config.studioSite);
-        break;
-    default:
-        break;
-    }
+    openSite(m_config.companySite);
+}
+
+void MainWindow::openStudioSite()
+{
+    openSite(m_config.studioSite);
 }
 
 void MainWindow::openSite(const QString &address)
@@ -493,8 +486,8 @@ void MainWindow::openSite(const QString &address)
     if (!m_platform.browser || m_platform.browser->openUrl(QUrl(address)))
         return;
     // Without a browser the user can still open the address by hand; the box's text can be copied.
-    m_platform.dialogs->messageBox(
-        QStringLiteral("无法打开浏览器,请手动访问:") + address, MsgStyle::OkOnly | MsgStyle::Information, kPromptTitle);
+    m_platform.dialogs->messageBox(QStringLiteral("无法打开浏览器,请手动访问:") + address,
+        MessageButtons::Ok | MessageIcon::Information, kPromptTitle);
 }
 
 void MainWindow::addDomain()
@@ -511,7 +504,7 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("请输入域名.."));
         return;
     }
-    if (!passesSuffixTest(*text)) {
+    if (!containsAcceptedSuffix(*text)) {
         setMessage(QStringLiteral("域名不正确,您请检查.."));
         return;
     }
@@ -519,24 +512,24 @@ void MainWindow::addDomain()
     setMessage(QStringLiteral("域名添加成功.."));
 }
 
-void MainWindow::ListView1_MouseDown(Qt::MouseButton button, const QPoint &globalPos)
+void MainWindow::showListMenuOnRightPress(Qt::MouseButton button, const QPoint &globalPos)
 {
     if (button == Qt::RightButton)
-        m_caozuo->popup(globalPos);
+        m_listMenu->popup(globalPos);
 }
 
-void MainWindow::sm_Click()
+void MainWindow::showAbout()
 {
     m_platform.dialogs->messageBox(QStringLiteral("本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"),
-        MsgStyle::OkOnly | MsgStyle::Information, kToolTitle);
+        MessageButtons::Ok | MessageIcon::Information, kToolTitle);
 }
 
-void MainWindow::endd_Click()
+void MainWindow::askToExit()
 {
     close();
 }
 
-void MainWindow::del_Click()
+void MainWindow::deleteSelectedRow()
 {
     const int row = selectedRow();
     if (row < 0 || m_model.row(row).domain.isEmpty()) {
@@ -547,11 +540,11 @@ void MainWindow::del_Click()
     m_model.removeRowAt(row);
 }
 
-void MainWindow::clear_Click()
+void MainWindow::clearList()
 {
-    const int answer = m_platform.dialogs->messageBox(
-        QStringLiteral("确定要清空列表?"), MsgStyle::YesNo | MsgStyle::Information, kToolTitle);
-    if (m_closing || answer != MsgAnswer::Yes)
+    const MessageAnswer answer = m_platform.dialogs->messageBox(
+        QStringLiteral("确定要清空列表?"), MessageButtons::YesNo | MessageIcon::Information, kToolTitle);
+    if (m_closing || answer != MessageAnswer::Yes)
         return;
     m_model.clear();
     setMessage(QStringLiteral("列表已清空.."));
@@ -569,14 +562,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     m_askingToClose = true;
-    const int answer
-        = m_platform.dialogs->messageBox(kExitQuestion, MsgStyle::YesNo | MsgStyle::Information, kPromptTitle);
+    const MessageAnswer answer
+        = m_platform.dialogs->messageBox(kExitQuestion, MessageButtons::YesNo | MessageIcon::Information, kPromptTitle);
     m_askingToClose = false;
     if (m_closing) {
         event->accept();
         return;
     }
-    if (answer != MsgAnswer::Yes) {
+    if (answer != MessageAnswer::Yes) {
         event->ignore();
         return;
     }
@@ -590,7 +583,7 @@ void MainWindow::endProgram(int status)
         return;
     // Every wait on the stack checks this flag when it returns and then writes nothing more.
     m_closing = true;
-    Timer1->stop();
+    m_versionCheckTimer->stop();
     if (m_run)
         m_run->abort();
     if (m_platform.http)

@@ -4,6 +4,7 @@
 #include "platform/config.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
+#include "platform/platform.h"
 
 #include "lookup/lookup_run.h"
 #include "update/post.h"
@@ -11,7 +12,6 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QTreeView>
-#include <functional>
 
 class QLabel;
 class QMenu;
@@ -21,19 +21,7 @@ class QTimer;
 
 namespace quernfold {
 
-class Browser;
 class LookupRun;
-class Skin;
-
-// Everything modal or outside the process that the window uses; tests hand in scripted ones.
-struct Platform {
-    Dialogs *dialogs = nullptr;
-    Browser *browser = nullptr;
-    Skin *skin = nullptr;
-    HttpClient *http = nullptr;
-    // Ends the program's event loop with the given status.
-    std::function<void(int)> quit;
-};
 
 // The report-style list. It tells the window about every mouse press, with the button, before the view
 // handles it. While a lookup runs it is locked rather than disabled: it still scrolls and reads, so the user can
@@ -83,7 +71,7 @@ public:
     // The start-up sequence: runs once, right after construction.
     void load();
     // Enables the four working buttons; leaves them alone while a query has them disabled.
-    void init();
+    void enableWorkingButtons();
     // The list file named on the command line: imported as the import button does once its dialog has
     // chosen the file, with the same messages.
     void importListFile(const QString &path);
@@ -100,21 +88,31 @@ public:
     // Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
     static constexpr int kGiveUpAfterFailedRows = 10;
 
-    // The batch run's stop flag: set at the start of a run, cleared by the stop click.
-    bool QueryRunning = false;
+    // The batch run's go-on flag: set when a run starts, cleared by the stop click or when the run gives up.
+    bool keepBatchRunning() const { return m_keepBatchRunning; }
 
     // Handlers, public so that tests and the menus reach them the same way.
-    void Command1_Click(int index);
-    void Command2_Click();
-    void Timer1_Timer();
-    void ListView1_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
-    void sm_Click();
-    void endd_Click();
-    void cxym_Click();
-    void del_Click();
-    void clear_Click();
-    void queryUnfinished_Click();
-    void querySettings_Click();
+    // The buttons.
+    void addDomain();
+    void openCompanySite();
+    void importList();
+    void exportList();
+    void openStudioSite();
+    // Starts a batch run over the whole list, or asks the running one to stop.
+    void startOrStopBatchQuery();
+    // Every tick of the version-check timer; only the first one checks.
+    void versionCheckTick();
+    void showListMenuOnRightPress(Qt::MouseButton button, const QPoint &globalPos);
+    // The program menu.
+    void showAbout();
+    void editQuerySettings();
+    // Closes the window, which asks first.
+    void askToExit();
+    // The list's context menu.
+    void querySelectedRow();
+    void deleteSelectedRow();
+    void clearList();
+    void queryUnfinishedRows();
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
@@ -134,10 +132,7 @@ private:
     void openSite(const QString &address);
     void endProgram(int status);
 
-    void addDomain();
     void checkCodePage();
-    void importList();
-    void exportList();
     LookupRun &lookupRun();
     void runBatch(std::vector<int> rows, int announced);
     bool lookupSiteIsSet();
@@ -152,20 +147,26 @@ private:
     Config m_config;
     DomainListModel m_model;
 
-    DomainListView *ListView1 = nullptr;
-    QPushButton *Command1[5] = {};
-    QPushButton *Command2 = nullptr;
-    QStatusBar *S1 = nullptr;
-    QLabel *m_panels[3] = {};
-    QTimer *Timer1 = nullptr;
+    DomainListView *m_domainList = nullptr;
+    QPushButton *m_addButton = nullptr;
+    QPushButton *m_companySiteButton = nullptr;
+    QPushButton *m_importButton = nullptr;
+    QPushButton *m_exportButton = nullptr;
+    QPushButton *m_studioSiteButton = nullptr;
+    QPushButton *m_batchQueryButton = nullptr;
+    QStatusBar *m_statusBar = nullptr;
+    QLabel *m_messagePanel = nullptr;
+    QLabel *m_clockPanel = nullptr;
+    QTimer *m_versionCheckTimer = nullptr;
     QTimer *m_clockTimer = nullptr;
-    QMenu *m_menu = nullptr;
-    QMenu *m_caozuo = nullptr;
-    FileDialogSettings CommonDialog1;
-    FileDialogSettings CommonDialog2;
+    QMenu *m_programMenu = nullptr;
+    QMenu *m_listMenu = nullptr;
+    FileDialogSettings m_importDialog;
+    FileDialogSettings m_exportDialog;
 
     enum class RunKind { None, Batch, Selected };
     RunKind m_runKind = RunKind::None;
+    bool m_keepBatchRunning = false;
     bool m_closing = false;
     bool m_askingToClose = false;
     bool m_versionCheckStarted = false;
@@ -175,7 +176,7 @@ private:
     LookupRun *m_run = nullptr; // made on the first lookup
     QString m_gaveUpReason;
     HttpClient::RequestId m_versionRequest = 0;
-    QAction *m_querySettings = nullptr;
+    QAction *m_querySettingsAction = nullptr;
     // Checked once by load(): without the narrow code page import and export are refused.
     bool m_codePageMissing = false;
 };

@@ -17,12 +17,12 @@ void MainWindow::checkCodePage()
     if (!m_codePageMissing)
         return;
     // The version check would stack its own box on this one; it waits until this one is answered.
-    const bool checkPending = Timer1->isActive();
-    Timer1->stop();
+    const bool checkPending = m_versionCheckTimer->isActive();
+    m_versionCheckTimer->stop();
     m_platform.dialogs->messageBox(QStringLiteral("缺少GBK编码支持,导入和导出功能不可用.."),
-        MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+        MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
     if (checkPending && !m_closing)
-        Timer1->start();
+        m_versionCheckTimer->start();
 }
 
 void MainWindow::importList()
@@ -32,7 +32,7 @@ void MainWindow::importList()
         setMessage(QStringLiteral("缺少GBK编码支持,无法导入.."));
         return;
     }
-    const std::optional<QString> path = m_platform.dialogs->openFile(CommonDialog1);
+    const std::optional<QString> path = m_platform.dialogs->openFile(m_importDialog);
     if (m_closing || !path)
         return;
     importListFile(*path);
@@ -41,7 +41,7 @@ void MainWindow::importList()
 void MainWindow::importListFile(const QString &path)
 {
     // The next import's dialog offers this file, whether the dialog or the command line chose it.
-    CommonDialog1.fileName = path;
+    m_importDialog.fileName = path;
     // A long import keeps the window painted and says how far it got; user input waits until it is done,
     // so nothing can change the list underneath it.
     m_importing = true;
@@ -86,7 +86,7 @@ void MainWindow::exportList()
         return;
     }
     const QByteArray block = buildExportBlock(m_model);
-    const std::optional<QString> path = m_platform.dialogs->saveFile(CommonDialog2);
+    const std::optional<QString> path = m_platform.dialogs->saveFile(m_exportDialog);
     if (m_closing || !path)
         return;
     const ExportResult result = appendExportBlock(*path, block);

@@ -30,9 +30,9 @@ LookupRun &MainWindow::lookupRun()
     return *m_run;
 }
 
-void MainWindow::Command2_Click()
+void MainWindow::startOrStopBatchQuery()
 {
-    const QString caption = Command2->text();
+    const QString caption = m_batchQueryButton->text();
     const int rows = m_model.count();
     if (caption == kBatchCaption && rows != 0) {
         std::vector<int> all(static_cast<size_t>(rows));
@@ -42,15 +42,15 @@ void MainWindow::Command2_Click()
         return;
     }
     if (caption == kStopCaption) {
-        Command2->setText(kStoppingCaption);
-        QueryRunning = false;
+        m_batchQueryButton->setText(kStoppingCaption);
+        m_keepBatchRunning = false;
         lookupRun().requestStop();
         return;
     }
     setMessage(QStringLiteral("请先添加或导入域名.."));
 }
 
-void MainWindow::queryUnfinished_Click()
+void MainWindow::queryUnfinishedRows()
 {
     if (m_model.count() == 0) {
         setMessage(QStringLiteral("请先添加或导入域名.."));
@@ -75,9 +75,9 @@ bool MainWindow::lookupSiteIsSet()
         return true;
     // Every request to the built-in placeholder would fail; better to say so once and let the user fix it.
     m_platform.dialogs->messageBox(QStringLiteral("尚未设置查询网站地址,请在查询设置中填写.."),
-        MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+        MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
     if (!m_closing)
-        querySettings_Click();
+        editQuerySettings();
     return false;
 }
 
@@ -100,10 +100,10 @@ void MainWindow::runBatch(std::vector<int> rows, int announced)
 {
     if (!lookupSiteIsSet())
         return;
-    QueryRunning = true;
+    m_keepBatchRunning = true;
     m_runKind = RunKind::Batch;
     m_gaveUpReason.clear();
-    Command2->setText(kStopCaption);
+    m_batchQueryButton->setText(kStopCaption);
     setListControlsEnabled(false);
     setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(announced));
     lookupRun().start(
@@ -120,8 +120,8 @@ void MainWindow::onRunGaveUp(const QString &reason)
 {
     // As a stop click would: the rows in flight finish, nothing new starts.
     m_gaveUpReason = reason;
-    Command2->setText(kStoppingCaption);
-    QueryRunning = false;
+    m_batchQueryButton->setText(kStoppingCaption);
+    m_keepBatchRunning = false;
 }
 
 void MainWindow::onRunFinished()
@@ -129,18 +129,18 @@ void MainWindow::onRunFinished()
     const RunKind kind = std::exchange(m_runKind, RunKind::None);
     if (kind == RunKind::Batch) {
         setMessage(QStringLiteral("查询完毕.."));
-        Command2->setText(kBatchCaption);
+        m_batchQueryButton->setText(kBatchCaption);
     }
     setListControlsEnabled(true);
-    Command2->setEnabled(true);
+    m_batchQueryButton->setEnabled(true);
     if (kind == RunKind::Batch && !m_gaveUpReason.isEmpty()) {
         m_platform.dialogs->messageBox(
             QStringLiteral("查询网站似乎无法访问,已停止查询。\n最后的原因:%1").arg(std::exchange(m_gaveUpReason, {})),
-            MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+            MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
     }
 }
 
-void MainWindow::cxym_Click()
+void MainWindow::querySelectedRow()
 {
     const int row = selectedRow();
     if (row < 0 || m_model.row(row).domain.isEmpty()) {
@@ -151,7 +151,7 @@ void MainWindow::cxym_Click()
         return;
     m_runKind = RunKind::Selected;
     setListControlsEnabled(false);
-    Command2->setEnabled(false);
+    m_batchQueryButton->setEnabled(false);
     // One request, no retries: the user asked about this row now and can simply ask again.
     lookupRun().start(
         m_config.settings.effective.lookupBase, QueryMode::Selected, { row }, runOptions(QueryMode::Selected));

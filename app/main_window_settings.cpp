@@ -3,7 +3,7 @@
 
 namespace quernfold {
 
-void MainWindow::querySettings_Click()
+void MainWindow::editQuerySettings()
 {
     // A run reads its settings when it starts; changing them under it would mean different things to
     // different rows.
@@ -26,11 +26,11 @@ void MainWindow::querySettings_Click()
                 // Still in effect for this run; the user should know it will not be there next time.
                 m_platform.dialogs->messageBox(
                     QStringLiteral("查询设置无法写入%1,仅在本次运行中有效..").arg(m_config.settingsPath),
-                    MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+                    MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
             }
             return;
         }
-        m_platform.dialogs->messageBox(problem, MsgStyle::OkOnly | MsgStyle::Information, QStringLiteral("提示"));
+        m_platform.dialogs->messageBox(problem, MessageButtons::Ok | MessageIcon::Information, QStringLiteral("提示"));
         if (m_closing)
             return;
         // Back to the dialog with what the user typed, so only the bad field needs fixing.

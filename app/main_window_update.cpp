@@ -1,4 +1,4 @@
-// The version check on the first tick of Timer1.
+// The version check on the first tick of the version-check timer (`Timer1`).
 #include "app/main_window.h"
 
 #include "platform/browser.h"
@@ -9,7 +9,7 @@
 
 namespace quernfold {
 
-void MainWindow::Timer1_Timer()
+void MainWindow::versionCheckTick()
 {
     // Ticks go on while the check waits for the reply or shows its box; only the first one checks. An import
     // repaints through the event loop, and the check must not start nested inside it: the next tick will do.
@@ -22,7 +22,7 @@ void MainWindow::Timer1_Timer()
 void MainWindow::runVersionCheck()
 {
     const QUrl url = versionServiceUrl(m_config.versionBase);
-    m_versionRequest = PostBody(*m_platform.http, url, QString::fromLatin1(kVersionRequestBody),
+    m_versionRequest = postForm(*m_platform.http, url, QString::fromLatin1(kVersionRequestBody),
         proxyFor(m_config.settings.effective.proxy, url, m_config.proxyEnvironment), kVersionReplyLimit,
         [this](const PostResult &reply) {
             m_versionRequest = 0;
@@ -40,16 +40,16 @@ void MainWindow::onVersionReply(const PostResult &reply)
     switch (decision) {
     case VersionDecision::CheckFailed:
         m_platform.dialogs->messageBox(
-            QStringLiteral("检测失败,请先使用当前版本"), MsgStyle::OkOnly | MsgStyle::Information, title);
+            QStringLiteral("检测失败,请先使用当前版本"), MessageButtons::Ok | MessageIcon::Information, title);
         if (m_closing)
             return;
         break;
     case VersionDecision::OfferUpdate: {
-        const int answer = m_platform.dialogs->messageBox(
-            updateOfferText(version->version), MsgStyle::YesNo | MsgStyle::Information, title);
+        const MessageAnswer answer = m_platform.dialogs->messageBox(
+            updateOfferText(version->version), MessageButtons::YesNo | MessageIcon::Information, title);
         if (m_closing)
             return;
-        if (answer == MsgAnswer::Yes) {
+        if (answer == MessageAnswer::Yes) {
             if (m_platform.browser)
                 m_platform.browser->openUrl(downloadPageUrl(m_config.downloadBase, version->sid));
             endProgram(0);
@@ -66,8 +66,8 @@ void MainWindow::onVersionReply(const PostResult &reply)
         setMessage(QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
         break;
     }
-    init();
-    Timer1->stop();
+    enableWorkingButtons();
+    m_versionCheckTimer->stop();
 }
 
 } // namespace quernfold

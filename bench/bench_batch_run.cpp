@@ -100,11 +100,11 @@ private:
 class DecliningDialogs : public Dialogs
 {
 public:
-    int messageBox(const QString &text, int style, const QString &) override
+    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &) override
     {
         ++asked;
         std::fprintf(stderr, "asked: %s\n", qPrintable(text));
-        return (style & 0xF) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
     std::optional<QString> inputBox(const QString &, const QString &, const QString &) override
     {
@@ -168,8 +168,8 @@ int windowRun(const QStringList &args)
     config.settings.effective.retries = 0;
     MainWindow window(platform, config);
     // The version check is not what is measured; left running it would land in the middle of the run.
-    if (auto *timer1 = window.findChild<QTimer *>(QStringLiteral("Timer1")))
-        timer1->stop();
+    if (auto *versionCheckTimer = window.findChild<QTimer *>(QStringLiteral("Timer1")))
+        versionCheckTimer->stop();
     const QStringList domains = domainList(rows, QStringLiteral("d"));
     window.model().setDomains(domains);
     window.load();

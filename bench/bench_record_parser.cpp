@@ -1,4 +1,4 @@
-// Throughput of ParseRecordPage on large result pages, and how its time grows with the page.
+// Throughput of parseRecordPage on large result pages, and how its time grows with the page.
 // Sizes count characters of page text; 1 MB = 2^20 characters (the pages are almost all ASCII, so this is
 // also close to their size on the wire). The ratio compares pages of equal memory footprint; the cache-warm
 // figure shows how much a small page gains from staying in the cache.
@@ -63,7 +63,7 @@ double secondsPerParse(const QList<QString> &pages)
         timer.start();
         int parsed = 0;
         for (int i = 0; i < rounds; ++i)
-            parsed += ParseRecordPage(pages.at(i % pages.size())).RecordNo == u"浙ICP备12345678号-1" ? 1 : 0;
+            parsed += parseRecordPage(pages.at(i % pages.size())).recordNo == u"浙ICP备12345678号-1" ? 1 : 0;
         const double seconds = double(timer.nsecsElapsed()) / 1e9 / rounds;
         if (parsed != rounds)
             std::fprintf(stderr, "unexpected parse result\n");

@@ -2,7 +2,7 @@
 
 namespace quernfold {
 
-bool passesSuffixTest(const QString &text)
+bool containsAcceptedSuffix(const QString &text)
 {
     static const char16_t *const suffixes[] = { u"com", u"cn", u"org", u"info", u"hk", u"me", u"net", u"cc" };
     for (const char16_t *suffix : suffixes) {

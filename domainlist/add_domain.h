@@ -6,6 +6,6 @@ namespace quernfold {
 
 // The loose test a typed domain must pass: one of the accepted suffix texts occurs anywhere in it,
 // compared exactly (case-sensitive).
-bool passesSuffixTest(const QString &text);
+bool containsAcceptedSuffix(const QString &text);
 
 } // namespace quernfold

@@ -23,19 +23,19 @@ QString DomainListModel::cell(int row, Column column) const
         return QString::number(row + 1);
     if (column == DomainColumn)
         return r.domain;
-    if (!r.record)
+    if (!r.lookup)
         return {};
     switch (column) {
     case RecordNoColumn:
-        return r.record->recordNo;
+        return r.lookup->record.recordNo;
     case HolderColumn:
-        return r.record->holder;
+        return r.lookup->record.holder;
     case RecordTypeColumn:
-        return r.record->recordType;
+        return r.lookup->record.recordType;
     case SiteNameColumn:
-        return r.record->siteName;
+        return r.lookup->record.siteName;
     case StatusColumn:
-        return r.record->status;
+        return r.lookup->status;
     default:
         return {};
     }
@@ -124,25 +124,23 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
         return;
     if (column < RecordNoColumn || column > StatusColumn)
         return;
-    std::unique_ptr<RecordCells> &record = m_rows[row].record;
-    if (!record)
-        record = std::make_unique<RecordCells>();
+    LookupCells &cells = lookupCells(row);
     QString *target = nullptr;
     switch (column) {
     case RecordNoColumn:
-        target = &record->recordNo;
+        target = &cells.record.recordNo;
         break;
     case HolderColumn:
-        target = &record->holder;
+        target = &cells.record.holder;
         break;
     case RecordTypeColumn:
-        target = &record->recordType;
+        target = &cells.record.recordType;
         break;
     case SiteNameColumn:
-        target = &record->siteName;
+        target = &cells.record.siteName;
         break;
     default:
-        target = &record->status;
+        target = &cells.status;
         break;
     }
     *target = text;
@@ -150,20 +148,14 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
     emit dataChanged(changed, changed, { Qt::DisplayRole });
 }
 
-void DomainListModel::setLookupResult(
-    int row, QString recordNo, QString holder, QString recordType, QString siteName, const QString &status)
+void DomainListModel::setLookupResult(int row, FilingRecord record, const QString &status)
 {
     if (row < 0 || row >= count())
         return;
-    std::unique_ptr<RecordCells> &record = m_rows[row].record;
-    if (!record)
-        record = std::make_unique<RecordCells>();
-    record->recordNo = std::move(recordNo);
-    record->holder = std::move(holder);
-    record->recordType = std::move(recordType);
-    record->siteName = std::move(siteName);
-    record->status = status;
-    record->note.clear();
+    LookupCells &cells = lookupCells(row);
+    cells.record = std::move(record);
+    cells.status = status;
+    cells.note.clear();
     // One change for the whole result: views and screen readers hear about a row once, not five times.
     emit dataChanged(index(row, RecordNoColumn), index(row, StatusColumn));
 }
@@ -172,11 +164,9 @@ void DomainListModel::setStatus(int row, const QString &status, const QString &n
 {
     if (row < 0 || row >= count())
         return;
-    std::unique_ptr<RecordCells> &record = m_rows[row].record;
-    if (!record)
-        record = std::make_unique<RecordCells>();
-    record->status = status;
-    record->note = note;
+    LookupCells &cells = lookupCells(row);
+    cells.status = status;
+    cells.note = note;
     const QModelIndex changed = index(row, StatusColumn);
     emit dataChanged(changed, changed);
 }
@@ -184,7 +174,15 @@ void DomainListModel::setStatus(int row, const QString &status, const QString &n
 QString DomainListModel::note(int row) const
 {
     const Row &r = m_rows.at(row);
-    return r.record ? r.record->note : QString();
+    return r.lookup ? r.lookup->note : QString();
+}
+
+LookupCells &DomainListModel::lookupCells(int row)
+{
+    std::unique_ptr<LookupCells> &cells = m_rows[row].lookup;
+    if (!cells)
+        cells = std::make_unique<LookupCells>();
+    return *cells;
 }
 
 } // namespace quernfold

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "domainlist/filing_record.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
@@ -11,11 +13,8 @@ namespace quernfold {
 
 // What a lookup wrote into a row. Most rows of a freshly imported list have none, so it lives apart from the
 // domain and a million-row list stays small.
-struct RecordCells {
-    QString recordNo;
-    QString holder;
-    QString recordType;
-    QString siteName;
+struct LookupCells {
+    FilingRecord record;
     QString status;
     // Why the last lookup did not finish ("连接中断,已重试2次"); empty once one has.
     QString note;
@@ -23,7 +22,7 @@ struct RecordCells {
 
 struct DomainRow {
     QString domain;
-    std::unique_ptr<RecordCells> record;
+    std::unique_ptr<LookupCells> lookup;
 };
 
 // The domain list: the program's only data. The ID column is the row's position, derived on read, so the
@@ -69,13 +68,15 @@ public:
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
     // A lookup's result: the four record cells and the status in one change, the note cleared.
-    void setLookupResult(
-        int row, QString recordNo, QString holder, QString recordType, QString siteName, const QString &status);
+    void setLookupResult(int row, FilingRecord record, const QString &status);
     // The status cell and the row's note in one change.
     void setStatus(int row, const QString &status, const QString &note = {});
     QString note(int row) const;
 
 private:
+    // The row's lookup cells, made on the first write.
+    LookupCells &lookupCells(int row);
+
     std::vector<Row> m_rows;
 };
 

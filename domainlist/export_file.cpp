@@ -28,13 +28,13 @@ QString writeFailedMessage(const QString &path)
 qint64 rowLineUnits(const DomainListModel &model)
 {
     constexpr qint64 kFixedUnits = 4 * 4 + 2; // four separators and CR LF
-    const RecordCells neverQueried;
+    const FilingRecord neverQueried;
     qint64 units = 0;
     for (int i = 0; i < model.count(); ++i) {
         const DomainListModel::Row &row = model.row(i);
-        const RecordCells &cells = row.record ? *row.record : neverQueried;
-        units += kFixedUnits + row.domain.size() + cells.recordNo.size() + cells.holder.size() + cells.recordType.size()
-            + cells.siteName.size();
+        const FilingRecord &record = row.lookup ? row.lookup->record : neverQueried;
+        units += kFixedUnits + row.domain.size() + record.recordNo.size() + record.holder.size()
+            + record.recordType.size() + record.siteName.size();
     }
     return units;
 }
@@ -48,20 +48,20 @@ QByteArray buildExportBlock(const DomainListModel &model)
     QByteArray block;
     QString piece;
     piece.reserve(kEncodePieceUnits + 1024);
-    const RecordCells neverQueried;
+    const FilingRecord neverQueried;
     const qint64 allUnits = rowLineUnits(model);
     for (int i = 0; i < model.count(); ++i) {
         const DomainListModel::Row &row = model.row(i);
-        const RecordCells &cells = row.record ? *row.record : neverQueried;
+        const FilingRecord &record = row.lookup ? row.lookup->record : neverQueried;
         piece.append(row.domain)
             .append(separator)
-            .append(cells.recordNo)
+            .append(record.recordNo)
             .append(separator)
-            .append(cells.holder)
+            .append(record.holder)
             .append(separator)
-            .append(cells.recordType)
+            .append(record.recordType)
             .append(separator)
-            .append(cells.siteName)
+            .append(record.siteName)
             .append(lineEnd);
         if (piece.size() >= kEncodePieceUnits) {
             const QByteArray bytes = codepage::toNarrow(piece);

@@ -232,8 +232,7 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         return;
     RowOutcome outcome = readRowOutcome(m_mode, response);
     if (outcome.finished) {
-        m_model.setLookupResult(index.row(), std::move(outcome.record.RecordNo), std::move(outcome.record.Holder),
-            std::move(outcome.record.RecordType), std::move(outcome.record.SiteName), kDone);
+        m_model.setLookupResult(index.row(), std::move(outcome.record), kDone);
     } else {
         m_model.setStatus(index.row(), kQuerying, outcome.reason);
     }

@@ -6,18 +6,18 @@ namespace quernfold {
 
 namespace {
 
-RowOutcome written(QString recordNo, QString holder, QString recordType, QString siteName)
+RowOutcome written(FilingRecord record)
 {
     RowOutcome outcome;
     outcome.finished = true;
-    outcome.record = { std::move(recordNo), std::move(holder), std::move(recordType), std::move(siteName) };
+    outcome.record = std::move(record);
     return outcome;
 }
 
 RowOutcome noRecord(const QString &recordNoText)
 {
     const QString unknown = QStringLiteral("未知");
-    return written(recordNoText, unknown, unknown, unknown);
+    return written({ recordNoText, unknown, unknown, unknown });
 }
 
 RowOutcome unfinished(const QString &reason)
@@ -127,11 +127,10 @@ RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response)
         // "查询完毕" would report a lookup that never happened.
         return unfinished(QStringLiteral("不是备案页面"));
     }
-    RecordInfo info = ParseRecordPage(page);
-    if (mode == QueryMode::Selected && info.RecordNo.isEmpty())
+    FilingRecord record = parseRecordPage(page);
+    if (mode == QueryMode::Selected && record.recordNo.isEmpty())
         return noRecord(QStringLiteral("无记录"));
-    return written(
-        std::move(info.RecordNo), std::move(info.Holder), std::move(info.RecordType), std::move(info.SiteName));
+    return written(std::move(record));
 }
 
 } // namespace quernfold

@@ -22,7 +22,7 @@ HttpRequest recordPageRequest(const QUrl &url, int deadlineMs, const QByteArray 
 struct RowOutcome {
     // True when the four record cells are to be written with "查询完毕"; otherwise the row stays "查询中".
     bool finished = false;
-    RecordInfo record;
+    FilingRecord record;
     // Why the row did not finish, in words a user can act on.
     QString reason;
     // The fetch itself failed (no reply, or an HTTP error status): counts towards "the site is unreachable".

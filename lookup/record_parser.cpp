@@ -28,7 +28,7 @@ QStringView cellTextView(QStringView piece)
 
 } // namespace
 
-QString CellText(QStringView piece)
+QString cellText(QStringView piece)
 {
     return cellTextView(piece).toString();
 }
@@ -38,9 +38,9 @@ bool hasTableMarker(QStringView page)
     return page.contains(kTableMarker);
 }
 
-RecordInfo ParseRecordPage(QStringView page)
+FilingRecord parseRecordPage(QStringView page)
 {
-    RecordInfo info;
+    FilingRecord info;
     const qsizetype marker = page.indexOf(kTableMarker);
     if (marker < 0)
         return info;
@@ -60,16 +60,16 @@ RecordInfo ParseRecordPage(QStringView page)
         cellStart = next;
     }
 
-    info.Holder = CellText(cells[2]);
-    info.RecordType = CellText(cells[3]);
-    info.SiteName = CellText(cells[5]);
+    info.holder = cellText(cells[2]);
+    info.recordType = cellText(cells[3]);
+    info.siteName = cellText(cells[5]);
 
     const QStringView numberCell = cells[4];
     if (const qsizetype firstGt = numberCell.indexOf(u'>'); firstGt >= 0) {
         QStringView inner = numberCell.sliced(firstGt + 1);
         if (const qsizetype secondGt = inner.indexOf(u'>'); secondGt >= 0)
             inner = inner.first(secondGt);
-        info.RecordNo = trimBlanks(cellTextView(inner)).toString();
+        info.recordNo = trimBlanks(cellTextView(inner)).toString();
     }
     return info;
 }

@@ -1,24 +1,18 @@
 #pragma once
 
+#include "domainlist/filing_record.h"
+
 #include <QString>
 #include <QStringView>
 
 namespace quernfold {
 
-// What a result page says about a domain's filing record. A value the page does not carry is empty.
-struct RecordInfo {
-    QString RecordNo;
-    QString Holder;
-    QString RecordType;
-    QString SiteName;
-};
-
 // The text of a cell up to its first tag. A piece without any "<" is not a finished cell and gives nothing.
-QString CellText(QStringView piece);
+QString cellText(QStringView piece);
 
 // Cuts the record out of a result page at the site's fixed markers. Plain text cutting: no HTML parsing, no
 // entity decoding, no case folding. Never fails; whatever piece is missing gives the empty text.
-RecordInfo ParseRecordPage(QStringView page);
+FilingRecord parseRecordPage(QStringView page);
 
 // Whether the page carries the record table at all; an error or captcha page does not.
 bool hasTableMarker(QStringView page);

@@ -7,19 +7,29 @@
 
 namespace quernfold {
 
-// Message box styles and answers as the program's texts use them: buttons 0 = OK only, 4 = Yes and No;
-// icon 64 = information; the first button is the default.
-namespace MsgStyle {
-constexpr int OkOnly = 0;
-constexpr int YesNo = 4;
-constexpr int Information = 64;
-} // namespace MsgStyle
-namespace MsgAnswer {
-constexpr int Ok = 1;
-constexpr int Cancel = 2;
-constexpr int Yes = 6;
-constexpr int No = 7;
-} // namespace MsgAnswer
+// What a message box offers. The first button is the default.
+enum class MessageButtons { Ok, YesNo };
+enum class MessageIcon { None, Information };
+
+struct MessageStyle {
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageIcon icon = MessageIcon::None;
+
+    friend constexpr bool operator==(MessageStyle a, MessageStyle b)
+    {
+        return a.buttons == b.buttons && a.icon == b.icon;
+    }
+    friend constexpr bool operator!=(MessageStyle a, MessageStyle b) { return !(a == b); }
+};
+
+// `MessageButtons::YesNo | MessageIcon::Information` reads as the box it asks for.
+constexpr MessageStyle operator|(MessageButtons buttons, MessageIcon icon)
+{
+    return { buttons, icon };
+}
+
+// The button that closed a message box.
+enum class MessageAnswer { Ok, Yes, No };
 
 // One file dialog component: keeps its own remembered file name between uses within a run.
 struct FileDialogSettings {
@@ -34,8 +44,7 @@ class Dialogs
 {
 public:
     virtual ~Dialogs() = default;
-    // Returns one of MsgAnswer.
-    virtual int messageBox(const QString &text, int style, const QString &title) = 0;
+    virtual MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &title) = 0;
     // std::nullopt when the box was cancelled or closed; an empty string for an empty confirmed input.
     virtual std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText)
         = 0;

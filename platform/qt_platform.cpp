@@ -18,7 +18,7 @@
 
 namespace quernfold {
 
-int QtDialogs::messageBox(const QString &text, int style, const QString &title)
+MessageAnswer QtDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(title);
@@ -26,17 +26,17 @@ int QtDialogs::messageBox(const QString &text, int style, const QString &title)
     box.setTextFormat(Qt::PlainText);
     // Addresses and paths in a box can be copied out of it.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    box.setIcon((style & MsgStyle::Information) ? QMessageBox::Information : QMessageBox::NoIcon);
-    if ((style & 0xF) == MsgStyle::YesNo) {
+    box.setIcon(style.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon);
+    if (style.buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         const int clicked = box.exec();
-        return clicked == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+        return clicked == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
-    return MsgAnswer::Ok;
+    return MessageAnswer::Ok;
 }
 
 std::optional<QString> QtDialogs::inputBox(const QString &prompt, const QString &title, const QString &defaultText)

@@ -17,7 +17,7 @@ class QtDialogs : public Dialogs
 public:
     void setParentWidget(QWidget *parent) { m_parent = parent; }
 
-    int messageBox(const QString &text, int style, const QString &title) override;
+    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &title) override;
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;

@@ -69,7 +69,7 @@ Run runProgram(site::LookupSite &site, const QMap<QString, QString> &script, con
 
 QString recordRow(int id, const QString &domain)
 {
-    const site::SiteRecord r = site::expectedRecord(domain);
+    const FilingRecord r = site::expectedRecord(domain);
     return QStringList { QString::number(id), domain, r.recordNo, r.holder, r.recordType, r.siteName,
         QStringLiteral("查询完毕") }
         .join(u'|');

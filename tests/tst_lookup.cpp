@@ -19,7 +19,6 @@
 using namespace quernfold;
 using namespace Qt::StringLiterals;
 using site::LookupSite;
-using site::SiteRecord;
 
 Q_DECLARE_METATYPE(quernfold::QueryMode)
 Q_DECLARE_METATYPE(quernfold::HttpFailure)
@@ -32,7 +31,7 @@ QStringList unchanged()
 {
     return kOldCells + QStringList { u"查询中"_s };
 }
-QStringList found(const SiteRecord &r)
+QStringList found(const FilingRecord &r)
 {
     return { r.recordNo, r.holder, r.recordType, r.siteName, u"查询完毕"_s };
 }
@@ -279,7 +278,7 @@ private slots:
         DomainListModel model;
         const int row = model.appendDomain(domain);
         model.setStatus(row, u"查询中"_s, note);
-        model.setLookupResult(row, u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"查询完毕"_s);
+        model.setLookupResult(row, { u"1"_s, u"2"_s, u"3"_s, u"4"_s }, u"查询完毕"_s);
         QVERIFY(model.note(row).isEmpty());
         QVERIFY(!model.data(model.index(row, DomainListModel::StatusColumn), Qt::ToolTipRole).isValid());
     }

@@ -42,7 +42,7 @@ void addDomains(ScriptedWindow &w, const QStringList &domains)
 {
     for (const QString &domain : domains) {
         w.dialogs.inputAnswers << domain;
-        w.window->Command1_Click(0);
+        w.window->addDomain();
     }
 }
 
@@ -70,7 +70,7 @@ private slots:
     void captions_fitTheirControls_data();
     void captions_fitTheirControls();
     void load_attachesSkinEnablesButtonsAndCentres();
-    void init_isIdempotentAndTouchesOnlyTheFourButtons();
+    void enableWorkingButtons_isIdempotentAndTouchesOnlyTheFourButtons();
 
     void add_reportsEveryOutcome_data();
     void add_reportsEveryOutcome();
@@ -267,13 +267,13 @@ void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
     QCOMPARE(w.window->minimumSize(), w.window->maximumSize());
 }
 
-void TestMainWindow::init_isIdempotentAndTouchesOnlyTheFourButtons()
+void TestMainWindow::enableWorkingButtons_isIdempotentAndTouchesOnlyTheFourButtons()
 {
     ScriptedWindow w;
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     list->setEnabled(false);
-    w.window->init();
-    w.window->init();
+    w.window->enableWorkingButtons();
+    w.window->enableWorkingButtons();
     for (const char *name : { "Command1_0", "Command1_2", "Command1_3", "Command2" })
         QVERIFY2(w.find<QPushButton>(QString::fromLatin1(name))->isEnabled(), name);
     QVERIFY(!list->isEnabled());
@@ -311,7 +311,7 @@ void TestMainWindow::add_reportsEveryOutcome()
     ScriptedWindow w;
     w.window->load();
     w.dialogs.inputAnswers << input;
-    w.window->Command1_Click(0);
+    w.window->addDomain();
     QCOMPARE(w.dialogs.inputs.size(), 1);
     QCOMPARE(w.dialogs.inputs.first().text, u"请输入域名|"_qs);
     QCOMPARE(w.dialogs.inputs.first().title, u"请输入域名"_qs);
@@ -454,7 +454,7 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
     ScriptedWindow single;
     addDomains(single, { u"only.com"_qs });
     selectRow(single, 0);
-    single.window->del_Click();
+    single.window->deleteSelectedRow();
     QCOMPARE(single.window->model().count(), 0);
     addDomains(single, { u"next.com"_qs });
     QCOMPARE(single.window->model().cell(0, DomainListModel::IdColumn), u"1"_qs);
@@ -463,19 +463,19 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
 void TestMainWindow::delete_refusesWithoutSelectionOrDomain()
 {
     ScriptedWindow w;
-    w.window->del_Click();
+    w.window->deleteSelectedRow();
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
 
     // An imported "www." line leaves a row with an empty domain; it cannot be deleted, only cleared.
     w.window->model().setDomains({ u"a.com"_qs, QString(), u"b.com"_qs });
     selectRow(w, 1);
-    w.window->del_Click();
+    w.window->deleteSelectedRow();
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
     QCOMPARE(w.window->model().count(), 3);
 
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
     list->selectionModel()->clearSelection();
-    w.window->del_Click();
+    w.window->deleteSelectedRow();
     QCOMPARE(w.window->model().count(), 3);
 }
 
@@ -483,20 +483,20 @@ void TestMainWindow::clear_asksAndEmptiesOnlyOnYes()
 {
     ScriptedWindow w;
     addDomains(w, { u"a.com"_qs, u"b.com"_qs });
-    w.dialogs.messageAnswers << MsgAnswer::No;
+    w.dialogs.messageAnswers << MessageAnswer::No;
     action(w, "clear")->trigger();
     QCOMPARE(w.dialogs.boxes.size(), 1);
     QCOMPARE(w.dialogs.boxes.first().text, u"确定要清空列表?"_qs);
     QCOMPARE(w.dialogs.boxes.first().title, u"Tarnwick软件"_qs);
-    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::YesNo | MsgStyle::Information);
+    QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::YesNo | MessageIcon::Information);
     QCOMPARE(w.window->model().count(), 2);
     QCOMPARE(w.panel(2), u"域名添加成功.."_qs);
 
-    w.dialogs.messageAnswers << MsgAnswer::Yes << MsgAnswer::Yes;
-    w.window->clear_Click();
+    w.dialogs.messageAnswers << MessageAnswer::Yes << MessageAnswer::Yes;
+    w.window->clearList();
     QCOMPARE(w.window->model().count(), 0);
     QCOMPARE(w.panel(2), u"列表已清空.."_qs);
-    w.window->clear_Click();
+    w.window->clearList();
     QCOMPARE(w.panel(2), u"列表已清空.."_qs);
     QCOMPARE(w.dialogs.unprepared, 0);
 }
@@ -505,12 +505,12 @@ void TestMainWindow::about_showsBoxAndChangesNothing()
 {
     ScriptedWindow w;
     addDomains(w, { u"a.com"_qs });
-    w.dialogs.messageAnswers << MsgAnswer::Ok;
+    w.dialogs.messageAnswers << MessageAnswer::Ok;
     action(w, "sm")->trigger();
     QCOMPARE(w.dialogs.boxes.size(), 1);
     QCOMPARE(w.dialogs.boxes.first().text, u"本工具可帮助您批量快捷查询域名备案情况，域名大佬的绝佳助手！"_qs);
     QCOMPARE(w.dialogs.boxes.first().title, u"Tarnwick软件"_qs);
-    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+    QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::Ok | MessageIcon::Information);
     QCOMPARE(w.panel(2), u"域名添加成功.."_qs);
     QCOMPARE(w.window->model().count(), 1);
 }
@@ -518,21 +518,21 @@ void TestMainWindow::about_showsBoxAndChangesNothing()
 void TestMainWindow::exit_asksFromMenuAndCloseButton_data()
 {
     QTest::addColumn<bool>("fromMenu");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<MessageAnswer>("answer");
     QTest::addColumn<bool>("closeAgainWhileAsking");
-    QTest::newRow("menu, no") << true << MsgAnswer::No << false;
-    QTest::newRow("menu, yes") << true << MsgAnswer::Yes << false;
-    QTest::newRow("close button, no") << false << MsgAnswer::No << false;
-    QTest::newRow("close button, yes") << false << MsgAnswer::Yes << false;
+    QTest::newRow("menu, no") << true << MessageAnswer::No << false;
+    QTest::newRow("menu, yes") << true << MessageAnswer::Yes << false;
+    QTest::newRow("close button, no") << false << MessageAnswer::No << false;
+    QTest::newRow("close button, yes") << false << MessageAnswer::Yes << false;
     // A second close request while the question is open is the same request.
-    QTest::newRow("closed again while asking, no") << false << MsgAnswer::No << true;
-    QTest::newRow("closed again while asking, yes") << false << MsgAnswer::Yes << true;
+    QTest::newRow("closed again while asking, no") << false << MessageAnswer::No << true;
+    QTest::newRow("closed again while asking, yes") << false << MessageAnswer::Yes << true;
 }
 
 void TestMainWindow::exit_asksFromMenuAndCloseButton()
 {
     QFETCH(bool, fromMenu);
-    QFETCH(int, answer);
+    QFETCH(MessageAnswer, answer);
     QFETCH(bool, closeAgainWhileAsking);
     ScriptedWindow w;
     w.window->load();
@@ -553,8 +553,8 @@ void TestMainWindow::exit_asksFromMenuAndCloseButton()
     QCOMPARE(w.dialogs.boxes.size(), 1);
     QCOMPARE(w.dialogs.boxes.first().text, u"是否确定退出软件?"_qs);
     QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
-    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::YesNo | MsgStyle::Information);
-    if (answer == MsgAnswer::Yes) {
+    QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::YesNo | MessageIcon::Information);
+    if (answer == MessageAnswer::Yes) {
         QCOMPARE(w.quitStatuses, QList<int> { 0 });
         QVERIFY(w.window->isClosing());
         QVERIFY(!w.window->isVisible());
@@ -573,10 +573,10 @@ void TestMainWindow::exitDuringInputBox_writesNothingAfterwards()
     // said Yes, the add that was waiting must not write into a list that is going away.
     ScriptedWindow w;
     w.window->load();
-    w.dialogs.messageAnswers << MsgAnswer::Yes;
+    w.dialogs.messageAnswers << MessageAnswer::Yes;
     w.dialogs.inputAnswers << u"late.com"_qs;
     w.dialogs.whileBoxOpen = [&w] { w.window->close(); };
-    w.window->Command1_Click(0);
+    w.window->addDomain();
     QCOMPARE(w.quitStatuses, QList<int> { 0 });
     QCOMPARE(w.window->model().count(), 0);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
@@ -594,7 +594,6 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
     w.window->load();
     QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_1")), Qt::LeftButton);
     QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_4")), Qt::LeftButton);
-    w.window->Command1_Click(7); // not a button: nothing
     QCOMPARE(w.browser.opened,
         QList<QUrl>({ QUrl(u"http://company.test.example"_qs), QUrl(u"http://studio.test.example"_qs) }));
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
@@ -602,12 +601,12 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
 
     // No browser to start: the user is told, with the address to type in elsewhere.
     w.browser.starts = false;
-    w.dialogs.messageAnswers << MsgAnswer::Ok;
+    w.dialogs.messageAnswers << MessageAnswer::Ok;
     QTest::mouseClick(w.find<QPushButton>(QStringLiteral("Command1_4")), Qt::LeftButton);
     QCOMPARE(w.dialogs.boxes.size(), 1);
     QCOMPARE(w.dialogs.boxes.first().text, u"无法打开浏览器,请手动访问:http://studio.test.example"_qs);
     QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
-    QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+    QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::Ok | MessageIcon::Information);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
 }
 

@@ -46,13 +46,13 @@ private slots:
     {
         QFETCH(QString, piece);
         QFETCH(QString, expected);
-        QCOMPARE(CellText(piece), expected);
+        QCOMPARE(quernfold::cellText(piece), expected);
     }
 
     void parseRecordPage_data()
     {
         QTest::addColumn<QString>("page");
-        QTest::addColumn<QStringList>("expected"); // RecordNo, Holder, RecordType, SiteName
+        QTest::addColumn<QStringList>("expected"); // recordNo, holder, recordType, siteName
 
         const QString holder = u"杭州星辰科技有限公司"_s;
         const QString number = u"浙ICP备12345678号-1"_s;
@@ -117,11 +117,11 @@ private slots:
     {
         QFETCH(QString, page);
         QFETCH(QStringList, expected);
-        const RecordInfo info = ParseRecordPage(page);
-        QCOMPARE(info.RecordNo, expected.at(0));
-        QCOMPARE(info.Holder, expected.at(1));
-        QCOMPARE(info.RecordType, expected.at(2));
-        QCOMPARE(info.SiteName, expected.at(3));
+        const FilingRecord info = quernfold::parseRecordPage(page);
+        QCOMPARE(info.recordNo, expected.at(0));
+        QCOMPARE(info.holder, expected.at(1));
+        QCOMPARE(info.recordType, expected.at(2));
+        QCOMPARE(info.siteName, expected.at(3));
     }
 
     void hasTableMarker_data()

@@ -172,7 +172,7 @@ private slots:
         SettingsForm bad = goodForm();
         bad.retries = u"9"_s;
         w.dialogs.settingsAnswers << bad << std::nullopt;
-        w.dialogs.messageAnswers << MsgAnswer::Ok;
+        w.dialogs.messageAnswers << MessageAnswer::Ok;
         w.window->findChild<QAction *>(u"querySettings"_s)->trigger();
         QCOMPARE(w.dialogs.boxes.size(), 1);
         QCOMPARE(w.dialogs.boxes.first().text, u"失败重试次数须为0到5之间的整数.."_s);
@@ -186,7 +186,7 @@ private slots:
         SettingsForm good = goodForm();
         good.parallel = u"5"_s; // shown from the environment, not editable
         w.dialogs.settingsAnswers << good;
-        w.window->querySettings_Click();
+        w.window->editQuerySettings();
         QCOMPARE(w.window->message(), u"查询设置已保存.."_s);
         QStringList notes;
         const LookupSettings saved = readSettingsFile(config.settingsPath, LookupSettings(), &notes);

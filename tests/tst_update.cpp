@@ -20,11 +20,11 @@ HttpResponse okResponse(int status, const QByteArray &contentType, const QByteAr
     return test::ScriptedHttp::reply(status, contentType, body);
 }
 
-// PostBody, waited for with the event loop running.
+// postForm, waited for with the event loop running.
 PostResult post(HttpClient &http, const QUrl &url, const QString &body)
 {
     std::optional<PostResult> result;
-    PostBody(http, url, body, {}, kVersionReplyLimit, [&result](const PostResult &r) { result = r; });
+    postForm(http, url, body, {}, kVersionReplyLimit, [&result](const PostResult &r) { result = r; });
     if (!QTest::qWaitFor([&result] { return result.has_value(); }, 30000))
         return PostResult { false, QString(), QStringLiteral("no answer within 30 s") };
     return *result;
@@ -52,7 +52,7 @@ class TestUpdate : public QObject
 {
     Q_OBJECT
 private slots:
-    void urlEncode_data()
+    void encodeFormBody_data()
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("encoded");
@@ -69,14 +69,14 @@ private slots:
         // GB18030 gives this a four-byte code, which GBK does not have.
         QTest::newRow("outside gbk in bmp") << QStringLiteral("\u0E01") << QStringLiteral("\u0E01");
     }
-    void urlEncode()
+    void encodeFormBody()
     {
         QFETCH(QString, input);
         QFETCH(QString, encoded);
-        QCOMPARE(UrlEncode(input), encoded);
+        QCOMPARE(quernfold::encodeFormBody(input), encoded);
     }
 
-    void urlEncode_everyBmpUnit_doubleByteBecomesLeadAndTrail()
+    void encodeFormBody_everyBmpUnit_doubleByteBecomesLeadAndTrail()
     {
         // Against the code page's own bytes rather than the arithmetic: a double-byte character must come out
         // as its lead and trail byte, anything else as itself.
@@ -91,7 +91,7 @@ private slots:
                 expected = QStringLiteral("%") + QString::fromLatin1(narrow.left(1).toHex().toUpper())
                     + QStringLiteral("%") + QString::fromLatin1(narrow.mid(1).toHex().toUpper());
             }
-            const QString actual = UrlEncode(text);
+            const QString actual = quernfold::encodeFormBody(text);
             if (actual != expected)
                 QFAIL(qPrintable(QStringLiteral("U+%1: got %2, expected %3")
                                      .arg(code, 4, 16, QLatin1Char('0'))
@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(out, QStringLiteral(">") + encoded);
     }
 
-    void postBody_sendsOneFormPost()
+    void postForm_sendsOneFormPost()
     {
         test::ScriptedHttp http;
         http.answerAlways(okResponse(200, QByteArrayLiteral("application/json"), QByteArrayLiteral("{}")));
@@ -146,7 +146,7 @@ private slots:
         QCOMPARE(sent.bodyLimit, kVersionReplyLimit);
     }
 
-    void postBody_data()
+    void postForm_data()
     {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QByteArray>("onTheWire");
@@ -156,7 +156,7 @@ private slots:
         QTest::newRow("emoji in narrow code page")
             << QStringLiteral("e=😀") << QByteArray("e=") + codepage::toNarrow(u"😀");
     }
-    void postBody()
+    void postForm()
     {
         QFETCH(QString, body);
         QFETCH(QByteArray, onTheWire);
@@ -168,7 +168,7 @@ private slots:
         QVERIFY(!onTheWire.contains('?'));
     }
 
-    void postBody_transportFailure_reportsNotOk()
+    void postForm_transportFailure_reportsNotOk()
     {
         test::ScriptedHttp http;
         HttpResponse refused = test::ScriptedHttp::failure(HttpFailure::Refused, QStringLiteral("Connection refused"));
@@ -181,7 +181,7 @@ private slots:
         QCOMPARE(result.error, QStringLiteral("Connection refused"));
     }
 
-    void postBody_decodesReply_data()
+    void postForm_decodesReply_data()
     {
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("body");
@@ -191,7 +191,7 @@ private slots:
         QTest::newRow("no charset is utf-8") << QByteArrayLiteral("application/json") << utf8 << QStringLiteral("域名");
         QTest::newRow("charset gbk") << QByteArrayLiteral("text/html; charset=GBK") << gbk << QStringLiteral("域名");
     }
-    void postBody_decodesReply()
+    void postForm_decodesReply()
     {
         QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, body);
@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(result.text, text);
     }
 
-    void postBody_onTheWire_sendsOneFormPost()
+    void postForm_onTheWire_sendsOneFormPost()
     {
         site::LookupSite site;
         QVERIFY(site.listen());
@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(quernfold::decideVersion(*read), VersionDecision::UpToDate);
     }
 
-    void postBody_onTheWire_escapesDoubleByteCharacters()
+    void postForm_onTheWire_escapesDoubleByteCharacters()
     {
         site::LookupSite site;
         QVERIFY(site.listen());
@@ -242,7 +242,7 @@ private slots:
         QCOMPARE(site.requests().first().body, QByteArrayLiteral("sn=ym&q=%D3%F2%C3%FB %D6%D0"));
     }
 
-    void postBody_onTheWire_errorStatusReturnsBody()
+    void postForm_onTheWire_errorStatusReturnsBody()
     {
         site::LookupSite site;
         QVERIFY(site.listen());
@@ -257,14 +257,14 @@ private slots:
         QVERIFY(!readVersionReply(result.text).has_value());
     }
 
-    void postBody_onTheWire_replyLimit_data()
+    void postForm_onTheWire_replyLimit_data()
     {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("ok");
         QTest::newRow("64 KiB is read") << kVersionReplyLimit << true;
         QTest::newRow("one byte more is a failure") << kVersionReplyLimit + 1 << false;
     }
-    void postBody_onTheWire_replyLimit()
+    void postForm_onTheWire_replyLimit()
     {
         QFETCH(qint64, size);
         QFETCH(bool, ok);
@@ -277,7 +277,7 @@ private slots:
         QCOMPARE(result.text.size(), ok ? size : 0);
     }
 
-    void postBody_onTheWire_unreachableFails_data()
+    void postForm_onTheWire_unreachableFails_data()
     {
         QTest::addColumn<QUrl>("url");
         quint16 closedPort = 0;
@@ -290,7 +290,7 @@ private slots:
         QTest::newRow("refused") << versionServiceUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
         QTest::newRow("not resolved") << versionServiceUrl(QStringLiteral("http://quernfold-version.invalid"));
     }
-    void postBody_onTheWire_unreachableFails()
+    void postForm_onTheWire_unreachableFails()
     {
         QFETCH(QUrl, url);
         QVERIFY(url.port() != 0);

@@ -52,7 +52,7 @@ private slots:
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
         w.dialogs.fileAnswers << path << std::optional<QString>();
-        w.window->Command1_Click(2);
+        w.window->importList();
 
         QCOMPARE(domains(w.window->model()),
             QStringList({ QStringLiteral("example.com"), QStringLiteral("中文.cn"), QStringLiteral("newww.a.org") }));
@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(w.dialogs.fileDialogs.first().filter, QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|"));
 
         // Cancel: the dialog offers the last name, and nothing changes.
-        w.window->Command1_Click(2);
+        w.window->importList();
         QCOMPARE(w.dialogs.fileDialogs.at(1).fileName, path);
         QCOMPARE(w.window->model().count(), 3);
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入3个域名。"));
@@ -92,7 +92,7 @@ private slots:
         w.window->model().setDomains({ QStringLiteral("keep.com"), QStringLiteral("me.cn") });
         w.dialogs.fileAnswers << path;
         QSignalSpy messages(w.window.get(), &MainWindow::messageWritten);
-        w.window->Command1_Click(2);
+        w.window->importList();
         QCOMPARE(domains(w.window->model()), QStringList({ QStringLiteral("keep.com"), QStringLiteral("me.cn") }));
         // One message, no progress: nothing was read.
         QCOMPARE(messages.size(), 1);
@@ -110,7 +110,7 @@ private slots:
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.dialogs.fileAnswers << path;
-        w.window->Command1_Click(2);
+        w.window->importList();
         QCOMPARE(w.window->model().count(), 0);
         QCOMPARE(w.panel(2), QStringLiteral("读取文件出错:/proc/self/mem,已导入0个域名.."));
     }
@@ -137,7 +137,7 @@ private slots:
         w.window->load();
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.dialogs.fileAnswers << path;
-        w.dialogs.messageAnswers << MsgAnswer::Yes;
+        w.dialogs.messageAnswers << MessageAnswer::Yes;
         // Armed before the click: the first time the import lets events run, this runs.
         bool ran = false;
         QTimer::singleShot(0, w.window.get(), [&w, &ran, closeYes] {
@@ -145,9 +145,9 @@ private slots:
             if (closeYes)
                 w.window->close();
             else
-                w.window->Timer1_Timer();
+                w.window->versionCheckTick();
         });
-        w.window->Command1_Click(2);
+        w.window->importList();
         QVERIFY(ran);
         if (closeYes) {
             QCOMPARE(w.quitStatuses, QList<int> { 0 });
@@ -157,7 +157,7 @@ private slots:
         }
         QVERIFY(http.requests.isEmpty());
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入2个域名。"));
-        w.window->Timer1_Timer();
+        w.window->versionCheckTick();
         QCOMPARE(http.requests.size(), 1);
         QTRY_COMPARE(w.panel(2), QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
     }
@@ -176,14 +176,14 @@ private slots:
         QCOMPARE(w.dialogs.boxes.size(), 1);
         QCOMPARE(w.dialogs.boxes.first().text, QStringLiteral("缺少GBK编码支持,导入和导出功能不可用.."));
         QCOMPARE(w.dialogs.boxes.first().title, QStringLiteral("提示"));
-        QCOMPARE(w.dialogs.boxes.first().style, MsgStyle::OkOnly | MsgStyle::Information);
+        QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::Ok | MessageIcon::Information);
 
         w.window->model().setDomains({ QStringLiteral("例子.cn") });
         w.dialogs.fileAnswers << dir.filePath(QStringLiteral("in.txt")) << path;
-        w.window->Command1_Click(2);
+        w.window->importList();
         QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导入.."));
         QCOMPARE(domains(w.window->model()), QStringList { QStringLiteral("例子.cn") });
-        w.window->Command1_Click(3);
+        w.window->exportList();
         QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导出.."));
         QVERIFY(w.dialogs.fileDialogs.isEmpty());
         QVERIFY(!QFile::exists(path));
@@ -195,7 +195,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out"));
         ScriptedWindow w;
-        w.window->Command1_Click(3);
+        w.window->exportList();
         QCOMPARE(w.panel(2), QStringLiteral("没有可导出的内容"));
         QVERIFY(w.dialogs.fileDialogs.isEmpty());
 
@@ -206,7 +206,7 @@ private slots:
         w.window->model().setCell(0, DomainListModel::SiteNameColumn, QStringLiteral("站"));
         w.window->model().setCell(0, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
         w.dialogs.fileAnswers << path << path;
-        w.window->Command1_Click(3);
+        w.window->exportList();
         QCOMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
         QCOMPARE(w.dialogs.fileDialogs.first().title, QStringLiteral(" 保存数据"));
         QCOMPARE(w.dialogs.fileDialogs.first().filter, QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|"));
@@ -217,12 +217,12 @@ private slots:
         QCOMPARE(readAll(path), block);
 
         // The export dialog keeps its own name, apart from the import dialog's.
-        w.window->Command1_Click(3);
+        w.window->exportList();
         QCOMPARE(w.dialogs.fileDialogs.at(1).fileName, path);
         QCOMPARE(readAll(path), block + block);
 
         // Cancel writes nothing and leaves the message.
-        w.window->Command1_Click(3);
+        w.window->exportList();
         QCOMPARE(readAll(path), block + block);
         QCOMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
     }
@@ -241,7 +241,7 @@ private slots:
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("a.com") });
         w.dialogs.fileAnswers << path;
-        w.window->Command1_Click(3);
+        w.window->exportList();
         QVERIFY2(!w.panel(2).startsWith(QStringLiteral("保存成功")), qPrintable(w.panel(2)));
         QVERIFY2(w.panel(2).contains(path), qPrintable(w.panel(2)));
     }
@@ -264,14 +264,14 @@ private slots:
         for (ScriptedWindow *w : { &button, &startup })
             w->window->model().setDomains({ QStringLiteral("old.com") });
         button.dialogs.fileAnswers << path;
-        button.window->Command1_Click(2);
+        button.window->importList();
         startup.window->importListFile(path);
 
         QCOMPARE(startup.panel(2), button.panel(2));
         QCOMPARE(domains(startup.window->model()), domains(button.window->model()));
         QVERIFY(startup.dialogs.fileDialogs.isEmpty());
         // The import dialog then offers that file, as after an import through it.
-        startup.window->Command1_Click(2);
+        startup.window->importList();
         QCOMPARE(startup.dialogs.fileDialogs.first().fileName, path);
     }
 };

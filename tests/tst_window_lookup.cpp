@@ -84,7 +84,7 @@ struct LookupWindow {
 
 QStringList found(const QString &domain)
 {
-    const site::SiteRecord r = site::expectedRecord(domain);
+    const FilingRecord r = site::expectedRecord(domain);
     return { r.recordNo, r.holder, r.recordType, r.siteName, QStringLiteral("查询完毕") };
 }
 
@@ -105,8 +105,8 @@ private slots:
         QList<bool> controlsLocked;
         t.atRowStart = [&](int) {
             requestsAtRowStart << int(t.site.requests().size());
-            // A late first tick of Timer1 runs init; it must not hand the list buttons back mid-run.
-            t.w->window->init();
+            // A late first tick of Timer1 enables the working buttons; it must not hand the list buttons back mid-run.
+            t.w->window->enableWorkingButtons();
             controlsLocked << (t.list()->isLocked() && !t.button("Command1_0")->isEnabled()
                 && !t.button("Command1_2")->isEnabled() && !t.button("Command1_3")->isEnabled()
                 && t.button("Command2")->isEnabled() && t.button("Command1_1")->isEnabled()
@@ -197,7 +197,7 @@ private slots:
         QCOMPARE(captionsAfterClicks,
             QStringList(
                 { QStringLiteral("开始查询"), QStringLiteral("开始查询"), QStringLiteral("请先添加或导入域名..") }));
-        QVERIFY(!t.w->window->QueryRunning);
+        QVERIFY(!t.w->window->keepBatchRunning());
         QCOMPARE(t.site.requests().size(), 2);
         QCOMPARE(t.rowCells(0), found(QStringLiteral("slow.com")));
         QCOMPARE(t.rowCells(1), found(QStringLiteral("slow.cn")));
@@ -286,7 +286,8 @@ private slots:
     {
         LookupWindow t;
         t.model().setDomains({ QStringLiteral("a.cn"), QStringLiteral("b.cn"), QStringLiteral("c.cn") });
-        t.model().setLookupResult(1, QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"),
+        t.model().setLookupResult(1,
+            { QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x") },
             QStringLiteral("查询完毕"));
         t.model().setStatus(2, QStringLiteral("查询中"), QStringLiteral("连接中断"));
         QVERIFY(t.run([&] { t.w->window->findChild<QAction *>(QStringLiteral("queryUnfinished"))->trigger(); }));
@@ -299,7 +300,7 @@ private slots:
         QVERIFY(t.model().note(2).isEmpty());
         // Nothing left to do is said so, and starts nothing.
         t.site.clearRequests();
-        t.w->window->queryUnfinished_Click();
+        t.w->window->queryUnfinishedRows();
         QCOMPARE(t.w->panel(2), QStringLiteral("所有域名均已查询完毕.."));
         QVERIFY(t.site.requests().isEmpty());
     }
@@ -317,7 +318,7 @@ private slots:
         LookupWindow t(10000, [](LookupSettings &s) { s.lookupBase = QStringLiteral("http://lookup.example"); });
         t.model().setDomains({ QStringLiteral("a.cn") });
         t.select(0);
-        t.w->dialogs.messageAnswers << MsgAnswer::Ok;
+        t.w->dialogs.messageAnswers << MessageAnswer::Ok;
         if (action == QStringLiteral("Command2"))
             t.button("Command2")->click();
         else
@@ -372,7 +373,7 @@ private slots:
             { QStringLiteral("a.com"), QStringLiteral("deleted.com"), QStringLiteral("unwrapped.com") });
         bool command2DisabledDuringFetch = false;
         t.atRowStart = [&](int) {
-            t.w->window->init();
+            t.w->window->enableWorkingButtons();
             command2DisabledDuringFetch
                 = !t.button("Command2")->isEnabled() && t.list()->isLocked() && !t.button("Command1_0")->isEnabled();
         };
@@ -383,7 +384,7 @@ private slots:
             QStringList({ QStringLiteral("备案已被删除"), QStringLiteral("未知"), QStringLiteral("未知"),
                 QStringLiteral("未知"), QStringLiteral("查询完毕") }));
         t.select(2);
-        QVERIFY(t.run([&] { t.w->window->cxym_Click(); }));
+        QVERIFY(t.run([&] { t.w->window->querySelectedRow(); }));
         QCOMPARE(t.rowCells(2),
             QStringList({ QStringLiteral("无记录"), QStringLiteral("未知"), QStringLiteral("未知"),
                 QStringLiteral("未知"), QStringLiteral("查询完毕") }));
@@ -396,11 +397,11 @@ private slots:
     void selected_refusesWithoutSelectionOrDomain()
     {
         LookupWindow t;
-        t.w->window->cxym_Click();
+        t.w->window->querySelectedRow();
         QCOMPARE(t.w->panel(2), QStringLiteral("请选择要查询的域名.."));
         t.model().setDomains({ QStringLiteral("a.com"), QString() });
         t.select(1);
-        t.w->window->cxym_Click();
+        t.w->window->querySelectedRow();
         QCOMPARE(t.w->panel(2), QStringLiteral("请选择要查询的域名.."));
         QVERIFY(t.site.requests().isEmpty());
         QCOMPARE(t.rowCells(1), kUntouched);
@@ -412,7 +413,7 @@ private slots:
         LookupWindow t;
         t.model().setDomains({ QStringLiteral("reset.com") });
         t.select(0);
-        QVERIFY(t.run([&] { t.w->window->cxym_Click(); }));
+        QVERIFY(t.run([&] { t.w->window->querySelectedRow(); }));
         QCOMPARE(t.rowCells(0), kFetching);
         QCOMPARE(t.model().note(0), QStringLiteral("连接中断"));
         QVERIFY(t.messages.isEmpty());
@@ -435,7 +436,7 @@ private slots:
         QFETCH(int, retries);
         LookupWindow t(60000, [retries](LookupSettings &s) { s.retries = retries; });
         t.model().setDomains({ domain, QStringLiteral("a.com") });
-        t.w->dialogs.messageAnswers << MsgAnswer::Yes;
+        t.w->dialogs.messageAnswers << MessageAnswer::Yes;
         connect(&t.site, &site::LookupSite::requestReceived, this, [&] {
             // For the retry case, close once the error page is on its way back and the row waits.
             QTimer::singleShot(retries ? 100 : 0, &t.site, [&] { t.w->window->close(); });

@@ -45,7 +45,7 @@ private slots:
     void check_followsTheDecisionTable_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<std::optional<MessageAnswer>>("answer");
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("panel");
         QTest::addColumn<QString>("opened");
@@ -53,42 +53,46 @@ private slots:
         const QString failed = QStringLiteral("检测失败,请先使用当前版本");
         const QString checking = QStringLiteral("正在检测版本更新");
         const QString download = QStringLiteral("https://download.test.example/index.php/Works/detail/sid/");
-        QTest::newRow("same version") << reply("\"1\"", "\"2.0\"", "\"15\"", "\"0\"") << 0 << QString()
-                                      << QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件..") << QString()
-                                      << false;
-        QTest::newRow("reported failure wins") << reply("\"0\"", "\"9.9\"", "\"15\"", "\"1\"") << int(MsgAnswer::Ok)
-                                               << failed << checking << QString() << false;
-        QTest::newRow("failure as number") << reply("0", "\"2.1\"", "\"15\"", "\"0\"") << int(MsgAnswer::Ok) << failed
-                                           << checking << QString() << false;
-        QTest::newRow("older, optional, no") << reply("1", "\"1.9\"", "\"15\"", "\"0\"") << int(MsgAnswer::No)
-                                             << QStringLiteral("发现最新版本1.9，是否现在更新?")
-                                             << QStringLiteral("欢迎使用Tarnwick软件..") << QString() << false;
-        QTest::newRow("2.00 is not 2.0") << reply("1", "\"2.00\"", "\"15\"", "0") << int(MsgAnswer::No)
+        QTest::newRow("same version") << reply("\"1\"", "\"2.0\"", "\"15\"", "\"0\"") << std::optional<MessageAnswer>()
+                                      << QString() << QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件..")
+                                      << QString() << false;
+        QTest::newRow("reported failure wins")
+            << reply("\"0\"", "\"9.9\"", "\"15\"", "\"1\"") << std::optional(MessageAnswer::Ok) << failed << checking
+            << QString() << false;
+        QTest::newRow("failure as number")
+            << reply("0", "\"2.1\"", "\"15\"", "\"0\"") << std::optional(MessageAnswer::Ok) << failed << checking
+            << QString() << false;
+        QTest::newRow("older, optional, no")
+            << reply("1", "\"1.9\"", "\"15\"", "\"0\"") << std::optional(MessageAnswer::No)
+            << QStringLiteral("发现最新版本1.9，是否现在更新?") << QStringLiteral("欢迎使用Tarnwick软件..") << QString()
+            << false;
+        QTest::newRow("2.00 is not 2.0") << reply("1", "\"2.00\"", "\"15\"", "0") << std::optional(MessageAnswer::No)
                                          << QStringLiteral("发现最新版本2.00，是否现在更新?")
                                          << QStringLiteral("欢迎使用Tarnwick软件..") << QString() << false;
-        QTest::newRow("mandatory, no") << reply("1", "\"2.1\"", "\"15\"", "\"1\"") << int(MsgAnswer::No)
+        QTest::newRow("mandatory, no") << reply("1", "\"2.1\"", "\"15\"", "\"1\"") << std::optional(MessageAnswer::No)
                                        << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << QString()
                                        << true;
         QTest::newRow("yes opens the page")
-            << reply("1", "\"2.1\"", "\"15\"", "\"0\"") << int(MsgAnswer::Yes)
+            << reply("1", "\"2.1\"", "\"15\"", "\"0\"") << std::optional(MessageAnswer::Yes)
             << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << download + QStringLiteral("15") << true;
         QTest::newRow("yes with empty sid")
-            << reply("1", "\"2.1\"", "\"\"", "\"1\"") << int(MsgAnswer::Yes)
+            << reply("1", "\"2.1\"", "\"\"", "\"1\"") << std::optional(MessageAnswer::Yes)
             << QStringLiteral("发现最新版本2.1，是否现在更新?") << checking << download << true;
-        QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << int(MsgAnswer::Ok) << failed << checking
-                                  << QString() << false;
-        QTest::newRow("info missing") << QByteArray("{\"result\":\"1\"}") << int(MsgAnswer::Ok) << failed << checking
-                                      << QString() << false;
+        QTest::newRow("not json") << QByteArray("<html>maintenance</html>") << std::optional(MessageAnswer::Ok)
+                                  << failed << checking << QString() << false;
+        QTest::newRow("info missing") << QByteArray("{\"result\":\"1\"}") << std::optional(MessageAnswer::Ok) << failed
+                                      << checking << QString() << false;
         QTest::newRow("member missing") << QByteArray("{\"result\":\"1\",\"info\":{\"version\":\"2.0\",\"sid\":\"1\"}}")
-                                        << int(MsgAnswer::Ok) << failed << checking << QString() << false;
+                                        << std::optional(MessageAnswer::Ok) << failed << checking << QString() << false;
         // The reply is data, never code: a script in it is just text that is not an object.
-        QTest::newRow("script is not run") << QByteArray("(function(){return {result:1}})()") << int(MsgAnswer::Ok)
-                                           << failed << checking << QString() << false;
+        QTest::newRow("script is not run")
+            << QByteArray("(function(){return {result:1}})()") << std::optional(MessageAnswer::Ok) << failed << checking
+            << QString() << false;
     }
     void check_followsTheDecisionTable()
     {
         QFETCH(QByteArray, body);
-        QFETCH(int, answer);
+        QFETCH(std::optional<MessageAnswer>, answer);
         QFETCH(QString, box);
         QFETCH(QString, panel);
         QFETCH(QString, opened);
@@ -96,11 +100,11 @@ private slots:
         CheckWindow t;
         t.answerWith(body);
         if (answer)
-            t.w->dialogs.messageAnswers << answer;
-        // Buttons disabled by something else must come back through init at the end of the check.
+            t.w->dialogs.messageAnswers << *answer;
+        // Buttons disabled by something else must come back through enableWorkingButtons at the end of the check.
         t.w->find<QPushButton>(QStringLiteral("Command1_0"))->setEnabled(false);
-        t.w->window->Timer1_Timer();
-        // The check ends with init or with the end of the program.
+        t.w->window->versionCheckTick();
+        // The check ends with enableWorkingButtons or with the end of the program.
         QTRY_VERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled() || !t.w->quitStatuses.isEmpty());
 
         QCOMPARE(t.http.urls(),
@@ -110,7 +114,7 @@ private slots:
             QCOMPARE(t.w->dialogs.boxes.first().text, box);
             QCOMPARE(t.w->dialogs.boxes.first().title, QStringLiteral("提示"));
             QCOMPARE(t.w->dialogs.boxes.first().style,
-                MsgStyle::Information | (answer == MsgAnswer::Ok ? MsgStyle::OkOnly : MsgStyle::YesNo));
+                (answer == MessageAnswer::Ok ? MessageButtons::Ok : MessageButtons::YesNo) | MessageIcon::Information);
         }
         QCOMPARE(t.w->panel(2), panel);
         QCOMPARE(t.w->browser.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl(opened) });
@@ -159,8 +163,8 @@ private slots:
     {
         CheckWindow t;
         t.answerWith(QByteArray(), false);
-        t.w->dialogs.messageAnswers << MsgAnswer::Ok;
-        t.w->window->Timer1_Timer();
+        t.w->dialogs.messageAnswers << MessageAnswer::Ok;
+        t.w->window->versionCheckTick();
         QTRY_COMPARE(t.w->dialogs.boxes.size(), 1);
         QCOMPARE(t.w->dialogs.boxes.first().text, QStringLiteral("检测失败,请先使用当前版本"));
         QVERIFY(t.w->quitStatuses.isEmpty());
@@ -176,13 +180,13 @@ private slots:
         // More ticks arrive while the offer is open; none of them may start a second check.
         running.dialogs.whileBoxOpen = [&running] {
             for (int i = 0; i < 3; ++i)
-                running.window->Timer1_Timer();
+                running.window->versionCheckTick();
         };
-        running.dialogs.messageAnswers << MsgAnswer::No;
+        running.dialogs.messageAnswers << MessageAnswer::No;
         QTRY_COMPARE_WITH_TIMEOUT(running.dialogs.boxes.size(), 1, 5000);
         QCOMPARE(t.http.requests.size(), 1);
         QVERIFY(!running.window->findChild<QTimer *>(QStringLiteral("Timer1"))->isActive());
-        running.window->Timer1_Timer();
+        running.window->versionCheckTick();
         QCOMPARE(t.http.requests.size(), 1);
         QCOMPARE(running.panel(2), QStringLiteral("欢迎使用Tarnwick软件.."));
     }
@@ -190,9 +194,9 @@ private slots:
     void closeWhileCheckWaits_endsWithoutFurtherBoxes()
     {
         CheckWindow t;
-        t.w->dialogs.messageAnswers << MsgAnswer::Yes;
+        t.w->dialogs.messageAnswers << MessageAnswer::Yes;
         t.http.answer = [](const HttpRequest &) { return std::nullopt; };
-        t.w->window->Timer1_Timer();
+        t.w->window->versionCheckTick();
         QCOMPARE(t.http.pendingIds().size(), 1);
         // The user closes the window while the request is outstanding; the close abandons it.
         t.w->window->close();

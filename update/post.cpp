@@ -41,7 +41,7 @@ QByteArray bodyBytes(const QString &encoded)
 
 } // namespace
 
-QString UrlEncode(const QString &text)
+QString encodeFormBody(const QString &text)
 {
     QString result;
     result.reserve(text.size());
@@ -50,14 +50,14 @@ QString UrlEncode(const QString &text)
     return result;
 }
 
-HttpClient::RequestId PostBody(HttpClient &http, const QUrl &url, const QString &body, const QByteArray &proxy,
+HttpClient::RequestId postForm(HttpClient &http, const QUrl &url, const QString &body, const QByteArray &proxy,
     qint64 replyLimit, std::function<void(const PostResult &)> done)
 {
     HttpRequest request;
     request.method = QByteArrayLiteral("POST");
     request.url = url;
     request.headers = { { QByteArrayLiteral("CONTENT-TYPE"), QByteArrayLiteral("application/x-www-form-urlencoded") } };
-    request.body = bodyBytes(UrlEncode(body));
+    request.body = bodyBytes(encodeFormBody(body));
     request.bodyLimit = replyLimit;
     request.proxy = proxy;
     return http.start(request, [done = std::move(done)](HttpResponse &&response) {

@@ -88,10 +88,10 @@ int main(int argc, char *argv[])
 
     const int closeOnRow = qEnvironmentVariableIntValue("QUERNFOLD_SCRIPT_CLOSE_ON_ROW");
     const bool closeAfterCheck = qEnvironmentVariableIntValue("QUERNFOLD_SCRIPT_CLOSE_AFTER_CHECK") == 1;
-    const auto *timer1 = window.findChild<QTimer *>(QStringLiteral("Timer1"));
+    const auto *versionCheckTimer = window.findChild<QTimer *>(QStringLiteral("Timer1"));
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (closeAfterCheck && !timer1->isActive() && !QApplication::activeModalWidget()) {
+        if (closeAfterCheck && !versionCheckTimer->isActive() && !QApplication::activeModalWidget()) {
             closer.stop();
             window.close();
             return;
@@ -108,12 +108,12 @@ int main(int argc, char *argv[])
     const QString action = qEnvironmentVariable("QUERNFOLD_SCRIPT_ACTION");
     QTimer::singleShot(0, &window, [&] {
         if (action == QStringLiteral("batch")) {
-            window.Command2_Click();
+            window.startOrStopBatchQuery();
         } else if (action == QStringLiteral("selected")) {
             auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
             list->selectionModel()->select(
                 window.model().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            window.cxym_Click();
+            window.querySelectedRow();
         }
     });
 

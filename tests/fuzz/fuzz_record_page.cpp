@@ -19,29 +19,29 @@ QString piece(const QString &text, const QString &separator, int index)
     return index < pieces.size() ? pieces.at(index) : QString();
 }
 
-RecordInfo readBySplitting(const QString &page)
+FilingRecord readBySplitting(const QString &page)
 {
     const QString table = piece(page, kTableMarker, 1);
     const auto cell = [&table](int k) { return piece(table, QStringLiteral("<td>"), k); };
-    RecordInfo info;
-    info.Holder = CellText(cell(2));
-    info.RecordType = CellText(cell(3));
-    info.SiteName = CellText(cell(5));
+    FilingRecord info;
+    info.holder = cellText(cell(2));
+    info.recordType = cellText(cell(3));
+    info.siteName = cellText(cell(5));
     const QStringList numberPieces = cell(4).split(u'>');
     if (numberPieces.size() > 1) {
-        QString number = CellText(numberPieces.at(1));
+        QString number = cellText(numberPieces.at(1));
         while (number.startsWith(u' '))
             number.remove(0, 1);
         while (number.endsWith(u' '))
             number.chop(1);
-        info.RecordNo = number;
+        info.recordNo = number;
     }
     return info;
 }
 
 void checkCellText(const QString &text)
 {
-    const QString cut = CellText(text);
+    const QString cut = cellText(text);
     const qsizetype tag = text.indexOf(u'<');
     FUZZ_CHECK(tag < 0 ? cut.isEmpty() : cut == text.first(tag));
 }
@@ -51,21 +51,21 @@ void checkCellText(const QString &text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QString page = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    const RecordInfo info = ParseRecordPage(page);
+    const FilingRecord info = parseRecordPage(page);
 
-    for (const QString *value : { &info.RecordNo, &info.Holder, &info.RecordType, &info.SiteName })
+    for (const QString *value : { &info.recordNo, &info.holder, &info.recordType, &info.siteName })
         FUZZ_CHECK(!value->contains(u'<'));
-    FUZZ_CHECK(!info.RecordNo.contains(u'>'));
-    FUZZ_CHECK(!info.RecordNo.startsWith(u' ') && !info.RecordNo.endsWith(u' '));
+    FUZZ_CHECK(!info.recordNo.contains(u'>'));
+    FUZZ_CHECK(!info.recordNo.startsWith(u' ') && !info.recordNo.endsWith(u' '));
     if (!hasTableMarker(page))
         FUZZ_CHECK(
-            info.RecordNo.isEmpty() && info.Holder.isEmpty() && info.RecordType.isEmpty() && info.SiteName.isEmpty());
+            info.recordNo.isEmpty() && info.holder.isEmpty() && info.recordType.isEmpty() && info.siteName.isEmpty());
 
-    const RecordInfo expected = readBySplitting(page);
-    FUZZ_CHECK(info.RecordNo == expected.RecordNo);
-    FUZZ_CHECK(info.Holder == expected.Holder);
-    FUZZ_CHECK(info.RecordType == expected.RecordType);
-    FUZZ_CHECK(info.SiteName == expected.SiteName);
+    const FilingRecord expected = readBySplitting(page);
+    FUZZ_CHECK(info.recordNo == expected.recordNo);
+    FUZZ_CHECK(info.holder == expected.holder);
+    FUZZ_CHECK(info.recordType == expected.recordType);
+    FUZZ_CHECK(info.siteName == expected.siteName);
 
     checkCellText(page);
     return 0;

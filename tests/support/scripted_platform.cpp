@@ -6,14 +6,14 @@
 
 namespace quernfold::test {
 
-int ScriptedDialogs::messageBox(const QString &text, int style, const QString &title)
+MessageAnswer ScriptedDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
 {
     boxes << AskedBox { text, style, title };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (messageAnswers.isEmpty()) {
         ++unprepared;
-        return (style & 0xF) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
     return messageAnswers.takeFirst();
 }
@@ -21,7 +21,7 @@ int ScriptedDialogs::messageBox(const QString &text, int style, const QString &t
 std::optional<QString> ScriptedDialogs::inputBox(
     const QString &prompt, const QString &title, const QString &defaultText)
 {
-    inputs << AskedBox { prompt + u'|' + defaultText, 0, title };
+    inputs << AskedBox { prompt + u'|' + defaultText, {}, title };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (inputAnswers.isEmpty()) {
@@ -120,7 +120,7 @@ HttpResponse ScriptedHttp::failure(HttpFailure failure, const QString &error)
     return response;
 }
 
-ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepTimer1)
+ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepVersionCheckTimer)
 {
     Platform platform;
     platform.dialogs = &dialogs;
@@ -129,7 +129,7 @@ ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepTimer1)
     platform.http = http;
     platform.quit = [this](int status) { quitStatuses << status; };
     window = std::make_unique<MainWindow>(platform, config);
-    if (!keepTimer1)
+    if (!keepVersionCheckTimer)
         find<QTimer>(QStringLiteral("Timer1"))->stop();
 }
 

@@ -17,7 +17,7 @@ namespace quernfold::test {
 // What the program asked of a modal thing.
 struct AskedBox {
     QString text;
-    int style = 0;
+    MessageStyle style;
     QString title;
 };
 
@@ -26,13 +26,13 @@ struct AskedBox {
 class ScriptedDialogs : public Dialogs
 {
 public:
-    int messageBox(const QString &text, int style, const QString &title) override;
+    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &title) override;
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
     std::optional<SettingsForm> settingsDialog(const SettingsForm &form) override;
 
-    QList<int> messageAnswers;
+    QList<MessageAnswer> messageAnswers;
     QList<std::optional<SettingsForm>> settingsAnswers;
     QList<std::optional<QString>> inputAnswers;
     QList<std::optional<QString>> fileAnswers;
@@ -109,8 +109,9 @@ public:
 // A window on scripted platform parts. The HTTP client is whatever the test hands in (by default none:
 // a test that reaches the network without one fails loudly).
 struct ScriptedWindow {
-    // Timer1 is stopped unless asked for: its first tick runs the version check, which most tests leave out.
-    explicit ScriptedWindow(HttpClient *http = nullptr, Config config = {}, bool keepTimer1 = false);
+    // The version-check timer (Timer1) is stopped unless asked for: its first tick runs the version check, which
+    // most tests leave out.
+    explicit ScriptedWindow(HttpClient *http = nullptr, Config config = {}, bool keepVersionCheckTimer = false);
     ~ScriptedWindow();
 
     ScriptedDialogs dialogs;

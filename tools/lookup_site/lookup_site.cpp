@@ -127,7 +127,7 @@ QList<QByteArray> headerValues(const RecordedRequest &request, QByteArrayView na
     return values;
 }
 
-SiteRecord expectedRecord(const QString &domain)
+FilingRecord expectedRecord(const QString &domain)
 {
     static const QStringList provinces = { u"京"_s, u"沪"_s, u"浙"_s, u"粤"_s, u"苏"_s, u"川"_s, u"鄂"_s, u"闽"_s };
     static const QStringList cities = { u"北京"_s, u"上海"_s, u"杭州"_s, u"深圳"_s, u"南京"_s, u"成都"_s };
@@ -146,7 +146,7 @@ SiteRecord expectedRecord(const QString &domain)
     const bool person = h % 4 == 0;
     h /= 4;
 
-    SiteRecord record;
+    FilingRecord record;
     const QString province = pick(provinces);
     const quint64 number = 10000000 + h % 90000000;
     h /= 90000000;
@@ -177,7 +177,7 @@ Behaviour behaviourByName(const QString &domain)
 QString resultPageHtml(const QString &domain, Behaviour behaviour)
 {
     const QString shownDomain = domain.toHtmlEscaped();
-    const SiteRecord record = expectedRecord(domain);
+    const FilingRecord record = expectedRecord(domain);
     const QString id = QString::number(fnv1a(domain.toUtf8()) % 1000000);
 
     // Each raw cell carries its own closing tag, so a variant can leave one out.
@@ -191,13 +191,13 @@ QString resultPageHtml(const QString &domain, Behaviour behaviour)
                   html += u"<td><a href=\"http://www."_s + shownDomain + u"\">www."_s + shownDomain + u"</a></td>\n"_s;
               return html + u"</tr>\n"_s;
           };
-    const auto holderCell = [&](const SiteRecord &r) {
+    const auto holderCell = [&](const FilingRecord &r) {
         return r.holder + u"<a class=\"more\" href=\"/company/"_s + id + u".html\">详情</a></td>"_s;
     };
     const auto numberCell = [&](const QString &recordNo) {
         return u"<a href=\"/icp/"_s + id + u".html\" target=\"_blank\">"_s + recordNo + u"</a></td>"_s;
     };
-    const auto fullRow = [&](int position, const SiteRecord &r, const QString &rowAttributes = {}) {
+    const auto fullRow = [&](int position, const FilingRecord &r, const QString &rowAttributes = {}) {
         return row(position,
             { holderCell(r), r.recordType + u"</td>"_s, numberCell(r.recordNo), r.siteName + u"</td>"_s },
             rowAttributes);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "domainlist/filing_record.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
@@ -51,10 +53,7 @@ struct RecordedRequest {
 QList<QByteArray> headerValues(const RecordedRequest &request, QByteArrayView name);
 
 // The record the site serves for an ordinary domain, so tests can compare what the program wrote.
-struct SiteRecord {
-    QString recordNo, holder, recordType, siteName;
-};
-SiteRecord expectedRecord(const QString &domain);
+FilingRecord expectedRecord(const QString &domain);
 
 enum class Behaviour {
     Record,
