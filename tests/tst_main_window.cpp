@@ -164,9 +164,9 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     for (QAction *item : bar.first()->menu()->actions())
         programItems << (item->isSeparator() ? u"-"_qs : item->text());
     QCOMPARE(programItems, QStringList({ u"软件说明"_qs, u"查询设置.."_qs, u"-"_qs, u"退出软件"_qs }));
-    auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
+    auto *listMenu = w.find<QMenu>(QStringLiteral("caozuo"));
     QStringList contextItems;
-    for (QAction *item : caozuo->actions())
+    for (QAction *item : listMenu->actions())
         contextItems << (item->isSeparator() ? u"-"_qs : item->text());
     QCOMPARE(contextItems,
         QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs, u"-"_qs, u"查询未完成项"_qs }));
@@ -339,30 +339,30 @@ void TestMainWindow::mouseDown_onlyRightButtonOpensContextMenu()
     w.window->load();
     addDomains(w, { u"a.com"_qs });
     auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
-    auto *caozuo = w.find<QMenu>(QStringLiteral("caozuo"));
+    auto *listMenu = w.find<QMenu>(QStringLiteral("caozuo"));
     const QPoint emptySpace(200, 300);
 
     QTest::mousePress(list->viewport(), Qt::LeftButton, {}, emptySpace);
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, emptySpace);
     QTest::mousePress(list->viewport(), Qt::MiddleButton, {}, emptySpace);
     QTest::mouseRelease(list->viewport(), Qt::MiddleButton, {}, emptySpace);
-    QVERIFY(!caozuo->isVisible());
+    QVERIFY(!listMenu->isVisible());
 
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, emptySpace);
-    QTRY_VERIFY(caozuo->isVisible());
-    QCOMPARE(caozuo->pos(), list->viewport()->mapToGlobal(emptySpace));
-    caozuo->hide();
+    QTRY_VERIFY(listMenu->isVisible());
+    QCOMPARE(listMenu->pos(), list->viewport()->mapToGlobal(emptySpace));
+    listMenu->hide();
 
     // The menu opens on a row as well, and its items act on the selection.
     const QPoint onRow = list->visualRect(w.window->model().index(0, 1)).center();
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, onRow);
-    QTRY_VERIFY(caozuo->isVisible());
-    caozuo->hide();
+    QTRY_VERIFY(listMenu->isVisible());
+    listMenu->hide();
 
     // A disabled list (as during a query) receives no mouse events, so no menu.
     list->setEnabled(false);
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, emptySpace);
-    QVERIFY(!caozuo->isVisible());
+    QVERIFY(!listMenu->isVisible());
 }
 
 void TestMainWindow::headerClick_changesNothing()
