@@ -53,9 +53,8 @@ if [[ -z $base ]]; then
     exit 1
 fi
 
-# Ordinary records first, then names by which the site answers otherwise: no record, a deleted record (only
-# the context menu's query tells it apart), error pages and an empty page (the row stays "查询中"), several rows,
-# other encodings, a slow answer.
+# Ordinary records first, then names by which the site answers otherwise: no record, a deleted record, error
+# pages and an empty page (the row stays "查询中"), several rows, other encodings, a slow answer.
 cat >"$domains" <<'EOF'
 example.cn
 quernfold-demo.com
