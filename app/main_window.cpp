@@ -21,8 +21,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QStyledItemDelegate>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTime>
 #include <QTimer>
 #include <QToolTip>

@@ -199,8 +199,7 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         const RowOutcome outcome = readRowOutcome(m_mode, response);
         if (outcome.retryable && slot->retriesMade < m_options.retries && !m_stopRequested) {
             const qint64 now = m_clock.elapsed();
-            const qint64 waitMs
-                = retryDelayMs(slot->retriesMade + 1, outcome.retryAfterSeconds, m_options.retryBaseMs);
+            const qint64 waitMs = retryDelayMs(slot->retriesMade + 1, outcome.retryAfterSeconds, m_options.retryBaseMs);
             // The site told us when it will talk again; until then nobody asks it anything.
             if (outcome.retryAfterSeconds >= 0)
                 m_pausedUntilMs = qMax(m_pausedUntilMs, now + waitMs);

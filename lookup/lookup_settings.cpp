@@ -51,25 +51,25 @@ bool isValidBase(const QString &base)
 
 // One value from the file or the environment: clamped when out of range, ignored when not a number.
 void takeNumber(
-    const NumberField &spec, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
+    const NumberField &number, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
 {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok);
     if (!ok) {
         if (notes)
-            *notes
-                << QStringLiteral("%1: \"%2\" is not a number for %3; ignored").arg(source, text, fileKey(spec.field));
+            *notes << QStringLiteral("%1: \"%2\" is not a number for %3; ignored")
+                          .arg(source, text, fileKey(number.field));
         return;
     }
-    const int clamped = int(qBound(qlonglong(spec.min), value, qlonglong(spec.max)));
+    const int clamped = int(qBound(qlonglong(number.min), value, qlonglong(number.max)));
     if (clamped != value && notes)
         *notes << QStringLiteral("%1: %2 = %3 is outside %4..%5; using %6")
-                      .arg(source, fileKey(spec.field))
+                      .arg(source, fileKey(number.field))
                       .arg(value)
-                      .arg(spec.min)
-                      .arg(spec.max)
+                      .arg(number.min)
+                      .arg(number.max)
                       .arg(clamped);
-    into.*spec.member = clamped;
+    into.*number.member = clamped;
 }
 
 void takeText(SettingField field, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
@@ -91,9 +91,9 @@ void takeText(SettingField field, const QString &text, const QString &source, Lo
 
 void take(SettingField field, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
 {
-    for (const NumberField &spec : kNumberFields) {
-        if (spec.field == field) {
-            takeNumber(spec, text, source, into, notes);
+    for (const NumberField &number : kNumberFields) {
+        if (number.field == field) {
+            takeNumber(number, text, source, into, notes);
             return;
         }
     }
@@ -280,12 +280,15 @@ QString readForm(const SettingsForm &form, LookupSettings *out)
     read.lookupBase = trimmedBase(form.lookupBase);
     if (!isValidBase(read.lookupBase))
         return QStringLiteral("%1须为以 http:// 或 https:// 开头的网址..").arg(settingLabel(SettingField::LookupBase));
-    for (const NumberField &spec : kNumberFields) {
+    for (const NumberField &number : kNumberFields) {
         bool ok = false;
-        const int value = form.text(spec.field).trimmed().toInt(&ok);
-        if (!ok || value < spec.min || value > spec.max)
-            return QStringLiteral("%1须为%2到%3之间的整数..").arg(settingLabel(spec.field)).arg(spec.min).arg(spec.max);
-        read.*spec.member = value;
+        const int value = form.text(number.field).trimmed().toInt(&ok);
+        if (!ok || value < number.min || value > number.max)
+            return QStringLiteral("%1须为%2到%3之间的整数..")
+                .arg(settingLabel(number.field))
+                .arg(number.min)
+                .arg(number.max);
+        read.*number.member = value;
     }
     read.proxy = form.proxy.trimmed();
     if (!isValidProxyChoice(read.proxy))

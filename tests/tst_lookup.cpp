@@ -3,9 +3,9 @@
 #include "lookup/query_row.h"
 #include "lookup_site.h"
 #include "platform/codepage.h"
+#include "platform/config.h"
 #include "platform/curl_http.h"
 #include "platform/proxy.h"
-#include "platform/config.h"
 #include "support/lookup_site_process.h"
 
 #include <QSignalSpy>

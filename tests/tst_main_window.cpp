@@ -5,8 +5,8 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
-#include <QDir>
 #include <QCloseEvent>
+#include <QDir>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>

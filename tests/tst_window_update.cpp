@@ -107,8 +107,8 @@ private slots:
         // The check ends with enableWorkingButtons or with the end of the program.
         QTRY_VERIFY(t.w->find<QPushButton>(QStringLiteral("Command1_0"))->isEnabled() || !t.w->quitStatuses.isEmpty());
 
-        QCOMPARE(t.http.urls(),
-            QList<QUrl> { QUrl(QStringLiteral("https://version.test/index.php/Index/soft_version")) });
+        QCOMPARE(
+            t.http.urls(), QList<QUrl> { QUrl(QStringLiteral("https://version.test/index.php/Index/soft_version")) });
         QCOMPARE(t.w->dialogs.boxes.size(), box.isEmpty() ? 0 : 1);
         if (!box.isEmpty()) {
             QCOMPARE(t.w->dialogs.boxes.first().text, box);
