@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 
 namespace quernfold {
 

@@ -24,15 +24,21 @@ QString writeFailedMessage(const QString &path)
     return QStringLiteral("写入文件失败:") + path + QStringLiteral("..");
 }
 
+// The row's four record values; empty for a row no lookup has written.
+const FilingRecord &recordOf(const DomainListModel::Row &row)
+{
+    static const FilingRecord neverQueried;
+    return row.lookup ? row.lookup->record : neverQueried;
+}
+
 // UTF-16 units of the row lines: counting costs a walk over the sizes, no copying.
 qint64 rowLineUnits(const DomainListModel &model)
 {
     constexpr qint64 kFixedUnits = 4 * 4 + 2; // four separators and CR LF
-    const FilingRecord neverQueried;
     qint64 units = 0;
     for (int i = 0; i < model.count(); ++i) {
         const DomainListModel::Row &row = model.row(i);
-        const FilingRecord &record = row.lookup ? row.lookup->record : neverQueried;
+        const FilingRecord &record = recordOf(row);
         units += kFixedUnits + row.domain.size() + record.recordNo.size() + record.holder.size()
             + record.recordType.size() + record.siteName.size();
     }
@@ -48,11 +54,10 @@ QByteArray buildExportBlock(const DomainListModel &model)
     QByteArray block;
     QString piece;
     piece.reserve(kEncodePieceUnits + 1024);
-    const FilingRecord neverQueried;
     const qint64 allUnits = rowLineUnits(model);
     for (int i = 0; i < model.count(); ++i) {
         const DomainListModel::Row &row = model.row(i);
-        const FilingRecord &record = row.lookup ? row.lookup->record : neverQueried;
+        const FilingRecord &record = recordOf(row);
         piece.append(row.domain)
             .append(separator)
             .append(record.recordNo)
