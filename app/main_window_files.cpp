@@ -10,6 +10,10 @@
 
 namespace quernfold {
 
+namespace {
+const QString kNoImportText = QStringLiteral("缺少GBK编码支持,无法导入..");
+} // namespace
+
 void MainWindow::checkCodePage()
 {
     m_codePageMissing = !codepage::isAvailable();
@@ -26,9 +30,9 @@ void MainWindow::checkCodePage()
 
 void MainWindow::importList()
 {
-    // Without the code page every Chinese name would come in as U+FFFD.
+    // Without the code page every Chinese name would come in as U+FFFD; better said before the dialog.
     if (m_codePageMissing) {
-        setMessage(QStringLiteral("缺少GBK编码支持,无法导入.."));
+        setMessage(kNoImportText);
         return;
     }
     const std::optional<QString> path = m_platform.dialogs->openFile(m_importDialog);
@@ -39,6 +43,11 @@ void MainWindow::importList()
 
 void MainWindow::importListFile(const QString &path)
 {
+    // A list named on the command line comes here without the dialog.
+    if (m_codePageMissing) {
+        setMessage(kNoImportText);
+        return;
+    }
     // The next import's dialog offers this file, whether the dialog or the command line chose it.
     m_importDialog.fileName = path;
     // A long import keeps the window painted and says how far it got; user input waits until it is done,

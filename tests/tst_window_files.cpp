@@ -183,6 +183,10 @@ private slots:
         w.window->importList();
         QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导入.."));
         QCOMPARE(domains(w.window->model()), QStringList { QStringLiteral("例子.cn") });
+        // A list named on the command line does not pass the dialog.
+        w.window->importListFile(dir.filePath(QStringLiteral("in.txt")));
+        QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导入.."));
+        QCOMPARE(domains(w.window->model()), QStringList { QStringLiteral("例子.cn") });
         w.window->exportList();
         QCOMPARE(w.panel(2), QStringLiteral("缺少GBK编码支持,无法导出.."));
         QVERIFY(w.dialogs.fileDialogs.isEmpty());
