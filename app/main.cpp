@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
-#include "platform/config.h"
+#include "app/config.h"
 #include "platform/curl_http.h"
 
 #include "platform/qt_platform.h"

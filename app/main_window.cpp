@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "domainlist/add_domain.h"
+#include "platform/site_address.h"
 #include "platform/browser.h"
 #include "platform/http.h"
 #include "platform/skin.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
@@ -22,10 +22,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QTime>
 #include <QTimer>
-#include <QToolTip>
 
 namespace quernfold {
 
@@ -61,149 +59,13 @@ QFont uiFont()
 
 } // namespace
 
-// Draws the status of a row whose last lookup did not finish in a warning colour; its note is the tooltip.
-class StatusNoteDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (index.column() == DomainListModel::StatusColumn && index.data(DomainListModel::NoteRole).isValid()) {
-            const QColor warning(0xB0, 0x3A, 0x00);
-            option->palette.setColor(QPalette::Text, warning);
-            option->palette.setColor(QPalette::HighlightedText, warning.lighter(190));
-        }
-    }
-};
-
-namespace {
-// About a display frame: faster than anyone reads, slow enough that a run's rows cost no painting each.
-constexpr int kFrameMs = 16;
-} // namespace
-
-DomainListView::DomainListView(QWidget *parent)
-    : QTreeView(parent)
-    , m_changeTimer(new QTimer(this))
-{
-    m_changeTimer->setSingleShot(true);
-    m_changeTimer->setInterval(kFrameMs);
-    connect(m_changeTimer, &QTimer::timeout, this, &DomainListView::flushChanges);
-}
-
-void DomainListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &)
-{
-    if (!topLeft.isValid() || !bottomRight.isValid())
-        return;
-    m_changedFrom = m_changedFrom < 0 ? topLeft.row() : qMin(m_changedFrom, topLeft.row());
-    m_changedTo = qMax(m_changedTo, bottomRight.row());
-    if (!m_changeTimer->isActive())
-        m_changeTimer->start();
-}
-
-void DomainListView::flushChanges()
-{
-    const QAbstractItemModel *m = model();
-    const int from = std::exchange(m_changedFrom, -1);
-    const int to = qMin(std::exchange(m_changedTo, -1), m ? m->rowCount() - 1 : -1);
-    if (!m || from < 0 || from > to)
-        return;
-    QTreeView::dataChanged(m->index(from, 0), m->index(to, m->columnCount() - 1), {});
-}
-
-void DomainListView::mousePressEvent(QMouseEvent *event)
-{
-    if (m_locked) {
-        event->ignore();
-        return;
-    }
-    // The window decides about the context menu; the view still gets the press for its selection.
-    emit mouseDown(event->button(), event->globalPosition().toPoint());
-    QTreeView::mousePressEvent(event);
-}
-
-void DomainListView::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (m_locked)
-        event->ignore();
-    else
-        QTreeView::mouseReleaseEvent(event);
-}
-
-void DomainListView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    if (m_locked)
-        event->ignore();
-    else
-        QTreeView::mouseDoubleClickEvent(event);
-}
-
-void DomainListView::mouseMoveEvent(QMouseEvent *event)
-{
-    if (m_locked)
-        event->ignore();
-    else
-        QTreeView::mouseMoveEvent(event);
-}
-
-void DomainListView::keyPressEvent(QKeyEvent *event)
-{
-    if (m_locked)
-        event->ignore();
-    else
-        QTreeView::keyPressEvent(event);
-}
-
-void DomainListView::contextMenuEvent(QContextMenuEvent *event)
-{
-    if (m_locked)
-        event->ignore();
-    else
-        QTreeView::contextMenuEvent(event);
-}
-
-QString DomainListView::toolTipFor(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return QString();
-    const QVariant own = index.data(Qt::ToolTipRole);
-    if (own.isValid())
-        return own.toString();
-    const QAbstractItemDelegate *delegate = itemDelegateForIndex(index);
-    if (!delegate)
-        return QString();
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    option.rect = visualRect(index);
-    // The delegate's size hint is the text plus the margins it paints with: wider than the cell means cut.
-    if (delegate->sizeHint(option, index).width() <= option.rect.width())
-        return QString();
-    return index.data(Qt::DisplayRole).toString();
-}
-
-bool DomainListView::viewportEvent(QEvent *event)
-{
-    if (event->type() != QEvent::ToolTip)
-        return QTreeView::viewportEvent(event);
-    const auto *help = static_cast<QHelpEvent *>(event);
-    const QModelIndex index = indexAt(help->pos());
-    const QString tip = toolTipFor(index);
-    if (tip.isEmpty())
-        QToolTip::hideText();
-    else
-        QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
-    return true;
-}
-
 MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
     : QMainWindow(parent)
     , m_platform(platform)
     , m_config(config)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Quernfold V2.0"));
+    setWindowTitle(QStringLiteral("Quernfold V" QUERNFOLD_VERSION));
     // Fixed single border: a close button and the system menu, nothing to minimise or maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
@@ -288,7 +150,6 @@ void MainWindow::buildControls()
     m_domainList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_domainList->setAllColumnsShowFocus(true);
     m_domainList->setModel(&m_model);
-    m_domainList->setItemDelegate(new StatusNoteDelegate(m_domainList));
     m_domainList->setFont(uiFont());
     QHeaderView *header = m_domainList->header();
     header->setSectionsClickable(false);
@@ -365,7 +226,7 @@ void MainWindow::buildControls()
     m_clockPanel = panels[2];
     m_progressTimer = new QTimer(this);
     m_progressTimer->setSingleShot(true);
-    m_progressTimer->setInterval(kFrameMs);
+    m_progressTimer->setInterval(DomainListView::kFrameMs);
     connect(m_progressTimer, &QTimer::timeout, this, [this] {
         if (!m_pendingProgress.isEmpty())
             m_messagePanel->setText(std::exchange(m_pendingProgress, {}));

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 
 #include "lookup/lookup_run.h"
+#include "platform/site_address.h"
 
 #include <QAction>
 #include <QPushButton>

@@ -3,6 +3,39 @@
 
 namespace quernfold {
 
+namespace {
+
+QList<FormField> settingsFields(const SettingsForm &form)
+{
+    QList<FormField> fields;
+    for (const SettingSpec &spec : settingSpecs()) {
+        FormField field;
+        field.name = spec.variable;
+        field.label = spec.label;
+        field.text = form.text(spec.field);
+        field.min = spec.min;
+        field.max = spec.max;
+        field.placeholder = spec.placeholder;
+        field.fixedBy = form.fixedBy.value(spec.field);
+        fields << field;
+    }
+    return fields;
+}
+
+SettingsForm typedForm(const QList<FormField> &fields, const SettingsForm &asked)
+{
+    SettingsForm typed = asked;
+    for (const FormField &field : fields) {
+        for (const SettingSpec &spec : settingSpecs()) {
+            if (spec.variable == field.name)
+                typed.setText(spec.field, field.text);
+        }
+    }
+    return typed;
+}
+
+} // namespace
+
 void MainWindow::editQuerySettings()
 {
     // A run reads its settings when it starts; changing them under it would mean different things to
@@ -11,11 +44,13 @@ void MainWindow::editQuerySettings()
         return;
     SettingsForm form = formFor(m_config.settings);
     for (;;) {
-        const std::optional<SettingsForm> answer = m_platform.dialogs->settingsDialog(form);
+        const std::optional<QList<FormField>> answer = m_platform.dialogs->formDialog(
+            QStringLiteral("querySettingsDialog"), QStringLiteral("查询设置"), settingsFields(form));
         if (m_closing || !answer)
             return;
+        const SettingsForm typed = typedForm(*answer, form);
         LookupSettings read;
-        const QString problem = readForm(*answer, &read);
+        const QString problem = readForm(typed, &read);
         if (problem.isEmpty()) {
             const LookupSettings toSave = settingsToSave(m_config.settings, read);
             m_config.settings.saved = toSave;
@@ -34,7 +69,7 @@ void MainWindow::editQuerySettings()
         if (m_closing)
             return;
         // Back to the dialog with what the user typed, so only the bad field needs fixing.
-        form = *answer;
+        form = typed;
     }
 }
 

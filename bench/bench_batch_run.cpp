@@ -121,7 +121,7 @@ public:
         ++asked;
         return std::nullopt;
     }
-    std::optional<SettingsForm> settingsDialog(const SettingsForm &) override
+    std::optional<QList<FormField>> formDialog(const QString &, const QString &, const QList<FormField> &) override
     {
         ++asked;
         return std::nullopt;

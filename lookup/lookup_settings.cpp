@@ -1,164 +1,179 @@
 #include "lookup/lookup_settings.h"
 
 #include "platform/proxy.h"
+#include "platform/site_address.h"
 
 #include <QSettings>
 #include <QUrl>
+
+#include <algorithm>
+#include <limits>
+#include <optional>
 
 namespace quernfold {
 
 namespace {
 
-struct NumberField {
-    SettingField field;
-    int LookupSettings::*member;
-    int min;
-    int max;
-};
-
-constexpr NumberField kNumberFields[] = {
-    { SettingField::Parallel, &LookupSettings::parallel, 1, 16 },
-    { SettingField::IntervalMs, &LookupSettings::intervalMs, 0, 60000 },
-    { SettingField::Retries, &LookupSettings::retries, 0, 5 },
-    { SettingField::DeadlineSeconds, &LookupSettings::deadlineSeconds, 1, 3600 },
-};
-
-QString fileKey(SettingField field)
+bool readBase(QString &text)
 {
-    switch (field) {
-    case SettingField::LookupBase:
-        return QStringLiteral("lookup/base");
-    case SettingField::Parallel:
-        return QStringLiteral("lookup/parallel");
-    case SettingField::IntervalMs:
-        return QStringLiteral("lookup/intervalMs");
-    case SettingField::Retries:
-        return QStringLiteral("lookup/retries");
-    case SettingField::DeadlineSeconds:
-        return QStringLiteral("lookup/deadlineSeconds");
-    case SettingField::Proxy:
-        return QStringLiteral("network/proxy");
-    }
-    return {};
-}
-
-bool isValidBase(const QString &base)
-{
-    const QUrl url(base, QUrl::StrictMode);
+    text = trimmedBase(text);
+    const QUrl url(text, QUrl::StrictMode);
     return url.isValid() && (url.scheme() == QStringLiteral("http") || url.scheme() == QStringLiteral("https"))
         && !url.host().isEmpty() && !url.hasQuery() && !url.hasFragment();
 }
 
-// One value from the file or the environment: clamped when out of range, ignored when not a number.
-void takeNumber(
-    const NumberField &number, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
+bool readProxy(QString &text)
 {
+    text = text.trimmed();
+    return isValidProxyChoice(text);
+}
+
+QList<SettingSpec> makeSpecs()
+{
+    const auto number = [](SettingField field, const char16_t *label, const char *key, const char *variable, int min,
+                            int max, int defaultValue, int LookupSettings::*member) {
+        SettingSpec spec;
+        spec.field = field;
+        spec.label = QString::fromUtf16(label);
+        spec.fileKey = QString::fromLatin1(key);
+        spec.variable = QString::fromLatin1(variable);
+        spec.min = min;
+        spec.max = max;
+        spec.defaultValue = defaultValue;
+        spec.number = member;
+        return spec;
+    };
+    const auto text = [](SettingField field, const char16_t *label, const char *key, const char *variable,
+                          QString LookupSettings::*member, bool (*read)(QString &), const QString &placeholder,
+                          const QString &problem) {
+        SettingSpec spec;
+        spec.field = field;
+        spec.label = QString::fromUtf16(label);
+        spec.fileKey = QString::fromLatin1(key);
+        spec.variable = QString::fromLatin1(variable);
+        spec.text = member;
+        spec.readText = read;
+        spec.placeholder = placeholder;
+        spec.problem = problem;
+        return spec;
+    };
+    return {
+        text(SettingField::LookupBase, u"查询网站地址", "lookup/base", "QUERNFOLD_LOOKUP_BASE",
+            &LookupSettings::lookupBase, readBase, {},
+            QStringLiteral("查询网站地址须为以 http:// 或 https:// 开头的网址..")),
+        number(SettingField::Parallel, u"同时查询数", "lookup/parallel", "QUERNFOLD_PARALLEL", 1, 16, 1,
+            &LookupSettings::parallel),
+        number(SettingField::IntervalMs, u"请求间隔(毫秒)", "lookup/intervalMs", "QUERNFOLD_INTERVAL_MS", 0, 60000, 0,
+            &LookupSettings::intervalMs),
+        number(SettingField::Retries, u"失败重试次数", "lookup/retries", "QUERNFOLD_RETRIES", 0, 5, 2,
+            &LookupSettings::retries),
+        number(SettingField::DeadlineSeconds, u"单个请求时限(秒)", "lookup/deadlineSeconds", "QUERNFOLD_DEADLINE_S", 1,
+            3600, 60, &LookupSettings::deadlineSeconds),
+        text(SettingField::Proxy, u"代理", "network/proxy", "QUERNFOLD_PROXY", &LookupSettings::proxy, readProxy,
+            QStringLiteral("留空:使用系统代理设置;none:不使用代理"),
+            QStringLiteral(
+                "代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口..")),
+        number(SettingField::ReuseDays, u"复用几天内的结果", "lookup/reuseDays", "QUERNFOLD_REUSE_DAYS", 0, 365, 0,
+            &LookupSettings::reuseDays),
+    };
+}
+
+enum class Taken { Yes, Clamped, Ignored };
+
+// A whole number as typed: blanks around it and a sign are fine. Digits beyond what 64 bits hold still say
+// "very large", so they clamp like any other value out of range rather than count as no number at all.
+std::optional<qlonglong> readWholeNumber(const QString &typed)
+{
+    const QString text = typed.trimmed();
     bool ok = false;
-    const qlonglong value = text.trimmed().toLongLong(&ok);
-    if (!ok) {
-        if (notes)
-            *notes << QStringLiteral("%1: \"%2\" is not a number for %3; ignored")
-                          .arg(source, text, fileKey(number.field));
-        return;
-    }
-    const int clamped = int(qBound(qlonglong(number.min), value, qlonglong(number.max)));
-    if (clamped != value && notes)
-        *notes << QStringLiteral("%1: %2 = %3 is outside %4..%5; using %6")
-                      .arg(source, fileKey(number.field))
-                      .arg(value)
-                      .arg(number.min)
-                      .arg(number.max)
-                      .arg(clamped);
-    into.*number.member = clamped;
+    const qlonglong value = text.toLongLong(&ok);
+    if (ok)
+        return value;
+    const bool negative = text.startsWith(u'-');
+    const QStringView digits = QStringView(text).sliced(negative || text.startsWith(u'+') ? 1 : 0);
+    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
+    return negative ? std::numeric_limits<qlonglong>::min() : std::numeric_limits<qlonglong>::max();
 }
 
-void takeText(SettingField field, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
+// One value from the file or the environment: clamped when out of range, ignored when unreadable.
+Taken take(
+    const SettingSpec &spec, const QString &value, const QString &source, LookupSettings &into, QStringList *notes)
 {
-    if (field == SettingField::LookupBase) {
-        const QString base = trimmedBase(text);
-        if (isValidBase(base))
-            into.lookupBase = base;
-        else if (notes)
-            *notes << QStringLiteral("%1: \"%2\" is not an http(s) address; ignored").arg(source, text);
-    } else if (field == SettingField::Proxy) {
-        const QString choice = text.trimmed();
-        if (isValidProxyChoice(choice))
-            into.proxy = choice;
-        else if (notes)
-            *notes << QStringLiteral("%1: \"%2\" is not a proxy choice; ignored").arg(source, text);
-    }
-}
-
-void take(SettingField field, const QString &text, const QString &source, LookupSettings &into, QStringList *notes)
-{
-    for (const NumberField &number : kNumberFields) {
-        if (number.field == field) {
-            takeNumber(number, text, source, into, notes);
-            return;
+    if (spec.isNumber()) {
+        const std::optional<qlonglong> number = readWholeNumber(value);
+        if (!number) {
+            if (notes)
+                *notes << QStringLiteral("%1: \"%2\" is not a number for %3; ignored").arg(source, value, spec.fileKey);
+            return Taken::Ignored;
         }
+        const int clamped = int(qBound(qlonglong(spec.min), *number, qlonglong(spec.max)));
+        into.*spec.number = clamped;
+        if (clamped == *number)
+            return Taken::Yes;
+        if (notes)
+            *notes << QStringLiteral("%1: %2 = %3 is outside %4..%5; using %6")
+                          .arg(source, spec.fileKey, value.trimmed())
+                          .arg(spec.min)
+                          .arg(spec.max)
+                          .arg(clamped);
+        return Taken::Clamped;
     }
-    takeText(field, text, source, into, notes);
+    QString text = value;
+    if (!spec.readText(text)) {
+        if (notes)
+            *notes << QStringLiteral("%1: \"%2\" is not a valid %3; ignored").arg(source, value, spec.fileKey);
+        return Taken::Ignored;
+    }
+    into.*spec.text = text;
+    return Taken::Yes;
+}
+
+QString valueText(const LookupSettings &settings, const SettingSpec &spec)
+{
+    return spec.isNumber() ? QString::number(settings.*spec.number) : settings.*spec.text;
+}
+
+void copyField(const SettingSpec &spec, const LookupSettings &from, LookupSettings &to)
+{
+    if (spec.isNumber())
+        to.*spec.number = from.*spec.number;
+    else
+        to.*spec.text = from.*spec.text;
 }
 
 } // namespace
 
-QString trimmedBase(QString base)
+const QList<SettingSpec> &settingSpecs()
 {
-    base = base.trimmed();
-    // The paths we append start with "/", so a trailing slash in the base would double it.
-    while (base.endsWith(u'/'))
-        base.chop(1);
-    return base;
+    static const QList<SettingSpec> specs = makeSpecs();
+    return specs;
+}
+
+const SettingSpec &settingSpec(SettingField field)
+{
+    for (const SettingSpec &spec : settingSpecs()) {
+        if (spec.field == field)
+            return spec;
+    }
+    Q_UNREACHABLE();
+}
+
+LookupSettings::LookupSettings()
+{
+    for (const SettingSpec &spec : settingSpecs()) {
+        if (spec.isNumber())
+            this->*spec.number = spec.defaultValue;
+    }
 }
 
 bool LookupSettings::operator==(const LookupSettings &other) const
 {
-    return lookupBase == other.lookupBase && parallel == other.parallel && intervalMs == other.intervalMs
-        && retries == other.retries && deadlineSeconds == other.deadlineSeconds && proxy == other.proxy;
-}
-
-QString settingLabel(SettingField field)
-{
-    switch (field) {
-    case SettingField::LookupBase:
-        return QStringLiteral("查询网站地址");
-    case SettingField::Parallel:
-        return QStringLiteral("同时查询数");
-    case SettingField::IntervalMs:
-        return QStringLiteral("请求间隔(毫秒)");
-    case SettingField::Retries:
-        return QStringLiteral("失败重试次数");
-    case SettingField::DeadlineSeconds:
-        return QStringLiteral("单个请求时限(秒)");
-    case SettingField::Proxy:
-        return QStringLiteral("代理");
+    for (const SettingSpec &spec : settingSpecs()) {
+        if (valueText(*this, spec) != valueText(other, spec))
+            return false;
     }
-    return {};
-}
-
-QString settingVariable(SettingField field)
-{
-    switch (field) {
-    case SettingField::LookupBase:
-        return QStringLiteral("QUERNFOLD_LOOKUP_BASE");
-    case SettingField::Parallel:
-        return QStringLiteral("QUERNFOLD_PARALLEL");
-    case SettingField::IntervalMs:
-        return QStringLiteral("QUERNFOLD_INTERVAL_MS");
-    case SettingField::Retries:
-        return QStringLiteral("QUERNFOLD_RETRIES");
-    case SettingField::DeadlineSeconds:
-        return QStringLiteral("QUERNFOLD_DEADLINE_S");
-    case SettingField::Proxy:
-        return QStringLiteral("QUERNFOLD_PROXY");
-    }
-    return {};
-}
-
-QList<SettingField> allSettingFields()
-{
-    return { SettingField::LookupBase, SettingField::Parallel, SettingField::IntervalMs, SettingField::Retries,
-        SettingField::DeadlineSeconds, SettingField::Proxy };
+    return true;
 }
 
 LookupSettings readSettingsFile(const QString &path, const LookupSettings &defaults, QStringList *notes)
@@ -172,10 +187,10 @@ LookupSettings readSettingsFile(const QString &path, const LookupSettings &defau
             *notes << QStringLiteral("%1 cannot be read; using the defaults").arg(path);
         return settings;
     }
-    for (const SettingField field : allSettingFields()) {
-        const QVariant value = file.value(fileKey(field));
+    for (const SettingSpec &spec : settingSpecs()) {
+        const QVariant value = file.value(spec.fileKey);
         if (value.isValid())
-            take(field, value.toString(), path, settings, notes);
+            take(spec, value.toString(), path, settings, notes);
     }
     return settings;
 }
@@ -185,12 +200,12 @@ bool writeSettingsFile(const QString &path, const LookupSettings &settings)
     if (path.isEmpty())
         return true;
     QSettings file(path, QSettings::IniFormat);
-    file.setValue(fileKey(SettingField::LookupBase), settings.lookupBase);
-    file.setValue(fileKey(SettingField::Parallel), settings.parallel);
-    file.setValue(fileKey(SettingField::IntervalMs), settings.intervalMs);
-    file.setValue(fileKey(SettingField::Retries), settings.retries);
-    file.setValue(fileKey(SettingField::DeadlineSeconds), settings.deadlineSeconds);
-    file.setValue(fileKey(SettingField::Proxy), settings.proxy);
+    for (const SettingSpec &spec : settingSpecs()) {
+        if (spec.isNumber())
+            file.setValue(spec.fileKey, settings.*spec.number);
+        else
+            file.setValue(spec.fileKey, settings.*spec.text);
+    }
     file.sync();
     return file.status() == QSettings::NoError;
 }
@@ -200,76 +215,23 @@ SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnviro
     SettingsState state;
     state.saved = saved;
     state.effective = saved;
-    for (const SettingField field : allSettingFields()) {
-        const QString variable = settingVariable(field);
-        const QString value = env.value(variable);
+    for (const SettingSpec &spec : settingSpecs()) {
+        const QString value = env.value(spec.variable);
         if (value.isEmpty())
             continue;
-        LookupSettings before = state.effective;
-        QStringList local;
-        take(field, value, variable, state.effective, &local);
-        if (notes)
-            *notes += local;
-        // A variable that was ignored fixes nothing; one that was clamped still does.
-        if (!(before == state.effective) || local.isEmpty())
-            state.fixedBy.insert(field, variable);
+        // Clamped to what the file already holds is still the environment's word: the dialog must not offer an
+        // edit that the next start would override.
+        if (take(spec, value, spec.variable, state.effective, notes) != Taken::Ignored)
+            state.fixedBy.insert(spec.field, spec.variable);
     }
     return state;
 }
 
-QString SettingsForm::text(SettingField field) const
-{
-    switch (field) {
-    case SettingField::LookupBase:
-        return lookupBase;
-    case SettingField::Parallel:
-        return parallel;
-    case SettingField::IntervalMs:
-        return intervalMs;
-    case SettingField::Retries:
-        return retries;
-    case SettingField::DeadlineSeconds:
-        return deadlineSeconds;
-    case SettingField::Proxy:
-        return proxy;
-    }
-    return {};
-}
-
-void SettingsForm::setText(SettingField field, const QString &text)
-{
-    switch (field) {
-    case SettingField::LookupBase:
-        lookupBase = text;
-        break;
-    case SettingField::Parallel:
-        parallel = text;
-        break;
-    case SettingField::IntervalMs:
-        intervalMs = text;
-        break;
-    case SettingField::Retries:
-        retries = text;
-        break;
-    case SettingField::DeadlineSeconds:
-        deadlineSeconds = text;
-        break;
-    case SettingField::Proxy:
-        proxy = text;
-        break;
-    }
-}
-
 SettingsForm formFor(const SettingsState &state)
 {
-    const LookupSettings &s = state.effective;
     SettingsForm form;
-    form.lookupBase = s.lookupBase;
-    form.parallel = QString::number(s.parallel);
-    form.intervalMs = QString::number(s.intervalMs);
-    form.retries = QString::number(s.retries);
-    form.deadlineSeconds = QString::number(s.deadlineSeconds);
-    form.proxy = s.proxy;
+    for (const SettingSpec &spec : settingSpecs())
+        form.setText(spec.field, valueText(state.effective, spec));
     form.fixedBy = state.fixedBy;
     return form;
 }
@@ -277,24 +239,20 @@ SettingsForm formFor(const SettingsState &state)
 QString readForm(const SettingsForm &form, LookupSettings *out)
 {
     LookupSettings read;
-    read.lookupBase = trimmedBase(form.lookupBase);
-    if (!isValidBase(read.lookupBase))
-        return QStringLiteral("%1须为以 http:// 或 https:// 开头的网址..").arg(settingLabel(SettingField::LookupBase));
-    for (const NumberField &number : kNumberFields) {
-        bool ok = false;
-        const int value = form.text(number.field).trimmed().toInt(&ok);
-        if (!ok || value < number.min || value > number.max)
-            return QStringLiteral("%1须为%2到%3之间的整数..")
-                .arg(settingLabel(number.field))
-                .arg(number.min)
-                .arg(number.max);
-        read.*number.member = value;
+    for (const SettingSpec &spec : settingSpecs()) {
+        if (spec.isNumber()) {
+            bool ok = false;
+            const int value = form.text(spec.field).trimmed().toInt(&ok);
+            if (!ok || value < spec.min || value > spec.max)
+                return QStringLiteral("%1须为%2到%3之间的整数..").arg(spec.label).arg(spec.min).arg(spec.max);
+            read.*spec.number = value;
+        } else {
+            QString text = form.text(spec.field);
+            if (!spec.readText(text))
+                return spec.problem;
+            read.*spec.text = text;
+        }
     }
-    read.proxy = form.proxy.trimmed();
-    if (!isValidProxyChoice(read.proxy))
-        return QStringLiteral(
-            "%1须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口..")
-            .arg(settingLabel(SettingField::Proxy));
     if (out)
         *out = read;
     return {};
@@ -303,16 +261,10 @@ QString readForm(const SettingsForm &form, LookupSettings *out)
 LookupSettings settingsToSave(const SettingsState &state, const LookupSettings &fromForm)
 {
     LookupSettings save = fromForm;
-    const auto keep = [&](SettingField field, auto member) {
-        if (state.fixedBy.contains(field))
-            save.*member = state.saved.*member;
-    };
-    keep(SettingField::LookupBase, &LookupSettings::lookupBase);
-    keep(SettingField::Parallel, &LookupSettings::parallel);
-    keep(SettingField::IntervalMs, &LookupSettings::intervalMs);
-    keep(SettingField::Retries, &LookupSettings::retries);
-    keep(SettingField::DeadlineSeconds, &LookupSettings::deadlineSeconds);
-    keep(SettingField::Proxy, &LookupSettings::proxy);
+    for (const SettingSpec &spec : settingSpecs()) {
+        if (state.fixedBy.contains(spec.field))
+            copyField(spec, state.saved, save);
+    }
     return save;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
 #include <QProcessEnvironment>
 #include <QString>
@@ -7,24 +8,46 @@
 
 namespace quernfold {
 
-// What the user can set about lookups in 查询设置.
+// What the user can set about lookups in 查询设置. A default-constructed value holds every field's default.
 struct LookupSettings {
+    LookupSettings();
+
     QString lookupBase; // scheme://host[:port], no trailing slash
-    int parallel = 1; // 同时查询数
-    int intervalMs = 0; // 请求间隔(毫秒)
-    int retries = 2; // 失败重试次数
-    int deadlineSeconds = 60; // 单个请求时限(秒)
+    int parallel; // 同时查询数
+    int intervalMs; // 请求间隔(毫秒)
+    int retries; // 失败重试次数
+    int deadlineSeconds; // 单个请求时限(秒)
     QString proxy; // 代理: empty follows the environment, "none", or "http://host:port" / "socks5://host:port"
+    int reuseDays; // 复用几天内的结果: 0 never reuses
 
     bool operator==(const LookupSettings &other) const;
+    bool operator!=(const LookupSettings &other) const { return !(*this == other); }
 };
 
-enum class SettingField { LookupBase, Parallel, IntervalMs, Retries, DeadlineSeconds, Proxy };
+enum class SettingField { LookupBase, Parallel, IntervalMs, Retries, DeadlineSeconds, Proxy, ReuseDays };
 
-// The field's name as the dialog and its messages show it, and the environment variable that fixes it.
-QString settingLabel(SettingField field);
-QString settingVariable(SettingField field);
-QList<SettingField> allSettingFields();
+// One setting as the file, the environment, the dialog and the tests all know it. Number fields carry their range
+// and default; text fields (min > max) are read by `readText`, which trims the text and says whether it is valid.
+struct SettingSpec {
+    SettingField field;
+    QString label; // as the dialog and its messages name it
+    QString fileKey; // in the settings file
+    QString variable; // the environment variable that fixes it for one run
+    int min = 0;
+    int max = -1;
+    int defaultValue = 0;
+    int LookupSettings::*number = nullptr;
+    QString LookupSettings::*text = nullptr;
+    bool (*readText)(QString &text) = nullptr;
+    QString placeholder; // what the dialog shows in an empty text field
+    QString problem; // the message for a bad value of a text field
+
+    bool isNumber() const { return number != nullptr; }
+};
+
+// In the order the dialog shows them.
+const QList<SettingSpec> &settingSpecs();
+const SettingSpec &settingSpec(SettingField field);
 
 // The settings of one run of the program: as saved, and in effect once the environment has had its say.
 struct SettingsState {
@@ -34,29 +57,22 @@ struct SettingsState {
     QMap<SettingField, QString> fixedBy;
 };
 
-// A site address as the program appends paths to it: no surrounding blanks, no trailing slash.
-QString trimmedBase(QString base);
-
 // Reads the INI file at `path` (missing, unreadable or corrupt: the defaults). Values out of range are
 // clamped and unreadable ones ignored; each such case adds a line to `notes`.
 LookupSettings readSettingsFile(const QString &path, const LookupSettings &defaults, QStringList *notes);
 // False when the file could not be written.
 bool writeSettingsFile(const QString &path, const LookupSettings &settings);
-// The environment's values on top of the saved ones, same rules for bad values.
+// The environment's values on top of the saved ones, same rules for bad values. A variable that could be read
+// fixes its field, also when its value had to be clamped.
 SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnvironment &env, QStringList *notes);
 
 // The dialog's fields as typed.
 struct SettingsForm {
-    QString lookupBase;
-    QString parallel;
-    QString intervalMs;
-    QString retries;
-    QString deadlineSeconds;
-    QString proxy;
+    QMap<SettingField, QString> texts;
     QMap<SettingField, QString> fixedBy; // shown, not editable
 
-    QString text(SettingField field) const;
-    void setText(SettingField field, const QString &text);
+    QString text(SettingField field) const { return texts.value(field); }
+    void setText(SettingField field, const QString &text) { texts.insert(field, text); }
 };
 
 SettingsForm formFor(const SettingsState &state);

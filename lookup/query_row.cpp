@@ -1,6 +1,6 @@
 #include "lookup/query_row.h"
 
-#include "platform/page_text.h"
+#include "lookup/page_text.h"
 
 namespace quernfold {
 

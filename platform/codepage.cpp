@@ -10,6 +10,20 @@ namespace {
 constexpr char kNarrowName[] = "GB18030";
 const char *g_narrowName = kNarrowName;
 
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    while (!text.isEmpty() && isSpace(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isSpace(text.back()))
+        text.chop(1);
+    return text;
+}
+
 } // namespace
 
 bool isAvailable()
@@ -58,6 +72,61 @@ QString fromUtf8(QByteArrayView bytes)
     QStringDecoder decoder(
         QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
+}
+
+QByteArray charsetLabelAt(QByteArrayView text, qsizetype from)
+{
+    qsizetype i = from;
+    while (i < text.size() && isSpace(text.at(i)))
+        ++i;
+    if (i >= text.size() || text.at(i) != '=')
+        return {};
+    ++i;
+    while (i < text.size() && isSpace(text.at(i)))
+        ++i;
+    if (i < text.size() && (text.at(i) == '"' || text.at(i) == '\''))
+        ++i;
+    const qsizetype start = i;
+    while (i < text.size()) {
+        const char c = text.at(i);
+        if (isSpace(c) || c == '"' || c == '\'' || c == ';' || c == '>' || c == '/' || c == ',')
+            break;
+        ++i;
+    }
+    return text.sliced(start, i - start).toByteArray().toLower();
+}
+
+QByteArray charsetFromContentType(QByteArrayView contentType)
+{
+    qsizetype start = contentType.indexOf(';');
+    while (start >= 0) {
+        const qsizetype end = contentType.indexOf(';', start + 1);
+        const QByteArrayView parameter
+            = trimmed(contentType.sliced(start + 1, (end < 0 ? contentType.size() : end) - start - 1));
+        if (parameter.size() > 7 && parameter.first(7).toByteArray().toLower() == "charset") {
+            const QByteArray value = charsetLabelAt(parameter, 7);
+            if (!value.isEmpty())
+                return value;
+        }
+        start = end;
+    }
+    return {};
+}
+
+std::optional<QString> decodeLabelled(QByteArrayView label, QByteArrayView body)
+{
+    if (label.isEmpty())
+        return std::nullopt;
+    if (label == "utf-8" || label == "utf8")
+        return fromUtf8(body);
+    if (label == "gb2312" || label == "gbk" || label == "gb18030" || label == "x-gbk" || label == "cp936"
+        || label == "windows-936")
+        return fromNarrow(body);
+    const QByteArray name = label.toByteArray();
+    QStringDecoder decoder(name.constData());
+    if (!decoder.isValid())
+        return std::nullopt;
+    return decoder.decode(body);
 }
 
 int gbkCode(char16_t unit)

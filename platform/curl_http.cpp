@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kIdleHandlesKept = 32;
 constexpr int kFinestWatchMs = 10;
 constexpr int kCoarsestWatchMs = 500;
-constexpr char kUserAgent[] = "Mozilla/5.0 (compatible; Quernfold/2.0)";
+constexpr char kUserAgent[] = "Mozilla/5.0 (compatible; Quernfold/" QUERNFOLD_VERSION ")";
 
 void initCurlOnce()
 {

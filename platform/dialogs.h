@@ -1,7 +1,6 @@
 #pragma once
 
-#include "lookup/lookup_settings.h"
-
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -39,6 +38,19 @@ struct FileDialogSettings {
     QString fileName;
 };
 
+// One field of a form dialog.
+struct FormField {
+    QString name; // the editor's objectName
+    QString label;
+    QString text; // shown when the dialog opens; on OK, what the user left there
+    // A whole number between min and max when min <= max; free text otherwise.
+    int min = 0;
+    int max = -1;
+    QString placeholder; // shown in an empty text field
+    // The environment variable that fixes the field for this run: shown with it, not editable. Empty for none.
+    QString fixedBy;
+};
+
 // Every modal thing the program shows goes through here, so tests can script the answers.
 class Dialogs
 {
@@ -51,9 +63,11 @@ public:
     // The chosen path, or std::nullopt on cancel. On success settings.fileName holds the chosen path.
     virtual std::optional<QString> openFile(FileDialogSettings &settings) = 0;
     virtual std::optional<QString> saveFile(FileDialogSettings &settings) = 0;
-    // The 查询设置 dialog, opened on `form`. The fields as the user left them on OK; std::nullopt on Cancel.
-    // Fields in form.fixedBy are shown with their variable and cannot be edited.
-    virtual std::optional<SettingsForm> settingsDialog(const SettingsForm &form) = 0;
+    // A modal form of fields with OK and Cancel, such as 查询设置. The fields as the user left them on OK;
+    // std::nullopt on Cancel. `objectName` names the dialog for tests and automation.
+    virtual std::optional<QList<FormField>> formDialog(
+        const QString &objectName, const QString &title, const QList<FormField> &fields)
+        = 0;
 };
 
 } // namespace quernfold

@@ -16,6 +16,8 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace quernfold {
 
 MessageAnswer QtDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
@@ -99,53 +101,42 @@ std::optional<QString> QtDialogs::saveFile(FileDialogSettings &settings)
     return runFileDialog(settings, true);
 }
 
-std::optional<SettingsForm> QtDialogs::settingsDialog(const SettingsForm &form)
+std::optional<QList<FormField>> QtDialogs::formDialog(
+    const QString &objectName, const QString &title, const QList<FormField> &fields)
 {
     QDialog dialog(m_parent);
-    dialog.setObjectName(QStringLiteral("querySettingsDialog"));
-    dialog.setWindowTitle(QStringLiteral("查询设置"));
+    dialog.setObjectName(objectName);
+    dialog.setWindowTitle(title);
     auto *layout = new QVBoxLayout(&dialog);
-    auto *fields = new QFormLayout;
-    layout->addLayout(fields);
+    auto *rows = new QFormLayout;
+    layout->addLayout(rows);
 
-    struct Range {
-        SettingField field;
-        int min;
-        int max;
-    };
-    // The same ranges the form is checked against; the spin boxes only make a wrong value harder to type.
-    static const Range ranges[] = { { SettingField::Parallel, 1, 16 }, { SettingField::IntervalMs, 0, 60000 },
-        { SettingField::Retries, 0, 5 }, { SettingField::DeadlineSeconds, 1, 3600 } };
-    QMap<SettingField, std::function<QString()>> readers;
-    for (const SettingField field : allSettingFields()) {
+    QList<std::function<QString()>> readers;
+    for (const FormField &field : fields) {
         QWidget *editor = nullptr;
-        const Range *range = nullptr;
-        for (const Range &r : ranges) {
-            if (r.field == field)
-                range = &r;
-        }
-        if (range) {
+        if (field.min <= field.max) {
+            // The form is checked again on OK; the spin box only makes a wrong value harder to type.
             auto *spin = new QSpinBox(&dialog);
-            spin->setRange(range->min, range->max);
-            spin->setValue(form.text(field).toInt());
-            readers.insert(field, [spin] { return QString::number(spin->value()); });
+            spin->setRange(field.min, field.max);
+            spin->setValue(field.text.trimmed().toInt());
+            readers << [spin] { return QString::number(spin->value()); };
             editor = spin;
         } else {
-            auto *line = new QLineEdit(form.text(field), &dialog);
+            auto *line = new QLineEdit(field.text, &dialog);
             line->setMinimumWidth(320);
-            if (field == SettingField::Proxy)
-                line->setPlaceholderText(QStringLiteral("留空:使用系统代理设置;none:不使用代理"));
-            readers.insert(field, [line] { return line->text(); });
+            line->setPlaceholderText(field.placeholder);
+            readers << [line] { return line->text(); };
             editor = line;
         }
-        editor->setObjectName(settingVariable(field));
-        QString label = settingLabel(field);
-        if (form.fixedBy.contains(field)) {
+        editor->setObjectName(field.name);
+        editor->setAccessibleName(field.label);
+        QString label = field.label;
+        if (!field.fixedBy.isEmpty()) {
             editor->setEnabled(false);
-            editor->setToolTip(QStringLiteral("由环境变量 %1 设定").arg(form.fixedBy.value(field)));
-            label += QStringLiteral("(由环境变量 %1 设定)").arg(form.fixedBy.value(field));
+            editor->setToolTip(QStringLiteral("由环境变量 %1 设定").arg(field.fixedBy));
+            label += QStringLiteral("(由环境变量 %1 设定)").arg(field.fixedBy);
         }
-        fields->addRow(label, editor);
+        rows->addRow(label, editor);
     }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -154,9 +145,9 @@ std::optional<SettingsForm> QtDialogs::settingsDialog(const SettingsForm &form)
 
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    SettingsForm answer = form;
-    for (auto it = readers.cbegin(); it != readers.cend(); ++it)
-        answer.setText(it.key(), it.value()());
+    QList<FormField> answer = fields;
+    for (qsizetype i = 0; i < answer.size(); ++i)
+        answer[i].text = readers.at(i)();
     return answer;
 }
 

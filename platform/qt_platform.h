@@ -21,7 +21,8 @@ public:
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
-    std::optional<SettingsForm> settingsDialog(const SettingsForm &form) override;
+    std::optional<QList<FormField>> formDialog(
+        const QString &objectName, const QString &title, const QList<FormField> &fields) override;
 
     // "label|pattern|label|pattern|" to Qt's name filters, in order.
     static QStringList nameFilters(const QString &filter);

@@ -1,6 +1,6 @@
 // The real program in a child process, ended in the middle of its waits: it must leave with status 0 and
 // write nothing after the user said Yes.
-#include "tools/lookup_site/lookup_site.h"
+#include "lookup_site.h"
 
 #include <memory>
 

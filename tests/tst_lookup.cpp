@@ -3,7 +3,7 @@
 #include "lookup/query_row.h"
 #include "lookup_site.h"
 #include "platform/codepage.h"
-#include "platform/config.h"
+#include "app/config.h"
 #include "platform/curl_http.h"
 #include "platform/proxy.h"
 #include "support/lookup_site_process.h"

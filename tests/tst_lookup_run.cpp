@@ -3,7 +3,7 @@
 
 #include "lookup/lookup_run.h"
 #include "platform/codepage.h"
-#include "tools/lookup_site/lookup_site.h"
+#include "lookup_site.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

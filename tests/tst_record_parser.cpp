@@ -1,6 +1,6 @@
 #include "lookup/record_parser.h"
 #include "platform/codepage.h"
-#include "platform/page_text.h"
+#include "lookup/page_text.h"
 
 #include <QTest>
 
@@ -211,7 +211,7 @@ private slots:
     {
         QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, expected);
-        QCOMPARE(pagetext::charsetFromContentType(contentType), expected);
+        QCOMPARE(codepage::charsetFromContentType(contentType), expected);
     }
 };
 

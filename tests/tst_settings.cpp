@@ -2,12 +2,19 @@
 #include "support/scripted_platform.h"
 
 #include "lookup/lookup_settings.h"
+#include "platform/qt_platform.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -15,15 +22,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// What a user types into 查询设置, by the fields' names.
+QMap<QString, QString> goodAnswer()
+{
+    return { { u"QUERNFOLD_LOOKUP_BASE"_s, u"http://127.0.0.1:9/"_s }, { u"QUERNFOLD_PARALLEL"_s, u"4"_s },
+        { u"QUERNFOLD_INTERVAL_MS"_s, u"250"_s }, { u"QUERNFOLD_RETRIES"_s, u"3"_s },
+        { u"QUERNFOLD_DEADLINE_S"_s, u"20"_s }, { u"QUERNFOLD_PROXY"_s, u"socks5://127.0.0.1:1080"_s },
+        { u"QUERNFOLD_REUSE_DAYS"_s, u"7"_s } };
+}
+
 SettingsForm goodForm()
 {
     SettingsForm form;
-    form.lookupBase = u"http://127.0.0.1:9/"_s;
-    form.parallel = u"4"_s;
-    form.intervalMs = u"250"_s;
-    form.retries = u"3"_s;
-    form.deadlineSeconds = u"20"_s;
-    form.proxy = u"socks5://127.0.0.1:1080"_s;
+    const QMap<QString, QString> answer = goodAnswer();
+    for (const SettingSpec &spec : settingSpecs())
+        form.setText(spec.field, answer.value(spec.variable));
     return form;
 }
 
@@ -46,23 +59,27 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message"); // empty: accepted
         QTest::newRow("good") << QString() << QString() << QString();
-        QTest::newRow("base not http") << u"lookupBase"_s << u"ftp://x.cn"_s
+        QTest::newRow("base not http") << u"QUERNFOLD_LOOKUP_BASE"_s << u"ftp://x.cn"_s
                                        << u"查询网站地址须为以 http:// 或 https:// 开头的网址.."_s;
-        QTest::newRow("base empty") << u"lookupBase"_s << QString()
+        QTest::newRow("base empty") << u"QUERNFOLD_LOOKUP_BASE"_s << QString()
                                     << u"查询网站地址须为以 http:// 或 https:// 开头的网址.."_s;
-        QTest::newRow("parallel 0") << u"parallel"_s << u"0"_s << u"同时查询数须为1到16之间的整数.."_s;
-        QTest::newRow("parallel 17") << u"parallel"_s << u"17"_s << u"同时查询数须为1到16之间的整数.."_s;
-        QTest::newRow("interval words") << u"intervalMs"_s << u"soon"_s << u"请求间隔(毫秒)须为0到60000之间的整数.."_s;
-        QTest::newRow("retries 6") << u"retries"_s << u"6"_s << u"失败重试次数须为0到5之间的整数.."_s;
-        QTest::newRow("deadline 0") << u"deadlineSeconds"_s << u"0"_s << u"单个请求时限(秒)须为1到3600之间的整数.."_s;
+        QTest::newRow("parallel 0") << u"QUERNFOLD_PARALLEL"_s << u"0"_s << u"同时查询数须为1到16之间的整数.."_s;
+        QTest::newRow("parallel 17") << u"QUERNFOLD_PARALLEL"_s << u"17"_s << u"同时查询数须为1到16之间的整数.."_s;
+        QTest::newRow("interval words") << u"QUERNFOLD_INTERVAL_MS"_s << u"soon"_s
+                                        << u"请求间隔(毫秒)须为0到60000之间的整数.."_s;
+        QTest::newRow("retries 6") << u"QUERNFOLD_RETRIES"_s << u"6"_s << u"失败重试次数须为0到5之间的整数.."_s;
+        QTest::newRow("deadline 0") << u"QUERNFOLD_DEADLINE_S"_s << u"0"_s
+                                    << u"单个请求时限(秒)须为1到3600之间的整数.."_s;
+        QTest::newRow("reuse 366") << u"QUERNFOLD_REUSE_DAYS"_s << u"366"_s
+                                   << u"复用几天内的结果须为0到365之间的整数.."_s;
         QTest::newRow("proxy without port")
-            << u"proxy"_s << u"http://proxy.cn"_s
+            << u"QUERNFOLD_PROXY"_s << u"http://proxy.cn"_s
             << u"代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."_s;
         QTest::newRow("proxy ftp")
-            << u"proxy"_s << u"ftp://p:21"_s
+            << u"QUERNFOLD_PROXY"_s << u"ftp://p:21"_s
             << u"代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."_s;
-        QTest::newRow("proxy none") << u"proxy"_s << u"none"_s << QString();
-        QTest::newRow("proxy from environment") << u"proxy"_s << QString() << QString();
+        QTest::newRow("proxy none") << u"QUERNFOLD_PROXY"_s << u"none"_s << QString();
+        QTest::newRow("proxy from environment") << u"QUERNFOLD_PROXY"_s << QString() << QString();
     }
     void readForm_namesTheFirstBadField()
     {
@@ -70,11 +87,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, message);
         SettingsForm form = goodForm();
-        for (const SettingField f : allSettingFields()) {
-            const QStringList names { u"lookupBase"_s, u"parallel"_s, u"intervalMs"_s, u"retries"_s,
-                u"deadlineSeconds"_s, u"proxy"_s };
-            if (names.at(int(f)) == field)
-                form.setText(f, text);
+        for (const SettingSpec &spec : settingSpecs()) {
+            if (spec.variable == field)
+                form.setText(spec.field, text);
         }
         LookupSettings read;
         QCOMPARE(readForm(form, &read), message);
@@ -85,6 +100,7 @@ private slots:
             QCOMPARE(read.retries, 3);
             QCOMPARE(read.deadlineSeconds, 20);
             QCOMPARE(read.proxy, u"socks5://127.0.0.1:1080"_s);
+            QCOMPARE(read.reuseDays, 7);
         }
     }
 
@@ -155,6 +171,40 @@ private slots:
         QCOMPARE(notes.size(), 2);
     }
 
+    void environment_outOfRangeCapsAndStillFixesTheField_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("effective");
+        // Clamped to exactly what the file holds: the variable still decides, or the dialog would offer an edit
+        // that the next start overrides.
+        QTest::newRow("clamped to the saved 16") << u"QUERNFOLD_PARALLEL"_s << u"40"_s << 16;
+        // Past what 32 bits hold: capped at the top of the range, never wrapped to something small.
+        QTest::newRow("2^31") << u"QUERNFOLD_INTERVAL_MS"_s << u"2147483648"_s << 60000;
+        QTest::newRow("2^32") << u"QUERNFOLD_INTERVAL_MS"_s << u"4294967296"_s << 60000;
+        QTest::newRow("past 64 bits") << u"QUERNFOLD_INTERVAL_MS"_s << u"99999999999999999999999"_s << 60000;
+        QTest::newRow("far below") << u"QUERNFOLD_DEADLINE_S"_s << u"-99999999999999999999999"_s << 1;
+    }
+    void environment_outOfRangeCapsAndStillFixesTheField()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        QFETCH(int, effective);
+        LookupSettings saved;
+        saved.parallel = 16;
+        QProcessEnvironment env;
+        env.insert(variable, value);
+        const SettingsState state = applyEnvironment(saved, env, nullptr);
+        const SettingSpec *spec = nullptr;
+        for (const SettingSpec &s : settingSpecs()) {
+            if (s.variable == variable)
+                spec = &s;
+        }
+        QVERIFY(spec);
+        QCOMPARE(state.effective.*spec->number, effective);
+        QCOMPARE(state.fixedBy.value(spec->field), variable);
+    }
+
     void dialog_badFieldIsNamedAndNothingSaved_goodOneIsSavedAndUsed()
     {
         QTemporaryDir dir;
@@ -169,23 +219,23 @@ private slots:
         ScriptedWindow w(&http, config);
         w.window->load();
 
-        SettingsForm bad = goodForm();
-        bad.retries = u"9"_s;
-        w.dialogs.settingsAnswers << bad << std::nullopt;
+        QMap<QString, QString> bad = goodAnswer();
+        bad.insert(u"QUERNFOLD_RETRIES"_s, u"9"_s);
+        w.dialogs.formAnswers << bad << std::nullopt;
         w.dialogs.messageAnswers << MessageAnswer::Ok;
         w.window->findChild<QAction *>(u"querySettings"_s)->trigger();
         QCOMPARE(w.dialogs.boxes.size(), 1);
         QCOMPARE(w.dialogs.boxes.first().text, u"失败重试次数须为0到5之间的整数.."_s);
         // The dialog came back with what was typed, and the environment's field marked.
-        QCOMPARE(w.dialogs.settingsForms.size(), 2);
-        QCOMPARE(w.dialogs.settingsForms.at(0).parallel, u"5"_s);
-        QCOMPARE(w.dialogs.settingsForms.at(0).fixedBy.value(SettingField::Parallel), u"QUERNFOLD_PARALLEL"_s);
-        QCOMPARE(w.dialogs.settingsForms.at(1).retries, u"9"_s);
+        QCOMPARE(w.dialogs.forms.size(), 2);
+        QCOMPARE(fieldText(w.dialogs.forms.at(0), u"QUERNFOLD_PARALLEL"_s), u"5"_s);
+        QCOMPARE(findField(w.dialogs.forms.at(0), u"QUERNFOLD_PARALLEL"_s)->fixedBy, u"QUERNFOLD_PARALLEL"_s);
+        QCOMPARE(fieldText(w.dialogs.forms.at(1), u"QUERNFOLD_RETRIES"_s), u"9"_s);
         QVERIFY(!QFile::exists(config.settingsPath));
 
-        SettingsForm good = goodForm();
-        good.parallel = u"5"_s; // shown from the environment, not editable
-        w.dialogs.settingsAnswers << good;
+        QMap<QString, QString> good = goodAnswer();
+        good.remove(u"QUERNFOLD_PARALLEL"_s); // shown from the environment, not editable
+        w.dialogs.formAnswers << good;
         w.window->editQuerySettings();
         QCOMPARE(w.window->message(), u"查询设置已保存.."_s);
         QStringList notes;
@@ -205,6 +255,54 @@ private slots:
         QCOMPARE(http.requests.first().url, QUrl(u"http://127.0.0.1:9/s-0/a.cn.html"_s));
         QCOMPARE(http.requests.first().proxy, QByteArray("socks5://127.0.0.1:1080"));
         QCOMPARE(http.requests.first().deadlineMs, 20000);
+    }
+
+    void realDialog_showsRangesAndFixedFieldsAndSavesWhatWasTyped()
+    {
+        // The window's own dialog, as a user meets it: what the table says each field may hold, the field the
+        // environment fixes shown but closed, and the values typed saved on OK.
+        QTemporaryDir dir;
+        Config config;
+        config.settingsPath = dir.filePath(u"quernfold.ini"_s);
+        config.settings.effective.lookupBase = u"http://a.cn"_s;
+        config.settings.saved = config.settings.effective;
+        config.settings.fixedBy.insert(SettingField::Parallel, u"QUERNFOLD_PARALLEL"_s);
+        QtDialogs dialogs;
+        ScriptedHttp http;
+        Platform platform;
+        platform.dialogs = &dialogs;
+        platform.http = &http;
+        MainWindow window(platform, config);
+        dialogs.setParentWidget(&window);
+
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->objectName(), u"querySettingsDialog"_s);
+            for (const SettingSpec &spec : settingSpecs()) {
+                QWidget *editor = dialog->findChild<QWidget *>(spec.variable);
+                QVERIFY2(editor, qPrintable(spec.variable));
+                QCOMPARE(editor->isEnabled(), spec.field != SettingField::Parallel);
+                auto *spin = qobject_cast<QSpinBox *>(editor);
+                QCOMPARE(spin != nullptr, spec.isNumber());
+                if (spin) {
+                    QCOMPARE(spin->minimum(), spec.min);
+                    QCOMPARE(spin->maximum(), spec.max);
+                }
+            }
+            dialog->findChild<QSpinBox *>(u"QUERNFOLD_RETRIES"_s)->setValue(4);
+            dialog->findChild<QLineEdit *>(u"QUERNFOLD_PROXY"_s)->setText(u"none"_s);
+            checked = true;
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        window.editQuerySettings();
+        QVERIFY(checked);
+        QCOMPARE(window.message(), u"查询设置已保存.."_s);
+        const LookupSettings saved = readSettingsFile(config.settingsPath, LookupSettings(), nullptr);
+        QCOMPARE(saved.retries, 4);
+        QCOMPARE(saved.proxy, u"none"_s);
+        QCOMPARE(saved.lookupBase, u"http://a.cn"_s);
     }
 };
 

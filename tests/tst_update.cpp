@@ -2,7 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/curl_http.h"
-#include "tools/lookup_site/lookup_site.h"
+#include "lookup_site.h"
 #include "update/post.h"
 #include "update/version_check.h"
 

@@ -1,6 +1,6 @@
 // The batch run and the selected-row query as the window drives them, against the local site.
 #include "support/scripted_platform.h"
-#include "tools/lookup_site/lookup_site.h"
+#include "lookup_site.h"
 
 #include "platform/curl_http.h"
 
@@ -325,7 +325,7 @@ private slots:
             t.w->window->findChild<QAction *>(action)->trigger();
         QCOMPARE(t.w->dialogs.boxes.size(), 1);
         QCOMPARE(t.w->dialogs.boxes.first().text, QStringLiteral("尚未设置查询网站地址,请在查询设置中填写.."));
-        QCOMPARE(t.w->dialogs.settingsForms.size(), 1);
+        QCOMPARE(t.w->dialogs.forms.size(), 1);
         QVERIFY(!t.w->window->isQuerying());
         QCOMPARE(t.button("Command2")->text(), QStringLiteral("批量查询"));
         QVERIFY(!t.list()->isLocked());

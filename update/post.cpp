@@ -1,7 +1,6 @@
 #include "update/post.h"
 
 #include "platform/codepage.h"
-#include "platform/page_text.h"
 
 #include <cstdlib>
 
@@ -41,6 +40,15 @@ QByteArray bodyBytes(const QString &encoded)
 
 } // namespace
 
+QString replyText(QByteArrayView contentType, QByteArrayView body)
+{
+    if (body.startsWith("\xEF\xBB\xBF"))
+        return codepage::fromUtf8(body.sliced(3));
+    if (std::optional<QString> text = codepage::decodeLabelled(codepage::charsetFromContentType(contentType), body))
+        return *std::move(text);
+    return codepage::fromUtf8(body);
+}
+
 QString encodeFormBody(const QString &text)
 {
     QString result;
@@ -66,7 +74,7 @@ HttpClient::RequestId postForm(HttpClient &http, const QUrl &url, const QString 
             return;
         }
         // Error statuses carry a body like any other reply; the caller reads it.
-        done(PostResult { true, pagetext::decodePage(response.contentType, response.body), QString() });
+        done(PostResult { true, replyText(response.contentType, response.body), QString() });
     });
 }
 

@@ -14,6 +14,9 @@ namespace quernfold {
 // "key=value&key=value" body keeps its structure.
 QString encodeFormBody(const QString &text);
 
+// A reply body as text: a byte order mark or the Content-Type's charset decides, otherwise UTF-8, as JSON is.
+QString replyText(QByteArrayView contentType, QByteArrayView body);
+
 struct PostResult {
     // False when no complete reply arrived (refused, not resolved, TLS failure, timeout); the caller decides
     // what that means. An error status is not a failure: its body is the text.

@@ -7,9 +7,9 @@
 
 namespace quernfold {
 
-inline constexpr char kOwnVersion[] = "2.0";
-inline constexpr char kSoftwareId[] = "ym";
-// "sn=" followed by the software identifier.
+// The build's own version, compared with the one the service names.
+inline constexpr char kOwnVersion[] = QUERNFOLD_VERSION;
+// "sn=" followed by the software identifier, "ym".
 inline constexpr char kVersionRequestBody[] = "sn=ym";
 // The reply is a few members of JSON; anything this long is not one, and reading it would only cost memory.
 inline constexpr qint64 kVersionReplyLimit = 64 * 1024;
@@ -30,7 +30,7 @@ std::optional<VersionReply> readVersionReply(const QString &replyText);
 
 enum class VersionDecision { CheckFailed, OfferUpdate, UpToDate };
 
-// A reported failure wins over any version; after that only an exact "2.0" counts as current, so an older
+// A reported failure wins over any version; after that only the exact own version counts as current, so an older
 // version is offered as well.
 VersionDecision decideVersion(const VersionReply &reply);
 

@@ -12,7 +12,7 @@
 // addresses the browser was asked for, and "status:" with the event loop's result.
 #include "app/main_window.h"
 #include "platform/browser.h"
-#include "platform/config.h"
+#include "app/config.h"
 #include "platform/curl_http.h"
 #include "platform/qt_platform.h"
 

@@ -1,7 +1,7 @@
 // Page charset detection and decoding on any reply. Input: the Content-Type value, a line feed, then the body.
 #include "fuzz_check.h"
 #include "platform/codepage.h"
-#include "platform/page_text.h"
+#include "lookup/page_text.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArrayView contentType = newline < 0 ? QByteArrayView() : input.first(newline);
     const QByteArrayView body = newline < 0 ? input : input.sliced(newline + 1);
 
-    const QByteArray fromHeader = pagetext::charsetFromContentType(contentType);
+    const QByteArray fromHeader = codepage::charsetFromContentType(contentType);
     const QByteArray fromMeta = pagetext::charsetFromMeta(body);
     checkLabel(fromHeader);
     checkLabel(fromMeta);

@@ -1,6 +1,6 @@
 // The version reply reader on any reply body, decoded the way the version check decodes it.
 #include "fuzz_check.h"
-#include "platform/page_text.h"
+#include "update/post.h"
 #include "update/version_check.h"
 
 #include <QJsonDocument>
@@ -35,7 +35,7 @@ void checkNumberText(const QJsonValue &value, const QString &text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArrayView body(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString text = pagetext::decodePage("application/json", body);
+    const QString text = replyText("application/json", body);
     const std::optional<VersionReply> reply = readVersionReply(text);
     if (!reply)
         return 0;

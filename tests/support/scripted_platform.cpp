@@ -51,16 +51,38 @@ std::optional<QString> ScriptedDialogs::saveFile(FileDialogSettings &settings)
     return answer;
 }
 
-std::optional<SettingsForm> ScriptedDialogs::settingsDialog(const SettingsForm &form)
+std::optional<QList<FormField>> ScriptedDialogs::formDialog(
+    const QString &, const QString &, const QList<FormField> &fields)
 {
-    settingsForms << form;
+    forms << fields;
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
-    if (settingsAnswers.isEmpty()) {
+    if (formAnswers.isEmpty()) {
         ++unprepared;
         return std::nullopt;
     }
-    return settingsAnswers.takeFirst();
+    const std::optional<QMap<QString, QString>> typed = formAnswers.takeFirst();
+    if (!typed)
+        return std::nullopt;
+    QList<FormField> answer = fields;
+    for (FormField &field : answer)
+        field.text = typed->value(field.name, field.text);
+    return answer;
+}
+
+const FormField *findField(const QList<FormField> &form, const QString &name)
+{
+    for (const FormField &field : form) {
+        if (field.name == name)
+            return &field;
+    }
+    return nullptr;
+}
+
+QString fieldText(const QList<FormField> &form, const QString &name)
+{
+    const FormField *field = findField(form, name);
+    return field ? field->text : QString();
 }
 
 HttpClient::RequestId ScriptedHttp::start(const HttpRequest &request, Callback done)

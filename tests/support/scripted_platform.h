@@ -15,6 +15,10 @@
 namespace quernfold::test {
 
 // What the program asked of a modal thing.
+// The text a form showed in its field `name`.
+QString fieldText(const QList<FormField> &form, const QString &name);
+const FormField *findField(const QList<FormField> &form, const QString &name);
+
 struct AskedBox {
     QString text;
     MessageStyle style;
@@ -30,10 +34,13 @@ public:
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
-    std::optional<SettingsForm> settingsDialog(const SettingsForm &form) override;
+    std::optional<QList<FormField>> formDialog(
+        const QString &objectName, const QString &title, const QList<FormField> &fields) override;
 
     QList<MessageAnswer> messageAnswers;
-    QList<std::optional<SettingsForm>> settingsAnswers;
+    // A form dialog's answer: the texts typed, by field name (the others keep what they showed); std::nullopt
+    // cancels.
+    QList<std::optional<QMap<QString, QString>>> formAnswers;
     QList<std::optional<QString>> inputAnswers;
     QList<std::optional<QString>> fileAnswers;
     // Runs once while the next box or dialog is "open", before it answers: lets a test do what a user or a
@@ -43,7 +50,7 @@ public:
     QList<AskedBox> boxes;
     QList<AskedBox> inputs;
     QList<FileDialogSettings> fileDialogs;
-    QList<SettingsForm> settingsForms;
+    QList<QList<FormField>> forms;
     int unprepared = 0;
 };
 

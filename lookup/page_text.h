@@ -4,12 +4,10 @@
 #include <QByteArrayView>
 #include <QString>
 
-// Turning a reply body into text the way a browser would for the pages we read: the reply's own charset
-// first, then the page's <meta> declaration, then UTF-8.
+// Turning a result page into text the way a browser would: the reply's own charset first, then the page's <meta>
+// declaration, then UTF-8.
 namespace quernfold::pagetext {
 
-// The charset parameter of a Content-Type value, lower-cased and unquoted; empty when there is none.
-QByteArray charsetFromContentType(QByteArrayView contentType);
 // The charset a <meta> element declares within the first 2 KB of the body; empty when there is none.
 QByteArray charsetFromMeta(QByteArrayView body);
 // Bytes that cannot be decoded become U+FFFD.

@@ -1,7 +1,8 @@
-#include "platform/config.h"
+#include "app/config.h"
+
+#include "platform/site_address.h"
 
 #include <QSettings>
-#include <QUrl>
 #include <QtGlobal>
 
 namespace quernfold {
@@ -44,14 +45,6 @@ Config Config::fromEnvironment(QStringList *notes)
     c.settingsPath = defaultSettingsPath();
     c.settings = applyEnvironment(readSettingsFile(c.settingsPath, defaultLookupSettings(), notes), env, notes);
     return c;
-}
-
-bool isPlaceholderAddress(const QString &base)
-{
-    QString host = QUrl(base).host(); // already lower case
-    if (host.endsWith(u'.'))
-        host.chop(1);
-    return host == QStringLiteral("example") || host.endsWith(QStringLiteral(".example"));
 }
 
 } // namespace quernfold

@@ -23,14 +23,10 @@ struct Config {
 
     // Notes about values that were out of range or unreadable go to `notes`.
     static Config fromEnvironment(QStringList *notes = nullptr);
-    // $XDG_CONFIG_HOME/quernfold/quernfold.conf on Linux.
+    // $XDG_CONFIG_HOME/quernfold/quernfold.ini on Linux.
     static QString defaultSettingsPath();
     // The lookup settings' own defaults, with the built-in lookup site.
     static LookupSettings defaultLookupSettings();
 };
-
-// The address lies under the reserved ".example" domain: the built-in placeholder of a build that was never told
-// the real site, which can never answer.
-bool isPlaceholderAddress(const QString &base);
 
 } // namespace quernfold
