@@ -52,6 +52,59 @@ CommandLine parseCommandLine(const QStringList &arguments)
     return result;
 }
 
+QStringList withoutQtOptions(const QStringList &arguments)
+{
+    // QGuiApplication's and QApplication's documented options, with whether a value follows.
+    static const QList<QPair<QString, bool>> qtOptions = {
+        { QStringLiteral("platform"), true },
+        { QStringLiteral("platformpluginpath"), true },
+        { QStringLiteral("platformtheme"), true },
+        { QStringLiteral("plugin"), true },
+        { QStringLiteral("qwindowgeometry"), true },
+        { QStringLiteral("qwindowicon"), true },
+        { QStringLiteral("qwindowtitle"), true },
+        { QStringLiteral("reverse"), false },
+        { QStringLiteral("session"), true },
+        { QStringLiteral("display"), true },
+        { QStringLiteral("geometry"), true },
+        { QStringLiteral("style"), true },
+        { QStringLiteral("stylesheet"), true },
+        { QStringLiteral("widgetcount"), false },
+        { QStringLiteral("nograb"), false },
+        { QStringLiteral("dograb"), false },
+    };
+    QStringList left = arguments.mid(0, 1);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        // "--" ends the options: whatever follows is a file, whatever it looks like.
+        if (argument == QStringLiteral("--")) {
+            left += arguments.mid(i);
+            break;
+        }
+        // Qt reads "-name" and "--name" alike, and "-name=value" for the ones that take a value.
+        QString name = argument;
+        if (name.startsWith(QStringLiteral("--")))
+            name.remove(0, 1);
+        bool taken = false;
+        if (name.startsWith(u'-')) {
+            name.remove(0, 1);
+            const qsizetype equals = name.indexOf(u'=');
+            const QString bare = equals < 0 ? name : name.left(equals);
+            for (const auto &[option, takesValue] : qtOptions) {
+                if (bare != option)
+                    continue;
+                taken = true;
+                if (takesValue && equals < 0)
+                    ++i; // the value is the next argument
+                break;
+            }
+        }
+        if (!taken)
+            left << argument;
+    }
+    return left;
+}
+
 int finishCommandLine(const CommandLine &commandLine)
 {
     const QByteArray text = commandLine.text.toLocal8Bit();

@@ -20,8 +20,12 @@ struct CommandLine {
 };
 
 // Reads the arguments (the program's name first). Qt's own options (-platform, -style, ...) count as
-// unknown here: call it with what QApplication has left over.
+// unknown here: call it with what QApplication has left over, or with withoutQtOptions().
 CommandLine parseCommandLine(const QStringList &arguments);
+
+// The arguments without the options Qt's GUI takes for itself (-platform offscreen, -style fusion, --reverse,
+// ...), so ours can be read before there is an application, and with it a display, to take them.
+QStringList withoutQtOptions(const QStringList &arguments);
 
 // Prints what a non-Run outcome has to say and returns the exit status for it.
 int finishCommandLine(const CommandLine &commandLine);

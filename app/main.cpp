@@ -12,12 +12,13 @@
 
 int main(int argc, char *argv[])
 {
-    // Help and version need no display, so they are answered before the GUI starts.
+    // Help, version and a refusal need no display, so they are answered before the GUI starts; Qt's own options
+    // are set aside for it.
     QStringList rawArguments;
     for (int i = 0; i < argc; ++i)
         rawArguments << QString::fromLocal8Bit(argv[i]);
-    const quernfold::CommandLine early = quernfold::parseCommandLine(rawArguments);
-    if (early.action == quernfold::CommandLine::ShowHelp || early.action == quernfold::CommandLine::ShowVersion)
+    const quernfold::CommandLine early = quernfold::parseCommandLine(quernfold::withoutQtOptions(rawArguments));
+    if (early.action != quernfold::CommandLine::Run)
         return quernfold::finishCommandLine(early);
 
     QApplication app(argc, argv);

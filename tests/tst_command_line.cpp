@@ -32,6 +32,14 @@ private slots:
             << 2 << QStringLiteral("Unknown option 'x'.\n\n") + help;
         QTest::newRow("two files") << QStringList { QStringLiteral("a.txt"), QStringLiteral("b.txt") } << true << 2
                                    << QStringLiteral("Only one FILE can be imported, not 2.\n\n") + help;
+        // A refusal needs no display either: the platform plugin is never loaded for it.
+        QTest::newRow("unknown option, no display")
+            << QStringList { QStringLiteral("--no-such-option") } << false << 2
+            << QStringLiteral("Unknown option 'no-such-option'.\n\n") + help;
+        QTest::newRow("after Qt's options, no display")
+            << QStringList { QStringLiteral("--platform=offscreen"), QStringLiteral("-style"), QStringLiteral("fusion"),
+                   QStringLiteral("--reverse"), QStringLiteral("--bogus") }
+            << false << 2 << QStringLiteral("Unknown option 'bogus'.\n\n") + help;
     }
     void option_endsBeforeAnyWindow()
     {
