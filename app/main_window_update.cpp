@@ -26,7 +26,9 @@ void MainWindow::runVersionCheck()
         proxyFor(m_config.settings.effective.proxy, url, m_config.proxyEnvironment), kVersionReplyLimit,
         [this](const PostResult &reply) {
             m_versionRequest = 0;
-            onVersionReply(reply);
+            // The reply may open a box, and a box opened from inside the client's callback would hold every other
+            // reply delivered with this one until it is answered; their watchdog could fail them meanwhile.
+            QTimer::singleShot(0, this, [this, reply] { onVersionReply(reply); });
         });
 }
 

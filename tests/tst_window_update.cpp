@@ -101,6 +101,9 @@ private slots:
         t.answerWith(body);
         if (answer)
             t.w->dialogs.messageAnswers << *answer;
+        // A box opened from inside the client's callback would hold up every other reply delivered with it.
+        bool boxInsideReply = false;
+        t.w->dialogs.whileBoxOpen = [&] { boxInsideReply = t.http.delivering; };
         // Buttons disabled by something else must come back through enableWorkingButtons at the end of the check.
         t.w->find<QPushButton>(QStringLiteral("Command1_0"))->setEnabled(false);
         t.w->window->versionCheckTick();
@@ -116,6 +119,7 @@ private slots:
             QCOMPARE(t.w->dialogs.boxes.first().style,
                 (answer == MessageAnswer::Ok ? MessageButtons::Ok : MessageButtons::YesNo) | MessageIcon::Information);
         }
+        QVERIFY(!boxInsideReply);
         QCOMPARE(t.w->panel(2), panel);
         QCOMPARE(t.w->browser.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl(opened) });
         QCOMPARE(t.w->quitStatuses, ends ? QList<int> { 0 } : QList<int>());

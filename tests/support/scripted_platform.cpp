@@ -101,8 +101,11 @@ HttpClient::RequestId ScriptedHttp::start(const HttpRequest &request, Callback d
 void ScriptedHttp::complete(RequestId id, HttpResponse response)
 {
     const Callback done = m_pending.take(id);
-    if (done)
-        done(std::move(response));
+    if (!done)
+        return;
+    const bool outer = std::exchange(delivering, true);
+    done(std::move(response));
+    delivering = outer;
 }
 
 void ScriptedHttp::cancel(RequestId id)

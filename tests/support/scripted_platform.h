@@ -81,6 +81,8 @@ public:
     QList<HttpRequest> requests; // every request started, in order
     int aborts = 0;
     int cancels = 0;
+    // True while a request's callback runs, as a real client's completion would be on the stack.
+    bool delivering = false;
 
 private:
     QMap<RequestId, Callback> m_pending;
