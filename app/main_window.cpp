@@ -293,6 +293,7 @@ void MainWindow::setMessage(const QString &text)
     // Whatever progress was still waiting to be shown is older than this.
     m_pendingProgress.clear();
     m_progressTimer->stop();
+    m_messageWritten = true;
     m_messagePanel->setText(text);
     emit messageWritten(text);
 }

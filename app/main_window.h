@@ -104,6 +104,7 @@ private:
     void onRunFinished();
     void runVersionCheck();
     void onVersionReply(const PostResult &reply);
+    void greet(const QString &text);
 
     Platform m_platform;
     Config m_config;
@@ -132,6 +133,8 @@ private:
     bool m_closing = false;
     bool m_askingToClose = false;
     bool m_versionCheckStarted = false;
+    // Something has been written into the message panel since start-up.
+    bool m_messageWritten = false;
     bool m_importing = false;
     QString m_pendingProgress;
     QTimer *m_progressTimer = nullptr;

@@ -32,6 +32,14 @@ void MainWindow::runVersionCheck()
         });
 }
 
+void MainWindow::greet(const QString &text)
+{
+    // The greeting only replaces the start-up text: whatever was written meanwhile (the count of a list named on
+    // the command line, an answer to the user's first click) is news the user has not read yet.
+    if (!m_messageWritten)
+        setMessage(text);
+}
+
 void MainWindow::onVersionReply(const PostResult &reply)
 {
     if (m_closing)
@@ -61,11 +69,11 @@ void MainWindow::onVersionReply(const PostResult &reply)
             endProgram(0);
             return;
         }
-        setMessage(QStringLiteral("欢迎使用Tarnwick软件.."));
+        greet(QStringLiteral("欢迎使用Tarnwick软件.."));
         break;
     }
     case VersionDecision::UpToDate:
-        setMessage(QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
+        greet(QStringLiteral("当前软件为最新版本,欢迎使用Tarnwick软件.."));
         break;
     }
     enableWorkingButtons();

@@ -1,7 +1,9 @@
 // The version check as the window runs it on Timer1, with the service's replies scripted.
 #include "support/scripted_platform.h"
 
+#include <QFile>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -193,6 +195,31 @@ private slots:
         running.window->versionCheckTick();
         QCOMPARE(t.http.requests.size(), 1);
         QCOMPARE(running.panel(2), QStringLiteral("欢迎使用Tarnwick软件.."));
+    }
+
+    void greeting_leavesAMessageWrittenMeanwhile()
+    {
+        // A list named on the command line is imported while the check still waits; its count must not be
+        // replaced a moment later by the greeting.
+        QTemporaryDir dir;
+        const QString list = dir.filePath(QStringLiteral("list.txt"));
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("a.cn\nb.cn\n");
+        file.close();
+        CheckWindow t;
+        t.http.answer = [](const HttpRequest &) { return std::nullopt; };
+        t.w->window->versionCheckTick();
+        t.w->window->importListFile(list);
+        const QString count = QStringLiteral("导入完毕，共导入2个域名。");
+        QCOMPARE(t.w->panel(2), count);
+        // The check ends by handing the buttons back.
+        auto *add = t.w->find<QPushButton>(QStringLiteral("Command1_0"));
+        add->setEnabled(false);
+        t.http.complete(
+            t.http.pendingIds().first(), ScriptedHttp::reply(200, "application/json", reply("1", "\"2.0\"", "1", "0")));
+        QTRY_VERIFY(add->isEnabled());
+        QCOMPARE(t.w->panel(2), count);
     }
 
     void closeWhileCheckWaits_endsWithoutFurtherBoxes()
