@@ -129,7 +129,7 @@ private slots:
         QFETCH(QString, base);
         QFETCH(int, notes);
         QTemporaryDir dir;
-        const QString path = dir.filePath(u"quernfold.conf"_s);
+        const QString path = dir.filePath(u"quernfold.ini"_s);
         writeFile(path, contents);
         LookupSettings defaults;
         defaults.lookupBase = u"http://default.example"_s;
@@ -209,7 +209,7 @@ private slots:
     {
         QTemporaryDir dir;
         Config config;
-        config.settingsPath = dir.filePath(u"quernfold.conf"_s);
+        config.settingsPath = dir.filePath(u"quernfold.ini"_s);
         config.settings.saved.lookupBase = u"http://old.cn"_s;
         config.settings.saved.parallel = 3;
         config.settings.effective = config.settings.saved;
