@@ -57,8 +57,11 @@ HttpFailure failureFor(CURLcode code, bool overLimit, bool viaProxy)
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
         return HttpFailure::ConnectionLost;
-    case CURLE_ABORTED_BY_CALLBACK:
-        return HttpFailure::Aborted;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return HttpFailure::BadAddress;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return HttpFailure::TooManyRedirects;
     default:
         return HttpFailure::Other;
     }
