@@ -446,6 +446,8 @@ private slots:
         QTest::newRow("none") << QByteArray() << qint64(-1);
         QTest::newRow("seconds") << QByteArray("Retry-After: 7\r\n") << qint64(7);
         QTest::newRow("a date long past") << QByteArray("Retry-After: Wed, 21 Oct 2015 07:28:00 GMT\r\n") << qint64(0);
+        // Still an ask to wait: the run then waits its own back-off (retryDelayMs).
+        QTest::newRow("unreadable") << QByteArray("Retry-After: soon\r\n") << qint64(0);
     }
     void get_retryAfter()
     {
