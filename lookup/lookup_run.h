@@ -77,7 +77,6 @@ private:
     void send(Slot &slot, qint64 now);
     void onReply(Slot *slot, HttpResponse &&response);
     void continueRun();
-    void giveUpOnRow(Slot &slot, const QString &reason);
     void endRetryWaits();
     void finish();
     void followRemovedRows(const QModelIndex &parent, int first, int last);

@@ -15,8 +15,8 @@ class QSocketNotifier;
 namespace quernfold {
 
 // HttpClient on libcurl's multi interface, driven by the Qt event loop: a socket notifier pair per socket curl
-// watches and one timer for curl's own time-outs. Connections are kept alive and reused across requests; nothing runs
-// on another thread.
+// watches and one timer for curl's own time-outs. Connections are kept alive and reused across requests; none of
+// our code runs on another thread.
 class CurlHttpClient : public QObject, public HttpClient
 {
     Q_OBJECT
