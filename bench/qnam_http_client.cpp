@@ -52,8 +52,6 @@ HttpFailure failureFor(QNetworkReply::NetworkError error)
     case QNetworkReply::ProxyNotFoundError:
     case QNetworkReply::ProxyTimeoutError:
         return HttpFailure::Proxy;
-    case QNetworkReply::OperationCanceledError:
-        return HttpFailure::Aborted;
     default:
         return HttpFailure::Other;
     }

@@ -17,13 +17,18 @@ constexpr qint64 kLongestRetryAfterSeconds = 120;
 
 qint64 retryDelayMs(int retry, qint64 retryAfterSeconds, int retryBaseMs)
 {
-    if (retryAfterSeconds >= 0)
-        return qMin(retryAfterSeconds, kLongestRetryAfterSeconds) * 1000;
-    // 1 s, 3 s, 9 s, ...: quick enough for a blip, slow enough not to hammer a site that is struggling.
-    qint64 ms = retryBaseMs;
-    for (int i = 1; i < retry; ++i)
-        ms *= 3;
-    return ms;
+    // 1 s, 3 s, 9 s, ...: quick enough for a blip, slow enough not to hammer a site that is struggling. The
+    // tripling stops at the cap, so no retry number can overflow it.
+    const qint64 longestMs = kLongestRetryAfterSeconds * 1000;
+    qint64 backOffMs = qMax(0, retryBaseMs);
+    for (int i = 1; i < retry && backOffMs < longestMs; ++i)
+        backOffMs *= 3;
+    backOffMs = qMin(backOffMs, longestMs);
+    // "Retry-After: 0" (also what a value curl cannot read comes out as) would have us ask again at once, right
+    // after the site said it is struggling; its ask can only make the wait longer.
+    if (retryAfterSeconds < 0)
+        return backOffMs;
+    return qMax(backOffMs, qMin(retryAfterSeconds, kLongestRetryAfterSeconds) * 1000);
 }
 
 LookupRun::LookupRun(DomainListModel &model, HttpClient &http, QObject *parent)
@@ -32,7 +37,10 @@ LookupRun::LookupRun(DomainListModel &model, HttpClient &http, QObject *parent)
     , m_http(http)
 {
     m_pump.setSingleShot(true);
-    connect(&m_pump, &QTimer::timeout, this, &LookupRun::pump);
+    connect(&m_pump, &QTimer::timeout, this, [this] { pump(true); });
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &LookupRun::followRemovedRows);
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &LookupRun::followInsertedRows);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &LookupRun::followReset);
 }
 
 LookupRun::~LookupRun()
@@ -90,7 +98,7 @@ void LookupRun::schedule(qint64 atMs)
         m_pump.start(int(qMin<qint64>(delay, 24LL * 3600 * 1000)));
 }
 
-void LookupRun::pump()
+void LookupRun::pump(bool mayFinish)
 {
     if (!m_active)
         return;
@@ -101,7 +109,12 @@ void LookupRun::pump()
             return;
     }
     if (m_slots.empty() && (m_stopRequested || m_next >= m_rows.size())) {
-        finish();
+        // From inside a reply (the rows left were all skipped) the run ends from the event loop, after the reply
+        // has been written.
+        if (mayFinish)
+            finish();
+        else
+            schedule(0);
         return;
     }
     // Something waits for its time: a retry, the interval, or a pause the site asked for.
@@ -127,11 +140,14 @@ bool LookupRun::startNext(qint64 now)
     if (now < earliestStart)
         return false;
 
-    // A due retry goes before a new row: it keeps its place in the row order.
+    // A due retry goes before a new row, and due retries go in row order: the slots are listed as their rows
+    // started.
     Slot *due = nullptr;
     for (Slot &slot : m_slots) {
-        if (slot.retryAtMs >= 0 && slot.retryAtMs <= now && (!due || slot.retryAtMs < due->retryAtMs))
+        if (slot.retryAtMs >= 0 && slot.retryAtMs <= now) {
             due = &slot;
+            break;
+        }
     }
     if (due) {
         if (!due->index.isValid() || m_model.cell(due->index.row(), DomainListModel::DomainColumn) != due->domain) {
@@ -150,7 +166,6 @@ bool LookupRun::startNext(qint64 now)
     if (row < 0 || row >= m_model.count())
         return true;
     Slot &slot = m_slots.emplace_back();
-    slot.row = row;
     slot.index = QPersistentModelIndex(m_model.index(row, 0));
     slot.domain = m_model.cell(row, DomainListModel::DomainColumn);
     const QPointer<LookupRun> alive(this);
@@ -211,7 +226,9 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
             m_model.setStatus(index.row(), kQuerying, rowNote(outcome.reason, retriesMade));
             if (!alive || !m_active)
                 return;
-            if (m_options.giveUpAfter > 0 && ++m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
+            // An answer we cannot use still shows the site is there.
+            m_failuresInARow = outcome.siteUnreachable ? m_failuresInARow + 1 : 0;
+            if (m_options.giveUpAfter > 0 && m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
                 m_stopRequested = true;
                 endRetryWaits();
                 emit gaveUp(outcome.reason);
@@ -243,7 +260,7 @@ void LookupRun::continueRun()
     // has been seen. The end of a run is left to the event loop, so the window never learns of it from inside
     // the HTTP client.
     if (!m_stopRequested && m_next < m_rows.size())
-        pump();
+        pump(false);
     else
         schedule(0);
 }
@@ -277,11 +294,57 @@ void LookupRun::finish()
     const bool leftRows = m_next < m_rows.size();
     m_active = false;
     m_pump.stop();
+    m_rows = {};
+    m_next = 0;
     const QPointer<LookupRun> alive(this);
     if (m_stopRequested && leftRows)
         emit stopNoticed();
     if (alive)
         emit finished();
+}
+
+void LookupRun::followRemovedRows(const QModelIndex &parent, int first, int last)
+{
+    if (!m_active || parent.isValid())
+        return;
+    const int removed = last - first + 1;
+    for (size_t i = m_next; i < m_rows.size(); ++i) {
+        int &row = m_rows[i];
+        if (row > last)
+            row -= removed;
+        else if (row >= first)
+            row = -1;
+    }
+    dropWaitsForRemovedRows();
+}
+
+void LookupRun::followInsertedRows(const QModelIndex &parent, int first, int last)
+{
+    if (!m_active || parent.isValid())
+        return;
+    const int inserted = last - first + 1;
+    for (size_t i = m_next; i < m_rows.size(); ++i) {
+        if (m_rows[i] >= first)
+            m_rows[i] += inserted;
+    }
+}
+
+void LookupRun::followReset()
+{
+    if (!m_active)
+        return;
+    // A new list is not the one the rows were chosen from: nothing more starts, and the run ends without the
+    // stop notice a click would give.
+    m_rows.clear();
+    m_next = 0;
+    dropWaitsForRemovedRows();
+}
+
+void LookupRun::dropWaitsForRemovedRows()
+{
+    // A row gone while it waits for its retry would hold the run's end for the wait and then ask for nothing.
+    m_slots.remove_if([](const Slot &slot) { return slot.retryAtMs >= 0 && !slot.index.isValid(); });
+    schedule(0);
 }
 
 } // namespace quernfold

@@ -26,14 +26,16 @@ struct RunOptions {
     int retryBaseMs = 1000; // the first retry's wait; each later one waits three times as long
 };
 
-// How long to wait before retry number `retry` (from 1): the site's Retry-After when it sent one (at most
-// two minutes), otherwise retryBaseMs, then three times that, and so on.
+// How long to wait before retry number `retry` (from 1): retryBaseMs, then three times that, and so on, or the
+// site's Retry-After when it asks for longer; never more than two minutes.
 qint64 retryDelayMs(int retry, qint64 retryAfterSeconds, int retryBaseMs);
 
 // One lookup run over rows of the list: the batch run, the run over unfinished rows, or the query of the
 // selected row. It starts requests in row order, keeps up to `parallel` of them in flight, writes each outcome
 // into its own row, retries transient failures after 1 s, 3 s, 9 s... (or what the site asks for), and reports
-// by signal. Nothing in it waits: every step is a callback or a timer.
+// by signal. Rows removed from or inserted into the list meanwhile are followed: a removed row is not queried,
+// the others keep their domains; a reset of the list ends the run once the rows in flight are back. Nothing in
+// it waits: every step is a callback or a timer.
 class LookupRun : public QObject
 {
     Q_OBJECT
@@ -49,7 +51,6 @@ public:
     // Ends everything at once and writes nothing more; no signal follows. For the program closing.
     void abort();
     bool isActive() const { return m_active; }
-    bool stopRequested() const { return m_stopRequested; }
 
 signals:
     // The first try of a row is about to go out (0-based position).
@@ -62,7 +63,6 @@ signals:
 
 private:
     struct Slot {
-        int row = -1;
         QPersistentModelIndex index;
         QString domain;
         int retriesMade = 0;
@@ -72,20 +72,26 @@ private:
     };
 
     void schedule(qint64 atMs);
-    void pump();
+    void pump(bool mayFinish);
     bool startNext(qint64 now);
     void send(Slot &slot, qint64 now);
     void onReply(Slot *slot, HttpResponse &&response);
     void continueRun();
-    void giveUpOnRow(Slot &slot, const QString &reason);
     void endRetryWaits();
     void finish();
+    void followRemovedRows(const QModelIndex &parent, int first, int last);
+    void followInsertedRows(const QModelIndex &parent, int first, int last);
+    void followReset();
+    void dropWaitsForRemovedRows();
 
     DomainListModel &m_model;
     HttpClient &m_http;
     QString m_lookupBase;
     QueryMode m_mode = QueryMode::Batch;
     RunOptions m_options;
+    // Positions still to start, from m_next on, kept in step with the list; -1 marks a row removed meanwhile.
+    // Positions rather than persistent indexes: a run over a million rows would otherwise make every change of
+    // the list walk a million of them.
     std::vector<int> m_rows;
     size_t m_next = 0;
     std::list<Slot> m_slots;

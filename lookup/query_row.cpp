@@ -91,8 +91,10 @@ QString failureReason(const HttpResponse &response)
         return QStringLiteral("无法建立安全连接");
     case HttpFailure::Proxy:
         return QStringLiteral("无法连接代理");
-    case HttpFailure::Aborted:
-        return QStringLiteral("已取消");
+    case HttpFailure::BadAddress:
+        return QStringLiteral("网址无效或协议不受支持");
+    case HttpFailure::TooManyRedirects:
+        return QStringLiteral("重定向次数过多");
     case HttpFailure::Other:
         break;
     }
@@ -108,7 +110,8 @@ RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response)
 {
     if (!response.ok() || response.status >= 400) {
         RowOutcome outcome = unfinished(failureReason(response));
-        outcome.fetchFailed = true;
+        outcome.siteUnreachable
+            = response.failure != HttpFailure::BadAddress && response.failure != HttpFailure::TooManyRedirects;
         outcome.retryable = response.ok() ? isTransientStatus(response.status) : isTransientFailure(response.failure);
         outcome.retryAfterSeconds = response.retryAfterSeconds;
         return outcome;

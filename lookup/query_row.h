@@ -25,8 +25,9 @@ struct RowOutcome {
     FilingRecord record;
     // Why the row did not finish, in words a user can act on.
     QString reason;
-    // The fetch itself failed (no reply, or an HTTP error status): counts towards "the site is unreachable".
-    bool fetchFailed = false;
+    // The fetch failed in a way that says the site cannot be reached or is broken: counts towards "the site is
+    // unreachable". An address we cannot follow does not: the site did answer.
+    bool siteUnreachable = false;
     // A transient failure that may well succeed when tried again.
     bool retryable = false;
     qint64 retryAfterSeconds = -1;

@@ -6,6 +6,7 @@
 
 #include <mutex>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace quernfold {
@@ -57,8 +58,11 @@ HttpFailure failureFor(CURLcode code, bool overLimit, bool viaProxy)
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
         return HttpFailure::ConnectionLost;
-    case CURLE_ABORTED_BY_CALLBACK:
-        return HttpFailure::Aborted;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return HttpFailure::BadAddress;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return HttpFailure::TooManyRedirects;
     default:
         return HttpFailure::Other;
     }
@@ -92,6 +96,9 @@ struct CurlHttpClient::SocketWatch {
     QSocketNotifier *read = nullptr;
     QSocketNotifier *write = nullptr;
     bool wantRead = false;
+    // A connection we opened, which curl closes through onCloseSocket. Any other socket it watches (the threaded
+    // resolver's wake-up pair) it closes itself, without a word.
+    bool connection = false;
 };
 
 CurlHttpClient::CurlHttpClient(int noDataTimeoutMs, QObject *parent)
@@ -149,8 +156,13 @@ HttpClient::RequestId CurlHttpClient::start(const HttpRequest &request, Callback
         curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlHttpClient::onBody);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlHttpClient::onHeader);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &CurlHttpClient::onOpenSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
         curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CurlHttpClient::onCloseSocket);
         curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+        // Our caller chose the proxy, no_proxy included (platform/proxy.h); left unset, curl would apply the
+        // environment's no_proxy once more, even to a proxy the user named, and send every lookup direct.
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
     } else {
         easy = m_idleHandles.back();
         m_idleHandles.pop_back();
@@ -254,32 +266,38 @@ size_t CurlHttpClient::onHeader(char *data, size_t size, size_t count, void *tra
 
 void CurlHttpClient::watchSocket(int socket, int what)
 {
-    // Notifiers live as long as the connection: curl hands a kept-alive connection back and forth between
-    // requests, and switching a notifier on or off costs the event loop a wake-up of its own. So between two
-    // requests the read notifier stays on; should the idle connection become readable (the site closed it),
-    // socketReady() switches it off then. Only the close callback ends a notifier.
+    // A connection's notifiers live as long as the connection: curl hands a kept-alive connection back and forth
+    // between requests, and switching a notifier on or off costs the event loop a wake-up of its own. So between
+    // two requests the read notifier stays on; should the idle connection become readable (the site closed it),
+    // socketReady() switches it off then. The close callback ends them.
     const auto found = m_sockets.find(socket);
     if (what == CURL_POLL_REMOVE) {
-        if (found != m_sockets.end()) {
-            found->second->wantRead = false;
-            // A connected socket is always writable: left on, this one would fire on every turn.
-            found->second->write->setEnabled(false);
+        if (found == m_sockets.end())
+            return;
+        if (!found->second->connection) {
+            // No close callback will come for it, and curl may have closed it already: a notifier left on would
+            // watch a closed number, or whatever is given that number next.
+            forgetSocket(socket);
+            return;
         }
+        found->second->wantRead = false;
+        // A connected socket is always writable: left on, this one would fire on every turn.
+        if (found->second->write)
+            found->second->write->setEnabled(false);
         return;
     }
-    SocketWatch *watch = found == m_sockets.end() ? nullptr : found->second.get();
-    if (!watch) {
-        auto made = std::make_unique<SocketWatch>();
-        made->read = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-        made->write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-        made->read->setEnabled(false);
-        made->write->setEnabled(false);
+    SocketWatch *watch = found == m_sockets.end()
+        ? m_sockets.emplace(socket, std::make_unique<SocketWatch>()).first->second.get()
+        : found->second.get();
+    if (!watch->read) {
+        watch->read = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+        watch->write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+        watch->read->setEnabled(false);
+        watch->write->setEnabled(false);
         connect(
-            made->read, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_IN); });
+            watch->read, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_IN); });
         connect(
-            made->write, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_OUT); });
-        watch = made.get();
-        m_sockets.emplace(socket, std::move(made));
+            watch->write, &QSocketNotifier::activated, this, [this, socket] { socketReady(socket, CURL_CSELECT_OUT); });
     }
     watch->wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
     const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
@@ -289,19 +307,41 @@ void CurlHttpClient::watchSocket(int socket, int what)
         watch->write->setEnabled(wantWrite);
 }
 
-int CurlHttpClient::onCloseSocket(void *client, int socket)
+int CurlHttpClient::onOpenSocket(void *client, int, void *address)
 {
     auto *self = static_cast<CurlHttpClient *>(client);
-    const auto found = self->m_sockets.find(socket);
-    if (found != self->m_sockets.end()) {
-        // We may be inside one of these notifiers' own signals.
-        for (QSocketNotifier *notifier : { found->second->read, found->second->write }) {
+    const auto *where = static_cast<const curl_sockaddr *>(address);
+    // Close-on-exec, so a browser the program starts does not inherit its connections.
+    const int socket = ::socket(where->family, where->socktype | SOCK_CLOEXEC, where->protocol);
+    if (socket < 0)
+        return CURL_SOCKET_BAD;
+    // A watch still listed under this number belonged to a socket that has been closed since.
+    self->forgetSocket(socket);
+    auto watch = std::make_unique<SocketWatch>();
+    watch->connection = true;
+    self->m_sockets.emplace(socket, std::move(watch));
+    return socket;
+}
+
+int CurlHttpClient::onCloseSocket(void *client, int socket)
+{
+    static_cast<CurlHttpClient *>(client)->forgetSocket(socket);
+    return ::close(socket);
+}
+
+void CurlHttpClient::forgetSocket(int socket)
+{
+    const auto found = m_sockets.find(socket);
+    if (found == m_sockets.end())
+        return;
+    // We may be inside one of these notifiers' own signals.
+    for (QSocketNotifier *notifier : { found->second->read, found->second->write }) {
+        if (notifier) {
             notifier->setEnabled(false);
             notifier->deleteLater();
         }
-        self->m_sockets.erase(found);
     }
-    return ::close(socket);
+    m_sockets.erase(found);
 }
 
 void CurlHttpClient::socketReady(int socket, int event)

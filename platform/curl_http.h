@@ -14,9 +14,9 @@ class QSocketNotifier;
 
 namespace quernfold {
 
-// HttpClient on libcurl's multi interface, driven by the Qt event loop: a socket notifier per connection and
-// one timer for curl's own time-outs. Connections are kept alive and reused across requests; nothing runs on
-// another thread.
+// HttpClient on libcurl's multi interface, driven by the Qt event loop: a socket notifier pair per socket curl
+// watches and one timer for curl's own time-outs. Connections are kept alive and reused across requests; none of
+// our code runs on another thread.
 class CurlHttpClient : public QObject, public HttpClient
 {
     Q_OBJECT
@@ -39,11 +39,13 @@ private:
 
     static int onSocket(void *easy, int socket, int what, void *client, void *socketData);
     static int onCurlTimer(void *multi, long timeoutMs, void *client);
+    static int onOpenSocket(void *client, int purpose, void *address);
     static int onCloseSocket(void *client, int socket);
     static size_t onBody(char *data, size_t size, size_t count, void *transfer);
     static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
 
     void watchSocket(int socket, int what);
+    void forgetSocket(int socket);
     void socketReady(int socket, int event);
     void curlTimerFired();
     // Reads what curl has finished; delivers it (runs callbacks) only when called from the event loop.

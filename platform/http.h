@@ -23,7 +23,10 @@ enum class HttpFailure {
     TooLarge, // the body is over the request's limit
     Tls, // handshake or certificate check failed
     Proxy, // the proxy could not be reached or refused the tunnel
-    Aborted, // given up by the program
+    // The site answered, but with an address we cannot follow: malformed, or a scheme other than http and https
+    // (also where a redirect led). Asking again gives the same answer.
+    BadAddress,
+    TooManyRedirects, // the site answered, with redirects that went on past the client's limit
     Other,
 };
 

@@ -6,8 +6,11 @@
 #include "lookup_site.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <limits>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -65,6 +68,19 @@ struct RunFixture {
         return QTest::qWaitFor([this] { return events.contains(u"finished"_s); }, ms);
     }
     QString status(int row) const { return model.cell(row, DomainListModel::StatusColumn); }
+    QStringList requestedDomains() const
+    {
+        QStringList domains;
+        for (const HttpRequest &request : http.requests)
+            domains << domainOf(request);
+        return domains;
+    }
+    // Answers the request held longest with the page of the domain it asked for.
+    void answerOldest()
+    {
+        const HttpClient::RequestId id = http.pendingIds().first();
+        http.complete(id, recordPage(http.requests.at(int(id) - 1).url));
+    }
 
     DomainListModel model;
     ScriptedHttp http;
@@ -100,11 +116,8 @@ private slots:
         }
         QVERIFY(t.waitFinished());
         QCOMPARE(t.started, QList<int>({ 0, 1, 2, 3, 4, 5, 6 }));
-        QStringList order;
-        for (const HttpRequest &request : std::as_const(t.http.requests))
-            order << domainOf(request);
-        QCOMPARE(
-            order, QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r2.cn"_s, u"r3.cn"_s, u"r4.cn"_s, u"r5.cn"_s, u"r6.cn"_s }));
+        QCOMPARE(t.requestedDomains(),
+            QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r2.cn"_s, u"r3.cn"_s, u"r4.cn"_s, u"r5.cn"_s, u"r6.cn"_s }));
         for (int row = 0; row < 7; ++row) {
             QCOMPARE(t.status(row), u"查询完毕"_s);
             QCOMPARE(t.model.cell(row, DomainListModel::RecordNoColumn),
@@ -155,6 +168,10 @@ private slots:
         QTest::newRow("unknown host is final")
             << ScriptedHttp::failure(HttpFailure::HostNotFound) << false << u"无法连接(找不到主机)"_s;
         QTest::newRow("too large is final") << ScriptedHttp::failure(HttpFailure::TooLarge) << false << u"页面过大"_s;
+        QTest::newRow("bad address is final")
+            << ScriptedHttp::failure(HttpFailure::BadAddress) << false << u"网址无效或协议不受支持"_s;
+        QTest::newRow("too many redirects is final")
+            << ScriptedHttp::failure(HttpFailure::TooManyRedirects) << false << u"重定向次数过多"_s;
     }
     void retry_triesTransientFailuresAgain()
     {
@@ -170,11 +187,8 @@ private slots:
         options.retryBaseMs = 20;
         t.start(options);
         QVERIFY(t.waitFinished());
-        QStringList order;
-        for (const HttpRequest &request : std::as_const(t.http.requests))
-            order << domainOf(request);
         // With one row at a time the retries come before the next row, as a single lookup would.
-        QCOMPARE(order,
+        QCOMPARE(t.requestedDomains(),
             retried ? QStringList({ u"r0.cn"_s, u"r0.cn"_s, u"r0.cn"_s, u"r1.cn"_s })
                     : QStringList({ u"r0.cn"_s, u"r1.cn"_s }));
         if (retried) {
@@ -197,8 +211,11 @@ private slots:
         QTest::newRow("third") << 3 << qint64(-1) << qint64(9000);
         QTest::newRow("fifth") << 5 << qint64(-1) << qint64(81000);
         QTest::newRow("site's seconds") << 1 << qint64(7) << qint64(7000);
-        QTest::newRow("site's zero") << 3 << qint64(0) << qint64(0);
+        // Also what an unreadable Retry-After comes out as: the site asked for a pause, not for haste.
+        QTest::newRow("site's zero is the back-off") << 3 << qint64(0) << qint64(9000);
         QTest::newRow("site's hour is two minutes") << 1 << qint64(3600) << qint64(120000);
+        QTest::newRow("retry 40 is two minutes") << 40 << qint64(-1) << qint64(120000);
+        QTest::newRow("any retry is two minutes") << std::numeric_limits<int>::max() << qint64(-1) << qint64(120000);
     }
     void retryDelay_backsOffAndHonoursTheSite()
     {
@@ -241,18 +258,59 @@ private slots:
             QVERIFY2(t.startedAtMs.at(i) - t.startedAtMs.at(i - 1) >= 60, qPrintable(QString::number(i)));
     }
 
-    void stop_endsRetryWaitsAtOnce()
+    void retry_dueRetriesGoInRowOrder()
     {
+        RunFixture t(2);
+        QSet<QString> asked;
+        t.answer = [&asked](const HttpRequest &request) -> std::optional<HttpResponse> {
+            if (!asked.contains(domainOf(request))) {
+                asked.insert(domainOf(request));
+                return std::nullopt; // the test answers both first tries
+            }
+            return recordPage(request.url);
+        };
+        RunOptions options;
+        options.parallel = 2;
+        options.retries = 1;
+        options.retryBaseMs = 20;
+        options.intervalMs = 100; // both retries are due before the next start may go
+        t.start(options);
+        QTRY_COMPARE(t.http.pendingIds().size(), 2);
+        for (const HttpClient::RequestId id : t.http.pendingIds())
+            t.http.complete(id, status(503));
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.requestedDomains(), QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r0.cn"_s, u"r1.cn"_s }));
+    }
+
+    // A stop asks the site nothing more: a row waiting for its retry, or one whose retryable failure comes back
+    // after the click, ends at once with its reason instead of holding the run's end for the wait.
+    void stop_leavesNoRetryBehind_data()
+    {
+        QTest::addColumn<bool>("replyAfterStop");
+        QTest::newRow("row waiting for its retry") << false;
+        QTest::newRow("row failing after the stop") << true;
+    }
+    void stop_leavesNoRetryBehind()
+    {
+        QFETCH(bool, replyAfterStop);
         RunFixture t(3);
-        t.answer = [](const HttpRequest &) { return status(503); };
+        t.answer = [replyAfterStop](const HttpRequest &) -> std::optional<HttpResponse> {
+            if (replyAfterStop)
+                return std::nullopt;
+            return status(503);
+        };
         RunOptions options;
         options.retries = 5;
         options.retryBaseMs = 60000;
         t.start(options);
-        QTRY_COMPARE(t.model.cell(0, DomainListModel::StatusColumn), u"查询中"_s);
         QTRY_COMPARE(t.http.requests.size(), 1);
-        QTest::qWait(20); // the reply is in and the row waits for its retry
-        t.run.requestStop();
+        if (replyAfterStop) {
+            t.run.requestStop();
+            t.http.complete(t.http.pendingIds().first(), status(503));
+        } else {
+            QTest::qWait(20); // the reply is in and the row waits for its retry
+            t.run.requestStop();
+        }
         QVERIFY(t.waitFinished(1000));
         QCOMPARE(t.http.requests.size(), 1);
         QCOMPARE(t.model.note(0), u"HTTP 状态 503"_s);
@@ -279,6 +337,28 @@ private slots:
         QVERIFY(t.status(13).isEmpty());
     }
 
+    // Answers that cannot get better show the site is there: ten of them in a row are no reason to give up.
+    void giveUp_notForAnswersThatCannotImprove_data()
+    {
+        QTest::addColumn<HttpResponse>("failure");
+        QTest::newRow("bad address") << ScriptedHttp::failure(HttpFailure::BadAddress);
+        QTest::newRow("too many redirects") << ScriptedHttp::failure(HttpFailure::TooManyRedirects);
+    }
+    void giveUp_notForAnswersThatCannotImprove()
+    {
+        QFETCH(HttpResponse, failure);
+        RunFixture t(12);
+        t.answer = [failure](const HttpRequest &) { return failure; };
+        RunOptions options;
+        options.giveUpAfter = 10;
+        options.retries = 2;
+        options.retryBaseMs = 20;
+        t.start(options);
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.http.requests.size(), 12);
+        QCOMPARE(t.events, QStringList { u"finished"_s });
+    }
+
     void listChangedUnderARequest_answerBelongsToNobody()
     {
         RunFixture t(3);
@@ -292,10 +372,58 @@ private slots:
         const QList<HttpClient::RequestId> ids = t.http.pendingIds();
         t.http.complete(ids.at(1), recordPage(t.http.requests.at(1).url));
         t.http.complete(ids.at(0), recordPage(t.http.requests.at(0).url));
+        // The row still to start moved up with it and is asked for by its own domain.
+        QTRY_COMPARE(t.http.pendingIds().size(), 1);
+        t.answerOldest();
         QVERIFY(t.waitFinished());
+        QCOMPARE(t.requestedDomains(), QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r2.cn"_s }));
         QCOMPARE(t.model.cell(0, DomainListModel::RecordNoColumn), site::expectedRecord(u"r1.cn"_s).recordNo);
-        QVERIFY(t.status(1).isEmpty());
-        QVERIFY(t.model.cell(1, DomainListModel::RecordNoColumn).isEmpty());
+        QCOMPARE(t.model.cell(1, DomainListModel::RecordNoColumn), site::expectedRecord(u"r2.cn"_s).recordNo);
+    }
+
+    void listChange_duringRun_isFollowed_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("requested");
+        QTest::newRow("row still to start removed")
+            << u"remove r2"_s << QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r3.cn"_s });
+        // The row in flight still writes when nothing is left to start.
+        QTest::newRow("last row still to start removed")
+            << u"remove r3"_s << QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r2.cn"_s });
+        QTest::newRow("row appended") << u"append"_s << QStringList({ u"r0.cn"_s, u"r1.cn"_s, u"r2.cn"_s, u"r3.cn"_s });
+        // Another list is not the one the rows were chosen from.
+        QTest::newRow("list replaced") << u"replace"_s << QStringList { u"r0.cn"_s };
+        QTest::newRow("list cleared") << u"clear"_s << QStringList { u"r0.cn"_s };
+    }
+    void listChange_duringRun_isFollowed()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, requested);
+        RunFixture t(4);
+        t.answer = [](const HttpRequest &) { return std::nullopt; };
+        t.start(RunOptions {});
+        QTRY_COMPARE(t.http.pendingIds().size(), 1);
+        if (change == u"remove r2"_s)
+            t.model.removeRowAt(2);
+        else if (change == u"remove r3"_s)
+            t.model.removeRowAt(3);
+        else if (change == u"append"_s)
+            t.model.appendDomain(u"new.cn"_s);
+        else if (change == u"replace"_s)
+            t.model.setDomains({ u"x.cn"_s, u"y.cn"_s, u"z.cn"_s, u"w.cn"_s });
+        else
+            t.model.clear();
+        const auto nextStepOrEnd = [&t] { return !t.http.pendingIds().isEmpty() || t.events.contains(u"finished"_s); };
+        while (QTest::qWaitFor(nextStepOrEnd, 5000) && !t.events.contains(u"finished"_s))
+            t.answerOldest();
+        QCOMPARE(t.events, QStringList { u"finished"_s });
+        QCOMPARE(t.requestedDomains(), requested);
+        // Each row asked for got its own page; the others were not touched.
+        for (int row = 0; row < t.model.count(); ++row) {
+            const QString domain = t.model.cell(row, DomainListModel::DomainColumn);
+            QCOMPARE(t.model.cell(row, DomainListModel::RecordNoColumn),
+                requested.contains(domain) ? site::expectedRecord(domain).recordNo : QString());
+        }
     }
 
     void abort_cancelsEverythingAndSaysNothing()
