@@ -90,7 +90,7 @@ public:
     // replaces a newer one.
     bool recordResult(const QString &domain, const FilingRecord &record, const QString &status, qint64 lookedUpAt);
     // The recorded results of these domains looked up at or after `since` (seconds since 1970 UTC). They come in
-    // parts of at most 10,000, so that taking in (and freeing) the answer for a million domains never holds the
+    // parts of at most 5,000, so that taking in (and freeing) the answer for a million domains never holds the
     // caller's thread for long; `complete` is true on the last part, which may be empty.
     using HistoryPart = std::function<void(QHash<QString, HistoryEntry> found, bool complete)>;
     void history(QStringList domains, qint64 since, HistoryPart done);

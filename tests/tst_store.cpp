@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtEndian>
 
 #include <algorithm>
 #include <chrono>
@@ -46,19 +47,13 @@ QString describe(const DomainRow &row)
         .join(u'|');
 }
 
-QStringList describe(const std::vector<DomainRow> &rows)
-{
-    QStringList lines;
-    for (const DomainRow &row : rows)
-        lines << describe(row);
-    return lines;
-}
-
 void restoreRows(ResultsStore &store, QStringList *rows)
 {
     bool arrived = false;
     store.restore([&](std::vector<DomainRow> restored) {
-        *rows = describe(restored);
+        rows->clear();
+        for (const DomainRow &row : restored)
+            *rows << describe(row);
         arrived = true;
     });
     QTRY_VERIFY_WITH_TIMEOUT(arrived, 20000);
@@ -99,23 +94,19 @@ LookupCells finishedCells(const QString &recordNo)
     return { { recordNo, u"某某公司"_s, u"企业"_s, u"某某网"_s }, kDone, {} };
 }
 
-// The schema version SQLite keeps in the file's header (user_version, big-endian at offset 60).
+// The schema version SQLite keeps in the file's header: user_version, big-endian at offset 60.
 int headerVersion(const QString &path)
 {
     const QByteArray header = fileBytes(path);
-    if (header.size() < 64)
-        return -1;
-    return int(quint8(header[60])) << 24 | int(quint8(header[61])) << 16 | int(quint8(header[62])) << 8
-        | int(quint8(header[63]));
+    return header.size() < 64 ? -1 : int(qFromBigEndian<quint32>(header.constData() + 60));
 }
 
 void setHeaderVersion(const QString &path, int version)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.seek(60));
-    const char bytes[4] = { char(version >> 24), char(version >> 16), char(version >> 8), char(version) };
-    QCOMPARE(file.write(bytes, 4), qint64(4));
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(60));
+    const quint32 bigEndian = qToBigEndian(quint32(version));
+    QCOMPARE(file.write(reinterpret_cast<const char *>(&bigEndian), 4), qint64(4));
 }
 
 long long monotonicMs()
@@ -290,12 +281,12 @@ private slots:
         int parts = 0;
         readHistory(store, domains + QStringList { u"unknown.cn"_s }, 200, &found, &parts);
         QCOMPARE(found.size(), 12500);
-        QCOMPARE(parts, 2);
+        QCOMPARE(parts, 3);
         QVERIFY(found.contains(u"%1 R 200"_s.arg(domains[1])));
         QVERIFY(found.contains(u"%1 R 200"_s.arg(domains.last())));
         readHistory(store, domains, 0, &found, &parts);
         QCOMPARE(found.size(), 25000);
-        QCOMPARE(parts, 3);
+        QCOMPARE(parts, 6);
     }
 
     void clearHistory_removesAllAndCountsThem()
@@ -574,14 +565,13 @@ private slots:
             qPrintable(u"%1 of %2 rows handed over in time"_s.arg(stream.size()).arg(mustHaveRows)));
         QCOMPARE(rows.size() - stream.size(), bigAppend);
         QCOMPARE(rows.value(bigAppend - 1), bigAppend ? u"b%1.cn"_s.arg(bigAppend - 1) : QString());
-        for (int i = 0; i < stream.size(); ++i) {
-            const QString domain = u"s%1.cn"_s.arg(i);
-            // The cells of row i were handed over with row i + 1.
-            const bool written = i + 1 < mustHaveRows;
-            const QString expected = written ? domain + u"|R%1|H|T|S|查询完毕|"_s.arg(i) : domain;
-            if (stream[i] != expected && !(i + 1 >= mustHaveRows && stream[i].startsWith(domain)))
-                QFAIL(qPrintable(u"row %1: %2, expected %3"_s.arg(i).arg(stream[i], expected)));
-        }
+        // The cells of row i were handed over with row i + 1; later rows may or may not have theirs yet.
+        QStringList written;
+        for (int i = 0; i + 1 < mustHaveRows; ++i)
+            written << u"s%1.cn|R%1|H|T|S|查询完毕|"_s.arg(i);
+        QCOMPARE(stream.mid(0, mustHaveRows - 1), written);
+        for (int i = mustHaveRows - 1; i < stream.size(); ++i)
+            QCOMPARE(stream[i].section(u'|', 0, 0), u"s%1.cn"_s.arg(i));
         QStringList found;
         readHistory(store, { u"s%1.cn"_s.arg(mustHaveRows - 2) }, 0, &found);
         QCOMPARE(found, QStringList { u"s%1.cn R%1 %1"_s.arg(mustHaveRows - 2) });
