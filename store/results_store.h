@@ -1,0 +1,122 @@
+#pragma once
+
+#include "domainlist/domain_list_model.h"
+#include "domainlist/filing_record.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace quernfold {
+
+namespace store {
+class StoreWriter;
+}
+
+// A domain's last finished lookup, as the history keeps it.
+struct HistoryEntry {
+    FilingRecord record;
+    QString status;
+    // When it was looked up, in seconds since 1970 UTC.
+    qint64 lookedUpAt = 0;
+};
+
+// What the stored list holds, for the question whether to bring it back.
+struct ListCounts {
+    qint64 rows = 0;
+    // Rows whose status says "查询完毕".
+    qint64 finished = 0;
+};
+
+// The list and the lookup history, kept in one SQLite file behind the caller's back. Every call returns at once:
+// the store's own thread does the writing, in batched transactions, and answers questions by calling back on the
+// caller's thread. The store takes the caller's list by position, as the caller's model has it, and keeps a
+// number per row (8 bytes) to find the row in the file.
+//
+// When the file cannot be used the store says so once through problemOccurred() and from then on drops what it
+// is handed; the caller carries on without autosave.
+class ResultsStore : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Problem {
+        // The file cannot be opened or written (a read-only folder, a full disk, a file from a newer program):
+        // nothing is saved from here on.
+        Unavailable,
+        // The file was damaged: it was moved aside and a new one started; saving goes on.
+        DamagedReplaced,
+        // Another running copy of the program owns the list: this one's list is not saved, the history is.
+        ListInUse,
+    };
+    Q_ENUM(Problem)
+
+    // $XDG_DATA_HOME/quernfold/quernfold.db, usually ~/.local/share/quernfold/quernfold.db.
+    static QString defaultPath();
+    // SQLite's integrity check of a file no store has open: "ok" when it is whole, else what is wrong. It reads
+    // the whole file and waits for it.
+    static QString integrityReport(const QString &path);
+
+    // Opens the file (making it and its folder when missing) on the store's thread.
+    explicit ResultsStore(const QString &path, QObject *parent = nullptr);
+    // Writes what was handed over and closes the file. The one call that waits, and only for changes already
+    // made, so that quitting never loses them.
+    ~ResultsStore() override;
+
+    QString path() const { return m_path; }
+    // False once the list is known not to be saved (Unavailable or ListInUse).
+    bool savesList() const { return m_savesList; }
+
+    // The caller's list. Positions are the caller's rows at the moment of the call. The first change made without
+    // restore() or dropList() before it starts the stored list afresh from the caller's.
+    void appendRows(QStringList domains);
+    // Positions in the list before the removal, in any order.
+    void removeRows(std::vector<int> positions);
+    void replaceList(QStringList domains);
+    // Forgets the stored list: the caller's list is empty, or the caller chose not to bring the stored one back.
+    void dropList();
+    // The row's record, status and note, all at once.
+    void writeCells(int position, const LookupCells &cells);
+
+    // The stored list, in order, for the caller to show in place of its own. List changes made before the rows
+    // arrive are not saved: the caller keeps its list still until then.
+    void restore(std::function<void(std::vector<DomainRow> rows)> done);
+    void listCounts(std::function<void(ListCounts counts)> done);
+
+    // A finished lookup ("查询完毕") of a domain; anything else is refused with false. An older result never
+    // replaces a newer one.
+    bool recordResult(const QString &domain, const FilingRecord &record, const QString &status, qint64 lookedUpAt);
+    // The recorded results of these domains looked up at or after `since` (seconds since 1970 UTC). They come in
+    // parts of at most 5,000, so that taking in (and freeing) the answer for a million domains never holds the
+    // caller's thread for long; `complete` is true on the last part, which may be empty.
+    using HistoryPart = std::function<void(QHash<QString, HistoryEntry> found, bool complete)>;
+    void history(QStringList domains, qint64 since, HistoryPart done);
+    void clearHistory(std::function<void(qint64 removed)> done);
+
+signals:
+    void problemOccurred(quernfold::ResultsStore::Problem problem, const QString &reason);
+    // Every change handed over so far is in the file and survives the program being killed.
+    void saved();
+
+private:
+    // Makes the stored list follow the caller's from the first change on, when nobody said which list counts.
+    // False while the list is not saved or a restore is on its way.
+    bool takeListChange();
+    void startListAfresh();
+    void writerCommitted(quint64 opsDone);
+    void writerReported(Problem problem, const QString &reason);
+
+    QString m_path;
+    std::unique_ptr<store::StoreWriter> m_writer;
+    // The key of each of the caller's rows, by position.
+    std::vector<qint64> m_keys;
+    qint64 m_nextKey = 1;
+    bool m_listAdopted = false;
+    bool m_restorePending = false;
+    bool m_savesList = true;
+};
+
+} // namespace quernfold
