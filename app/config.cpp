@@ -1,6 +1,7 @@
 #include "app/config.h"
 
 #include "platform/site_address.h"
+#include "store/results_store.h"
 
 #include <QSettings>
 #include <QtGlobal>
@@ -43,6 +44,7 @@ Config Config::fromEnvironment(QStringList *notes)
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     c.proxyEnvironment = ProxyEnvironment::from(env);
     c.settingsPath = defaultSettingsPath();
+    c.storePath = ResultsStore::defaultPath();
     c.settings = applyEnvironment(readSettingsFile(c.settingsPath, defaultLookupSettings(), notes), env, notes);
     return c;
 }

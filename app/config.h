@@ -18,6 +18,8 @@ struct Config {
     ProxyEnvironment proxyEnvironment;
     // The settings file (INI); empty keeps what the user sets for this run only.
     QString settingsPath;
+    // The results store (SQLite); empty keeps the list and the results in memory only.
+    QString storePath;
     // QUERNFOLD_LOOKUP_BASE and the other lookup settings: the file, then the environment on top.
     SettingsState settings;
 

@@ -110,6 +110,8 @@ void MainWindow::buildMenus()
     m_querySettingsAction
         = m_programMenu->addAction(QStringLiteral("查询设置.."), this, &MainWindow::editQuerySettings);
     m_querySettingsAction->setObjectName(QStringLiteral("querySettings"));
+    m_clearHistoryAction = m_programMenu->addAction(QStringLiteral("清除历史结果.."), this, &MainWindow::clearHistory);
+    m_clearHistoryAction->setObjectName(QStringLiteral("clearHistory"));
     m_programMenu->addSeparator()->setObjectName(QStringLiteral("x1"));
     QAction *exit = m_programMenu->addAction(QStringLiteral("退出软件"), this, &MainWindow::askToExit);
     exit->setObjectName(QStringLiteral("endd"));
@@ -270,12 +272,14 @@ void MainWindow::load()
         m_versionCheckTimer->stop();
     }
     checkCodePage();
+    openStore();
 }
 
 void MainWindow::enableWorkingButtons()
 {
-    // A late version check must not hand the buttons back in the middle of a lookup.
-    if (isQuerying())
+    // A late version check must not hand the buttons back in the middle of a lookup, nor before the list kept
+    // from the last session is settled.
+    if (isQuerying() || m_restoring)
         return;
     m_addButton->setEnabled(true);
     m_importButton->setEnabled(true);
@@ -328,6 +332,7 @@ void MainWindow::setListControlsEnabled(bool enabled)
 {
     m_domainList->setLocked(!enabled);
     m_querySettingsAction->setEnabled(enabled);
+    m_clearHistoryAction->setEnabled(enabled);
     m_addButton->setEnabled(enabled);
     m_importButton->setEnabled(enabled);
     m_exportButton->setEnabled(enabled);

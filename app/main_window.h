@@ -1,13 +1,15 @@
 #pragma once
 
-#include "domainlist/domain_list_model.h"
 #include "app/config.h"
 #include "app/domain_list_view.h"
+#include "app/reuse_matcher.h"
+#include "domainlist/domain_list_model.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "platform/platform.h"
 
 #include "lookup/lookup_run.h"
+#include "store/results_store.h"
 #include "update/post.h"
 
 #include <QMainWindow>
@@ -75,10 +77,19 @@ public:
     void deleteSelectedRow();
     void clearList();
     void queryUnfinishedRows();
+    // The program menu's 清除历史结果..: forgets every stored lookup result after asking.
+    void clearHistory();
+
+    // True from start-up until the list kept from the last session is back (or declined): the list and its
+    // buttons wait until then.
+    bool isRestoring() const { return m_restoring; }
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
     void messageWritten(const QString &text);
+    // The list is settled after start-up (brought back, declined, or there was none): from now on every change
+    // of it is saved.
+    void listReady();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -96,7 +107,16 @@ private:
 
     void checkCodePage();
     LookupRun &lookupRun();
-    void runBatch(std::vector<int> rows, int announced);
+    // `reuse`: rows whose domain has a recent enough result in the history take it instead of asking the site.
+    void runBatch(std::vector<int> rows, bool reuse);
+    void startLookups(std::vector<int> rows);
+    void takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete);
+    void onRowFinished(int row);
+    void openStore();
+    void offerRestore(const ListCounts &counts);
+    void finishRestore();
+    void mirrorListIntoStore();
+    void onStoreProblem(ResultsStore::Problem problem, const QString &reason);
     bool lookupSiteIsSet();
     RunOptions runOptions(QueryMode mode) const;
     void onRowStarted(int row);
@@ -142,6 +162,13 @@ private:
     QString m_gaveUpReason;
     HttpClient::RequestId m_versionRequest = 0;
     QAction *m_querySettingsAction = nullptr;
+    QAction *m_clearHistoryAction = nullptr;
+    ResultsStore *m_store = nullptr; // none when the configuration names no store
+    bool m_restoring = false;
+    // A list named on the command line, imported once the restore question is settled.
+    QString m_pendingImport;
+    // A batch run looking for reusable results in the history before it starts.
+    std::unique_ptr<ReuseMatcher> m_reuse;
     // Checked once by load(): without the narrow code page import and export are refused.
     bool m_codePageMissing = false;
 };

@@ -43,7 +43,11 @@ void MainWindow::importList()
 
 void MainWindow::importListFile(const QString &path)
 {
-    // A list named on the command line comes here without the dialog.
+    // A list named on the command line comes here without the dialog, and waits for the last session's list.
+    if (m_restoring) {
+        m_pendingImport = path;
+        return;
+    }
     if (m_codePageMissing) {
         setMessage(kNoImportText);
         return;

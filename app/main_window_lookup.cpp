@@ -7,6 +7,7 @@
 #include "platform/site_address.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QPushButton>
 
 namespace quernfold {
@@ -27,6 +28,7 @@ LookupRun &MainWindow::lookupRun()
         connect(m_run, &LookupRun::stopNoticed, this, [this] { setMessage(QStringLiteral("停止查询..")); });
         connect(m_run, &LookupRun::gaveUp, this, &MainWindow::onRunGaveUp);
         connect(m_run, &LookupRun::finished, this, &MainWindow::onRunFinished);
+        connect(m_run, &LookupRun::rowFinished, this, &MainWindow::onRowFinished);
     }
     return *m_run;
 }
@@ -39,7 +41,7 @@ void MainWindow::startOrStopBatchQuery()
         std::vector<int> all(static_cast<size_t>(rows));
         for (int i = 0; i < rows; ++i)
             all[size_t(i)] = i;
-        runBatch(std::move(all), rows);
+        runBatch(std::move(all), true);
         return;
     }
     if (caption == kStopCaption) {
@@ -66,8 +68,7 @@ void MainWindow::queryUnfinishedRows()
         setMessage(QStringLiteral("所有域名均已查询完毕.."));
         return;
     }
-    const int count = int(unfinished.size());
-    runBatch(std::move(unfinished), count);
+    runBatch(std::move(unfinished), true);
 }
 
 bool MainWindow::lookupSiteIsSet()
@@ -97,7 +98,7 @@ RunOptions MainWindow::runOptions(QueryMode mode) const
     return options;
 }
 
-void MainWindow::runBatch(std::vector<int> rows, int announced)
+void MainWindow::runBatch(std::vector<int> rows, bool reuse)
 {
     if (!lookupSiteIsSet())
         return;
@@ -106,7 +107,22 @@ void MainWindow::runBatch(std::vector<int> rows, int announced)
     m_gaveUpReason.clear();
     m_batchQueryButton->setText(kStopCaption);
     setListControlsEnabled(false);
-    setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(announced));
+    const int reuseDays = m_config.settings.effective.reuseDays;
+    if (!reuse || reuseDays <= 0 || !m_store) {
+        startLookups(std::move(rows));
+        return;
+    }
+    // The history is searched first, so that the count announced is the count of rows that will be asked about.
+    m_reuse = std::make_unique<ReuseMatcher>(m_model, std::move(rows));
+    setMessage(QStringLiteral("正在查找可复用的查询结果.."));
+    const qint64 since = QDateTime::currentSecsSinceEpoch() - qint64(reuseDays) * 24 * 3600;
+    m_store->history(m_reuse->domains(), since,
+        [this](QHash<QString, HistoryEntry> part, bool complete) { takeHistoryPart(part, complete); });
+}
+
+void MainWindow::startLookups(std::vector<int> rows)
+{
+    setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(rows.size()));
     lookupRun().start(
         m_config.settings.effective.lookupBase, QueryMode::Batch, std::move(rows), runOptions(QueryMode::Batch));
 }

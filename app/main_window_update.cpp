@@ -12,8 +12,9 @@ namespace quernfold {
 void MainWindow::versionCheckTick()
 {
     // Ticks go on while the check waits for the reply or shows its box; only the first one checks. An import
-    // repaints through the event loop, and the check must not start nested inside it: the next tick will do.
-    if (m_versionCheckStarted || m_importing)
+    // repaints through the event loop, and the check must not start nested inside it; nor before the question
+    // whether to bring back the last session's list is settled, which comes first: the next tick will do.
+    if (m_versionCheckStarted || m_importing || m_restoring)
         return;
     m_versionCheckStarted = true;
     runVersionCheck();

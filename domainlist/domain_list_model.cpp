@@ -52,7 +52,12 @@ QVariant DomainListModel::data(const QModelIndex &index, int role) const
     if (role == NoteRole
         || (index.column() == StatusColumn && (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole))) {
         const QString text = note(index.row());
-        return text.isEmpty() ? QVariant() : QVariant(text);
+        if (text.isEmpty())
+            return {};
+        // A finished row's note only says where its result came from: nothing to warn about.
+        if (role == NoteRole && cell(index.row(), StatusColumn) == QStringLiteral("查询完毕"))
+            return {};
+        return text;
     }
     return {};
 }
@@ -95,6 +100,13 @@ void DomainListModel::setDomains(QStringList domains)
     for (QString &domain : domains)
         m_rows.push_back(Row { std::move(domain), nullptr });
     domains.clear();
+    endResetModel();
+}
+
+void DomainListModel::setRows(std::vector<Row> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
     endResetModel();
 }
 
@@ -148,14 +160,14 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
     emit dataChanged(changed, changed, { Qt::DisplayRole });
 }
 
-void DomainListModel::setLookupResult(int row, FilingRecord record, const QString &status)
+void DomainListModel::setLookupResult(int row, FilingRecord record, const QString &status, const QString &note)
 {
     if (row < 0 || row >= count())
         return;
     LookupCells &cells = lookupCells(row);
     cells.record = std::move(record);
     cells.status = status;
-    cells.note.clear();
+    cells.note = note;
     // One change for the whole result: views and screen readers hear about a row once, not five times.
     emit dataChanged(index(row, RecordNoColumn), index(row, StatusColumn));
 }

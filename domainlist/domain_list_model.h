@@ -44,7 +44,8 @@ public:
 
     using Row = DomainRow;
 
-    // The row's note, on every cell of the row; the view marks the status cell of a row that has one.
+    // The note of a row whose last lookup did not finish, on every cell of the row; the view marks the status cell
+    // of a row that has one. The status cell's tooltip shows any note, also a finished row's.
     static constexpr int NoteRole = Qt::UserRole + 1;
 
     explicit DomainListModel(QObject *parent = nullptr);
@@ -59,6 +60,8 @@ public:
     int appendDomain(const QString &domain);
     // Replaces every row by new rows holding only their domains.
     void setDomains(QStringList domains);
+    // Replaces every row by these, cells and notes included (a list brought back from the store).
+    void setRows(std::vector<Row> rows);
     void removeRowAt(int row);
     void clear();
 
@@ -67,8 +70,9 @@ public:
     QString cell(int row, Column column) const;
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
-    // A lookup's result: the four record cells and the status in one change, the note cleared.
-    void setLookupResult(int row, FilingRecord record, const QString &status);
+    // A lookup's result: the four record cells, the status and the note in one change. A finished row's note says
+    // where its result came from (a reused one), an unfinished row's why it did not finish.
+    void setLookupResult(int row, FilingRecord record, const QString &status, const QString &note = {});
     // The status cell and the row's note in one change.
     void setStatus(int row, const QString &status, const QString &note = {});
     QString note(int row) const;

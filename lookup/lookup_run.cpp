@@ -249,6 +249,8 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
     RowOutcome outcome = readRowOutcome(m_mode, response);
     if (outcome.finished) {
         m_model.setLookupResult(index.row(), std::move(outcome.record), kDone);
+        if (alive && m_active && stillThere())
+            emit rowFinished(index.row());
     } else {
         m_model.setStatus(index.row(), kQuerying, outcome.reason);
     }

@@ -55,6 +55,8 @@ public:
 signals:
     // The first try of a row is about to go out (0-based position).
     void rowStarted(int row);
+    // The site answered about the row and the answer is written: "查询完毕" with its record.
+    void rowFinished(int row);
     // The run met a stop with rows left that it will not query.
     void stopNoticed();
     // The run stops by itself: this many rows in a row failed to fetch. `reason` is the last one's.

@@ -43,6 +43,8 @@ class ResultsStore : public QObject
 {
     Q_OBJECT
 public:
+    // What the store could not do, with a reason in words ("无法打开<path>(disk I/O error)"); for DamagedReplaced
+    // the reason is where the damaged file went.
     enum class Problem {
         // The file cannot be opened or written (a read-only folder, a full disk, a file from a newer program):
         // nothing is saved from here on.

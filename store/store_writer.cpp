@@ -122,7 +122,7 @@ void StoreWriter::open()
 {
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder)) {
-        fail(QStringLiteral("无法建立文件夹:%1,列表不会自动保存..").arg(folder));
+        fail(QStringLiteral("无法建立文件夹%1").arg(folder));
         return;
     }
     // The lock says which running copy owns the list; SQLite's own locking keeps the file whole either way.
@@ -131,7 +131,7 @@ void StoreWriter::open()
     m_listLock->setStaleLockTime(0);
     const bool ownsList = m_listLock->tryLock(0);
     if (!ownsList && m_listLock->error() != QLockFile::LockFailedError) {
-        fail(QStringLiteral("无法在文件夹中写入:%1,列表不会自动保存..").arg(folder));
+        fail(QStringLiteral("无法在文件夹%1中写入").arg(folder));
         return;
     }
     if (!openDatabase(ownsList))
@@ -140,7 +140,7 @@ void StoreWriter::open()
     prepareStatements();
     if (!ownsList) {
         report(ResultsStore::Problem::ListInUse,
-            QStringLiteral("另一个正在运行的程序在保存列表,本程序的列表不会自动保存,查询历史照常保存.."));
+            QStringLiteral("列表正由另一个正在运行的本程序保存"));
     }
 }
 
@@ -149,14 +149,14 @@ bool StoreWriter::openDatabase(bool ownsList)
     QString movedTo;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!m_db.open(m_path)) {
-            fail(QStringLiteral("无法打开结果库:%1(%2),列表不会自动保存..").arg(m_path, m_db.errorText()));
+            fail(QStringLiteral("无法打开%1(%2)").arg(m_path, m_db.errorText()));
             return false;
         }
         m_db.setBusyTimeout(kBusyTimeoutMs);
         // A later program's file is left exactly as it is, so its version is read before anything is set.
         const qint64 version = m_db.queryNumber("PRAGMA user_version");
         if (version > kSchemaVersion) {
-            fail(QStringLiteral("结果库是更新版本的程序写的:%1,列表不会自动保存..").arg(m_path));
+            fail(QStringLiteral("%1由更新版本的程序写成").arg(m_path));
             return false;
         }
         // WAL: a commit is one append to the log, and readers never wait for it. NORMAL syncs at checkpoints only,
@@ -170,20 +170,19 @@ bool StoreWriter::openDatabase(bool ownsList)
         const bool whole = configured && (!ownsList || m_db.queryText("PRAGMA quick_check(1)") == QStringLiteral("ok"));
         if (whole && upgradeSchema(m_db) == SchemaCheck::Current) {
             if (!movedTo.isEmpty()) {
-                report(ResultsStore::Problem::DamagedReplaced,
-                    QStringLiteral("结果库已损坏,已移到%1,已新建结果库..").arg(movedTo));
+                report(ResultsStore::Problem::DamagedReplaced, movedTo);
             }
             return true;
         }
         const bool damaged = m_db.lastErrorMeansDamaged() || (configured && !whole);
         // Only the list's owner may put the file aside; a second copy would pull it from under the first.
         if (!damaged || !ownsList || attempt > 0) {
-            fail(QStringLiteral("无法打开结果库:%1(%2),列表不会自动保存..").arg(m_path, m_db.errorText()));
+            fail(QStringLiteral("无法打开%1(%2)").arg(m_path, m_db.errorText()));
             return false;
         }
         m_db.close();
         if (!moveDamagedFileAside(&movedTo)) {
-            fail(QStringLiteral("结果库已损坏,且无法移走:%1,列表不会自动保存..").arg(m_path));
+            fail(QStringLiteral("%1已损坏,且无法移走").arg(m_path));
             return false;
         }
     }
@@ -239,7 +238,7 @@ void StoreWriter::apply(std::deque<StoreOp> &batch)
         const bool allowed
             = m_access == Access::Everything || (m_access == Access::HistoryOnly && !isListChange(operation));
         if (allowed && ensureTransaction() && !applyChange(operation))
-            fail(QStringLiteral("写入结果库失败:%1(%2),自动保存已停止..").arg(m_path, m_db.errorText()));
+            fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
         ++m_opsInTransaction;
     }
     batch.clear();
@@ -254,7 +253,7 @@ bool StoreWriter::ensureTransaction()
     if (m_transaction->isActive())
         return true;
     m_transaction.reset();
-    fail(QStringLiteral("写入结果库失败:%1(%2),自动保存已停止..").arg(m_path, m_db.errorText()));
+    fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
     return false;
 }
 
@@ -265,7 +264,7 @@ bool StoreWriter::commit()
         m_transaction.reset();
         m_rowsInTransaction = 0;
         if (!committed) {
-            fail(QStringLiteral("写入结果库失败:%1(%2),自动保存已停止..").arg(m_path, m_db.errorText()));
+            fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
             return false;
         }
     }
@@ -388,7 +387,7 @@ void StoreWriter::readList(op::ReadList &question)
             rows->push_back(std::move(row));
         }
         if (step == Statement::Step::Failed) {
-            fail(QStringLiteral("读取结果库失败:%1(%2),自动保存已停止..").arg(m_path, m_db.errorText()));
+            fail(QStringLiteral("读取%1失败(%2)").arg(m_path, m_db.errorText()));
             keys->clear();
             rows->clear();
         }
@@ -449,7 +448,7 @@ void StoreWriter::clearHistory(op::ClearHistory &question)
             if (!commit())
                 removed = 0;
         } else {
-            fail(QStringLiteral("写入结果库失败:%1(%2),自动保存已停止..").arg(m_path, m_db.errorText()));
+            fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
         }
     }
     post([done = std::move(question.done), removed] { done(removed); });

@@ -163,7 +163,8 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QStringList programItems;
     for (QAction *item : bar.first()->menu()->actions())
         programItems << (item->isSeparator() ? u"-"_qs : item->text());
-    QCOMPARE(programItems, QStringList({ u"软件说明"_qs, u"查询设置.."_qs, u"-"_qs, u"退出软件"_qs }));
+    QCOMPARE(programItems,
+        QStringList({ u"软件说明"_qs, u"查询设置.."_qs, u"清除历史结果.."_qs, u"-"_qs, u"退出软件"_qs }));
     auto *listMenu = w.find<QMenu>(QStringLiteral("caozuo"));
     QStringList contextItems;
     for (QAction *item : listMenu->actions())

@@ -1,0 +1,186 @@
+// The results store behind the window: the list kept from the last session offered back at start, every change
+// of the list mirrored into the store as it happens, finished lookups kept in the history, and a way to forget it.
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QPushButton>
+
+namespace quernfold {
+
+namespace {
+const QString kFinished = QStringLiteral("查询完毕");
+} // namespace
+
+void MainWindow::openStore()
+{
+    if (m_config.storePath.isEmpty()) {
+        emit listReady();
+        return;
+    }
+    m_store = new ResultsStore(m_config.storePath, this);
+    connect(m_store, &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
+    // Until the stored list is back or declined, nothing may change the window's list: the two would mix.
+    m_restoring = true;
+    setListControlsEnabled(false);
+    m_batchQueryButton->setEnabled(false);
+    m_store->listCounts([this](ListCounts counts) { offerRestore(counts); });
+}
+
+void MainWindow::offerRestore(const ListCounts &counts)
+{
+    if (m_closing)
+        return;
+    if (counts.rows == 0) {
+        m_store->dropList();
+        finishRestore();
+        return;
+    }
+    const MessageAnswer answer
+        = m_platform.dialogs->messageBox(QStringLiteral("上次关闭时列表中有%1个域名(其中%2个已查询完毕),是否恢复?")
+                                             .arg(counts.rows)
+                                             .arg(counts.finished),
+            MessageButtons::YesNo | MessageIcon::Information, QStringLiteral("提示"));
+    if (m_closing)
+        return;
+    if (answer != MessageAnswer::Yes) {
+        m_store->dropList();
+        finishRestore();
+        return;
+    }
+    setMessage(QStringLiteral("正在恢复列表.."));
+    m_store->restore([this](std::vector<DomainRow> rows) {
+        if (m_closing)
+            return;
+        m_model.setRows(std::move(rows));
+        setMessage(QStringLiteral("列表已恢复,共%1个域名..").arg(m_model.count()));
+        finishRestore();
+    });
+}
+
+void MainWindow::finishRestore()
+{
+    m_restoring = false;
+    setListControlsEnabled(true);
+    m_batchQueryButton->setEnabled(true);
+    mirrorListIntoStore();
+    emit listReady();
+    if (!m_pendingImport.isEmpty())
+        importListFile(std::exchange(m_pendingImport, {}));
+}
+
+void MainWindow::mirrorListIntoStore()
+{
+    ResultsStore *store = m_store;
+    const DomainListModel *model = &m_model;
+    const auto writeCellsOf = [store, model](int first, int last) {
+        for (int row = first; row <= last; ++row) {
+            if (const LookupCells *cells = model->row(row).lookup.get())
+                store->writeCells(row, *cells);
+        }
+    };
+    connect(&m_model, &QAbstractItemModel::rowsInserted, store,
+        [store, model, writeCellsOf](const QModelIndex &, int first, int last) {
+            QStringList domains;
+            domains.reserve(last - first + 1);
+            for (int row = first; row <= last; ++row)
+                domains << model->row(row).domain;
+            if (last == model->count() - 1) {
+                store->appendRows(std::move(domains));
+            } else {
+                // Rows only ever go in at the end; should that change, the whole list is still saved right.
+                QStringList all;
+                all.reserve(model->count());
+                for (int row = 0; row < model->count(); ++row)
+                    all << model->row(row).domain;
+                store->replaceList(std::move(all));
+                first = 0;
+                last = model->count() - 1;
+            }
+            writeCellsOf(first, last);
+        });
+    connect(
+        &m_model, &QAbstractItemModel::rowsAboutToBeRemoved, store, [store](const QModelIndex &, int first, int last) {
+            std::vector<int> positions(size_t(last - first + 1));
+            for (int row = first; row <= last; ++row)
+                positions[size_t(row - first)] = row;
+            store->removeRows(std::move(positions));
+        });
+    connect(&m_model, &QAbstractItemModel::modelReset, store, [store, model, writeCellsOf] {
+        QStringList all;
+        all.reserve(model->count());
+        for (int row = 0; row < model->count(); ++row)
+            all << model->row(row).domain;
+        store->replaceList(std::move(all));
+        writeCellsOf(0, model->count() - 1);
+    });
+    connect(&m_model, &QAbstractItemModel::dataChanged, store,
+        [writeCellsOf](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+            // The IDs below a removed row change with it, but the store keeps positions, not IDs.
+            if (bottomRight.column() < DomainListModel::RecordNoColumn)
+                return;
+            writeCellsOf(topLeft.row(), bottomRight.row());
+        });
+}
+
+void MainWindow::onStoreProblem(ResultsStore::Problem problem, const QString &reason)
+{
+    if (m_closing)
+        return;
+    // The window goes on as it did before it had a store; only the user should know what is not kept.
+    if (problem == ResultsStore::Problem::DamagedReplaced)
+        setMessage(QStringLiteral("结果库已损坏,已移到%1,已新建结果库..").arg(reason));
+    else
+        setMessage(QStringLiteral("结果库不可用,本次的列表和结果不会自动保存:") + reason + QStringLiteral(".."));
+}
+
+void MainWindow::onRowFinished(int row)
+{
+    if (!m_store)
+        return;
+    const DomainRow &r = m_model.row(row);
+    if (r.lookup)
+        m_store->recordResult(r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch());
+}
+
+void MainWindow::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete)
+{
+    if (m_closing || !m_reuse)
+        return;
+    m_reuse->take(part, [this](int row, const HistoryEntry &entry) {
+        const QString when
+            = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        m_model.setLookupResult(row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when));
+    });
+    if (!complete)
+        return;
+    std::vector<int> left = m_reuse->rowsLeft();
+    m_reuse.reset();
+    // A stop clicked while the history was searched ends the run before any request.
+    if (!m_keepBatchRunning) {
+        setMessage(QStringLiteral("停止查询.."));
+        onRunFinished();
+        return;
+    }
+    startLookups(std::move(left));
+}
+
+void MainWindow::clearHistory()
+{
+    if (isQuerying())
+        return;
+    const MessageAnswer answer = m_platform.dialogs->messageBox(QStringLiteral("确定清除所有历史查询结果?"),
+        MessageButtons::YesNo | MessageIcon::Information, QStringLiteral("提示"));
+    if (m_closing || answer != MessageAnswer::Yes)
+        return;
+    if (!m_store) {
+        setMessage(QStringLiteral("结果库不可用,没有可清除的历史结果.."));
+        return;
+    }
+    m_store->clearHistory([this](qint64 removed) {
+        if (!m_closing)
+            setMessage(QStringLiteral("已清除%1条历史结果..").arg(removed));
+    });
+}
+
+} // namespace quernfold

@@ -1,0 +1,49 @@
+#include "app/reuse_matcher.h"
+
+namespace quernfold {
+
+ReuseMatcher::ReuseMatcher(const DomainListModel &model, std::vector<int> rows)
+    : m_rows(std::move(rows))
+    , m_next(m_rows.size(), -1)
+    , m_filled(m_rows.size(), false)
+{
+    m_first.reserve(qsizetype(m_rows.size()));
+    // Walked backwards so that each domain's chain runs in row order.
+    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
+        // Kept one up, so that a freshly made entry's 0 means "no row yet".
+        int &first = m_first[model.row(m_rows[size_t(i)]).domain];
+        m_next[size_t(i)] = first - 1;
+        first = i + 1;
+    }
+}
+
+QStringList ReuseMatcher::domains() const
+{
+    return m_first.keys();
+}
+
+void ReuseMatcher::take(
+    const QHash<QString, HistoryEntry> &part, const std::function<void(int row, const HistoryEntry &)> &fill)
+{
+    for (auto entry = part.cbegin(); entry != part.cend(); ++entry) {
+        const auto found = m_first.constFind(entry.key());
+        if (found == m_first.cend())
+            continue;
+        for (int i = found.value() - 1; i >= 0; i = m_next[size_t(i)]) {
+            m_filled[size_t(i)] = true;
+            fill(m_rows[size_t(i)], entry.value());
+        }
+    }
+}
+
+std::vector<int> ReuseMatcher::rowsLeft() const
+{
+    std::vector<int> left;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (!m_filled[i])
+            left.push_back(m_rows[i]);
+    }
+    return left;
+}
+
+} // namespace quernfold

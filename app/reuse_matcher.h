@@ -1,0 +1,37 @@
+#pragma once
+
+#include "domainlist/domain_list_model.h"
+#include "store/results_store.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace quernfold {
+
+// The rows of a batch run that can take a result from the history instead of asking the site. The history answers
+// in parts, in whatever order suits it; each part is matched against the rows by domain as it arrives, so that no
+// more than the rows' own index is ever held.
+class ReuseMatcher
+{
+public:
+    ReuseMatcher(const DomainListModel &model, std::vector<int> rows);
+
+    // The domains to ask the history about, each once.
+    QStringList domains() const;
+    // Calls fill(row, entry) for every row whose domain the part names.
+    void take(const QHash<QString, HistoryEntry> &part, const std::function<void(int row, const HistoryEntry &)> &fill);
+    // The rows no part has filled, in their original order.
+    std::vector<int> rowsLeft() const;
+
+private:
+    std::vector<int> m_rows;
+    // Index into m_rows of the first row with a domain; further rows with the same domain follow through m_next.
+    QHash<QString, int> m_first;
+    std::vector<int> m_next;
+    std::vector<bool> m_filled;
+};
+
+} // namespace quernfold
