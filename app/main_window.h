@@ -1,8 +1,8 @@
 #pragma once
 
-#include "domainlist/domain_list_model.h"
 #include "app/config.h"
 #include "app/domain_list_view.h"
+#include "domainlist/domain_list_model.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "platform/platform.h"
@@ -12,6 +12,9 @@
 
 #include <QMainWindow>
 #include <QTimer>
+
+#include <memory>
+#include <vector>
 
 class QLabel;
 class QMenu;
@@ -44,6 +47,8 @@ public:
     bool isClosing() const { return m_closing; }
     // A batch run or a selected-row query is going on.
     bool isQuerying() const { return m_runKind != RunKind::None; }
+    // An export is being written off the window's thread; the list must not change until it is done.
+    bool isExporting() const { return m_export != nullptr; }
     // Position of the list's selected row, or -1.
     int selectedRow() const;
 
@@ -95,6 +100,10 @@ private:
     void endProgram(int status);
 
     void checkCodePage();
+    // The rows an export writes, in the order it writes them: the rows the list shows.
+    std::vector<int> shownRows() const;
+    void startExport(const QString &path);
+    void onExportFinished();
     LookupRun &lookupRun();
     void runBatch(std::vector<int> rows, int announced);
     bool lookupSiteIsSet();
@@ -141,6 +150,13 @@ private:
     QAction *m_querySettingsAction = nullptr;
     // Checked once by load(): without the narrow code page import and export are refused.
     bool m_codePageMissing = false;
+    // The export being written. Declared after the model it reads, so it is called off and waited for before
+    // the model goes.
+    class ExportTask;
+    struct ExportTaskDeleter {
+        void operator()(ExportTask *task) const;
+    };
+    std::unique_ptr<ExportTask, ExportTaskDeleter> m_export;
 };
 
 } // namespace quernfold

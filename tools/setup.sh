@@ -11,6 +11,7 @@ packages=(
     xvfb xauth xdg-utils
     libc-bin apache2-utils
     libcurl4-openssl-dev ca-certificates
+    libxlsxwriter-dev python3-openpyxl
     dpkg-dev file librsvg2-bin desktop-file-utils appstream
     "$@"
 )
