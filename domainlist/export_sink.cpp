@@ -47,7 +47,9 @@ bool ExportSink::open()
         return true;
     }
     m_saveFile = std::make_unique<QSaveFile>(m_path);
-    if (!m_saveFile->open(QIODevice::WriteOnly)) {
+    // Unbuffered: the writers hand over large pieces anyway, and a write that fails must say so at once. Qt 6.4's
+    // commit() does not notice a failure of the flush it does itself.
+    if (!m_saveFile->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_saveFile.reset();
         m_error = exportOpenFailedMessage(m_path);
         return false;
@@ -69,7 +71,7 @@ bool ExportSink::write(QByteArrayView bytes)
 
 bool ExportSink::commit()
 {
-    if (m_error.isEmpty() && m_saveFile && !m_saveFile->commit())
+    if (m_error.isEmpty() && m_saveFile && (m_saveFile->error() != QFileDevice::NoError || !m_saveFile->commit()))
         m_error = exportWriteFailedMessage(m_path);
     if (m_error.isEmpty() && m_directFile) {
         m_directFile->close();
