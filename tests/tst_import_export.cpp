@@ -124,23 +124,13 @@ void fillHostileRows(DomainListModel &model, bool withLineBreaks)
     model.appendRows(std::move(rows));
 }
 
-QStringList rowCells(const DomainListModel &model, int row)
-{
-    QStringList cells { model.cell(row, DomainListModel::DomainColumn) };
-    for (int column = DomainListModel::RecordNoColumn; column < DomainListModel::ColumnCount; ++column)
-        cells << model.cell(row, DomainListModel::Column(column));
-    return cells << model.note(row);
-}
-
+// Domain, the four record cells, status and note.
 QStringList rowCells(const DomainRow &row)
 {
-    DomainListModel model;
-    std::vector<DomainRow> one(1);
-    one[0].domain = row.domain;
-    if (row.lookup)
-        one[0].lookup = std::make_unique<LookupCells>(*row.lookup);
-    model.appendRows(std::move(one));
-    return rowCells(model, 0);
+    if (!row.lookup)
+        return { row.domain, {}, {}, {}, {}, {}, {} };
+    const LookupCells &c = *row.lookup;
+    return { row.domain, c.record.recordNo, c.record.holder, c.record.recordType, c.record.siteName, c.status, c.note };
 }
 
 // What Debian's Python makes of a file we wrote: its csv module, or openpyxl for a workbook (each sheet's cells,
@@ -660,7 +650,6 @@ private slots:
         QTest::newRow("non-ASCII case kept") << u"ÄBC.DE"_s << u"Äbc.de"_s;
         QTest::newRow("space inside") << u"not a domain"_s << QString();
         QTest::newRow("empty label") << u"foo..bar.com"_s << QString();
-        QTest::newRow("leading dot") << u".bar.com"_s << QString();
         QTest::newRow("hyphen at label edges") << u"-bad-.com"_s << QString();
         QTest::newRow("hyphen at label end") << u"a.bad-.com"_s << QString();
         QTest::newRow("label of 63") << QString(63, u'a') + u".cn"_s << QString(63, u'a') + u".cn"_s;
@@ -672,7 +661,6 @@ private slots:
         QTest::newRow("name of 253") << name253 << name253;
         QTest::newRow("name of 254") << u'e' + name253 << QString();
         QTest::newRow("only an address") << u"https:///path"_s << QString();
-        QTest::newRow("blank") << u" \t "_s << QString();
     }
     void importedDomain_cleansOrRefuses()
     {
@@ -695,8 +683,6 @@ private slots:
                                         << QStringList { u"new.cn"_s };
         QTest::newRow("listed twice") << QStringList { u"a.com"_s, u"a.com"_s } << QStringList { u"a.com"_s }
                                       << QStringList {};
-        QTest::newRow("exact compare") << QStringList { u"例子.cn"_s } << QStringList { u"例子.cn"_s, u"例子.c"_s }
-                                       << QStringList { u"例子.c"_s };
     }
     void dropDuplicateDomains_keepsTheFirst()
     {
@@ -844,9 +830,9 @@ private slots:
         QCOMPARE(back.rows.size(), size_t(3));
         // Written in the order given; a row that never had cells comes back without any.
         QVERIFY(!back.rows[0].lookup);
-        QCOMPARE(rowCells(back.rows[0]), rowCells(model, 2));
-        QCOMPARE(rowCells(back.rows[1]), rowCells(model, 0));
-        QCOMPARE(rowCells(back.rows[2]), rowCells(model, 1));
+        QCOMPARE(rowCells(back.rows[0]), rowCells(model.row(2)));
+        QCOMPARE(rowCells(back.rows[1]), rowCells(model.row(0)));
+        QCOMPARE(rowCells(back.rows[2]), rowCells(model.row(1)));
     }
 
     void readBack_textBlocks_restoreRecords()
@@ -863,7 +849,7 @@ private slots:
         QCOMPARE(back.domains(), (QStringList { u"plain.cn"_s, u"例子.cn"_s, u"b.com"_s, u"c.org"_s }));
         QCOMPARE(back.skipped, 0);
         // The block has no status or note: a row with record cells finished, one without is to be queried.
-        QStringList expected = rowCells(model, 0);
+        QStringList expected = rowCells(model.row(0));
         expected[5] = u"查询完毕"_s;
         expected[6].clear();
         QCOMPARE(rowCells(back.rows[1]), expected);
@@ -915,7 +901,7 @@ private slots:
         QVERIFY(writeExport(path, model, { 0, 1, 2 }).ok);
         QList<QStringList> expected { header() };
         for (int row = 0; row < 3; ++row) {
-            QStringList cells = rowCells(model, row);
+            QStringList cells = rowCells(model.row(row));
             // What a spreadsheet shows of a cell that could run as a formula: the apostrophe we put in front.
             if (extension == u"csv"_s) {
                 for (QString &cell : cells) {
