@@ -224,9 +224,11 @@ private:
     void takeRecord(CsvRecordSplitter::Record &fields)
     {
         if (m_shape == Shape::Unknown) {
+            // Ours as long as it begins with our columns: a spreadsheet may have added some of its own behind them.
             const auto &captions = exportCaptions();
-            m_shape = std::equal(fields.begin(), fields.end(), captions.begin(), captions.end()) ? Shape::Ours
-                                                                                                 : Shape::Foreign;
+            const bool ours = fields.size() >= captions.size()
+                && std::equal(captions.begin(), captions.end(), fields.begin());
+            m_shape = ours ? Shape::Ours : Shape::Foreign;
             if (m_shape == Shape::Ours)
                 return;
             // Someone else's first line is most often a header ("domain", "域名"): a first cell without a dot
