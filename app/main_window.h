@@ -102,7 +102,7 @@ private:
     void checkCodePage();
     // The rows an export writes, in the order it writes them: the rows the list shows.
     std::vector<int> shownRows() const;
-    void startExport(const QString &path);
+    void startExport(const QString &path, std::vector<int> rows);
     void onExportFinished();
     LookupRun &lookupRun();
     void runBatch(std::vector<int> rows, int announced);

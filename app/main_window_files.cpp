@@ -170,7 +170,9 @@ void MainWindow::exportList()
     }
     if (isExporting())
         return;
-    if (m_model.count() == 0) {
+    // Nothing shown, nothing to write: a filter can hide every row of a full list.
+    std::vector<int> rows = shownRows();
+    if (rows.empty()) {
         setMessage(QStringLiteral("没有可导出的内容"));
         return;
     }
@@ -184,10 +186,10 @@ void MainWindow::exportList()
         path += extensionOfFilter(m_exportDialog.filter, m_exportDialog.selectedFilter);
         m_exportDialog.fileName = path;
     }
-    startExport(path);
+    startExport(path, std::move(rows));
 }
 
-void MainWindow::startExport(const QString &path)
+void MainWindow::startExport(const QString &path, std::vector<int> rows)
 {
     // A million rows take seconds to write. The list is locked as during a run, so nothing changes the rows
     // the writing thread reads, and the window stays free to paint and to show the progress.
@@ -196,7 +198,7 @@ void MainWindow::startExport(const QString &path)
     m_export.reset(new ExportTask);
     ExportTask *task = m_export.get();
     task->path = path;
-    task->thread = QThread::create([this, task, rows = shownRows()] {
+    task->thread = QThread::create([this, task, rows = std::move(rows)] {
         ExportControl control;
         control.cancelled = &task->cancelled;
         control.progress = [this](qint64 done, qint64 total) {
