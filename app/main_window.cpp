@@ -1,9 +1,10 @@
 #include "app/main_window.h"
 
 #include "domainlist/add_domain.h"
-#include "platform/site_address.h"
+#include "domainlist/domain_cleaner.h"
 #include "platform/browser.h"
 #include "platform/http.h"
+#include "platform/site_address.h"
 #include "platform/skin.h"
 #include "update/version_check.h"
 
@@ -78,9 +79,9 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     buildMenus();
     buildControls();
 
-    m_importDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|");
+    m_importDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|");
     m_importDialog.title = QStringLiteral(" 打开文件");
-    m_exportDialog.filter = m_importDialog.filter;
+    m_exportDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|Excel 工作簿(*.xlsx)|*.xlsx|");
     m_exportDialog.title = QStringLiteral(" 保存数据");
 
     m_versionCheckTimer = new QTimer(this);
@@ -277,9 +278,9 @@ void MainWindow::load()
 
 void MainWindow::enableWorkingButtons()
 {
-    // A late version check must not hand the buttons back in the middle of a lookup, nor before the list kept
-    // from the last session is settled.
-    if (isQuerying() || m_restoring)
+    // A late version check must not hand the buttons back in the middle of a lookup or an export, nor before the
+    // list kept from the last session is settled.
+    if (isQuerying() || isExporting() || m_restoring)
         return;
     m_addButton->setEnabled(true);
     m_importButton->setEnabled(true);
@@ -371,11 +372,16 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("请输入域名.."));
         return;
     }
-    if (!containsAcceptedSuffix(*text)) {
+    const QString domain = cleanDomain(*text);
+    if (!isDomainName(domain) || !containsAcceptedSuffix(domain)) {
         setMessage(QStringLiteral("域名不正确,您请检查.."));
         return;
     }
-    m_model.appendDomain(*text);
+    if (m_model.containsDomain(domain)) {
+        setMessage(QStringLiteral("该域名已在列表中.."));
+        return;
+    }
+    m_model.appendDomain(domain);
     setMessage(QStringLiteral("域名添加成功.."));
 }
 

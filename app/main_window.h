@@ -15,6 +15,9 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <memory>
+#include <vector>
+
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -46,6 +49,8 @@ public:
     bool isClosing() const { return m_closing; }
     // A batch run or a selected-row query is going on.
     bool isQuerying() const { return m_runKind != RunKind::None; }
+    // An export is being written off the window's thread; the list must not change until it is done.
+    bool isExporting() const { return m_export != nullptr; }
     // Position of the list's selected row, or -1.
     int selectedRow() const;
 
@@ -106,6 +111,10 @@ private:
     void endProgram(int status);
 
     void checkCodePage();
+    // The rows an export writes, in the order it writes them: the rows the list shows.
+    std::vector<int> shownRows() const;
+    void startExport(const QString &path, std::vector<int> rows);
+    void onExportFinished();
     LookupRun &lookupRun();
     // `reuse`: rows whose domain has a recent enough result in the history take it instead of asking the site.
     void runBatch(std::vector<int> rows, bool reuse);
@@ -171,6 +180,13 @@ private:
     std::unique_ptr<ReuseMatcher> m_reuse;
     // Checked once by load(): without the narrow code page import and export are refused.
     bool m_codePageMissing = false;
+    // The export being written. Declared after the model it reads, so it is called off and waited for before
+    // the model goes.
+    class ExportTask;
+    struct ExportTaskDeleter {
+        void operator()(ExportTask *task) const;
+    };
+    std::unique_ptr<ExportTask, ExportTaskDeleter> m_export;
 };
 
 } // namespace quernfold

@@ -1,18 +1,61 @@
 // Import and export of the domain list through the two file dialogs.
 #include "app/main_window.h"
 
+#include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"
 #include "domainlist/import_file.h"
 #include "platform/codepage.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QThread>
+
+#include <atomic>
 
 namespace quernfold {
 
 namespace {
 const QString kNoImportText = QStringLiteral("缺少GBK编码支持,无法导入..");
+
+// ".csv" for the entry "CSV 文件(*.csv)|*.csv" of a "label|pattern|..." filter; empty when the entry's pattern
+// names no single extension.
+QString extensionOfFilter(const QString &filter, int entry)
+{
+    const QString pattern = filter.split(u'|').value(2 * entry + 1);
+    // One extension only: "*.csv", not "*.*" or "*.htm;*.html".
+    if (pattern.size() < 3 || !pattern.startsWith(QLatin1String("*.")) || pattern.indexOf(u'*', 1) >= 0
+        || pattern.contains(u';'))
+        return {};
+    return pattern.mid(1);
+}
 } // namespace
+
+// The writing thread and what it hands back. Whoever ends it first calls the export off, then waits: the thread
+// reads the window's model.
+class MainWindow::ExportTask
+{
+public:
+    ~ExportTask()
+    {
+        cancelled = true;
+        if (thread) {
+            thread->wait();
+            delete thread;
+        }
+    }
+
+    QString path;
+    std::atomic_bool cancelled { false };
+    ExportResult result;
+    QThread *thread = nullptr;
+};
+
+void MainWindow::ExportTaskDeleter::operator()(ExportTask *task) const
+{
+    delete task;
+}
 
 void MainWindow::checkCodePage()
 {
@@ -54,6 +97,23 @@ void MainWindow::importListFile(const QString &path)
     }
     // The next import's dialog offers this file, whether the dialog or the command line chose it.
     m_importDialog.fileName = path;
+
+    // Replacing used to be the only way; with rows worth keeping (results of a long run) the user decides.
+    bool append = false;
+    if (m_model.count() > 0) {
+        const MessageAnswer answer = m_platform.dialogs->messageBox(
+            QStringLiteral("列表中已有%1个域名。\n是: 把导入的域名加在列表后面\n否: 用导入的域名替换整个列表")
+                .arg(m_model.count()),
+            MessageButtons::YesNoCancel | MessageIcon::Information, QStringLiteral("提示"));
+        if (m_closing)
+            return;
+        if (answer == MessageAnswer::Cancel) {
+            setMessage(QStringLiteral("已取消.."));
+            return;
+        }
+        append = answer == MessageAnswer::Yes;
+    }
+
     // A long import keeps the window painted and says how far it got; user input waits until it is done,
     // so nothing can change the list underneath it.
     m_importing = true;
@@ -72,18 +132,37 @@ void MainWindow::importListFile(const QString &path)
     switch (result.status) {
     case ImportResult::OpenFailed:
     case ImportResult::TooLarge:
+    case ImportResult::TooManyLines:
         // The list is still as it was: a typo in the dialog must not cost the user their rows.
         setMessage(result.error);
         return;
     case ImportResult::ReadFailed:
-        m_model.setDomains(std::move(result.domains));
-        setMessage(result.error);
-        return;
     case ImportResult::Ok:
         break;
     }
-    m_model.setDomains(std::move(result.domains));
-    setMessage(QStringLiteral("导入完毕，共导入%1个域名。").arg(m_model.count()));
+    const qsizetype skipped = result.skipped + dropDuplicateDomains(result.rows, append ? &m_model : nullptr);
+    const qsizetype imported = qsizetype(result.rows.size());
+    if (append)
+        m_model.appendRows(std::move(result.rows));
+    else
+        m_model.replaceRows(std::move(result.rows));
+    if (result.status == ImportResult::ReadFailed) {
+        setMessage(importReadFailedMessage(path, imported));
+        return;
+    }
+    QString message = QStringLiteral("导入完毕，共导入%1个域名。").arg(imported);
+    if (skipped > 0)
+        message += QStringLiteral("跳过%1行(重复或不是域名)。").arg(skipped);
+    setMessage(message);
+}
+
+std::vector<int> MainWindow::shownRows() const
+{
+    // Every row in list order, until the list can be sorted and filtered; then the rows it shows, as it shows them.
+    std::vector<int> rows(size_t(m_model.count()));
+    for (int i = 0; i < m_model.count(); ++i)
+        rows[size_t(i)] = i;
+    return rows;
 }
 
 void MainWindow::exportList()
@@ -93,20 +172,68 @@ void MainWindow::exportList()
         setMessage(QStringLiteral("缺少GBK编码支持,无法导出.."));
         return;
     }
-    if (m_model.count() == 0) {
+    if (isExporting())
+        return;
+    // Nothing shown, nothing to write: a filter can hide every row of a full list.
+    std::vector<int> rows = shownRows();
+    if (rows.empty()) {
         setMessage(QStringLiteral("没有可导出的内容"));
         return;
     }
-    const QByteArray block = buildExportBlock(m_model);
-    const std::optional<QString> path = m_platform.dialogs->saveFile(m_exportDialog);
-    if (m_closing || !path)
+    const std::optional<QString> chosen = m_platform.dialogs->saveFile(m_exportDialog);
+    if (m_closing || !chosen)
         return;
-    const ExportResult result = appendExportBlock(*path, block);
-    if (!result.ok) {
-        setMessage(result.error);
+    QString path = *chosen;
+    // The type list decides what a new bare name becomes; a name with any extension of its own keeps it, and so
+    // does a file or device that is already there (the block is appended to a chosen file, as always).
+    if (QFileInfo(path).suffix().isEmpty() && !QFileInfo::exists(path)) {
+        path += extensionOfFilter(m_exportDialog.filter, m_exportDialog.selectedFilter);
+        m_exportDialog.fileName = path;
+    }
+    startExport(path, std::move(rows));
+}
+
+void MainWindow::startExport(const QString &path, std::vector<int> rows)
+{
+    // A million rows take seconds to write. The list is locked as during a run, so nothing changes the rows
+    // the writing thread reads, and the window stays free to paint and to show the progress.
+    setListControlsEnabled(false);
+    m_batchQueryButton->setEnabled(false);
+    m_export.reset(new ExportTask);
+    ExportTask *task = m_export.get();
+    task->path = path;
+    task->thread = QThread::create([this, task, rows = std::move(rows)] {
+        ExportControl control;
+        control.cancelled = &task->cancelled;
+        control.progress = [this](qint64 done, qint64 total) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, done, total] {
+                    if (total > 0 && isExporting())
+                        setProgressMessage(QStringLiteral("正在导出.. %1%").arg(done * 100 / total));
+                },
+                Qt::QueuedConnection);
+        };
+        task->result = writeExport(task->path, m_model, rows, control);
+    });
+    connect(task->thread, &QThread::finished, this, &MainWindow::onExportFinished);
+    task->thread->start();
+}
+
+void MainWindow::onExportFinished()
+{
+    const std::unique_ptr<ExportTask, ExportTaskDeleter> task = std::move(m_export);
+    if (!task)
+        return;
+    setListControlsEnabled(true);
+    m_batchQueryButton->setEnabled(true);
+    if (m_closing)
+        return;
+    if (!task->result.ok) {
+        setMessage(task->result.error);
         return;
     }
-    setMessage(QStringLiteral("保存成功!路径:") + *path);
+    setMessage(QStringLiteral("保存成功!路径:") + task->path);
 }
 
 } // namespace quernfold

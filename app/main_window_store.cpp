@@ -52,7 +52,7 @@ void MainWindow::offerRestore(const ListCounts &counts)
     m_store->restore([this](std::vector<DomainRow> rows) {
         if (m_closing)
             return;
-        m_model.setRows(std::move(rows));
+        m_model.replaceRows(std::move(rows));
         setMessage(QStringLiteral("列表已恢复,共%1个域名..").arg(m_model.count()));
         finishRestore();
     });

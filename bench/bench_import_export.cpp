@@ -1,20 +1,26 @@
-// Import of GBK domain files of 10k, 100k and 1M lines into the list model, next to iconv decoding the same
-// file, and export of 10k, 100k and 1M queried rows. Every measured run happens in a fresh child process of
-// this program so its peak RSS belongs to that run alone.
+// Import of domain files of 10k, 100k and 1M lines into the list model (cleaning, duplicate check, rows in),
+// next to iconv decoding the same file, and a 1M-line import appended to a list that already holds 1M rows;
+// export of 10k, 100k and 1M queried rows as the text block, CSV and XLSX, by the writers alone and by the
+// window (which writes off its thread while a 10 ms timer measures how long it ever goes unanswered). Every
+// measured run happens in a fresh child process of this program so its peak RSS belongs to that run alone.
 //
 //   bench_import_export            all sizes
-//   bench_import_export --big      also a file of about 200 MB
+//   bench_import_export --big      also a file of 10M lines
+#include "app/main_window.h"
 #include "domainlist/domain_list_model.h"
+#include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"
 #include "domainlist/import_file.h"
 #include "platform/codepage.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -28,6 +34,8 @@ using namespace quernfold;
 
 namespace {
 
+constexpr int kTickMs = 10;
+
 // CPU time of this process: on a machine shared with builds, wall time alone says little.
 double cpuMs()
 {
@@ -36,7 +44,29 @@ double cpuMs()
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
-// Mixed lines as people keep them: plain ASCII names, Chinese names, some with "www.", CR LF line ends.
+double statusMiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// From here on the peak RSS counts from what is resident now (Linux 4.0 and later).
+void resetPeakRss()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
+}
+
+// Lines as people paste them together from a browser and a spreadsheet: plain ASCII names, Chinese names, "www."
+// in either case, addresses with a scheme and a path, blanks around, a name repeated, a line that is no domain;
+// CR LF line ends, in GBK.
 bool writeGbkFile(const QString &path, int lines)
 {
     QFile file(path);
@@ -45,7 +75,7 @@ bool writeGbkFile(const QString &path, int lines)
     QString chunk;
     for (int i = 0; i < lines; ++i) {
         const QString n = QString::number(i);
-        switch (i % 4) {
+        switch (i % 8) {
         case 0:
             chunk += QStringLiteral("www.example") + n + QStringLiteral(".com\r\n");
             break;
@@ -53,10 +83,23 @@ bool writeGbkFile(const QString &path, int lines)
             chunk += QStringLiteral("中文域名") + n + QStringLiteral(".中国\r\n");
             break;
         case 2:
-            chunk += QStringLiteral("www.测试") + n + QStringLiteral(".公司.cn\r\n");
+            chunk += QStringLiteral("WWW.测试") + n + QStringLiteral(".公司.CN\r\n");
+            break;
+        case 3:
+            chunk += QStringLiteral("  https://news.example") + n + QStringLiteral(".org:8080/path?q=1#top\t\r\n");
+            break;
+        case 4:
+            chunk += QStringLiteral("site-") + n + QStringLiteral(".net.cn\r\n");
+            break;
+        case 5:
+            // Once in the file already.
+            chunk += QStringLiteral("site-") + QString::number(i - 1) + QStringLiteral(".net.cn\r\n");
+            break;
+        case 6:
+            chunk += QStringLiteral("-bad") + n + QStringLiteral("-.com\r\n");
             break;
         default:
-            chunk += QStringLiteral("site-") + n + QStringLiteral(".net.cn\r\n");
+            chunk += QStringLiteral("shop") + n + QStringLiteral(".example.cn.\r\n");
             break;
         }
         if (chunk.size() > 65536 || i + 1 == lines) {
@@ -68,56 +111,180 @@ bool writeGbkFile(const QString &path, int lines)
     return true;
 }
 
-int childImport(const QString &path)
+int childImport(const QString &path, int listed)
 {
-    const double rssBefore = bench::peakRssMiB();
     DomainListModel model;
+    if (listed > 0) {
+        // Every eighth listed row is also a line of the file, so the check finds rows of the list too.
+        std::vector<DomainRow> rows(static_cast<size_t>(listed));
+        for (int i = 0; i < listed; ++i)
+            rows[size_t(i)].domain
+                = i % 8 == 4 ? QStringLiteral("site-%1.net.cn").arg(i) : QStringLiteral("listed%1.example.com").arg(i);
+        model.appendRows(std::move(rows));
+    }
+    const double rssBefore = bench::peakRssMiB();
     QElapsedTimer timer;
     timer.start();
     const double cpuStart = cpuMs();
     int progressCalls = 0;
     qint64 lastCall = 0;
     qint64 longestGap = 0;
-    // What the window does: read with a progress callback, then hand the rows to the model in one go.
+    // What the window does: read with a progress callback, take out what is there already, then hand the rows to
+    // the model in one go.
     ImportResult result = readDomainFile(path, [&](qint64, qint64) {
         ++progressCalls;
         longestGap = std::max(longestGap, timer.elapsed() - lastCall);
         lastCall = timer.elapsed();
     });
-    model.setDomains(std::move(result.domains));
+    const qint64 readMs = timer.elapsed();
+    const double rssAfterRead = bench::peakRssMiB();
+    resetPeakRss();
+    const double rssBeforeCheck = statusMiB("VmRSS:");
+    const qsizetype duplicates = dropDuplicateDomains(result.rows, listed > 0 ? &model : nullptr);
+    const double checkMiB = bench::peakRssMiB() - rssBeforeCheck;
+    const qint64 checkMs = timer.elapsed() - readMs;
+    const qsizetype imported = qsizetype(result.rows.size());
+    if (listed > 0)
+        model.appendRows(std::move(result.rows));
+    else
+        model.replaceRows(std::move(result.rows));
     const qint64 ms = timer.elapsed();
-    // The gap after the last call is the model taking the rows, which the window cannot repaint during.
-    std::printf("%lld %.0f %d %d %lld %lld %.1f %.1f\n", static_cast<long long>(ms), cpuMs() - cpuStart, model.count(),
-        progressCalls, static_cast<long long>(longestGap), static_cast<long long>(ms - lastCall), rssBefore,
-        bench::peakRssMiB());
+    std::printf("%lld %.0f %d %lld %lld %d %lld %lld %lld %.1f %.1f %.1f %lld\n", static_cast<long long>(ms),
+        cpuMs() - cpuStart, model.count(), static_cast<long long>(result.skipped), static_cast<long long>(duplicates),
+        progressCalls, static_cast<long long>(longestGap), static_cast<long long>(readMs),
+        static_cast<long long>(checkMs), rssBefore, std::max(rssAfterRead, bench::peakRssMiB()), checkMiB,
+        static_cast<long long>(imported));
     std::fflush(stdout);
     // Handing a million rows back to the allocator one by one is not part of the import.
     std::_Exit(result.status == ImportResult::Ok ? 0 : 1);
 }
 
+// Queried rows as a run leaves them; every tenth did not finish and carries its note.
+void fillQueried(DomainListModel &model, int rows)
+{
+    std::vector<DomainRow> list(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+        DomainRow &row = list[size_t(i)];
+        row.domain = QStringLiteral("中文域名") + QString::number(i) + QStringLiteral(".中国");
+        row.lookup = std::make_unique<LookupCells>();
+        if (i % 10 == 9) {
+            row.lookup->status = QStringLiteral("查询中");
+            row.lookup->note = QStringLiteral("连接超时,已重试2次");
+            continue;
+        }
+        row.lookup->record = FilingRecord { QStringLiteral("京ICP备%1号-1").arg(i),
+            QStringLiteral("北京某某科技有限公司"), QStringLiteral("企业"), QStringLiteral("某某网") };
+        row.lookup->status = QStringLiteral("查询完毕");
+    }
+    model.appendRows(std::move(list));
+}
+
+std::vector<int> allRows(const DomainListModel &model)
+{
+    std::vector<int> rows(size_t(model.count()));
+    for (int i = 0; i < model.count(); ++i)
+        rows[size_t(i)] = i;
+    return rows;
+}
+
 int childExport(const QString &path, int rows)
 {
     DomainListModel model;
-    for (int i = 0; i < rows; ++i) {
-        model.appendDomain(QStringLiteral("中文域名") + QString::number(i) + QStringLiteral(".中国"));
-        model.setCell(i, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备%1号-1").arg(i));
-        model.setCell(i, DomainListModel::HolderColumn, QStringLiteral("北京某某科技有限公司"));
-        model.setCell(i, DomainListModel::RecordTypeColumn, QStringLiteral("企业"));
-        model.setCell(i, DomainListModel::SiteNameColumn, QStringLiteral("某某网"));
-        model.setCell(i, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
-    }
-    const double rssBefore = bench::peakRssMiB();
+    fillQueried(model, rows);
+    const std::vector<int> order = allRows(model);
+    // Building the list peaked higher than the export will; only what the export adds to the list counts.
+    resetPeakRss();
+    const double rssBefore = statusMiB("VmRSS:");
     QElapsedTimer timer;
     timer.start();
     const double cpuStart = cpuMs();
-    const QByteArray block = buildExportBlock(model);
-    const qint64 buildMs = timer.elapsed();
-    const ExportResult result = appendExportBlock(path, block);
+    const ExportResult result = writeExport(path, model, order);
     const qint64 totalMs = timer.elapsed();
-    std::printf("%lld %lld %.0f %lld %.1f %.1f\n", static_cast<long long>(buildMs), static_cast<long long>(totalMs),
-        cpuMs() - cpuStart, static_cast<long long>(block.size()), rssBefore, bench::peakRssMiB());
+    std::printf("%lld %.0f %lld %.1f %.1f\n", static_cast<long long>(totalMs), cpuMs() - cpuStart,
+        static_cast<long long>(QFile(path).size()), rssBefore, bench::peakRssMiB());
     std::fflush(stdout);
+    if (!result.ok)
+        std::fprintf(stderr, "%s\n", qPrintable(result.error));
     std::_Exit(result.ok ? 0 : 1);
+}
+
+// Answers the export dialog with one path; there is nothing else to ask.
+class ExportDialogs : public Dialogs
+{
+public:
+    explicit ExportDialogs(QString path)
+        : m_path(std::move(path))
+    { }
+    MessageAnswer messageBox(const QString &text, MessageStyle, const QString &) override
+    {
+        std::fprintf(stderr, "asked: %s\n", qPrintable(text));
+        return MessageAnswer::Cancel;
+    }
+    std::optional<QString> inputBox(const QString &, const QString &, const QString &) override { return {}; }
+    std::optional<QString> openFile(FileDialogSettings &) override { return {}; }
+    std::optional<QString> saveFile(FileDialogSettings &) override { return m_path; }
+    std::optional<QList<FormField>> formDialog(const QString &, const QString &, const QList<FormField> &) override
+    {
+        return {};
+    }
+
+private:
+    QString m_path;
+};
+
+int childWindowExport(int argc, char *argv[], const QString &path, int rows)
+{
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    ExportDialogs dialogs(path);
+    Platform platform;
+    platform.dialogs = &dialogs;
+    platform.quit = [](int) {};
+    MainWindow window(platform, Config {});
+    if (auto *versionCheckTimer = window.findChild<QTimer *>(QStringLiteral("Timer1")))
+        versionCheckTimer->stop();
+    fillQueried(window.model(), rows);
+    window.load();
+
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kTickMs);
+    QElapsedTimer sinceTick;
+    qint64 longestGapNs = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapNs = qMax(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    QElapsedTimer runTimer;
+    qint64 ms = -1;
+    int progressTexts = 0;
+    bool saved = false;
+    double rssBefore = 0;
+    QObject::connect(&window, &MainWindow::messageWritten, [&](const QString &text) {
+        if (text.startsWith(QStringLiteral("正在导出"))) {
+            ++progressTexts;
+            return;
+        }
+        ms = runTimer.elapsed();
+        saved = text.startsWith(QStringLiteral("保存成功"));
+        if (!saved)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+        ticker.stop();
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    });
+    QTimer::singleShot(200, &window, [&] {
+        resetPeakRss();
+        rssBefore = statusMiB("VmRSS:");
+        sinceTick.start();
+        ticker.start();
+        runTimer.start();
+        window.findChild<QPushButton *>(QStringLiteral("Command1_3"))->click();
+    });
+    QCoreApplication::exec();
+    std::printf("%lld %.1f %d %.1f %.1f\n", static_cast<long long>(ms), longestGapNs / 1e6, progressTexts, rssBefore,
+        bench::peakRssMiB());
+    std::fflush(stdout);
+    std::_Exit(saved ? 0 : 1);
 }
 
 QList<QByteArray> runChild(const QStringList &arguments)
@@ -146,7 +313,7 @@ qint64 iconvMs(const QString &path)
     return timer.elapsed();
 }
 
-void benchImport(const QTemporaryDir &dir, int lines, const char *target)
+void benchImport(const QTemporaryDir &dir, int lines, int listed, const char *target)
 {
     const QString path = dir.filePath(QStringLiteral("import-%1.txt").arg(lines));
     if (!writeGbkFile(path, lines)) {
@@ -154,17 +321,24 @@ void benchImport(const QTemporaryDir &dir, int lines, const char *target)
         return;
     }
     const qint64 bytes = QFile(path).size();
-    const QList<QByteArray> figures = runChild({ QStringLiteral("--import"), path });
-    if (figures.size() != 8) {
+    const QList<QByteArray> figures
+        = runChild({ QStringLiteral("--import"), path, QStringLiteral("--listed"), QString::number(listed) });
+    if (figures.size() != 13) {
         std::printf("import %d lines: the run failed\n", lines);
         return;
     }
     const qint64 ms = figures.at(0).toLongLong();
-    std::printf("import %8d lines (%6.1f MB): %6lld ms wall, %6s ms cpu, %d rows, peak RSS %s -> %s MiB%s\n", lines,
-        bytes / 1e6, static_cast<long long>(ms), figures.at(1).constData(), figures.at(2).toInt(),
-        figures.at(6).constData(), figures.at(7).constData(), target);
-    std::printf("    %s progress calls, longest gap while reading %s ms, model taking the rows %s ms\n",
-        figures.at(3).constData(), figures.at(4).constData(), figures.at(5).constData());
+    std::printf("import %8d lines (%6.1f MB)%s: %6lld ms wall, %6s ms cpu, peak RSS %s -> %s MiB%s\n", lines,
+        bytes / 1e6, listed > 0 ? qPrintable(QStringLiteral(" after %1 listed rows").arg(listed)) : "",
+        static_cast<long long>(ms), figures.at(1).constData(), figures.at(9).constData(), figures.at(10).constData(),
+        target);
+    std::printf("    read and clean %s ms, duplicate check %s ms (peak memory added %s MiB), rows in %lld ms\n",
+        figures.at(7).constData(), figures.at(8).constData(), figures.at(11).constData(),
+        ms - figures.at(7).toLongLong() - figures.at(8).toLongLong());
+    std::printf("    %s imported, %s lines no domain, %s duplicates; list now %s rows; %s progress calls, longest "
+                "gap while reading %s ms\n",
+        figures.at(12).constData(), figures.at(3).constData(), figures.at(4).constData(), figures.at(2).constData(),
+        figures.at(5).constData(), figures.at(6).constData());
     const qint64 iconv = iconvMs(path);
     if (iconv < 0)
         std::printf("    iconv not found, no comparison\n");
@@ -174,29 +348,50 @@ void benchImport(const QTemporaryDir &dir, int lines, const char *target)
     QFile::remove(path);
 }
 
-void benchExport(const QTemporaryDir &dir, int rows, const char *target)
+void benchExport(const QTemporaryDir &dir, const QString &extension, int rows, const char *target)
 {
-    const QString path = dir.filePath(QStringLiteral("export-%1.txt").arg(rows));
+    const QString path = dir.filePath(QStringLiteral("export-%1.%2").arg(rows).arg(extension));
     const QList<QByteArray> figures = runChild({ QStringLiteral("--export"), path, QString::number(rows) });
-    if (figures.size() != 6) {
-        std::printf("export %d rows: the run failed\n", rows);
+    QFile::remove(path);
+    if (figures.size() != 5) {
+        std::printf("export %d rows to .%s: the run failed\n", rows, qPrintable(extension));
         return;
     }
-    std::printf("export %8d rows: build %5s ms, build + write %5s ms wall, %5s ms cpu (%.1f MB), "
-                "peak RSS %s -> %s MiB%s\n",
-        rows, figures.at(0).constData(), figures.at(1).constData(), figures.at(2).constData(),
-        figures.at(3).toLongLong() / 1e6, figures.at(4).constData(), figures.at(5).constData(), target);
+    std::printf("export %8d rows to .%-4s: %6s ms wall, %6s ms cpu (%6.1f MB), peak RSS %s -> %s MiB (+%.1f)%s\n", rows,
+        qPrintable(extension), figures.at(0).constData(), figures.at(1).constData(), figures.at(2).toLongLong() / 1e6,
+        figures.at(3).constData(), figures.at(4).constData(), figures.at(4).toDouble() - figures.at(3).toDouble(),
+        target);
+}
+
+void benchWindowExport(const QTemporaryDir &dir, const QString &extension, int rows, const char *target)
+{
+    const QString path = dir.filePath(QStringLiteral("window-%1.%2").arg(rows).arg(extension));
+    const QList<QByteArray> figures = runChild({ QStringLiteral("--window-export"), path, QString::number(rows) });
     QFile::remove(path);
+    if (figures.size() != 5) {
+        std::printf("window export %d rows to .%s: the run failed\n", rows, qPrintable(extension));
+        return;
+    }
+    std::printf("window export %8d rows to .%-4s: %6s ms to the saved message, longest tick gap %s ms, %s progress "
+                "texts, peak RSS %s -> %s MiB (+%.1f)%s\n",
+        rows, qPrintable(extension), figures.at(0).constData(), figures.at(1).constData(), figures.at(2).constData(),
+        figures.at(3).constData(), figures.at(4).constData(), figures.at(4).toDouble() - figures.at(3).toDouble(),
+        target);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args.size() == 4 && args.at(1) == QLatin1String("--window-export"))
+        return childWindowExport(argc, argv, args.at(2), args.at(3).toInt());
+
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 3 && args.at(1) == QLatin1String("--import"))
-        return childImport(args.at(2));
+    if (args.size() == 5 && args.at(1) == QLatin1String("--import"))
+        return childImport(args.at(2), args.at(4).toInt());
     if (args.size() == 4 && args.at(1) == QLatin1String("--export"))
         return childExport(args.at(2), args.at(3).toInt());
 
@@ -205,13 +400,22 @@ int main(int argc, char *argv[])
         std::printf("no temporary folder\n");
         return 1;
     }
-    benchImport(dir, 10000, "");
-    benchImport(dir, 100000, "");
-    benchImport(dir, 1000000, "  (target <= 1500 ms, <= 450 MiB)");
+    benchImport(dir, 10000, 0, "");
+    benchImport(dir, 100000, 0, "");
+    benchImport(dir, 1000000, 0, "  (target <= 1500 ms, <= 450 MiB)");
+    benchImport(dir, 1000000, 1000000, "  (target <= 2000 ms, duplicate check <= 64 MiB)");
     if (args.contains(QLatin1String("--big")))
-        benchImport(dir, 10000000, "  (no target: must not crash)");
-    benchExport(dir, 10000, "");
-    benchExport(dir, 100000, "");
-    benchExport(dir, 1000000, "  (target <= 1000 ms)");
+        benchImport(dir, 10000000, 0, "  (no target: must not crash)");
+    for (const char *extension : { "txt", "csv", "xlsx" }) {
+        const QString ext = QString::fromLatin1(extension);
+        benchExport(dir, ext, 10000, "");
+        benchExport(dir, ext, 100000, "");
+        const char *target = ext == QLatin1String("txt") ? "  (target <= 1000 ms)"
+            : ext == QLatin1String("csv")                ? "  (target <= 1500 ms, <= +100 MiB)"
+                                                         : "  (target <= 15000 ms, <= +100 MiB)";
+        benchExport(dir, ext, 1000000, target);
+    }
+    for (const char *extension : { "txt", "csv", "xlsx" })
+        benchWindowExport(dir, QString::fromLatin1(extension), 1000000, "  (target: no tick gap over 50 ms)");
     return 0;
 }

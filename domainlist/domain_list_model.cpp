@@ -1,5 +1,8 @@
 #include "domainlist/domain_list_model.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace quernfold {
 
 DomainListModel::DomainListModel(QObject *parent)
@@ -94,20 +97,34 @@ int DomainListModel::appendDomain(const QString &domain)
 
 void DomainListModel::setDomains(QStringList domains)
 {
-    beginResetModel();
-    m_rows.clear();
-    m_rows.reserve(domains.size());
+    std::vector<Row> rows;
+    rows.reserve(size_t(domains.size()));
     for (QString &domain : domains)
-        m_rows.push_back(Row { std::move(domain), nullptr });
+        rows.push_back(Row { std::move(domain), nullptr });
     domains.clear();
-    endResetModel();
+    replaceRows(std::move(rows));
 }
 
-void DomainListModel::setRows(std::vector<Row> rows)
+void DomainListModel::appendRows(std::vector<Row> rows)
+{
+    if (rows.empty())
+        return;
+    const int first = count();
+    beginInsertRows({}, first, first + int(rows.size()) - 1);
+    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    endInsertRows();
+}
+
+void DomainListModel::replaceRows(std::vector<Row> rows)
 {
     beginResetModel();
     m_rows = std::move(rows);
     endResetModel();
+}
+
+bool DomainListModel::containsDomain(QStringView domain) const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(), [domain](const Row &row) { return row.domain == domain; });
 }
 
 void DomainListModel::removeRowAt(int row)

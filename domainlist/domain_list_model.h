@@ -60,8 +60,12 @@ public:
     int appendDomain(const QString &domain);
     // Replaces every row by new rows holding only their domains.
     void setDomains(QStringList domains);
-    // Replaces every row by these, cells and notes included (a list brought back from the store).
-    void setRows(std::vector<Row> rows);
+    // Rows with whatever cells they bring, after the last row (one insertion) or in place of every row (one
+    // reset). A row without cells costs no more than a domain.
+    void appendRows(std::vector<Row> rows);
+    void replaceRows(std::vector<Row> rows);
+    // Whether some row holds exactly this domain.
+    bool containsDomain(QStringView domain) const;
     void removeRowAt(int row);
     void clear();
 

@@ -1,6 +1,9 @@
 #include "domainlist/export_file.h"
 
+#include "domainlist/csv_file.h"
 #include "domainlist/domain_list_model.h"
+#include "domainlist/export_sink.h"
+#include "domainlist/xlsx_file.h"
 #include "platform/codepage.h"
 
 #include <QFile>
@@ -14,16 +17,6 @@ namespace {
 // Pieces end after a row's CR LF, never inside a character.
 constexpr qsizetype kEncodePieceUnits = 32 * 1024;
 
-QString openFailedMessage(const QString &path)
-{
-    return QStringLiteral("无法打开文件:") + path + QStringLiteral("..");
-}
-
-QString writeFailedMessage(const QString &path)
-{
-    return QStringLiteral("写入文件失败:") + path + QStringLiteral("..");
-}
-
 // The row's four record values; empty for a row no lookup has written.
 const FilingRecord &recordOf(const DomainListModel::Row &row)
 {
@@ -32,11 +25,11 @@ const FilingRecord &recordOf(const DomainListModel::Row &row)
 }
 
 // UTF-16 units of the row lines: counting costs a walk over the sizes, no copying.
-qint64 rowLineUnits(const DomainListModel &model)
+qint64 rowLineUnits(const DomainListModel &model, const std::vector<int> &rows)
 {
     constexpr qint64 kFixedUnits = 4 * 4 + 2; // four separators and CR LF
     qint64 units = 0;
-    for (int i = 0; i < model.count(); ++i) {
+    for (const int i : rows) {
         const DomainListModel::Row &row = model.row(i);
         const FilingRecord &record = recordOf(row);
         units += kFixedUnits + row.domain.size() + record.recordNo.size() + record.holder.size()
@@ -47,15 +40,43 @@ qint64 rowLineUnits(const DomainListModel &model)
 
 } // namespace
 
-QByteArray buildExportBlock(const DomainListModel &model)
+ExportFormat exportFormatFor(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix.compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0)
+        return ExportFormat::Csv;
+    if (suffix.compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0)
+        return ExportFormat::Xlsx;
+    return ExportFormat::TextBlock;
+}
+
+const std::array<QString, kExportColumnCount> &exportCaptions()
+{
+    static const std::array<QString, kExportColumnCount> captions = { QStringLiteral("ID"), QStringLiteral("域名"),
+        QStringLiteral("备案号"), QStringLiteral("备案人"), QStringLiteral("备案类型"), QStringLiteral("网站名称"),
+        QStringLiteral("查询状态"), QStringLiteral("说明") };
+    return captions;
+}
+
+std::array<QStringView, kExportColumnCount - 1> exportTextCells(const DomainListModel &model, int row)
+{
+    const DomainListModel::Row &r = model.row(row);
+    if (!r.lookup)
+        return { r.domain, {}, {}, {}, {}, {}, {} };
+    const LookupCells &cells = *r.lookup;
+    return { r.domain, cells.record.recordNo, cells.record.holder, cells.record.recordType, cells.record.siteName,
+        cells.status, cells.note };
+}
+
+QByteArray buildExportBlock(const DomainListModel &model, const std::vector<int> &rows)
 {
     const QString separator = QStringLiteral("----");
     const QString lineEnd = QStringLiteral("\r\n");
     QByteArray block;
     QString piece;
     piece.reserve(kEncodePieceUnits + 1024);
-    const qint64 allUnits = rowLineUnits(model);
-    for (int i = 0; i < model.count(); ++i) {
+    const qint64 allUnits = rowLineUnits(model, rows);
+    for (const int i : rows) {
         const DomainListModel::Row &row = model.row(i);
         const FilingRecord &record = recordOf(row);
         piece.append(row.domain)
@@ -83,7 +104,7 @@ QByteArray buildExportBlock(const DomainListModel &model)
     }
     piece.append(lineEnd)
         .append(QStringLiteral("共:"))
-        .append(QString::number(model.count()))
+        .append(QString::number(rows.size()))
         .append(QStringLiteral("个域名"))
         .append(lineEnd);
     block.append(codepage::toNarrow(piece));
@@ -94,26 +115,48 @@ ExportResult appendExportBlock(const QString &path, const QByteArray &block)
 {
     const QFileInfo info(path);
     if (info.isDir())
-        return { false, openFailedMessage(path) };
+        return { false, exportOpenFailedMessage(path) };
     // A device or pipe has no end to append at; asking for one only makes Qt complain.
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     if (!info.exists() || info.isFile())
         mode |= QIODevice::Append;
     QFile file(path);
     if (!file.open(mode))
-        return { false, openFailedMessage(path) };
+        return { false, exportOpenFailedMessage(path) };
     const qint64 sizeBefore = file.isSequential() ? -1 : file.size();
     const qint64 written = file.write(block);
     if (written != block.size()) {
         // A half block would read as a list that ends early; the file goes back to what it was.
         if (sizeBefore >= 0 && file.size() != sizeBefore)
             file.resize(sizeBefore);
-        return { false, writeFailedMessage(path) };
+        return { false, exportWriteFailedMessage(path) };
     }
     file.close();
     if (file.error() != QFileDevice::NoError)
-        return { false, writeFailedMessage(path) };
+        return { false, exportWriteFailedMessage(path) };
     return { true, {} };
+}
+
+ExportResult writeExport(
+    const QString &path, const DomainListModel &model, const std::vector<int> &rows, const ExportControl &control)
+{
+    switch (exportFormatFor(path)) {
+    case ExportFormat::Csv:
+        return writeCsvExport(path, model, rows, control);
+    case ExportFormat::Xlsx:
+        return writeXlsxExport(path, model, rows, control);
+    case ExportFormat::TextBlock:
+        break;
+    }
+    ExportTicker ticker(control, qint64(rows.size()));
+    const QByteArray block = buildExportBlock(model, rows);
+    // The block is built in one go; the last moment to call it off without touching the file is now.
+    if (!ticker.step(0))
+        return { false, {}, true };
+    ExportResult result = appendExportBlock(path, block);
+    if (result.ok)
+        ticker.finish();
+    return result;
 }
 
 } // namespace quernfold

@@ -2,24 +2,57 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <vector>
 
 namespace quernfold {
 
 class DomainListModel;
 
-// The block one export appends, in the narrow code page: a line per row in list order with domain, record
-// number, holder, type and site name joined by "----", then an empty line and the total line "共:N个域名".
-// Every line ends in CR LF. The window refuses an empty list before it gets here.
-QByteArray buildExportBlock(const DomainListModel &model);
+// What an export writes, by the file name's extension (in any case): ".csv" and ".xlsx" are spreadsheets written
+// whole; every other name gets the text block appended, as the program always did.
+enum class ExportFormat { TextBlock, Csv, Xlsx };
+ExportFormat exportFormatFor(const QString &path);
+
+// The columns of our CSV and XLSX files: the list's seven, then the row's note (why its lookup did not finish).
+inline constexpr int kExportColumnCount = 8;
+const std::array<QString, kExportColumnCount> &exportCaptions();
+// Columns 1 to 7 of a row (domain to note); column 0, the ID, is the row's position plus one. The views point into
+// the model and hold while it does not change.
+std::array<QStringView, kExportColumnCount - 1> exportTextCells(const DomainListModel &model, int row);
+
+// How a caller follows a long export from another thread.
+struct ExportControl {
+    // Rows written so far of all; called now and then from the thread that writes.
+    std::function<void(qint64 done, qint64 total)> progress;
+    // Set by anyone to call the export off: the file is left as it was.
+    const std::atomic_bool *cancelled = nullptr;
+};
 
 struct ExportResult {
     bool ok = false;
     // Our own message for the panel when the file could not be opened or written; empty on success.
     QString error;
+    // Called off through ExportControl::cancelled; nothing was written.
+    bool cancelled = false;
 };
+
+// The block one export appends, in the narrow code page: a line per row (the rows given, in that order) with
+// domain, record number, holder, type and site name joined by "----", then an empty line and the total line
+// "共:N个域名". Every line ends in CR LF. The window refuses an empty list before it gets here.
+QByteArray buildExportBlock(const DomainListModel &model, const std::vector<int> &rows);
 
 // Appends the block to the file in one write, creating the file if needed. What the file held before is
 // never touched; a block that went out only in part is taken back.
 ExportResult appendExportBlock(const QString &path, const QByteArray &block);
+
+// Writes the rows (positions in the model, in the order to write) in the format the name asks for. Safe on any
+// thread as long as nobody changes the model meanwhile: it only reads it.
+ExportResult writeExport(
+    const QString &path, const DomainListModel &model, const std::vector<int> &rows, const ExportControl &control = {});
 
 } // namespace quernfold

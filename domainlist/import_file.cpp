@@ -1,5 +1,7 @@
 #include "domainlist/import_file.h"
 
+#include "domainlist/csv_file.h"
+#include "domainlist/export_file.h"
 #include "platform/codepage.h"
 
 #include <QBuffer>
@@ -8,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <memory>
 
 namespace quernfold {
 
@@ -18,7 +21,7 @@ constexpr qsizetype kUtf8BomSize = 3;
 // Often enough for the window to repaint well within 200 ms, rarely enough to cost nothing.
 constexpr qint64 kProgressIntervalMs = 50;
 
-// 4 Mi names: a list this long costs about 100 MB whether reserved or grown.
+// 4 Mi rows: a list this long costs about 130 MB whether reserved or grown.
 constexpr qint64 kMostLinesReserved = qint64(1) << 22;
 
 enum class Encoding { Narrow, Utf8 };
@@ -26,28 +29,6 @@ enum class Encoding { Narrow, Utf8 };
 bool isTerminator(char16_t unit)
 {
     return unit == u'\r' || unit == u'\n';
-}
-
-// A plain scan: lines are short and most hold no "www." at all, where a general search costs more.
-bool containsWww(QStringView line)
-{
-    const char16_t *const p = line.utf16();
-    for (qsizetype i = 0; i + 3 < line.size(); ++i) {
-        if (p[i] == u'w' && p[i + 1] == u'w' && p[i + 2] == u'w' && p[i + 3] == u'.')
-            return true;
-    }
-    return false;
-}
-
-// Whether a name starts at `at`: nothing before it, or a character that cannot be part of a name.
-bool beginsLabel(QStringView line, qsizetype at)
-{
-    if (at == 0)
-        return true;
-    char32_t before = line[at - 1].unicode();
-    if (at >= 2 && QChar::isLowSurrogate(before) && line[at - 2].isHighSurrogate())
-        before = QChar::surrogateToUcs4(line[at - 2], line[at - 1]);
-    return before != U'-' && !QChar::isLetterOrNumber(before);
 }
 
 bool startsWithUtf8Bom(QByteArrayView bytes)
@@ -86,15 +67,102 @@ QString decodeBlock(QByteArrayView block, Encoding encoding, bool endOfText)
     return codepage::fromNarrow(block);
 }
 
-// Cuts decoded text into domains, carrying a line that a piece leaves unfinished over to the next piece.
-class LineCutter
+// Counts the lines that are not empty as the bytes go by, so a file of too many is refused before any line
+// becomes text. Line ends are single bytes in both encodings and never part of another character.
+class LineCounter
 {
 public:
-    explicit LineCutter(QStringList &out)
+    void count(QByteArrayView bytes)
+    {
+        for (const char c : bytes) {
+            if (c == '\n' || c == '\r') {
+                m_lines += m_inLine ? 1 : 0;
+                m_inLine = false;
+            } else {
+                m_inLine = true;
+            }
+        }
+    }
+    qint64 lines() const { return m_lines + (m_inLine ? 1 : 0); }
+
+private:
+    qint64 m_lines = 0;
+    bool m_inLine = false;
+};
+
+// Turns decoded text into rows, piece by piece.
+class RowCutter
+{
+public:
+    explicit RowCutter(ImportResult &out)
         : m_out(out)
     { }
+    virtual ~RowCutter() = default;
+    virtual void feed(QStringView text) = 0;
+    // The end of the text: a last line needs no terminator.
+    virtual void finish() = 0;
 
-    void feed(QStringView text)
+protected:
+    // A domain from the file, with the cells it brings (null for none).
+    void take(QStringView text, std::unique_ptr<LookupCells> cells = nullptr)
+    {
+        QString domain = importedDomain(text);
+        if (domain.isEmpty()) {
+            ++m_out.skipped;
+            return;
+        }
+        m_out.rows.push_back(DomainRow { std::move(domain), std::move(cells) });
+    }
+
+    ImportResult &m_out;
+};
+
+// "共:" + count + "个域名", the last line of an export block.
+bool isTotalLine(QStringView line)
+{
+    const QStringView head = u"共:";
+    const QStringView tail = u"个域名";
+    if (line.size() <= head.size() + tail.size() || !line.startsWith(head) || !line.endsWith(tail))
+        return false;
+    const QStringView count = line.sliced(head.size(), line.size() - head.size() - tail.size());
+    return std::all_of(count.begin(), count.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// A line of our export block: domain, record number, holder, type and site name joined by "----". A site name
+// that holds "----" itself stays whole; a line with fewer than five cells is a plain line.
+bool takeExportLine(QStringView line, QStringView &domain, std::unique_ptr<LookupCells> &cells)
+{
+    const QStringView separator = u"----";
+    QStringView parts[4];
+    qsizetype from = 0;
+    for (QStringView &part : parts) {
+        const qsizetype at = line.indexOf(separator, from);
+        if (at < 0)
+            return false;
+        part = line.sliced(from, at - from);
+        from = at + separator.size();
+    }
+    domain = parts[0];
+    FilingRecord record { parts[1].toString(), parts[2].toString(), parts[3].toString(), line.sliced(from).toString() };
+    // The block carries no status. A lookup that finished always wrote record cells (the record, "无记录",
+    // "未知"), and one that did not left them empty: so a row with any record cell is done, and a row with
+    // none comes back as never queried, for 查询未完成项 and the batch to pick up again.
+    if (record.recordNo.isEmpty() && record.holder.isEmpty() && record.recordType.isEmpty()
+        && record.siteName.isEmpty())
+        return true;
+    cells = std::make_unique<LookupCells>();
+    cells->record = std::move(record);
+    cells->status = QStringLiteral("查询完毕");
+    return true;
+}
+
+// Cuts decoded text into lines, carrying a line that a piece leaves unfinished over to the next piece.
+class LineCutter : public RowCutter
+{
+public:
+    using RowCutter::RowCutter;
+
+    void feed(QStringView text) override
     {
         const char16_t *const begin = text.utf16();
         const char16_t *const end = begin + text.size();
@@ -104,10 +172,10 @@ public:
                 continue;
             const QStringView piece(lineStart, p);
             if (m_carry.isEmpty()) {
-                take(piece);
+                takeLine(piece);
             } else {
                 m_carry.append(piece);
-                take(m_carry);
+                takeLine(m_carry);
                 m_carry.clear();
             }
             lineStart = p + 1;
@@ -115,27 +183,81 @@ public:
         m_carry.append(QStringView(lineStart, end));
     }
 
-    // The last line needs no terminator.
-    void finish()
+    void finish() override
     {
-        take(m_carry);
+        takeLine(m_carry);
         m_carry.clear();
     }
 
 private:
     // A CR LF pair gives an empty line between CR and LF; skipping empty lines takes care of it.
-    void take(QStringView line)
+    void takeLine(QStringView line)
     {
-        if (line.isEmpty())
+        if (line.isEmpty() || isTotalLine(line))
             return;
-        if (containsWww(line))
-            m_out.append(stripWww(line.toString()));
+        QStringView domain;
+        std::unique_ptr<LookupCells> cells;
+        if (takeExportLine(line, domain, cells))
+            take(domain, std::move(cells));
         else
-            m_out.append(line.toString());
+            take(line);
     }
 
-    QStringList &m_out;
     QString m_carry;
+};
+
+// Our own CSV brings every cell back; any other CSV gives its first column.
+class CsvCutter : public RowCutter
+{
+public:
+    explicit CsvCutter(ImportResult &out)
+        : RowCutter(out)
+        , m_splitter([this](CsvRecordSplitter::Record &record) { takeRecord(record); })
+    { }
+
+    void feed(QStringView text) override { m_splitter.feed(text); }
+    void finish() override { m_splitter.finish(); }
+
+private:
+    enum class Shape { Unknown, Ours, Foreign };
+
+    void takeRecord(CsvRecordSplitter::Record &fields)
+    {
+        if (m_shape == Shape::Unknown) {
+            // Ours as long as it begins with our columns: a spreadsheet may have added some of its own behind them.
+            const auto &captions = exportCaptions();
+            const bool ours = fields.size() >= captions.size()
+                && std::equal(captions.begin(), captions.end(), fields.begin());
+            m_shape = ours ? Shape::Ours : Shape::Foreign;
+            if (m_shape == Shape::Ours)
+                return;
+            // Someone else's first line is most often a header ("domain", "域名"): a first cell without a dot
+            // names no domain anyone would look up.
+            if (!cleanDomain(fields.front()).contains(u'.'))
+                return;
+        }
+        if (m_shape == Shape::Foreign) {
+            take(fields.front());
+            return;
+        }
+        fields.resize(kExportColumnCount);
+        std::unique_ptr<LookupCells> cells;
+        if (std::any_of(fields.begin() + 2, fields.end(), [](const QString &field) { return !field.isEmpty(); })) {
+            cells = std::make_unique<LookupCells>();
+            cells->record = FilingRecord { cellOf(fields[2]), cellOf(fields[3]), cellOf(fields[4]), cellOf(fields[5]) };
+            cells->status = cellOf(fields[6]);
+            cells->note = cellOf(fields[7]);
+        }
+        take(csvCellOf(fields[1]), std::move(cells));
+    }
+
+    static QString cellOf(QString &field)
+    {
+        return field.startsWith(u'\'') ? csvCellOf(field).toString() : std::move(field);
+    }
+
+    CsvRecordSplitter m_splitter;
+    Shape m_shape = Shape::Unknown;
 };
 
 // Hands a device out in blocks that end where a character ends, preferring a line end, so that every block
@@ -280,31 +402,39 @@ QString tooLargeMessage(const QString &name)
     return QStringLiteral("文件超过512MB,无法导入:") + name + QStringLiteral("..");
 }
 
-QString readFailedMessage(const QString &name, qsizetype imported)
+QString tooManyLinesMessage(const QString &name)
 {
-    return QStringLiteral("读取文件出错:") + name + QStringLiteral(",已导入") + QString::number(imported)
-        + QStringLiteral("个域名..");
+    return QStringLiteral("文件超过1000万行,无法导入:") + name + QStringLiteral("..");
+}
+
+std::unique_ptr<RowCutter> cutterFor(ImportKind kind, ImportResult &out)
+{
+    if (kind == ImportKind::Csv)
+        return std::make_unique<CsvCutter>(out);
+    return std::make_unique<LineCutter>(out);
 }
 
 } // namespace
 
-QString stripWww(QString line)
+QStringList ImportResult::domains() const
 {
-    const QStringView www = u"www.";
-    const QStringView original(line);
-    QString kept;
-    kept.reserve(line.size());
-    qsizetype copiedTo = 0;
-    for (qsizetype at = original.indexOf(www); at >= 0; at = original.indexOf(www, at + 1)) {
-        if (!beginsLabel(original, at))
-            continue;
-        kept.append(original.sliced(copiedTo, at - copiedTo));
-        copiedTo = at + www.size();
-    }
-    if (copiedTo == 0)
-        return line;
-    kept.append(original.sliced(copiedTo));
-    return kept;
+    QStringList list;
+    list.reserve(qsizetype(rows.size()));
+    for (const DomainRow &row : rows)
+        list << row.domain;
+    return list;
+}
+
+ImportKind importKindFor(const QString &path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0 ? ImportKind::Csv
+                                                                                            : ImportKind::Lines;
+}
+
+QString importReadFailedMessage(const QString &name, qsizetype imported)
+{
+    return QStringLiteral("读取文件出错:") + name + QStringLiteral(",已导入") + QString::number(imported)
+        + QStringLiteral("个域名..");
 }
 
 QString decodeImportBytes(QByteArrayView bytes)
@@ -318,15 +448,15 @@ QString decodeImportBytes(QByteArrayView bytes)
 
 QStringList splitDomainLines(QStringView text)
 {
-    QStringList domains;
-    LineCutter cutter(domains);
+    ImportResult result;
+    LineCutter cutter(result);
     cutter.feed(text);
     cutter.finish();
-    return domains;
+    return result.domains();
 }
 
-ImportResult readDomainDevice(
-    QIODevice &device, const QString &name, const ImportProgress &progress, qsizetype readSize)
+ImportResult readDomainDevice(QIODevice &device, const QString &name, const ImportProgress &progress,
+    qsizetype readSize, ImportKind kind, qint64 lineLimit)
 {
     ImportResult result;
     ProgressTicker ticker(progress);
@@ -356,23 +486,29 @@ ImportResult readDomainDevice(
     const qint64 total = source->size();
     ticker.report(0, total);
 
+    // The first pass chooses the encoding and counts the lines.
     bool utf8Bom = false;
     bool validUtf8 = true;
     bool nonAscii = false;
     qint64 readable = -1;
+    LineCounter lines;
     {
         BlockReader sniffer(*source, 0, -1, readSize);
         QByteArrayView block;
         bool first = true;
-        while (validUtf8 && sniffer.next(block)) {
-            if (first && startsWithUtf8Bom(block)) {
+        while (sniffer.next(block)) {
+            if (first && startsWithUtf8Bom(block))
                 utf8Bom = true;
-                break;
-            }
             first = false;
-            if (hasNonAscii(block)) {
+            if (!utf8Bom && validUtf8 && hasNonAscii(block)) {
                 nonAscii = true;
                 validUtf8 = codepage::isValidUtf8(block);
+            }
+            lines.count(block);
+            if (lines.lines() > lineLimit) {
+                result.status = ImportResult::TooManyLines;
+                result.error = tooManyLinesMessage(name);
+                return result;
             }
             ticker.tick(0, total);
         }
@@ -383,32 +519,26 @@ ImportResult readDomainDevice(
     }
     const Encoding encoding = utf8Bom || (validUtf8 && nonAscii) ? Encoding::Utf8 : Encoding::Narrow;
 
-    LineCutter cutter(result.domains);
+    // Growing a list of a million rows step by step costs more than sizing it once. The count is of lines, an
+    // upper bound of rows; capped, as a file of lines that are mostly no domain would waste the rest.
+    result.rows.reserve(size_t(std::min(lines.lines(), kMostLinesReserved)));
+    const std::unique_ptr<RowCutter> cutter = cutterFor(kind, result);
     BlockReader reader(*source, utf8Bom ? kUtf8BomSize : 0, readable, readSize);
     QByteArrayView block;
-    bool reserved = false;
     while (reader.next(block)) {
         // After a read error the data ends inside a line; that line is not finished off.
-        cutter.feed(decodeBlock(block, encoding, reader.lastBlock() && !failed && !reader.failed()));
-        if (!reserved && !result.domains.isEmpty()) {
-            // Growing a list of a million names step by step costs more than guessing its size once from
-            // the first block. The guess is capped: a first block of tiny lines says little about the rest.
-            reserved = true;
-            const qint64 perLine = std::max<qint64>(block.size() / result.domains.size(), 1);
-            const qint64 guess = total / perLine + total / perLine / 8 + 16;
-            result.domains.reserve(qsizetype(std::min({ guess, total / 2 + 16, kMostLinesReserved })));
-        }
+        cutter->feed(decodeBlock(block, encoding, reader.lastBlock() && !failed && !reader.failed()));
         ticker.tick(reader.position(), total);
     }
     failed = failed || reader.failed();
     // A line cut short by a read error is dropped rather than imported as a wrong domain.
     if (!failed)
-        cutter.finish();
+        cutter->finish();
     ticker.report(reader.position(), std::max(total, reader.position()));
 
     if (failed) {
         result.status = ImportResult::ReadFailed;
-        result.error = readFailedMessage(name, result.domains.size());
+        result.error = importReadFailedMessage(name, qsizetype(result.rows.size()));
     }
     return result;
 }
@@ -429,7 +559,7 @@ ImportResult readDomainFile(const QString &path, const ImportProgress &progress)
         refused.error = tooLargeMessage(path);
         return refused;
     }
-    return readDomainDevice(file, path, progress);
+    return readDomainDevice(file, path, progress, 64 * 1024, importKindFor(path));
 }
 
 } // namespace quernfold

@@ -7,7 +7,7 @@
 namespace quernfold {
 
 // What a message box offers. The first button is the default.
-enum class MessageButtons { Ok, YesNo };
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageIcon { None, Information };
 
 struct MessageStyle {
@@ -27,15 +27,18 @@ constexpr MessageStyle operator|(MessageButtons buttons, MessageIcon icon)
     return { buttons, icon };
 }
 
-// The button that closed a message box.
-enum class MessageAnswer { Ok, Yes, No };
+// The button that closed a message box. Closing a box that has Cancel answers Cancel.
+enum class MessageAnswer { Ok, Yes, No, Cancel };
 
 // One file dialog component: keeps its own remembered file name between uses within a run.
 struct FileDialogSettings {
     QString title;
-    // Filter in "label|pattern|label|pattern|" form; the first entry is selected when the dialog opens.
+    // Filter in "label|pattern|label|pattern|" form.
     QString filter;
     QString fileName;
+    // The filter entry (counted from 0) selected when the dialog opens; on success, the one selected when it
+    // closed. Kept between uses like the file name.
+    int selectedFilter = 0;
 };
 
 // One field of a form dialog.

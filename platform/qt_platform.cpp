@@ -16,6 +16,7 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 namespace quernfold {
@@ -29,6 +30,15 @@ MessageAnswer QtDialogs::messageBox(const QString &text, MessageStyle style, con
     // Addresses and paths in a box can be copied out of it.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.setIcon(style.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon);
+    if (style.buttons == MessageButtons::YesNoCancel) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int clicked = box.exec();
+        if (clicked == QMessageBox::Yes)
+            return MessageAnswer::Yes;
+        return clicked == QMessageBox::No ? MessageAnswer::No : MessageAnswer::Cancel;
+    }
     if (style.buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
@@ -82,12 +92,13 @@ std::optional<QString> QtDialogs::runFileDialog(FileDialogSettings &settings, bo
     const QStringList filters = nameFilters(settings.filter);
     dialog.setNameFilters(filters);
     if (!filters.isEmpty())
-        dialog.selectNameFilter(filters.first());
+        dialog.selectNameFilter(filters.value(settings.selectedFilter, filters.first()));
     if (!settings.fileName.isEmpty())
         dialog.selectFile(settings.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     settings.fileName = dialog.selectedFiles().first();
+    settings.selectedFilter = std::max<int>(0, int(filters.indexOf(dialog.selectedNameFilter())));
     return settings.fileName;
 }
 

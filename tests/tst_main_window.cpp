@@ -74,7 +74,7 @@ private slots:
 
     void add_reportsEveryOutcome_data();
     void add_reportsEveryOutcome();
-    void add_numbersRowsInOrderAndKeepsDuplicates();
+    void add_numbersRowsInOrderAndRefusesDuplicates();
 
     void mouseDown_onlyRightButtonOpensContextMenu();
     void headerClick_changesNothing();
@@ -296,10 +296,16 @@ void TestMainWindow::add_reportsEveryOutcome_data()
     QTest::newRow("hk subdomain") << std::optional<QString>(u"sub.example.hk"_qs) << added << u"sub.example.hk"_qs;
     QTest::newRow("contains com") << std::optional<QString>(u"mycomputer"_qs) << added << u"mycomputer"_qs;
     QTest::newRow("contains me") << std::optional<QString>(u"home"_qs) << added << u"home"_qs;
-    QTest::newRow("capitals") << std::optional<QString>(u"EXAMPLE.COM"_qs) << refused << QString();
+    QTest::newRow("capitals lower-cased") << std::optional<QString>(u"EXAMPLE.COM"_qs) << added << u"example.com"_qs;
     QTest::newRow("io") << std::optional<QString>(u"example.io"_qs) << refused << QString();
     QTest::newRow("co.uk") << std::optional<QString>(u"example.co.uk"_qs) << refused << QString();
-    QTest::newRow("blanks kept") << std::optional<QString>(u" example.com "_qs) << added << u" example.com "_qs;
+    QTest::newRow("blanks trimmed") << std::optional<QString>(u" example.com\t"_qs) << added << u"example.com"_qs;
+    QTest::newRow("address cut to its host")
+        << std::optional<QString>(u"https://user@Shop.Example.cn:8443/a?b#c"_qs) << added << u"shop.example.cn"_qs;
+    QTest::newRow("trailing dot") << std::optional<QString>(u"example.cn."_qs) << added << u"example.cn"_qs;
+    QTest::newRow("empty label") << std::optional<QString>(u"foo..bar.com"_qs) << refused << QString();
+    QTest::newRow("hyphen at label edge") << std::optional<QString>(u"-bad-.com"_qs) << refused << QString();
+    QTest::newRow("space inside") << std::optional<QString>(u"not a domain.com"_qs) << refused << QString();
     QTest::newRow("www kept") << std::optional<QString>(u"www.example.com"_qs) << added << u"www.example.com"_qs;
     QTest::newRow("blank only") << std::optional<QString>(u" "_qs) << refused << QString();
 }
@@ -322,16 +328,17 @@ void TestMainWindow::add_reportsEveryOutcome()
     QCOMPARE(w.dialogs.boxes.size(), 0);
 }
 
-void TestMainWindow::add_numbersRowsInOrderAndKeepsDuplicates()
+void TestMainWindow::add_numbersRowsInOrderAndRefusesDuplicates()
 {
     ScriptedWindow w;
-    addDomains(w, { u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"bad.io"_qs, u"c.net"_qs });
+    QSignalSpy messages(w.window.get(), &MainWindow::messageWritten);
+    addDomains(w, { u"a.com"_qs, u"b.cn"_qs, u" A.com"_qs, u"bad.io"_qs, u"c.net"_qs });
+    QCOMPARE(messages.at(2).first().toString(), u"该域名已在列表中.."_qs);
     const DomainListModel &model = w.window->model();
-    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({ u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs }));
-    QCOMPARE(columnTexts(model, DomainListModel::DomainColumn),
-        QStringList({ u"a.com"_qs, u"b.cn"_qs, u"a.com"_qs, u"c.net"_qs }));
+    QCOMPARE(columnTexts(model, DomainListModel::IdColumn), QStringList({ u"1"_qs, u"2"_qs, u"3"_qs }));
+    QCOMPARE(columnTexts(model, DomainListModel::DomainColumn), QStringList({ u"a.com"_qs, u"b.cn"_qs, u"c.net"_qs }));
     for (int column = DomainListModel::RecordNoColumn; column < DomainListModel::ColumnCount; ++column)
-        QCOMPARE(model.cell(3, DomainListModel::Column(column)), QString());
+        QCOMPARE(model.cell(2, DomainListModel::Column(column)), QString());
 }
 
 void TestMainWindow::mouseDown_onlyRightButtonOpensContextMenu()

@@ -4,7 +4,10 @@
 #include "domainlist/import_file.h"
 #include "platform/codepage.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QPushButton>
@@ -53,6 +56,7 @@ private slots:
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
         w.dialogs.fileAnswers << path << std::optional<QString>();
+        w.dialogs.messageAnswers << MessageAnswer::No;
         w.window->importList();
 
         QCOMPARE(domains(w.window->model()),
@@ -61,7 +65,8 @@ private slots:
         QCOMPARE(w.window->model().cell(2, DomainListModel::IdColumn), QStringLiteral("3"));
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入3个域名。"));
         QCOMPARE(w.dialogs.fileDialogs.first().title, QStringLiteral(" 打开文件"));
-        QCOMPARE(w.dialogs.fileDialogs.first().filter, QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|"));
+        QCOMPARE(w.dialogs.fileDialogs.first().filter,
+            QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|"));
 
         // Cancel: the dialog offers the last name, and nothing changes.
         w.window->importList();
@@ -74,32 +79,47 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<qint64>("sparseSize");
-        QTest::newRow("typo") << QStringLiteral("no-such-file.txt") << qint64(-1);
-        QTest::newRow("directory") << QString() << qint64(-1);
+        QTest::addColumn<int>("shortLines");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("typo") << QStringLiteral("no-such-file.txt") << qint64(-1) << 0
+                              << QStringLiteral("无法打开文件:");
+        QTest::newRow("directory") << QString() << qint64(-1) << 0 << QStringLiteral("无法打开文件:");
         // Sparse: no disk is spent, and reading it would take gigabytes of memory.
-        QTest::newRow("over the size limit") << QStringLiteral("huge.txt") << kImportSizeLimit + 1;
+        QTest::newRow("over the size limit")
+            << QStringLiteral("huge.txt") << kImportSizeLimit + 1 << 0 << QStringLiteral("文件超过512MB,无法导入:");
+        // 20 MB of "a\n": far below the size limit, yet its rows alone would take over half a gigabyte.
+        QTest::newRow("over the line bound")
+            << QStringLiteral("lines.txt") << qint64(-1) << 10'000'001 << QStringLiteral("文件超过1000万行,无法导入:");
     }
     void import_refusedFileKeepsTheList()
     {
         QFETCH(QString, name);
         QFETCH(qint64, sparseSize);
+        QFETCH(int, shortLines);
+        QFETCH(QString, refusal);
         QTemporaryDir dir;
         const QString path = name.isEmpty() ? dir.path() : dir.filePath(name);
         if (sparseSize >= 0) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(sparseSize));
         }
+        if (shortLines > 0) {
+            QByteArray lines;
+            lines.reserve(2 * shortLines);
+            for (int i = 0; i < shortLines; ++i)
+                lines.append("a\n", 2);
+            write(path, lines);
+        }
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("keep.com"), QStringLiteral("me.cn") });
         w.dialogs.fileAnswers << path;
+        w.dialogs.messageAnswers << MessageAnswer::No;
         QSignalSpy messages(w.window.get(), &MainWindow::messageWritten);
         w.window->importList();
         QCOMPARE(domains(w.window->model()), QStringList({ QStringLiteral("keep.com"), QStringLiteral("me.cn") }));
-        // One message, no progress: nothing was read.
-        QCOMPARE(messages.size(), 1);
-        QVERIFY2(w.panel(2).contains(path), qPrintable(w.panel(2)));
-        if (sparseSize >= 0)
-            QCOMPARE(w.panel(2), QStringLiteral("文件超过512MB,无法导入:") + path + QStringLiteral(".."));
+        QCOMPARE(w.panel(2), refusal + path + QStringLiteral(".."));
+        // Nothing was read but the count of lines: at most the progress of that one pass came before.
+        QCOMPARE(messages.size() == 1, shortLines == 0);
     }
 
     void import_readFails_listHoldsWhatWasRead()
@@ -111,6 +131,7 @@ private slots:
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.dialogs.fileAnswers << path;
+        w.dialogs.messageAnswers << MessageAnswer::No;
         w.window->importList();
         QCOMPARE(w.window->model().count(), 0);
         QCOMPARE(w.panel(2), QStringLiteral("读取文件出错:/proc/self/mem,已导入0个域名.."));
@@ -138,7 +159,7 @@ private slots:
         w.window->load();
         w.window->model().setDomains({ QStringLiteral("old.com") });
         w.dialogs.fileAnswers << path;
-        w.dialogs.messageAnswers << MessageAnswer::Yes;
+        w.dialogs.messageAnswers << MessageAnswer::No << MessageAnswer::Yes;
         // Armed before the click: the first time the import lets events run, this runs.
         bool ran = false;
         QTimer::singleShot(0, w.window.get(), [&w, &ran, closeYes] {
@@ -202,7 +223,6 @@ private slots:
     void export_appendsBlockAndReports()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("out"));
         ScriptedWindow w;
         w.window->exportList();
         QCOMPARE(w.panel(2), QStringLiteral("没有可导出的内容"));
@@ -214,11 +234,14 @@ private slots:
         w.window->model().setCell(0, DomainListModel::RecordTypeColumn, QStringLiteral("企业"));
         w.window->model().setCell(0, DomainListModel::SiteNameColumn, QStringLiteral("站"));
         w.window->model().setCell(0, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
-        w.dialogs.fileAnswers << path << path;
+        // A bare name gets the selected type's extension; the dialog then offers the name as saved.
+        const QString path = dir.filePath(QStringLiteral("out.txt"));
+        w.dialogs.fileAnswers << dir.filePath(QStringLiteral("out")) << path;
         w.window->exportList();
-        QCOMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
+        QTRY_COMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
         QCOMPARE(w.dialogs.fileDialogs.first().title, QStringLiteral(" 保存数据"));
-        QCOMPARE(w.dialogs.fileDialogs.first().filter, QStringLiteral("文本文件(*.txt)|*.txt|所有文件(*.*)|*.*|"));
+        QCOMPARE(w.dialogs.fileDialogs.first().filter,
+            QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|Excel 工作簿(*.xlsx)|*.xlsx|"));
         const QByteArray block = QByteArray("a.com----\xBE\xA9ICP\xB1\xB8"
                                             "1\xBA\xC5----\xC4\xB3\xB9\xAB\xCB\xBE----"
                                             "\xC6\xF3\xD2\xB5----\xD5\xBE\r\n"
@@ -228,6 +251,7 @@ private slots:
         // The export dialog keeps its own name, apart from the import dialog's.
         w.window->exportList();
         QCOMPARE(w.dialogs.fileDialogs.at(1).fileName, path);
+        QTRY_VERIFY(!w.window->isExporting());
         QCOMPARE(readAll(path), block + block);
 
         // Cancel writes nothing and leaves the message.
@@ -236,23 +260,123 @@ private slots:
         QCOMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
     }
 
+    void export_typeAndName_chooseTheFormat_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QByteArray>("start");
+        const QByteArray csv("\xEF\xBB\xBFID,");
+        const QByteArray block("a.com----");
+        QTest::newRow("bare name, csv type") << 1 << QStringLiteral("list") << QStringLiteral("list.csv") << csv;
+        QTest::newRow("bare name, xlsx type")
+            << 2 << QStringLiteral("list") << QStringLiteral("list.xlsx") << QByteArray("PK\x03\x04");
+        QTest::newRow("csv name, text type") << 0 << QStringLiteral("list.CSV") << QStringLiteral("list.CSV") << csv;
+        QTest::newRow("other extension is a text block")
+            << 1 << QStringLiteral("list.dat") << QStringLiteral("list.dat") << block;
+    }
+    void export_typeAndName_chooseTheFormat()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QFETCH(QByteArray, start);
+        QTemporaryDir dir;
+        ScriptedWindow w;
+        w.window->load();
+        w.window->model().setDomains({ QStringLiteral("a.com"), QStringLiteral("b.cn") });
+        w.dialogs.fileAnswers << dir.filePath(typed);
+        w.dialogs.filterAnswers << type;
+        w.window->exportList();
+        // Written off the window's thread: until it is done the list is locked as during a run, and a late version
+        // check does not unlock it.
+        auto *importButton = w.find<QPushButton>(QStringLiteral("Command1_2"));
+        QVERIFY(w.window->isExporting());
+        w.window->enableWorkingButtons();
+        QVERIFY(!importButton->isEnabled());
+        QVERIFY(!w.find<QPushButton>(QStringLiteral("Command2"))->isEnabled());
+        QTRY_COMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + dir.filePath(saved));
+        QVERIFY(importButton->isEnabled());
+        QVERIFY(readAll(dir.filePath(saved)).startsWith(start));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { saved });
+        // The next export offers the same type and name.
+        w.window->exportList();
+        QCOMPARE(w.dialogs.fileDialogs.at(1).selectedFilter, type);
+        QCOMPARE(w.dialogs.fileDialogs.at(1).fileName, dir.filePath(saved));
+    }
+
     void export_unwritableTargetNeverReportsSuccess_data()
     {
         QTest::addColumn<QString>("target");
         QTest::newRow("full device") << QStringLiteral("/dev/full");
         QTest::newRow("directory") << QString();
+        QTest::newRow("csv in a missing folder") << QStringLiteral("missing/out.csv");
     }
     void export_unwritableTargetNeverReportsSuccess()
     {
         QFETCH(QString, target);
         QTemporaryDir dir;
-        const QString path = target.isEmpty() ? dir.path() : target;
+        const QString path = target.isEmpty() ? dir.path() : target.startsWith(u'/') ? target : dir.filePath(target);
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("a.com") });
         w.dialogs.fileAnswers << path;
         w.window->exportList();
+        QTRY_VERIFY(!w.window->isExporting());
         QVERIFY2(!w.panel(2).startsWith(QStringLiteral("保存成功")), qPrintable(w.panel(2)));
         QVERIFY2(w.panel(2).contains(path), qPrintable(w.panel(2)));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
+    }
+
+    void import_listWithRows_asksAppendOrReplace_data()
+    {
+        QTest::addColumn<std::optional<MessageAnswer>>("answer");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("message");
+        const QString listed = QStringLiteral("listed.cn");
+        QTest::newRow("yes appends, checking the listed rows too")
+            << std::optional(MessageAnswer::Yes)
+            << QStringList { listed, QStringLiteral("a.com"), QStringLiteral("new.cn") }
+            << QStringLiteral("导入完毕，共导入1个域名。跳过2行(重复或不是域名)。");
+        QTest::newRow("no replaces") << std::optional(MessageAnswer::No)
+                                     << QStringList { listed, QStringLiteral("new.cn") }
+                                     << QStringLiteral("导入完毕，共导入2个域名。跳过1行(重复或不是域名)。");
+        QTest::newRow("cancel changes nothing")
+            << std::optional(MessageAnswer::Cancel) << QStringList { listed, QStringLiteral("a.com") }
+            << QStringLiteral("已取消..");
+        QTest::newRow("empty list, no question")
+            << std::optional<MessageAnswer>() << QStringList { listed, QStringLiteral("new.cn") }
+            << QStringLiteral("导入完毕，共导入2个域名。跳过1行(重复或不是域名)。");
+    }
+    void import_listWithRows_asksAppendOrReplace()
+    {
+        QFETCH(std::optional<MessageAnswer>, answer);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("list.txt"));
+        write(path, QByteArray("LISTED.cn\r\nhttp://new.cn/\r\nnew.cn\r\n"));
+        ScriptedWindow w;
+        if (answer) {
+            w.window->model().setDomains({ QStringLiteral("listed.cn"), QStringLiteral("a.com") });
+            w.window->model().setCell(1, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
+            w.dialogs.messageAnswers << *answer;
+        }
+        w.dialogs.fileAnswers << path;
+        w.window->importList();
+        QCOMPARE(w.dialogs.boxes.size(), answer ? 1 : 0);
+        if (answer) {
+            QCOMPARE(w.dialogs.boxes.first().text,
+                QStringLiteral("列表中已有2个域名。\n是: 把导入的域名加在列表后面\n否: 用导入的域名替换整个列表"));
+            QCOMPARE(w.dialogs.boxes.first().title, QStringLiteral("提示"));
+            QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::YesNoCancel | MessageIcon::Information);
+        }
+        if (answer == MessageAnswer::Yes) {
+            // Rows already there keep their place and their results; the new ones are numbered after them.
+            QCOMPARE(w.window->model().cell(1, DomainListModel::StatusColumn), QStringLiteral("查询完毕"));
+            QCOMPARE(w.window->model().cell(2, DomainListModel::IdColumn), QStringLiteral("3"));
+        }
+        QCOMPARE(domains(w.window->model()), expected);
+        QCOMPARE(w.panel(2), message);
     }
 
     void startupImport_endsAsTheImportButton_data()
@@ -270,12 +394,17 @@ private slots:
         const QString path = dir.filePath(name);
         ScriptedWindow button;
         ScriptedWindow startup;
-        for (ScriptedWindow *w : { &button, &startup })
+        for (ScriptedWindow *w : { &button, &startup }) {
             w->window->model().setDomains({ QStringLiteral("old.com") });
+            w->dialogs.messageAnswers << MessageAnswer::No;
+        }
         button.dialogs.fileAnswers << path;
         button.window->importList();
         startup.window->importListFile(path);
 
+        // The list had rows: the file named on the command line asks as well.
+        QCOMPARE(startup.dialogs.boxes.size(), 1);
+        QCOMPARE(startup.dialogs.boxes.first().text, button.dialogs.boxes.first().text);
         QCOMPARE(startup.panel(2), button.panel(2));
         QCOMPARE(domains(startup.window->model()), domains(button.window->model()));
         QVERIFY(startup.dialogs.fileDialogs.isEmpty());

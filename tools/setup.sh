@@ -12,6 +12,7 @@ packages=(
     libc-bin apache2-utils
     libcurl4-openssl-dev ca-certificates
     libsqlite3-dev libqt6sql6-sqlite
+    libxlsxwriter-dev python3-openpyxl
     dpkg-dev file librsvg2-bin desktop-file-utils appstream
     "$@"
 )

@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
     write(out, u"page_text"_s, u"latin1_header.txt"_s,
         "text/html;charset=ISO-8859-1\n<html><meta charset='utf-8'>caf\xE9</html>");
 
-    // The import's input: one byte choosing the read size (1 + byte % 64), then the file.
+    // The import's input: one byte choosing the read size (1 + byte % 64) and, by its top bit, CSV, then the file.
     const QString list = u"www.example.com\r\n\r\nexample.org\r\nmywww.a.cn\r\n中文域名.中国\r\n   \r\nwww.\r\n"_s;
     QString mixed = u"a.cn\rb.cn\nc.cn\r\n\n\rwww.www.d.cn\r😀ก.cn"_s;
     write(out, u"import_lines"_s, u"gbk_crlf.txt"_s, '\x06' + codepage::toNarrow(list));
@@ -91,6 +91,16 @@ int main(int argc, char *argv[])
         QByteArray("\x01"
                    "a.com\r\nb\x81\x20\xFF\r\n\xD3",
             15));
+    const QString pasted = u"  spaced.example.com\r\n\thttp://User@News.Example.org:80/p?q#f\r\nnot a domain\r\nfoo..bar.com\r\n"
+                           "-bad-.com\r\nexample.cn.\r\nWWW.UPPER.EXAMPLE.COM\r\nexample.cn\r\n"_s;
+    write(out, u"import_lines"_s, u"gbk_pasted.txt"_s, '\x05' + codepage::toNarrow(pasted));
+    const QString block = u"例子.cn----京ICP备1号----某公司----企业----例子\r\nb.com----------------\r\n\r\n共:2个域名\r\n"_s;
+    write(out, u"import_lines"_s, u"gbk_export_blocks.txt"_s, '\x07' + codepage::toNarrow(block + block));
+    const QString ours = u"\uFEFFID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明\r\n1,例子.cn,\"'=1+1\",\"a,\"\"b\"\"\","
+                         "\"''x\",站,查询完毕,\r\n2,b.com,,,,,查询中,\"超时\r\n已重试\"\r\n3,c.org,,,,,,\r\n"_s;
+    write(out, u"import_lines"_s, u"csv_ours.csv"_s, '\x89' + ours.toUtf8());
+    write(out, u"import_lines"_s, u"csv_gbk_foreign.csv"_s,
+        '\x82' + codepage::toNarrow(u"域名,备注\r\n例子.cn,\"甲,乙\"\r\n\"http://B.com/x\",\r\n,\n"_s));
 
     const char *const replies[] = {
         R"({"result":"1","info":{"version":"2.0","sid":"15","must":"0"}})",

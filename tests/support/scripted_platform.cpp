@@ -13,7 +13,15 @@ MessageAnswer ScriptedDialogs::messageBox(const QString &text, MessageStyle styl
         std::exchange(whileBoxOpen, nullptr)();
     if (messageAnswers.isEmpty()) {
         ++unprepared;
-        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        switch (style.buttons) {
+        case MessageButtons::Ok:
+            return MessageAnswer::Ok;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+        case MessageButtons::YesNoCancel:
+            return MessageAnswer::Cancel;
+        }
+        return MessageAnswer::Ok;
     }
     return messageAnswers.takeFirst();
 }
@@ -46,8 +54,11 @@ std::optional<QString> ScriptedDialogs::saveFile(FileDialogSettings &settings)
         return std::nullopt;
     }
     const std::optional<QString> answer = fileAnswers.takeFirst();
-    if (answer)
+    if (answer) {
         settings.fileName = *answer;
+        if (!filterAnswers.isEmpty())
+            settings.selectedFilter = filterAnswers.takeFirst();
+    }
     return answer;
 }
 

@@ -26,7 +26,7 @@ struct AskedBox {
 };
 
 // Answers modal things from prepared queues and records every question. An unprepared question is
-// answered No / Cancel and counted, so a test can see it.
+// answered No / Cancel (Cancel where the box has it) and counted, so a test can see it.
 class ScriptedDialogs : public Dialogs
 {
 public:
@@ -43,6 +43,9 @@ public:
     QList<std::optional<QMap<QString, QString>>> formAnswers;
     QList<std::optional<QString>> inputAnswers;
     QList<std::optional<QString>> fileAnswers;
+    // The filter entry the user picks in the next file dialog that is answered with a file; without one, the
+    // entry the dialog opened with stays selected.
+    QList<int> filterAnswers;
     // Runs once while the next box or dialog is "open", before it answers: lets a test do what a user or a
     // timer could do meanwhile.
     std::function<void()> whileBoxOpen;

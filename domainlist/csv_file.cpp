@@ -1,0 +1,206 @@
+#include "domainlist/csv_file.h"
+
+#include "domainlist/domain_list_model.h"
+#include "domainlist/export_sink.h"
+
+namespace quernfold {
+
+namespace {
+
+// Text goes out as UTF-8 a piece at a time, so a long list never sits in memory whole.
+constexpr qsizetype kWritePieceUnits = 64 * 1024;
+
+bool startsLikeAFormula(QStringView cell)
+{
+    if (cell.isEmpty())
+        return false;
+    switch (cell.front().unicode()) {
+    case u'=':
+    case u'+':
+    case u'-':
+    case u'@':
+    case u'\t':
+    case u'\r':
+    case u'\'':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool needsQuotes(QStringView cell)
+{
+    for (const QChar c : cell) {
+        const char16_t unit = c.unicode();
+        if (unit == u',' || unit == u'"' || unit == u'\r' || unit == u'\n')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void appendCsvField(QString &out, QStringView cell)
+{
+    const bool escaped = startsLikeAFormula(cell);
+    if (!escaped && !needsQuotes(cell)) {
+        out.append(cell);
+        return;
+    }
+    out.append(u'"');
+    if (escaped)
+        out.append(u'\'');
+    qsizetype copiedTo = 0;
+    for (qsizetype i = 0; i < cell.size(); ++i) {
+        if (cell[i] != u'"')
+            continue;
+        out.append(cell.sliced(copiedTo, i + 1 - copiedTo)).append(u'"');
+        copiedTo = i + 1;
+    }
+    out.append(cell.sliced(copiedTo)).append(u'"');
+}
+
+QStringView csvCellOf(QStringView field)
+{
+    return field.startsWith(u'\'') ? field.sliced(1) : field;
+}
+
+CsvRecordSplitter::CsvRecordSplitter(std::function<void(Record &)> onRecord)
+    : m_onRecord(std::move(onRecord))
+{ }
+
+void CsvRecordSplitter::feed(QStringView text)
+{
+    const char16_t *p = text.utf16();
+    const char16_t *const end = p + text.size();
+    while (p != end) {
+        switch (m_state) {
+        case State::FieldStart:
+            if (*p == u'"') {
+                m_state = State::Quoted;
+                m_quotedSeen = true;
+                ++p;
+                break;
+            }
+            m_state = State::Unquoted;
+            [[fallthrough]];
+        case State::Unquoted: {
+            // Whole runs of plain text at once: most fields hold no quote and no separator at all.
+            const char16_t *runEnd = p;
+            while (runEnd != end && *runEnd != u',' && *runEnd != u'\r' && *runEnd != u'\n')
+                ++runEnd;
+            m_field.append(QStringView(p, runEnd));
+            p = runEnd;
+            if (p == end)
+                break;
+            if (*p == u',') {
+                endField();
+            } else {
+                endField();
+                endRecord();
+            }
+            ++p;
+            break;
+        }
+        case State::Quoted: {
+            const char16_t *runEnd = p;
+            while (runEnd != end && *runEnd != u'"')
+                ++runEnd;
+            m_field.append(QStringView(p, runEnd));
+            p = runEnd;
+            if (p != end) {
+                m_state = State::QuoteInQuoted;
+                ++p;
+            }
+            break;
+        }
+        case State::QuoteInQuoted:
+            if (*p == u'"') {
+                m_field.append(u'"');
+                m_state = State::Quoted;
+            } else if (*p == u',') {
+                endField();
+            } else if (*p == u'\r' || *p == u'\n') {
+                endField();
+                endRecord();
+            } else {
+                m_field.append(QChar(*p));
+                m_state = State::Unquoted;
+            }
+            ++p;
+            break;
+        }
+    }
+}
+
+void CsvRecordSplitter::finish()
+{
+    if (m_state != State::FieldStart || !m_record.empty()) {
+        endField();
+        endRecord();
+    }
+}
+
+void CsvRecordSplitter::endField()
+{
+    m_record.push_back(std::move(m_field));
+    m_field = QString();
+    m_state = State::FieldStart;
+}
+
+void CsvRecordSplitter::endRecord()
+{
+    const bool emptyLine = m_record.size() == 1 && m_record.front().isEmpty() && !m_quotedSeen;
+    if (!emptyLine)
+        m_onRecord(m_record);
+    m_record.clear();
+    m_quotedSeen = false;
+    m_state = State::FieldStart;
+}
+
+ExportResult writeCsvExport(
+    const QString &path, const DomainListModel &model, const std::vector<int> &rows, const ExportControl &control)
+{
+    ExportSink sink(path);
+    if (!sink.open())
+        return { false, sink.error() };
+    ExportTicker ticker(control, qint64(rows.size()));
+
+    QString text;
+    text.reserve(kWritePieceUnits + 4096);
+    const auto flush = [&] {
+        const bool written = sink.write(text.toUtf8());
+        text.clear();
+        return written;
+    };
+    text.append(QChar(0xFEFF));
+    const auto &captions = exportCaptions();
+    for (int column = 0; column < kExportColumnCount; ++column) {
+        if (column > 0)
+            text.append(u',');
+        appendCsvField(text, captions[size_t(column)]);
+    }
+    text.append(u"\r\n");
+
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const int row = rows[i];
+        text.append(QString::number(row + 1));
+        for (const QStringView cell : exportTextCells(model, row)) {
+            text.append(u',');
+            appendCsvField(text, cell);
+        }
+        text.append(u"\r\n");
+        if (text.size() >= kWritePieceUnits && !flush())
+            return { false, sink.error() };
+        if (!ticker.step(qint64(i + 1))) {
+            sink.discard();
+            return { false, {}, true };
+        }
+    }
+    if (!flush() || !sink.commit())
+        return { false, sink.error() };
+    ticker.finish();
+    return { true, {} };
+}
+
+} // namespace quernfold

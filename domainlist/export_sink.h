@@ -1,0 +1,58 @@
+#pragma once
+
+#include "domainlist/export_file.h"
+
+#include <QByteArrayView>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <memory>
+
+class QFile;
+class QSaveFile;
+
+namespace quernfold {
+
+QString exportOpenFailedMessage(const QString &path);
+QString exportWriteFailedMessage(const QString &path);
+
+// Where a file written whole goes: a temporary file beside it that replaces it only once everything is written
+// (QSaveFile), so a failure leaves what was there and no half file. A device or pipe that already exists cannot
+// be replaced (and as root the rename would put a plain file in place of /dev/full), so it is written directly.
+class ExportSink
+{
+public:
+    explicit ExportSink(const QString &path);
+    ~ExportSink();
+
+    bool open();
+    bool write(QByteArrayView bytes);
+    // Puts the file in place; false (and error()) if that or an earlier write failed.
+    bool commit();
+    // Gives up: the temporary file goes, the target stays as it was.
+    void discard();
+    QString error() const { return m_error; }
+
+private:
+    QString m_path;
+    std::unique_ptr<QSaveFile> m_saveFile;
+    std::unique_ptr<QFile> m_directFile;
+    QString m_error;
+};
+
+// Reports progress now and then and notices a call-off, for the writers' row loops.
+class ExportTicker
+{
+public:
+    ExportTicker(const ExportControl &control, qint64 total);
+    // False once the export was called off. Cheap enough for every row.
+    bool step(qint64 done);
+    void finish();
+
+private:
+    const ExportControl &m_control;
+    qint64 m_total;
+    QElapsedTimer m_clock;
+};
+
+} // namespace quernfold
