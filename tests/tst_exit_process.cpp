@@ -1,12 +1,15 @@
 // The real program in a child process, ended in the middle of its waits: it must leave with status 0 and
 // write nothing after the user said Yes.
 #include "lookup_site.h"
+#include "store/results_store.h"
 
 #include <memory>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace quernfold;
@@ -33,9 +36,9 @@ QString takeField(const QStringList &lines, const QString &prefix)
 
 // Runs the scripted program against the site; waits with the event loop running so the in-process site can
 // answer meanwhile.
-Run runProgram(site::LookupSite &site, const QMap<QString, QString> &script, const QString &versionBase = {})
+QProcessEnvironment programEnvironment(
+    site::LookupSite &site, const QMap<QString, QString> &script, const QString &versionBase = {})
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("QUERNFOLD_LOOKUP_BASE"), site.baseUrl());
@@ -43,9 +46,25 @@ Run runProgram(site::LookupSite &site, const QMap<QString, QString> &script, con
     env.insert(QStringLiteral("QUERNFOLD_DOWNLOAD_BASE"), QStringLiteral("https://download.test.example"));
     for (auto it = script.begin(); it != script.end(); ++it)
         env.insert(it.key(), it.value());
-    process.setProcessEnvironment(env);
+    return env;
+}
+
+QString programPath()
+{
+    return qEnvironmentVariable("QUERNFOLD_BIN_DIR") + QStringLiteral("/tests/quernfold_scripted");
+}
+
+Run runProgram(site::LookupSite &site, const QMap<QString, QString> &script, const QString &versionBase = {})
+{
+    QProcess process;
+    // Each run its own store, unless the script names one: a list left by one run would be offered to the next.
+    QTemporaryDir data;
+    QMap<QString, QString> withStore = script;
+    if (!withStore.contains(QStringLiteral("XDG_DATA_HOME")))
+        withStore.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    process.setProcessEnvironment(programEnvironment(site, withStore, versionBase));
     QSignalSpy finished(&process, &QProcess::finished);
-    process.start(qEnvironmentVariable("QUERNFOLD_BIN_DIR") + QStringLiteral("/tests/quernfold_scripted"));
+    process.start(programPath());
     Run run;
     if (!process.waitForStarted(10000))
         return run;
@@ -161,6 +180,77 @@ private slots:
         QCOMPARE(run.boxes,
             QStringList({ QStringLiteral("检测失败,请先使用当前版本"), QStringLiteral("是否确定退出软件?") }));
         QCOMPARE(run.message, QStringLiteral("正在检测版本更新"));
+    }
+
+    // A crash, a power cut or the OOM killer, at several moments of a run: the next start finds every row and every
+    // result that was on screen a second before, and the file is whole.
+    void killedMidRun_nextStartHasWhatWasShownASecondBefore_data()
+    {
+        QTest::addColumn<int>("killAtRow"); // once this many rows finished; 0: 300 ms after the start
+        QTest::newRow("while the list is being saved") << 0;
+        QTest::newRow("early in the run") << 25;
+        QTest::newRow("late in the run") << 50;
+    }
+    void killedMidRun_nextStartHasWhatWasShownASecondBefore()
+    {
+        QFETCH(int, killAtRow);
+        constexpr int kRows = 60;
+        m_site->setSlowDelayMs(60);
+        QStringList domains;
+        for (int i = 0; i < kRows; ++i)
+            domains << QStringLiteral("slow.row%1.cn").arg(i);
+        QTemporaryDir data;
+
+        QProcess running;
+        running.setProcessEnvironment(programEnvironment(*m_site,
+            { { QStringLiteral("XDG_DATA_HOME"), data.path() },
+                { QStringLiteral("QUERNFOLD_SCRIPT_DOMAINS"), domains.join(u',') },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ACTION"), QStringLiteral("batch") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_TRACE"), QStringLiteral("1") } }));
+        // When each row was seen finished, on this side: never earlier than the program showed it.
+        QMap<int, qint64> finishedAt;
+        QElapsedTimer clock;
+        QObject::connect(&running, &QProcess::readyReadStandardOutput, [&] {
+            while (running.canReadLine()) {
+                const QString line = QString::fromUtf8(running.readLine()).trimmed();
+                if (line.startsWith(QStringLiteral("finished: ")))
+                    finishedAt.insert(line.mid(10).toInt(), clock.elapsed());
+            }
+        });
+        running.start(programPath());
+        QVERIFY(running.waitForStarted(10000));
+        clock.start();
+        if (killAtRow == 0)
+            QTRY_VERIFY(clock.elapsed() >= 300);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(finishedAt.size() >= killAtRow, 30000);
+        running.kill();
+        QVERIFY(running.waitForFinished(10000));
+        const qint64 killedAt = clock.elapsed();
+        QSet<int> mustBeBack;
+        for (auto it = finishedAt.cbegin(); it != finishedAt.cend(); ++it) {
+            if (it.value() <= killedAt - 1000)
+                mustBeBack << it.key();
+        }
+
+        const QString db = data.filePath(QStringLiteral("quernfold/quernfold.db"));
+        QCOMPARE(ResultsStore::integrityReport(db), QStringLiteral("ok"));
+        const Run next = runProgram(*m_site,
+            { { QStringLiteral("XDG_DATA_HOME"), data.path() },
+                { QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_WHEN_READY"), QStringLiteral("1") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("yes,yes") } });
+        QCOMPARE(next.exitCode, 0);
+        // The list itself was handed over before the first row started; a second after that it must be back.
+        if (!finishedAt.isEmpty() && finishedAt.first() <= killedAt - 1000) {
+            QCOMPARE(next.rows.size(), kRows);
+            QVERIFY2(next.boxes.first().startsWith(QStringLiteral("上次关闭时列表中有%1个域名").arg(kRows)),
+                qPrintable(next.boxes.join(u'|')));
+        }
+        for (const int row : std::as_const(mustBeBack))
+            QCOMPARE(next.rows.value(row), recordRow(row + 1, domains.at(row)));
+        if (killAtRow > 0)
+            QVERIFY2(!mustBeBack.isEmpty(), "the run had not got far enough to test anything");
+        QCOMPARE(ResultsStore::integrityReport(db), QStringLiteral("ok"));
     }
 
 private:

@@ -219,8 +219,9 @@ private slots:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("message");
-        QTest::newRow("folder under a file") << u"/dev/null/quernfold"_s
-                                             << u"结果库不可用,本次的列表和结果不会自动保存:无法建立文件夹/dev/null/quernfold.."_s;
+        QTest::newRow("folder under a file")
+            << u"/dev/null/quernfold"_s
+            << u"结果库不可用,本次的列表和结果不会自动保存:无法建立文件夹/dev/null/quernfold.."_s;
     }
     void storeThatCannotWork_isSaidOnceAndTheWindowGoesOn()
     {

@@ -7,12 +7,16 @@
 //   QUERNFOLD_SCRIPT_CLOSE_AFTER_CHECK  1: ask the window to close once the version check is over
 //   QUERNFOLD_SCRIPT_SCREENSHOT  a PNG path: the window is saved there once the action has run, then closed
 //   QUERNFOLD_SCRIPT_ANSWERS    answers for the message boxes in order: yes, no or ok
+//   QUERNFOLD_SCRIPT_CLOSE_WHEN_READY  1: ask the window to close once the list of the last session is settled
+//   QUERNFOLD_SCRIPT_TRACE      1: print "finished: <row>" the moment a row's status turns "查询完毕"
 //
+// The list and the action wait until the window has settled the list kept from the last session (XDG_DATA_HOME
+// says where its store is).
 // After the event loop ends it prints "boxes:", the texts of the boxes it answered, every row, "opened:" and the
 // addresses the browser was asked for, and "status:" with the event loop's result.
+#include "app/config.h"
 #include "app/main_window.h"
 #include "platform/browser.h"
-#include "app/config.h"
 #include "platform/curl_http.h"
 #include "platform/qt_platform.h"
 
@@ -59,11 +63,37 @@ int main(int argc, char *argv[])
 
     MainWindow window(platform, config);
     dialogs.setParentWidget(&window);
-    window.load();
 
+    if (qEnvironmentVariableIntValue("QUERNFOLD_SCRIPT_TRACE") == 1) {
+        QObject::connect(&window.model(), &QAbstractItemModel::dataChanged,
+            [&window](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+                    if (bottomRight.column() == DomainListModel::StatusColumn
+                        && window.model().cell(row, DomainListModel::StatusColumn) == QStringLiteral("查询完毕"))
+                        print(QStringLiteral("finished: %1").arg(row));
+                }
+            });
+    }
+    const QString action = qEnvironmentVariable("QUERNFOLD_SCRIPT_ACTION");
     const QString domains = qEnvironmentVariable("QUERNFOLD_SCRIPT_DOMAINS");
-    if (!domains.isEmpty())
-        window.model().setDomains(domains.split(u','));
+    const bool closeWhenReady = qEnvironmentVariableIntValue("QUERNFOLD_SCRIPT_CLOSE_WHEN_READY") == 1;
+    QObject::connect(&window, &MainWindow::listReady, &window, [&] {
+        if (!domains.isEmpty())
+            window.model().setDomains(domains.split(u','));
+        if (closeWhenReady)
+            QTimer::singleShot(0, &window, [&window] { window.close(); });
+        QTimer::singleShot(0, &window, [&] {
+            if (action == QStringLiteral("batch")) {
+                window.startOrStopBatchQuery();
+            } else if (action == QStringLiteral("selected")) {
+                auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
+                list->selectionModel()->select(
+                    window.model().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                window.querySelectedRow();
+            }
+        });
+    });
+    window.load();
 
     QStringList answers = qEnvironmentVariable("QUERNFOLD_SCRIPT_ANSWERS").split(u',', Qt::SkipEmptyParts);
     QStringList answered;
@@ -104,18 +134,6 @@ int main(int argc, char *argv[])
         }
     });
     closer.start(20);
-
-    const QString action = qEnvironmentVariable("QUERNFOLD_SCRIPT_ACTION");
-    QTimer::singleShot(0, &window, [&] {
-        if (action == QStringLiteral("batch")) {
-            window.startOrStopBatchQuery();
-        } else if (action == QStringLiteral("selected")) {
-            auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
-            list->selectionModel()->select(
-                window.model().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            window.querySelectedRow();
-        }
-    });
 
     const QString screenshot = qEnvironmentVariable("QUERNFOLD_SCRIPT_SCREENSHOT");
     if (!screenshot.isEmpty()) {
