@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "app/store_mirror.h"
+
 #include "domainlist/add_domain.h"
 #include "domainlist/domain_cleaner.h"
 #include "platform/browser.h"

@@ -27,6 +27,7 @@ class QTimer;
 namespace quernfold {
 
 class LookupRun;
+class StoreMirror;
 
 class MainWindow : public QMainWindow
 {
@@ -88,6 +89,8 @@ public:
     // True from start-up until the list kept from the last session is back (or declined): the list and its
     // buttons wait until then.
     bool isRestoring() const { return m_restoring; }
+    // The results store, or nullptr when there is none.
+    ResultsStore *resultsStore() const { return m_store.get(); }
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
@@ -95,6 +98,8 @@ signals:
     // The list is settled after start-up (brought back, declined, or there was none): from now on every change
     // of it is saved.
     void listReady();
+    // Every change of the list so far is in the results store's file.
+    void listSaved();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -124,7 +129,6 @@ private:
     void openStore();
     void offerRestore(const ListCounts &counts);
     void finishRestore();
-    void mirrorListIntoStore();
     void onStoreProblem(ResultsStore::Problem problem, const QString &reason);
     bool lookupSiteIsSet();
     RunOptions runOptions(QueryMode mode) const;
@@ -172,7 +176,9 @@ private:
     HttpClient::RequestId m_versionRequest = 0;
     QAction *m_querySettingsAction = nullptr;
     QAction *m_clearHistoryAction = nullptr;
-    ResultsStore *m_store = nullptr; // none when the configuration names no store
+    // None when the configuration names no store. The mirror goes first, handing over what it still holds.
+    std::unique_ptr<ResultsStore> m_store;
+    std::unique_ptr<StoreMirror> m_mirror;
     bool m_restoring = false;
     // A list named on the command line, imported once the restore question is settled.
     QString m_pendingImport;

@@ -2,6 +2,8 @@
 // of the list mirrored into the store as it happens, finished lookups kept in the history, and a way to forget it.
 #include "app/main_window.h"
 
+#include "app/store_mirror.h"
+
 #include <QAction>
 #include <QDateTime>
 #include <QPushButton>
@@ -18,8 +20,8 @@ void MainWindow::openStore()
         emit listReady();
         return;
     }
-    m_store = new ResultsStore(m_config.storePath, this);
-    connect(m_store, &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
+    m_store = std::make_unique<ResultsStore>(m_config.storePath);
+    connect(m_store.get(), &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
     // Until the stored list is back or declined, nothing may change the window's list: the two would mix.
     m_restoring = true;
     setListControlsEnabled(false);
@@ -63,64 +65,13 @@ void MainWindow::finishRestore()
     m_restoring = false;
     setListControlsEnabled(true);
     m_batchQueryButton->setEnabled(true);
-    mirrorListIntoStore();
+    if (m_store) {
+        m_mirror = std::make_unique<StoreMirror>(m_model, *m_store);
+        connect(m_mirror.get(), &StoreMirror::caughtUp, this, &MainWindow::listSaved);
+    }
     emit listReady();
     if (!m_pendingImport.isEmpty())
         importListFile(std::exchange(m_pendingImport, {}));
-}
-
-void MainWindow::mirrorListIntoStore()
-{
-    ResultsStore *store = m_store;
-    const DomainListModel *model = &m_model;
-    const auto writeCellsOf = [store, model](int first, int last) {
-        for (int row = first; row <= last; ++row) {
-            if (const LookupCells *cells = model->row(row).lookup.get())
-                store->writeCells(row, *cells);
-        }
-    };
-    connect(&m_model, &QAbstractItemModel::rowsInserted, store,
-        [store, model, writeCellsOf](const QModelIndex &, int first, int last) {
-            QStringList domains;
-            domains.reserve(last - first + 1);
-            for (int row = first; row <= last; ++row)
-                domains << model->row(row).domain;
-            if (last == model->count() - 1) {
-                store->appendRows(std::move(domains));
-            } else {
-                // Rows only ever go in at the end; should that change, the whole list is still saved right.
-                QStringList all;
-                all.reserve(model->count());
-                for (int row = 0; row < model->count(); ++row)
-                    all << model->row(row).domain;
-                store->replaceList(std::move(all));
-                first = 0;
-                last = model->count() - 1;
-            }
-            writeCellsOf(first, last);
-        });
-    connect(
-        &m_model, &QAbstractItemModel::rowsAboutToBeRemoved, store, [store](const QModelIndex &, int first, int last) {
-            std::vector<int> positions(size_t(last - first + 1));
-            for (int row = first; row <= last; ++row)
-                positions[size_t(row - first)] = row;
-            store->removeRows(std::move(positions));
-        });
-    connect(&m_model, &QAbstractItemModel::modelReset, store, [store, model, writeCellsOf] {
-        QStringList all;
-        all.reserve(model->count());
-        for (int row = 0; row < model->count(); ++row)
-            all << model->row(row).domain;
-        store->replaceList(std::move(all));
-        writeCellsOf(0, model->count() - 1);
-    });
-    connect(&m_model, &QAbstractItemModel::dataChanged, store,
-        [writeCellsOf](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-            // The IDs below a removed row change with it, but the store keeps positions, not IDs.
-            if (bottomRight.column() < DomainListModel::RecordNoColumn)
-                return;
-            writeCellsOf(topLeft.row(), bottomRight.row());
-        });
 }
 
 void MainWindow::onStoreProblem(ResultsStore::Problem problem, const QString &reason)

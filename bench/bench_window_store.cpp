@@ -1,0 +1,251 @@
+// The window with its results store at a million rows, as a user meets it: an import of 1M domains until every
+// row is in the file, with the longest gap of the window's event loop meanwhile; the peak memory the store adds to
+// that import; and, once every row has a result, the next start, from the window made to the window shown with the
+// million rows brought back. Every
+// measured run is a child process of its own, so its peak RSS and its caches are its own. Prints the figures with
+// their targets.
+//
+//   bench_window_store [rows]       1,000,000 rows unless told
+#include "app/main_window.h"
+#include "bench_common.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+
+#include <cstdio>
+
+using namespace quernfold;
+
+namespace {
+
+constexpr int kTickMs = 10;
+
+// Says Yes to the question whether to bring the list back (and to the import's append question, which does not
+// come: the list is empty then); records nothing else.
+class YesDialogs : public Dialogs
+{
+public:
+    MessageAnswer messageBox(const QString &, MessageStyle style, const QString &) override
+    {
+        ++asked;
+        return style.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
+    }
+    std::optional<QString> inputBox(const QString &, const QString &, const QString &) override { return {}; }
+    std::optional<QString> openFile(FileDialogSettings &) override { return {}; }
+    std::optional<QString> saveFile(FileDialogSettings &) override { return {}; }
+    std::optional<QList<FormField>> formDialog(const QString &, const QString &, const QList<FormField> &) override
+    {
+        return {};
+    }
+    int asked = 0;
+};
+
+// The longest time the event loop went without turning, as a 10 ms timer sees it.
+struct LoopWatch {
+    LoopWatch()
+    {
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(kTickMs);
+        QObject::connect(&ticker, &QTimer::timeout, [this] {
+            longestNs = qMax(longestNs, sinceTick.nsecsElapsed());
+            sinceTick.restart();
+        });
+        sinceTick.start();
+        ticker.start();
+    }
+    double longestMs() const { return qMax(longestNs, sinceTick.nsecsElapsed()) / 1e6; }
+    QTimer ticker;
+    QElapsedTimer sinceTick;
+    qint64 longestNs = 0;
+};
+
+struct Window {
+    explicit Window(const QString &storeFolder)
+    {
+        platform.dialogs = &dialogs;
+        platform.quit = [](int) {};
+        Config config;
+        if (!storeFolder.isEmpty())
+            config.storePath = storeFolder + QStringLiteral("/quernfold.db");
+        window = std::make_unique<MainWindow>(platform, config);
+        window->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+    }
+    YesDialogs dialogs;
+    Platform platform;
+    std::unique_ptr<MainWindow> window;
+};
+
+bool waitFor(QSignalSpy &spy, int timeoutMs = 120000)
+{
+    return !spy.isEmpty() || spy.wait(timeoutMs);
+}
+
+// In the child: import the list file into a window (with a store in `storeFolder`, or none) and wait until it is
+// all in the file.
+int importChild(const QString &listFile, const QString &storeFolder)
+{
+    Window w(storeFolder);
+    QSignalSpy ready(w.window.get(), &MainWindow::listReady);
+    w.window->load();
+    if (!waitFor(ready))
+        return 1;
+    QCoreApplication::processEvents();
+    LoopWatch watch;
+    QElapsedTimer clock;
+    qint64 countAtMs = -1;
+    QObject::connect(w.window.get(), &MainWindow::messageWritten, [&](const QString &text) {
+        if (text.startsWith(QStringLiteral("导入完毕")))
+            countAtMs = clock.elapsed();
+    });
+    const bool store = w.window->resultsStore();
+    // The peak of the import itself; the results written afterwards only prepare the next start.
+    clock.start();
+    w.window->importListFile(listFile);
+    const qint64 importMs = clock.elapsed();
+    // The view lays the rows out on its next turn of the event loop: both runs let it, so that the memory compared
+    // is the store's alone.
+    w.window->findChild<QTreeView *>(QStringLiteral("ListView1"))->doItemsLayout();
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+    qint64 storedMs = -1;
+    double storingGapMs = 0;
+    double storedRssMiB = 0;
+    double importGapMs = 0;
+    if (store) {
+        LoopWatch whileStoring;
+        QSignalSpy saved(w.window.get(), &MainWindow::listSaved);
+        if (!waitFor(saved))
+            return 1;
+        storedMs = clock.elapsed();
+        storingGapMs = whileStoring.longestMs();
+        storedRssMiB = bench::peakRssMiB();
+        importGapMs = watch.longestMs();
+        // Every row finished, as after a whole run, so that the next start brings back a list with its results.
+        DomainListModel &model = w.window->model();
+        for (int row = 0; row < model.count(); ++row) {
+            model.setLookupResult(row,
+                { QStringLiteral("京ICP备%1号-1").arg(10000000 + row), QStringLiteral("北京某某科技有限公司"),
+                    QStringLiteral("企业"), QStringLiteral("某某网") },
+                QStringLiteral("查询完毕"));
+        }
+        saved.clear();
+        if (!waitFor(saved))
+            return 1;
+    }
+    std::printf("rows=%d\nimport_ms=%lld\ncount_ms=%lld\nstored_ms=%lld\ngap_ms=%.1f\nstoring_gap_ms=%.1f\n"
+                "rss_mib=%.1f\n",
+        w.window->model().count(), qlonglong(importMs), qlonglong(countAtMs), qlonglong(storedMs),
+        store ? importGapMs : watch.longestMs(), storingGapMs, store ? storedRssMiB : bench::peakRssMiB());
+    return 0;
+}
+
+// In the child: start a window on the store and wait until the list is back and painted.
+int restoreChild(const QString &storeFolder)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Window w(storeFolder);
+    QSignalSpy ready(w.window.get(), &MainWindow::listReady);
+    LoopWatch watch;
+    w.window->load();
+    if (!waitFor(ready))
+        return 1;
+    // The rows are shown once the view has laid them out and painted.
+    w.window->repaint();
+    QCoreApplication::processEvents();
+    const qint64 shownMs = clock.elapsed();
+    std::printf("rows=%d\nshown_ms=%lld\ngap_ms=%.1f\nasked=%d\nrss_mib=%.1f\n", w.window->model().count(),
+        qlonglong(shownMs), watch.longestMs(), w.dialogs.asked, bench::peakRssMiB());
+    return 0;
+}
+
+QMap<QString, double> runChild(const QStringList &arguments)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    QMap<QString, double> values;
+    if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+        child.kill();
+        std::printf("  (child %s failed)\n", qPrintable(arguments.join(u' ')));
+        return values;
+    }
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            values.insert(QString::fromLatin1(line.first(eq)), line.sliced(eq + 1).toDouble());
+    }
+    return values;
+}
+
+int orchestrate(int rows)
+{
+    QTemporaryDir dir;
+    const QString listFile = dir.filePath(QStringLiteral("list.txt"));
+    {
+        QFile file(listFile);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        QByteArray text;
+        text.reserve(rows * 28);
+        for (int i = 0; i < rows; ++i)
+            text += "domain" + QByteArray::number(i) + ".example.com\r\n";
+        file.write(text);
+    }
+    const QString storeFolder = dir.filePath(QStringLiteral("store"));
+    std::printf("== %d rows, offscreen unless QT_QPA_PLATFORM says otherwise ==\n", rows);
+    const QMap<QString, double> without = runChild({ QStringLiteral("--import"), listFile, QString() });
+    const QMap<QString, double> with = runChild({ QStringLiteral("--import"), listFile, storeFolder });
+    if (without.isEmpty() || with.isEmpty())
+        return 1;
+    std::printf("import without a store: %.0f ms to the count message, longest loop gap %.1f ms, peak RSS %.1f MiB\n",
+        without.value(QStringLiteral("count_ms")), without.value(QStringLiteral("gap_ms")),
+        without.value(QStringLiteral("rss_mib")));
+    std::printf("import with the store:  %.0f ms to the count message, longest loop gap %.1f ms, peak RSS %.1f MiB\n",
+        with.value(QStringLiteral("count_ms")), with.value(QStringLiteral("gap_ms")),
+        with.value(QStringLiteral("rss_mib")));
+    std::printf("all %0.f rows in the file %.0f ms after the count message (target <= 5000 ms), longest loop gap "
+                "meanwhile %.1f ms (target <= 50 ms)\n",
+        with.value(QStringLiteral("rows")),
+        with.value(QStringLiteral("stored_ms")) - with.value(QStringLiteral("count_ms")),
+        with.value(QStringLiteral("storing_gap_ms")));
+    std::printf("peak memory the store adds: %.1f MiB (target <= 40 MiB)\n",
+        with.value(QStringLiteral("rss_mib")) - without.value(QStringLiteral("rss_mib")));
+
+    const QMap<QString, double> restored = runChild({ QStringLiteral("--restore"), storeFolder });
+    if (restored.isEmpty())
+        return 1;
+    std::printf("next start (every row with a result): %.0f rows back and shown %.0f ms after the window was made "
+                "(target <= 2000 ms), "
+                "longest loop gap %.1f ms, %0.f question(s), peak RSS %.1f MiB\n",
+        restored.value(QStringLiteral("rows")), restored.value(QStringLiteral("shown_ms")),
+        restored.value(QStringLiteral("gap_ms")), restored.value(QStringLiteral("asked")),
+        restored.value(QStringLiteral("rss_mib")));
+    const bool valid = with.value(QStringLiteral("rows")) == rows && restored.value(QStringLiteral("rows")) == rows;
+    if (!valid)
+        std::printf("INVALID: not every row was imported or brought back\n");
+    return valid ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.value(0) == QStringLiteral("--import"))
+        return importChild(args.value(1), args.value(2));
+    if (args.value(0) == QStringLiteral("--restore"))
+        return restoreChild(args.value(1));
+    return orchestrate(args.isEmpty() ? 1000000 : qMax(1, args.first().toInt()));
+}
