@@ -2,6 +2,7 @@
 //
 //     bench_batch_run                 # every figure below
 //     bench_batch_run --rows N        # loopback rows (5000 by default)
+//     bench_batch_run --only PART     # one part: loopback, store, latency or memory
 //
 // Every run of the window happens in a child process of its own (so its peak RSS is its own), started from a
 // running event loop as a click would be. The site runs in child processes too, on 127.0.0.1 only:
@@ -12,6 +13,8 @@
 //   latency    300 rows from a site that answers each page 40 ms late: parallel 1, 8 and 16, next to plain
 //              clients over the same rows (no Qt): k threads with one keep-alive connection each, the baseline,
 //              and libcurl's multi interface with k connections. Medians of three interleaved rounds.
+//   store      the batch with parallel 1 with and without the results store behind the window, five interleaved
+//              rounds, medians.
 //   memory     peak RSS of a 2,000-row and a 100,000-row run.
 // Each window run also reports the longest gap between the ticks of a 10 ms timer.
 #include "app/main_window.h"
@@ -29,6 +32,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <curl/curl.h>
@@ -153,6 +157,7 @@ int windowRun(const QStringList &args)
     const int rows = value("--rows", QStringLiteral("5000")).toInt();
     const int parallel = value("--parallel", QStringLiteral("1")).toInt();
     const bool qnam = value("--client", QStringLiteral("curl")) == QStringLiteral("qnam");
+    const QString storeFolder = value("--store", {});
 
     DecliningDialogs dialogs;
     std::unique_ptr<HttpClient> http;
@@ -169,12 +174,16 @@ int windowRun(const QStringList &args)
     config.settings.effective.lookupBase = base;
     config.settings.effective.parallel = parallel;
     config.settings.effective.retries = 0;
+    if (!storeFolder.isEmpty())
+        config.storePath = storeFolder + QStringLiteral("/quernfold.db");
     MainWindow window(platform, config);
     // The version check is not what is measured; left running it would land in the middle of the run.
     if (auto *versionCheckTimer = window.findChild<QTimer *>(QStringLiteral("Timer1")))
         versionCheckTimer->stop();
     const QStringList domains = domainList(rows, QStringLiteral("d"));
-    window.model().setDomains(domains);
+    // With a store the list goes in once the window has settled the last session's (there is none), so that the
+    // store keeps it and every result written into it.
+    QObject::connect(&window, &MainWindow::listReady, [&] { window.model().setDomains(domains); });
     window.load();
 
     QTimer ticker;
@@ -226,8 +235,10 @@ struct ChildResult {
     double rssMiB = 0;
 };
 
-ChildResult runWindowChild(const QString &base, int rows, int parallel, const QString &client, bool realWindow)
+ChildResult runWindowChild(
+    const QString &base, int rows, int parallel, const QString &client, bool realWindow, bool withStore = false)
 {
+    QTemporaryDir storeFolder;
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (realWindow) {
@@ -241,7 +252,7 @@ ChildResult runWindowChild(const QString &base, int rows, int parallel, const QS
     child.start(QCoreApplication::applicationFilePath(),
         { QStringLiteral("--window-run"), QStringLiteral("--base"), base, QStringLiteral("--rows"),
             QString::number(rows), QStringLiteral("--parallel"), QString::number(parallel), QStringLiteral("--client"),
-            client });
+            client, QStringLiteral("--store"), withStore ? storeFolder.path() : QString() });
     ChildResult result;
     if (!child.waitForFinished(600000)) {
         child.kill();
@@ -468,8 +479,33 @@ bool measureLoopback(const QString &loopBase, int loopbackRows)
     return curl1.ok && qnam1.ok && curl8.ok && qnam8.ok && (!display || window1.ok);
 }
 
-int orchestrate(int loopbackRows)
+// The batch with and without the results store behind the window, in interleaved rounds on the same site.
+bool measureStore(const QString &loopBase, int loopbackRows)
 {
+    constexpr int kRounds = 5;
+    std::vector<ChildResult> plain;
+    std::vector<ChildResult> stored;
+    for (int round = 0; round < kRounds; ++round) {
+        plain.push_back(runWindowChild(loopBase, loopbackRows, 1, QStringLiteral("curl"), false));
+        stored.push_back(runWindowChild(loopBase, loopbackRows, 1, QStringLiteral("curl"), false, true));
+        std::printf(
+            "  round %d: without the store %.0f, with it %.0f\n", round + 1, plain.back().rate, stored.back().rate);
+    }
+    const ChildResult without = medianRun(plain);
+    const ChildResult with = medianRun(stored);
+    printRun("* batch, parallel 1, no store", without);
+    printRun("* batch, parallel 1, every row and result stored", with);
+    std::printf("with the store / without: %.1f%% (target >= 95%%)\n", 100 * with.rate / without.rate);
+    return without.ok && with.ok;
+}
+
+bool measureLatency(bool pinned);
+bool measureMemory(const QString &loopBase);
+
+// `only`: one part (loopback, store, latency, memory), or empty for all of them.
+int orchestrate(int loopbackRows, const QString &only)
+{
+    const auto wanted = [&only](const char *part) { return only.isEmpty() || only == QLatin1StringView(part); };
     // Before any thread of the plain clients could race to do it.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     bool valid = true;
@@ -479,7 +515,9 @@ int orchestrate(int loopbackRows)
     if (loopBase.isEmpty())
         return 1;
     runPlainCurl(loopBase, domainList(200, QStringLiteral("w")), 1); // a warm site and a warm cache
-    if (pinned) {
+    if (!wanted("loopback")) {
+        pinTo(1);
+    } else if (pinned) {
         for (const int cpu : { 1, 0 }) {
             pinTo(cpu);
             std::printf("== loopback, %d rows, site on core 0, clients on core %d (%s) ==\n", loopbackRows, cpu,
@@ -492,6 +530,24 @@ int orchestrate(int loopbackRows)
         valid = measureLoopback(loopBase, loopbackRows);
     }
 
+    if (wanted("store")) {
+        std::printf(
+            "== the results store, loopback, %d rows%s ==\n", loopbackRows, pinned ? ", clients on core 1" : "");
+        valid = measureStore(loopBase, loopbackRows) && valid;
+    }
+
+    if (wanted("latency"))
+        valid = measureLatency(pinned) && valid;
+    if (wanted("memory"))
+        valid = measureMemory(loopBase) && valid;
+    if (!valid)
+        std::printf("INVALID: some run above was incomplete or wrong\n");
+    return valid ? 0 : 1;
+}
+
+bool measureLatency(bool pinned)
+{
+    bool valid = true;
     constexpr int kLatencyRows = 300;
     constexpr int kLatencyMs = 40;
     std::printf("== site %d ms away, %d rows ==\n", kLatencyMs, kLatencyRows);
@@ -502,7 +558,7 @@ int orchestrate(int loopbackRows)
     if (pinned)
         pinTo(1);
     if (farBase.isEmpty())
-        return 1;
+        return false;
     const QStringList farDomains = domainList(kLatencyRows, QStringLiteral("d"));
     const ChildResult far1 = runWindowChild(farBase, kLatencyRows, 1, QStringLiteral("curl"), false);
     printRun("batch, parallel 1, offscreen", far1);
@@ -529,18 +585,18 @@ int orchestrate(int loopbackRows)
             100 * batch.rate / threads, k, batch.rate / far1.rate);
         valid = valid && batch.ok;
     }
+    return valid;
+}
 
+bool measureMemory(const QString &loopBase)
+{
     std::printf("== memory ==\n");
     const ChildResult small = runWindowChild(loopBase, 2000, 1, QStringLiteral("curl"), false);
     printRun("batch of 2,000 rows", small);
     const ChildResult large = runWindowChild(loopBase, 100000, 1, QStringLiteral("curl"), false);
     printRun("batch of 100,000 rows", large);
     std::printf("peak RSS 100,000 rows - 2,000 rows: %.1f MiB (target <= 60 MiB)\n", large.rssMiB - small.rssMiB);
-    valid = valid && small.ok && large.ok;
-
-    if (!valid)
-        std::printf("INVALID: some run above was incomplete or wrong\n");
-    return valid ? 0 : 1;
+    return small.ok && large.ok;
 }
 
 } // namespace
@@ -558,5 +614,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int at = args.indexOf(QStringLiteral("--rows"));
     const int rows = at >= 0 && at + 1 < args.size() ? qMax(1, args.at(at + 1).toInt()) : 5000;
-    return orchestrate(rows);
+    const int onlyAt = args.indexOf(QStringLiteral("--only"));
+    return orchestrate(rows, onlyAt >= 0 ? args.value(onlyAt + 1) : QString());
 }
