@@ -1,5 +1,7 @@
 #include "domainlist/domain_list_model.h"
 
+#include <algorithm>
+
 namespace quernfold {
 
 DomainListModel::DomainListModel(QObject *parent)
@@ -100,14 +102,57 @@ void DomainListModel::setDomains(QStringList domains)
 
 void DomainListModel::removeRowAt(int row)
 {
-    if (row < 0 || row >= count())
+    removeRowsAt({ row });
+}
+
+void DomainListModel::removeRowsAt(std::vector<int> rows)
+{
+    const int size = count();
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [size](int row) { return row < 0 || row >= size; }),
+        rows.end());
+    if (rows.empty())
         return;
-    beginRemoveRows({}, row, row);
-    m_rows.erase(m_rows.begin() + row);
-    endRemoveRows();
-    // Every ID below the removed row is now one less.
-    if (row < count())
-        emit dataChanged(index(row, IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    struct Run {
+        int first;
+        int last;
+    };
+    std::vector<Run> runs;
+    for (int row : rows) {
+        if (!runs.empty() && runs.back().last + 1 == row)
+            runs.back().last = row;
+        else
+            runs.push_back({ row, row });
+    }
+    // Each announced removal costs a view about one pass over its rows; past a handful, one reset is cheaper.
+    constexpr size_t kMostAnnouncedRuns = 8;
+    if (runs.size() <= kMostAnnouncedRuns) {
+        // From the bottom up, so the positions of the runs still to come stay as they were.
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            beginRemoveRows({}, run->first, run->last);
+            m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->last + 1);
+            endRemoveRows();
+        }
+        // Every ID below the first removed row has changed.
+        if (rows.front() < count())
+            emit dataChanged(index(rows.front(), IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
+        return;
+    }
+    beginResetModel();
+    size_t next = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (next < rows.size() && rows[next] == int(i)) {
+            ++next;
+            continue;
+        }
+        if (kept != i)
+            m_rows[kept] = std::move(m_rows[i]);
+        ++kept;
+    }
+    m_rows.resize(kept);
+    endResetModel();
 }
 
 void DomainListModel::clear()

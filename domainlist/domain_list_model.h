@@ -60,6 +60,10 @@ public:
     // Replaces every row by new rows holding only their domains.
     void setDomains(QStringList domains);
     void removeRowAt(int row);
+    // Removes every listed row (positions, in any order, repeats allowed) in one pass over the list, with one
+    // renumbering. A few runs of adjacent rows are announced as removals; a scattered set as a reset, since a
+    // view would otherwise walk the whole list once per run.
+    void removeRowsAt(std::vector<int> rows);
     void clear();
 
     int count() const { return int(m_rows.size()); }

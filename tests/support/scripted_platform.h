@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "platform/browser.h"
+#include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "platform/skin.h"
@@ -100,6 +101,13 @@ public:
     bool starts = true;
 };
 
+class ScriptedClipboard : public Clipboard
+{
+public:
+    void setText(const QString &text) override { texts << text; }
+    QStringList texts; // every text copied, in order
+};
+
 class ScriptedSkin : public Skin
 {
 public:
@@ -123,6 +131,7 @@ struct ScriptedWindow {
 
     ScriptedDialogs dialogs;
     ScriptedBrowser browser;
+    ScriptedClipboard clipboard;
     ScriptedSkin skin;
     QList<int> quitStatuses;
     std::unique_ptr<MainWindow> window;
