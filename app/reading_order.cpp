@@ -1,6 +1,7 @@
 #include "app/reading_order.h"
 
 #include <QCollator>
+#include <QHash>
 #include <QLocale>
 
 #include <algorithm>
@@ -94,11 +95,13 @@ void pushUncovered(std::string &key, char32_t c)
 
 } // namespace
 
-void appendReadingKey(QStringView text, std::string &key)
+namespace {
+// Appends the key until it holds at least `enough` bytes (or the whole key).
+void appendKeyPart(QStringView text, std::string &key, size_t enough)
 {
     const RankTable &table = rankTable();
     const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size;) {
+    for (qsizetype i = 0; i < size && key.size() < enough;) {
         const char16_t unit = text[i].unicode();
         const char32_t c = folded(unit);
         if (isDigit(c)) {
@@ -128,6 +131,12 @@ void appendReadingKey(QStringView text, std::string &key)
             pushUncovered(key, c);
     }
 }
+} // namespace
+
+void appendReadingKey(QStringView text, std::string &key)
+{
+    appendKeyPart(text, key, std::string::npos);
+}
 
 std::string readingKey(QStringView text)
 {
@@ -141,9 +150,9 @@ namespace detail {
 quint64 keyChunk(QStringView text, int part, std::string &scratch)
 {
     scratch.clear();
-    appendReadingKey(text, scratch);
-    quint64 chunk = 0;
     const size_t from = size_t(part) * 8;
+    appendKeyPart(text, scratch, from + 8);
+    quint64 chunk = 0;
     for (size_t i = 0; i < 8; ++i) {
         chunk <<= 8;
         if (from + i < scratch.size())
@@ -152,7 +161,7 @@ quint64 keyChunk(QStringView text, int part, std::string &scratch)
     return chunk;
 }
 
-void sortChunked(std::vector<ChunkedRow> &rows, bool descending, const std::function<QString(int)> &textOf)
+void sortChunked(std::vector<ChunkedRow> &rows, bool descending, const TextOfRow &textOf)
 {
     const auto less = [descending](const ChunkedRow &a, const ChunkedRow &b) {
         if (a.chunk != b.chunk)
@@ -177,13 +186,63 @@ void sortChunked(std::vector<ChunkedRow> &rows, bool descending, const std::func
             while (end < range.to && rows[end].chunk == rows[i].chunk)
                 ++end;
             if (end - i > 1 && (rows[i].chunk & 0xFF) != 0) {
-                for (size_t j = i; j < end; ++j)
-                    rows[j].chunk = keyChunk(textOf(rows[j].row), range.part + 1, scratch);
-                pending.push_back({ i, end, range.part + 1 });
+                // Lists repeat their holders, types and statuses: a run of one and the same text is done.
+                const QString &first = textOf(rows[i].row);
+                bool same = true;
+                for (size_t j = i + 1; j < end && same; ++j)
+                    same = textOf(rows[j].row) == first;
+                if (!same) {
+                    for (size_t j = i; j < end; ++j)
+                        rows[j].chunk = keyChunk(textOf(rows[j].row), range.part + 1, scratch);
+                    pending.push_back({ i, end, range.part + 1 });
+                }
             }
             i = end;
         }
     }
+}
+
+bool sortRepeated(std::vector<ChunkedRow> &rows, bool descending, const TextOfRow &textOf)
+{
+    constexpr qsizetype kMostDistinct = 65536;
+    if (rows.size() < 4 * size_t(kMostDistinct))
+        return false;
+    QHash<QString, quint32> ids;
+    std::vector<QString> distinct;
+    for (ChunkedRow &entry : rows) {
+        const QString &text = textOf(entry.row);
+        auto found = ids.constFind(text);
+        if (found == ids.constEnd()) {
+            if (ids.size() == kMostDistinct)
+                return false;
+            found = ids.insert(text, quint32(distinct.size()));
+            distinct.push_back(text);
+        }
+        entry.chunk = found.value();
+    }
+    std::vector<std::string> keys(distinct.size());
+    for (size_t i = 0; i < distinct.size(); ++i)
+        keys[i] = readingKey(distinct[i]);
+    std::vector<quint32> order(distinct.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&keys, descending](quint32 a, quint32 b) {
+        const int c = keys[a].compare(keys[b]);
+        return descending ? c > 0 : c < 0;
+    });
+    // Texts with equal keys ("A.com", "a.com") share a rank, so their rows keep list order.
+    std::vector<quint32> rank(distinct.size());
+    quint32 next = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && keys[order[i - 1]] != keys[order[i]])
+            ++next;
+        rank[order[i]] = next;
+    }
+    for (ChunkedRow &entry : rows)
+        entry.chunk = rank[size_t(entry.chunk)];
+    std::sort(rows.begin(), rows.end(), [](const ChunkedRow &a, const ChunkedRow &b) {
+        return a.chunk != b.chunk ? a.chunk < b.chunk : a.row < b.row;
+    });
+    return true;
 }
 
 } // namespace detail

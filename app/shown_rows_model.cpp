@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string_view>
 
 namespace quernfold {
 
@@ -19,6 +20,17 @@ constexpr quint8 kFound = 1;
 constexpr quint8 kNoRecordKind = 2;
 constexpr quint8 kDeletedKind = 3;
 constexpr quint8 kUnfinished = 4;
+// One of the searched texts has a letter with case: only such rows need the slower caseless search.
+constexpr quint8 kHasCase = 8;
+
+bool hasCase(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80 ? (c >= u'A' && c <= u'Z') : c.toCaseFolded() != c)
+            return true;
+    }
+    return false;
+}
 
 std::vector<int> allRows(int count)
 {
@@ -125,12 +137,16 @@ int ShownRowsModel::count(Kind kind) const
 quint8 ShownRowsModel::categoryOf(int sourceRow) const
 {
     const DomainRow &row = m_source.row(sourceRow);
+    const quint8 domainCase = hasCase(row.domain) ? kHasCase : 0;
     if (!row.lookup)
-        return kUnfinished;
-    const QString &recordNo = row.lookup->record.recordNo;
+        return kUnfinished | domainCase;
+    const FilingRecord &record = row.lookup->record;
+    const QString &recordNo = record.recordNo;
     quint8 category = recordNo.isEmpty() ? 0 : recordNo == kNoRecord ? kNoRecordKind : recordNo == kDeleted ? kDeletedKind : kFound;
     if (row.lookup->status != kDone)
         category |= kUnfinished;
+    if (domainCase || hasCase(record.recordNo) || hasCase(record.holder) || hasCase(record.siteName))
+        category |= kHasCase;
     return category;
 }
 
@@ -161,26 +177,41 @@ void ShownRowsModel::countCategory(quint8 category, int delta)
 
 bool ShownRowsModel::matches(int sourceRow) const
 {
-    if (!isOfKind(m_category[size_t(sourceRow)], m_kind))
+    const quint8 category = m_category[size_t(sourceRow)];
+    if (!isOfKind(category, m_kind))
         return false;
     if (m_findText.isEmpty())
         return true;
     const DomainRow &row = m_source.row(sourceRow);
-    if (row.domain.contains(m_findText, Qt::CaseInsensitive))
+    if (category & kHasCase) {
+        if (m_findMatcher.indexIn(row.domain) >= 0)
+            return true;
+        if (!row.lookup)
+            return false;
+        const FilingRecord &record = row.lookup->record;
+        return m_findMatcher.indexIn(record.recordNo) >= 0 || m_findMatcher.indexIn(record.holder) >= 0
+            || m_findMatcher.indexIn(record.siteName) >= 0;
+    }
+    // Texts without case are searched for the folded text as it stands: a plain scan for its first character is
+    // several times faster than a caseless search over texts this short.
+    const std::u16string_view needle(reinterpret_cast<const char16_t *>(m_foldedText.utf16()), size_t(m_foldedText.size()));
+    const auto contains = [&needle](const QString &text) {
+        return std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())).find(needle)
+            != std::u16string_view::npos;
+    };
+    if (contains(row.domain))
         return true;
     if (!row.lookup)
         return false;
     const FilingRecord &record = row.lookup->record;
-    return record.recordNo.contains(m_findText, Qt::CaseInsensitive)
-        || record.holder.contains(m_findText, Qt::CaseInsensitive)
-        || record.siteName.contains(m_findText, Qt::CaseInsensitive);
+    return contains(record.recordNo) || contains(record.holder) || contains(record.siteName);
 }
 
 bool ShownRowsModel::keyLess(int a, int b) const
 {
     const DomainListModel::Column column = DomainListModel::Column(m_sortColumn);
-    const std::string keyA = readingKey(m_source.cell(a, column));
-    const std::string keyB = readingKey(m_source.cell(b, column));
+    const std::string keyA = readingKey(m_source.text(a, column));
+    const std::string keyB = readingKey(m_source.text(b, column));
     const int order = keyA.compare(keyB);
     if (order != 0)
         return m_sortOrder == Qt::DescendingOrder ? order > 0 : order < 0;
@@ -192,8 +223,21 @@ std::vector<int> ShownRowsModel::filtered(const std::vector<int> &candidates) co
     if (m_kind == Kind::All && m_findText.isEmpty())
         return candidates;
     std::vector<int> rows;
+    const int count = m_source.count();
+    if (candidates.size() < size_t(count) / 8) {
+        for (int row : candidates) {
+            if (matches(row))
+                rows.push_back(row);
+        }
+        return rows;
+    }
+    // Rows are read in list order, the order their texts lie in memory; the candidates' order (a sort) would
+    // jump about and wait on memory for every row.
+    std::vector<quint8> matching(size_t(count), 0);
+    for (int row = 0; row < count; ++row)
+        matching[size_t(row)] = matches(row);
     for (int row : candidates) {
-        if (matches(row))
+        if (matching[size_t(row)])
             rows.push_back(row);
     }
     return rows;
@@ -211,19 +255,25 @@ void ShownRowsModel::sortBy(int column, Qt::SortOrder order)
         m_sortOrder = order;
         m_order = allRows(m_source.count());
         sortByReadingKey(m_order, order == Qt::DescendingOrder,
-            [this, column](int row) { return m_source.cell(row, DomainListModel::Column(column)); });
+            [this, column](int row) -> const QString & { return m_source.text(row, DomainListModel::Column(column)); });
     }
     // The same rows as before, in the new order.
-    const std::vector<int> candidates = m_sortColumn >= 0 ? m_order : allRows(m_source.count());
     if (m_allInListOrder) {
-        showRows(candidates);
+        showRows(m_sortColumn >= 0 ? m_order : allRows(m_source.count()));
         return;
     }
     std::vector<int> next;
     next.reserve(m_shown.size());
-    for (int row : candidates) {
+    const auto keepShown = [this, &next](int row) {
         if (m_positionOf[size_t(row)] >= 0)
             next.push_back(row);
+    };
+    if (m_sortColumn >= 0) {
+        for (int row : m_order)
+            keepShown(row);
+    } else {
+        for (int row = 0; row < m_source.count(); ++row)
+            keepShown(row);
     }
     showRows(std::move(next));
 }
@@ -245,6 +295,8 @@ void ShownRowsModel::setFindText(const QString &text)
     // A longer text shows a subset of what the shorter one showed: only those rows need looking at again.
     const bool narrowing = !m_findText.isEmpty() && text.contains(m_findText, Qt::CaseInsensitive);
     m_findText = text;
+    m_findMatcher = QStringMatcher(text, Qt::CaseInsensitive);
+    m_foldedText = text.toCaseFolded();
     if (narrowing && !m_allInListOrder)
         showRows(filtered(m_shown));
     else
@@ -290,13 +342,14 @@ void ShownRowsModel::showRows(std::vector<int> next)
             endInsertRows();
         }
         // Rows that leave wait at the end, where one removal takes them.
-        std::vector<int> target = next;
+        std::vector<int> target = std::move(next);
         if (newCount < oldCount) {
             for (int row : m_shown) {
                 if (!inNext[size_t(row)])
                     target.push_back(row);
             }
         }
+        std::vector<quint8>().swap(inNext);
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         const QModelIndexList before = persistentIndexList();
         std::vector<int> beforeRows;
@@ -398,7 +451,7 @@ void ShownRowsModel::onReset()
         m_order = allRows(count);
         const int column = m_sortColumn;
         sortByReadingKey(m_order, m_sortOrder == Qt::DescendingOrder,
-            [this, column](int row) { return m_source.cell(row, DomainListModel::Column(column)); });
+            [this, column](int row) -> const QString & { return m_source.text(row, DomainListModel::Column(column)); });
     }
     m_allInListOrder = isIdentity();
     if (m_allInListOrder) {

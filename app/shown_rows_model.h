@@ -3,6 +3,7 @@
 #include "domainlist/domain_list_model.h"
 
 #include <QAbstractTableModel>
+#include <QStringMatcher>
 #include <QTimer>
 
 #include <array>
@@ -87,6 +88,9 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     Kind m_kind = Kind::All;
     QString m_findText;
+    // Prepared once per text: a million rows are searched per keystroke.
+    QStringMatcher m_findMatcher;
+    QString m_foldedText;
 
     // Every list position in sort order (empty in list order).
     std::vector<int> m_order;
@@ -94,7 +98,7 @@ private:
     std::vector<int> m_shown;
     // List position to shown row, or -1 (empty while everything is shown in list order).
     std::vector<int> m_positionOf;
-    // Per list position: bits 0-1 the record kind, bit 2 unfinished.
+    // Per list position: bits 0-1 the record kind, bit 2 unfinished, bit 3 a searched text has case.
     std::vector<quint8> m_category;
     std::array<int, KindCount> m_counts {};
     // List positions changed since the last frame, and a mark per position.

@@ -43,6 +43,30 @@ QString DomainListModel::cell(int row, Column column) const
     }
 }
 
+const QString &DomainListModel::text(int row, Column column) const
+{
+    static const QString empty;
+    const Row &r = m_rows[size_t(row)];
+    if (column == DomainColumn)
+        return r.domain;
+    if (!r.lookup)
+        return empty;
+    switch (column) {
+    case RecordNoColumn:
+        return r.lookup->record.recordNo;
+    case HolderColumn:
+        return r.lookup->record.holder;
+    case RecordTypeColumn:
+        return r.lookup->record.recordType;
+    case SiteNameColumn:
+        return r.lookup->record.siteName;
+    case StatusColumn:
+        return r.lookup->status;
+    default:
+        return empty;
+    }
+}
+
 QVariant DomainListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
@@ -93,7 +117,6 @@ void DomainListModel::setDomains(QStringList domains)
 {
     beginResetModel();
     m_rows.clear();
-    m_rows.reserve(domains.size());
     for (QString &domain : domains)
         m_rows.push_back(Row { std::move(domain), nullptr });
     domains.clear();

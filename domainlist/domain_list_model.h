@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -69,6 +70,8 @@ public:
     int count() const { return int(m_rows.size()); }
     const Row &row(int row) const { return m_rows.at(row); }
     QString cell(int row, Column column) const;
+    // A record or status cell, or the domain, without a copy (empty for a row not looked up); not the ID.
+    const QString &text(int row, Column column) const;
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
     // A lookup's result: the four record cells and the status in one change, the note cleared.
@@ -81,7 +84,9 @@ private:
     // The row's lookup cells, made on the first write.
     LookupCells &lookupCells(int row);
 
-    std::vector<Row> m_rows;
+    // A deque: removing a row moves only the rows on its shorter side, so a delete near either end of a
+    // million rows moves a handful.
+    std::deque<Row> m_rows;
 };
 
 } // namespace quernfold
