@@ -1,7 +1,6 @@
 #include "app/shown_rows_model.h"
 
 #include "app/reading_order.h"
-#include "app/domain_list_view.h"
 
 #include <algorithm>
 #include <numeric>
@@ -63,7 +62,9 @@ ShownRowsModel::ShownRowsModel(DomainListModel &source, QObject *parent)
     , m_source(source)
 {
     m_frameTimer.setSingleShot(true);
-    m_frameTimer.setInterval(DomainListView::kFrameMs);
+    // Moving rows repaints the whole list, text shaping and all: ten times a second keeps the order current to the
+    // eye and leaves a fast run its time.
+    m_frameTimer.setInterval(kMoveIntervalMs);
     connect(&m_frameTimer, &QTimer::timeout, this, &ShownRowsModel::applyPendingChanges);
     connect(&source, &QAbstractItemModel::modelAboutToBeReset, this, &ShownRowsModel::onAboutToBeReset);
     connect(&source, &QAbstractItemModel::modelReset, this, &ShownRowsModel::onReset);
@@ -404,10 +405,49 @@ void ShownRowsModel::applyPendingChanges()
     };
     std::vector<int> next = unmarked(m_shown);
     if (m_sortColumn >= 0) {
-        const auto less = [this](int a, int b) { return keyLess(a, b); };
-        std::sort(changed.begin(), changed.end(), less);
-        m_order = mergeInto(unmarked(m_order), changed, less);
-        next = mergeInto(next, filtered(changed), less);
+        // Each changed row's key is made once; a row already in place needs its key only when a search meets it.
+        const DomainListModel::Column column = DomainListModel::Column(m_sortColumn);
+        const bool descending = m_sortOrder == Qt::DescendingOrder;
+        struct Keyed {
+            std::string key;
+            int row;
+        };
+        std::vector<Keyed> keyed;
+        keyed.reserve(changed.size());
+        for (int row : changed)
+            keyed.push_back({ readingKey(m_source.text(row, column)), row });
+        std::sort(keyed.begin(), keyed.end(), [descending](const Keyed &a, const Keyed &b) {
+            const int order = a.key.compare(b.key);
+            if (order != 0)
+                return descending ? order > 0 : order < 0;
+            return a.row < b.row;
+        });
+        std::string scratch;
+        const auto placedBefore = [&](int placed, const Keyed &entering) {
+            scratch.clear();
+            appendReadingKey(m_source.text(placed, column), scratch);
+            const int order = scratch.compare(entering.key);
+            if (order != 0)
+                return descending ? order > 0 : order < 0;
+            return placed < entering.row;
+        };
+        const auto merge = [&](const std::vector<int> &base, bool onlyMatching) {
+            std::vector<int> merged;
+            merged.reserve(base.size() + keyed.size());
+            auto from = base.begin();
+            for (const Keyed &entering : keyed) {
+                if (onlyMatching && !matches(entering.row))
+                    continue;
+                const auto at = std::lower_bound(from, base.end(), entering, placedBefore);
+                merged.insert(merged.end(), from, at);
+                merged.push_back(entering.row);
+                from = at;
+            }
+            merged.insert(merged.end(), from, base.end());
+            return merged;
+        };
+        m_order = merge(unmarked(m_order), false);
+        next = merge(next, true);
     } else {
         std::sort(changed.begin(), changed.end());
         next = mergeInto(next, filtered(changed), std::less<int>());
