@@ -11,7 +11,6 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QWheelEvent>
 
 using namespace quernfold;
@@ -69,11 +68,7 @@ struct LookupWindow {
             cells << model().cell(row, DomainListModel::Column(column));
         return cells;
     }
-    void select(int row)
-    {
-        list()->selectionModel()->select(
-            model().index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    }
+    void select(int row) { w->window->selectRows({ row }); }
 
     site::LookupSite site;
     CurlHttpClient http;
