@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QTimer>
 #include <QHeaderView>
 #include <QTableView>
+#include <QTimer>
 
 namespace quernfold {
 
 // The report-style list: a table without grid or row headers, since a table view keeps no object per row and so
 // stays cheap to lay out again at a million rows. It tells the window about every mouse press, with the button,
-// before the view handles it, and about the keys that act on the selected rows. A row whose last lookup did not finish shows its status in a warning colour, with the note as its
-// tooltip. While a lookup runs it is locked rather than disabled: it still scrolls and reads, so the user can
-// watch results arrive, but no click, key or context menu reaches it.
+// before the view handles it, and about the keys that act on the selected rows. A row whose last lookup did not finish
+// shows its status in a warning colour, with the note as its tooltip. While a lookup runs it is locked rather than
+// disabled: it still scrolls and reads, so the user can watch results arrive, but no click, key or context menu reaches
+// it.
 class DomainListView : public QTableView
 {
     Q_OBJECT

@@ -1,10 +1,10 @@
 #include "app/main_window.h"
 
 #include "domainlist/add_domain.h"
-#include "platform/site_address.h"
 #include "platform/browser.h"
 #include "platform/clipboard.h"
 #include "platform/http.h"
+#include "platform/site_address.h"
 #include "platform/skin.h"
 #include "update/version_check.h"
 
@@ -15,8 +15,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -90,7 +90,9 @@ QString durationText(qint64 ms)
     const qint64 seconds = qMax<qint64>(0, (ms + 500) / 1000);
     const auto twoDigits = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
     if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(twoDigits(seconds / 60 % 60), twoDigits(seconds % 60));
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(twoDigits(seconds / 60 % 60), twoDigits(seconds % 60));
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(twoDigits(seconds % 60));
 }
 
@@ -342,9 +344,8 @@ void MainWindow::buildFindBar(QWidget *client)
     m_findField->setPlaceholderText(QStringLiteral("查找域名、备案号、备案人或网站名称"));
     m_findField->setClearButtonEnabled(true);
     m_findField->installEventFilter(this);
-    connect(m_findField, &QLineEdit::textChanged, this, [this](const QString &text) {
-        m_shownModel->setFindText(text);
-    });
+    connect(
+        m_findField, &QLineEdit::textChanged, this, [this](const QString &text) { m_shownModel->setFindText(text); });
     auto *close = new QToolButton(m_findBar);
     close->setObjectName(QStringLiteral("closeFind"));
     close->setText(QStringLiteral("关闭"));
@@ -451,7 +452,8 @@ QString MainWindow::kindText(ShownRowsModel::Kind kind) const
 {
     static const char16_t *const labels[ShownRowsModel::KindCount]
         = { u"全部", u"有备案", u"无记录", u"备案已被删除", u"未完成" };
-    return QStringLiteral("%1(%2)").arg(QString::fromUtf16(labels[int(kind)]), groupedNumber(m_shownModel->count(kind)));
+    return QStringLiteral("%1(%2)").arg(
+        QString::fromUtf16(labels[int(kind)]), groupedNumber(m_shownModel->count(kind)));
 }
 
 void MainWindow::updateKindTexts()
@@ -539,7 +541,8 @@ void MainWindow::selectRows(const std::vector<int> &rows)
     for (int row : rows) {
         const int shown = m_shownModel->shownRow(row);
         if (shown >= 0)
-            selection.select(m_shownModel->index(shown, 0), m_shownModel->index(shown, DomainListModel::ColumnCount - 1));
+            selection.select(
+                m_shownModel->index(shown, 0), m_shownModel->index(shown, DomainListModel::ColumnCount - 1));
     }
     m_domainList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "domainlist/domain_list_model.h"
 #include "app/config.h"
 #include "app/domain_list_view.h"
 #include "app/shown_rows_model.h"
+#include "domainlist/domain_list_model.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "platform/platform.h"

@@ -154,9 +154,11 @@ void MainWindow::updateRunProgress()
     const double seconds = (now - since) / 1000.0;
     const double rate = seconds > 0.2 ? (m_rowsStarted - startedThen) / seconds : 0.0;
     const int total = int(m_runRows.size());
-    const QString left = rate > 0 ? durationText(qint64((total - m_rowsStarted) / rate * 1000)) : QStringLiteral("-:--");
-    const QString text = QStringLiteral("%1/%2 · %3行/秒 · 剩余%4")
-                             .arg(groupedNumber(m_rowsStarted), groupedNumber(total), groupedNumber(qint64(rate + 0.5)), left);
+    const QString left
+        = rate > 0 ? durationText(qint64((total - m_rowsStarted) / rate * 1000)) : QStringLiteral("-:--");
+    const QString text
+        = QStringLiteral("%1/%2 · %3行/秒 · 剩余%4")
+              .arg(groupedNumber(m_rowsStarted), groupedNumber(total), groupedNumber(qint64(rate + 0.5)), left);
     m_runProgress->setValue(qMin(m_rowsStarted, m_runProgress->maximum()));
     m_runProgress->setFormat(text);
     m_runProgress->setAccessibleDescription(text);
@@ -188,7 +190,8 @@ void MainWindow::showRunSummary()
     QStringList parts;
     if (m_runStopped)
         parts << QStringLiteral("已停止");
-    parts << QStringLiteral("有备案%1").arg(groupedNumber(found)) << QStringLiteral("无记录%1").arg(groupedNumber(noRecords))
+    parts << QStringLiteral("有备案%1").arg(groupedNumber(found))
+          << QStringLiteral("无记录%1").arg(groupedNumber(noRecords))
           << QStringLiteral("已删除%1").arg(groupedNumber(deletedRecords))
           << QStringLiteral("未完成%1").arg(groupedNumber(unfinished));
     const int notReached = int(m_runRows.size()) - started;

@@ -45,7 +45,8 @@ RankTable buildRankTable()
         keys.push_back(collator.sortKey(QString(QChar(c))));
     std::vector<int> order(chars.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&keys](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    std::sort(
+        order.begin(), order.end(), [&keys](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
     RankTable table;
     table.rank.assign(0x10000, 0);
     quint16 rank = 0;

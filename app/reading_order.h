@@ -16,9 +16,9 @@ namespace quernfold {
 void appendReadingKey(QStringView text, std::string &key);
 std::string readingKey(QStringView text);
 
-// Sorts `rows` by their texts' reading keys (`textOf(row)`, a const QString &), rows with equal keys in ascending row order, so the
-// result depends only on the texts. Descending reverses the keys' order, not the tie order. Keys are made eight
-// bytes at a time and only where rows still tie, so a million rows never hold a million whole keys at once.
+// Sorts `rows` by their texts' reading keys (`textOf(row)`, a const QString &), rows with equal keys in ascending row
+// order, so the result depends only on the texts. Descending reverses the keys' order, not the tie order. Keys are made
+// eight bytes at a time and only where rows still tie, so a million rows never hold a million whole keys at once.
 template <typename TextOf> void sortByReadingKey(std::vector<int> &rows, bool descending, TextOf textOf);
 
 namespace detail {

@@ -143,7 +143,10 @@ quint8 ShownRowsModel::categoryOf(int sourceRow) const
         return kUnfinished | domainCase;
     const FilingRecord &record = row.lookup->record;
     const QString &recordNo = record.recordNo;
-    quint8 category = recordNo.isEmpty() ? 0 : recordNo == kNoRecord ? kNoRecordKind : recordNo == kDeleted ? kDeletedKind : kFound;
+    quint8 category = recordNo.isEmpty() ? 0
+        : recordNo == kNoRecord          ? kNoRecordKind
+        : recordNo == kDeleted           ? kDeletedKind
+                                         : kFound;
     if (row.lookup->status != kDone)
         category |= kUnfinished;
     if (domainCase || hasCase(record.recordNo) || hasCase(record.holder) || hasCase(record.siteName))
@@ -195,7 +198,8 @@ bool ShownRowsModel::matches(int sourceRow) const
     }
     // Texts without case are searched for the folded text as it stands: a plain scan for its first character is
     // several times faster than a caseless search over texts this short.
-    const std::u16string_view needle(reinterpret_cast<const char16_t *>(m_foldedText.utf16()), size_t(m_foldedText.size()));
+    const std::u16string_view needle(
+        reinterpret_cast<const char16_t *>(m_foldedText.utf16()), size_t(m_foldedText.size()));
     const auto contains = [&needle](const QString &text) {
         return std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())).find(needle)
             != std::u16string_view::npos;

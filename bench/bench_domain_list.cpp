@@ -70,7 +70,8 @@ int main(int argc, char *argv[])
     std::printf("delete one row near the top: %.2f ms median of 5, first %.2f ms (target <= 10 ms)\n",
         deleteMs[deleteMs.size() / 2], firstDeleteMs);
     std::printf("delete %zu scattered selected rows in one pass: %.2f ms\n", scattered.size(), manyMs);
-    std::printf("rows left %d; row 11 now reads ID %s, domain %s\n", model.count(), qPrintable(model.cell(10, DomainListModel::IdColumn)),
+    std::printf("rows left %d; row 11 now reads ID %s, domain %s\n", model.count(),
+        qPrintable(model.cell(10, DomainListModel::IdColumn)),
         qPrintable(model.cell(10, DomainListModel::DomainColumn)));
     std::printf("peak RSS: %.1f MiB (target <= 400 MiB)\n", bench::peakRssMiB());
     return 0;

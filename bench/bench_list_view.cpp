@@ -80,9 +80,11 @@ void fillFinishedList(DomainListModel &model, int rows)
         }
         FilingRecord record = site::expectedRecord(model.cell(row, DomainListModel::DomainColumn));
         if (row % 20 == 3)
-            record = { QStringLiteral("无记录"), QStringLiteral("未知"), QStringLiteral("未知"), QStringLiteral("未知") };
+            record
+                = { QStringLiteral("无记录"), QStringLiteral("未知"), QStringLiteral("未知"), QStringLiteral("未知") };
         else if (row % 100 == 11)
-            record = { QStringLiteral("备案已被删除"), QStringLiteral("未知"), QStringLiteral("未知"), QStringLiteral("未知") };
+            record = { QStringLiteral("备案已被删除"), QStringLiteral("未知"), QStringLiteral("未知"),
+                QStringLiteral("未知") };
         model.setLookupResult(row, std::move(record), QStringLiteral("查询完毕"));
     }
 }
@@ -98,8 +100,10 @@ protected:
     bool filterAcceptsRow(int row, const QModelIndex &parent) const override
     {
         if (foundOnly) {
-            const QString recordNo = sourceModel()->index(row, DomainListModel::RecordNoColumn, parent).data().toString();
-            if (recordNo.isEmpty() || recordNo == QStringLiteral("无记录") || recordNo == QStringLiteral("备案已被删除"))
+            const QString recordNo
+                = sourceModel()->index(row, DomainListModel::RecordNoColumn, parent).data().toString();
+            if (recordNo.isEmpty() || recordNo == QStringLiteral("无记录")
+                || recordNo == QStringLiteral("备案已被删除"))
                 return false;
         }
         return QSortFilterProxyModel::filterAcceptsRow(row, parent);
@@ -173,8 +177,8 @@ int scaleRun(const QString &kind, int rows)
     };
 
     std::printf("sort_domain_ms=%.1f\n", timedMs([&] { sortBy(DomainListModel::DomainColumn, Qt::AscendingOrder); }));
-    std::printf("sort_domain_reverse_ms=%.1f\n",
-        timedMs([&] { sortBy(DomainListModel::DomainColumn, Qt::DescendingOrder); }));
+    std::printf(
+        "sort_domain_reverse_ms=%.1f\n", timedMs([&] { sortBy(DomainListModel::DomainColumn, Qt::DescendingOrder); }));
     std::printf("sort_holder_ms=%.1f\n", timedMs([&] { sortBy(DomainListModel::HolderColumn, Qt::AscendingOrder); }));
     std::printf("filter_found_ms=%.1f\n", timedMs([&] { showFound(true); }));
     std::printf("filter_all_ms=%.1f\n", timedMs([&] { showFound(false); }));
@@ -328,11 +332,11 @@ int orchestrate(int rows, bool realWindow)
 {
     const char *where = realWindow ? "xcb window, accessibility on" : "offscreen";
     std::printf("== %d rows, %s ==\n", rows, where);
-    const QMap<QString, double> ours = runChild({ QStringLiteral("--scale"), QStringLiteral("ours"),
-                                                    QStringLiteral("--rows"), QString::number(rows) },
+    const QMap<QString, double> ours = runChild(
+        { QStringLiteral("--scale"), QStringLiteral("ours"), QStringLiteral("--rows"), QString::number(rows) },
         realWindow);
-    const QMap<QString, double> qt = runChild({ QStringLiteral("--scale"), QStringLiteral("qsfpm"),
-                                                  QStringLiteral("--rows"), QString::number(rows) },
+    const QMap<QString, double> qt = runChild(
+        { QStringLiteral("--scale"), QStringLiteral("qsfpm"), QStringLiteral("--rows"), QString::number(rows) },
         realWindow);
     if (ours.isEmpty() || qt.isEmpty()) {
         std::printf("INVALID: a scale run failed\n");
@@ -391,7 +395,8 @@ int orchestrate(int rows, bool realWindow)
             if (sorted)
                 args << QStringLiteral("--sorted");
             const QMap<QString, double> run = runChild(args, realWindow);
-            valid = valid && run.value(QStringLiteral("finished")) == kRunRows && run.value(QStringLiteral("asked")) == 0;
+            valid
+                = valid && run.value(QStringLiteral("finished")) == kRunRows && run.value(QStringLiteral("asked")) == 0;
             (sorted ? sortedRates : plainRates).push_back(run.value(QStringLiteral("rate")));
             worstGap = std::max(worstGap, run.value(QStringLiteral("gap_ms")));
         }
@@ -404,10 +409,9 @@ int orchestrate(int rows, bool realWindow)
                 "%.1f%% (target >= 90%%); longest tick gap %.1f ms (target <= 50 ms)\n",
         kRunRows, kRounds, plain, sorted, 100 * sorted / plain, worstGap);
     // The same with a million rows in the list: every frame moves rows within a million-row order.
-    const QMap<QString, double> big = runChild({ QStringLiteral("--run"), QStringLiteral("--base"), base,
-                                                   QStringLiteral("--rows"), QString::number(rows),
-                                                   QStringLiteral("--sorted"), QStringLiteral("--stop-after-ms"),
-                                                   QStringLiteral("8000") },
+    const QMap<QString, double> big = runChild(
+        { QStringLiteral("--run"), QStringLiteral("--base"), base, QStringLiteral("--rows"), QString::number(rows),
+            QStringLiteral("--sorted"), QStringLiteral("--stop-after-ms"), QStringLiteral("8000") },
         realWindow);
     std::printf("batch run over a %d-row list, sorted and filtered, stopped after 8 s: %.0f rows/s, %d rows shown, "
                 "longest tick gap %.1f ms (target <= 50 ms)\n",

@@ -131,8 +131,8 @@ void DomainListModel::removeRowAt(int row)
 void DomainListModel::removeRowsAt(std::vector<int> rows)
 {
     const int size = count();
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [size](int row) { return row < 0 || row >= size; }),
-        rows.end());
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(), [size](int row) { return row < 0 || row >= size; }), rows.end());
     if (rows.empty())
         return;
     std::sort(rows.begin(), rows.end());

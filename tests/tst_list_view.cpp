@@ -74,7 +74,7 @@ private slots:
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<QString>("menuText");
         QTest::newRow("全部") << Kind::All << QStringList { u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs }
-                            << u"全部(5)"_qs;
+                              << u"全部(5)"_qs;
         QTest::newRow("有备案") << Kind::Found << QStringList { u"a.cn"_qs, u"d.cn"_qs } << u"有备案(2)"_qs;
         QTest::newRow("无记录") << Kind::NoRecord << QStringList { u"b.cn"_qs } << u"无记录(1)"_qs;
         QTest::newRow("备案已被删除") << Kind::Deleted << QStringList { u"c.cn"_qs } << u"备案已被删除(1)"_qs;
@@ -149,9 +149,8 @@ private slots:
         sortByReadingKey(sorted, false, [&texts](int row) -> const QString & { return texts.at(row); });
         QCOMPARE(texts.at(sorted.front()), ascending.front());
         QCOMPARE(texts.at(sorted.back()), ascending.back());
-        QVERIFY(std::is_sorted(sorted.begin(), sorted.end(), [&texts](int a, int b) {
-            return readingKey(texts.at(a)) < readingKey(texts.at(b));
-        }));
+        QVERIFY(std::is_sorted(sorted.begin(), sorted.end(),
+            [&texts](int a, int b) { return readingKey(texts.at(a)) < readingKey(texts.at(b)); }));
     }
 
     void find_narrowsToRowsContainingText_data()
@@ -226,8 +225,8 @@ private slots:
         QTest::addColumn<std::vector<int>>("remove");
         QTest::addColumn<QString>("left");
         QTest::newRow("one run") << std::vector<int> { 2, 3, 4 } << u"0 1 5 6 7 8 9 10 11"_qs;
-        QTest::newRow("unordered, repeated, out of range") << std::vector<int> { 9, 0, 9, 40, -1 }
-                                                           << u"1 2 3 4 5 6 7 8 10 11"_qs;
+        QTest::newRow("unordered, repeated, out of range")
+            << std::vector<int> { 9, 0, 9, 40, -1 } << u"1 2 3 4 5 6 7 8 10 11"_qs;
         QTest::newRow("scattered, more runs than announced one by one")
             << std::vector<int> { 0, 2, 4, 6, 8, 10, 1, 11, 5 } << u"3 7 9"_qs;
     }
@@ -412,8 +411,8 @@ private slots:
         QVERIFY(message.contains(bar->geometry()));
         const auto answerAll = [&http] {
             for (HttpClient::RequestId id : http.pendingIds())
-                http.complete(id,
-                    ScriptedHttp::reply(200, "text/html; charset=gbk", QByteArray("<html>no table</html>")));
+                http.complete(
+                    id, ScriptedHttp::reply(200, "text/html; charset=gbk", QByteArray("<html>no table</html>")));
         };
         while (w.window->isQuerying()) {
             answerAll();
@@ -422,7 +421,9 @@ private slots:
         auto *summary = w.find<QLabel>(QStringLiteral("runSummary"));
         QVERIFY(!bar->isVisible());
         QVERIFY(summary->isVisible());
-        QVERIFY2(QRegularExpression(u"^有备案0 · 无记录0 · 已删除0 · 未完成5 · 用时0:0\\d$"_qs).match(summary->text()).hasMatch(),
+        QVERIFY2(QRegularExpression(u"^有备案0 · 无记录0 · 已删除0 · 未完成5 · 用时0:0\\d$"_qs)
+                     .match(summary->text())
+                     .hasMatch(),
             qPrintable(summary->text()));
         // Until the next action.
         w.window->deleteSelectedRow();

@@ -687,7 +687,8 @@ void TestMainWindow::accessibility_controlsExposeTheirTexts()
     QCOMPARE(bar->child(1)->text(QAccessible::Name), u"域名添加成功.."_qs);
 
     // A screen reader reads the list as a table: headers and cells.
-    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.find<DomainListView>(QStringLiteral("ListView1")));
+    QAccessibleInterface *list
+        = QAccessible::queryAccessibleInterface(w.find<DomainListView>(QStringLiteral("ListView1")));
     QVERIFY(list);
     QAccessibleTableInterface *table = list->tableInterface();
     QVERIFY(table);

@@ -1,6 +1,6 @@
 // The batch run and the selected-row query as the window drives them, against the local site.
-#include "support/scripted_platform.h"
 #include "lookup_site.h"
+#include "support/scripted_platform.h"
 
 #include "platform/curl_http.h"
 
