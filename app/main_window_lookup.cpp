@@ -199,7 +199,10 @@ void MainWindow::showRunSummary()
         parts << QStringLiteral("未查询%1").arg(groupedNumber(notReached));
     parts << QStringLiteral("用时%1").arg(durationText(m_runClock.elapsed()));
     m_runProgress->hide();
-    m_runSummary->setText(parts.join(QStringLiteral(" · ")));
+    const QString summary = parts.join(QStringLiteral(" · "));
+    m_runSummary->setText(summary);
+    // A screen reader reads the summary itself, not a caption for it.
+    m_runSummary->setAccessibleName(summary);
     m_runSummary->show();
     m_runSummary->raise();
     std::vector<int>().swap(m_runRows);

@@ -2,9 +2,12 @@
 
 #include "app/reading_order.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <numeric>
 #include <string_view>
+#include <thread>
 
 namespace quernfold {
 
@@ -19,8 +22,11 @@ constexpr quint8 kFound = 1;
 constexpr quint8 kNoRecordKind = 2;
 constexpr quint8 kDeletedKind = 3;
 constexpr quint8 kUnfinished = 4;
-// One of the searched texts has a letter with case: only such rows need the slower caseless search.
-constexpr quint8 kHasCase = 8;
+// Which searched texts have a letter with case: only those need the slower caseless search.
+constexpr quint8 kDomainHasCase = 8;
+constexpr quint8 kRecordNoHasCase = 16;
+constexpr quint8 kHolderHasCase = 32;
+constexpr quint8 kSiteNameHasCase = 64;
 
 bool hasCase(const QString &text)
 {
@@ -138,7 +144,7 @@ int ShownRowsModel::count(Kind kind) const
 quint8 ShownRowsModel::categoryOf(int sourceRow) const
 {
     const DomainRow &row = m_source.row(sourceRow);
-    const quint8 domainCase = hasCase(row.domain) ? kHasCase : 0;
+    const quint8 domainCase = hasCase(row.domain) ? kDomainHasCase : 0;
     if (!row.lookup)
         return kUnfinished | domainCase;
     const FilingRecord &record = row.lookup->record;
@@ -149,8 +155,13 @@ quint8 ShownRowsModel::categoryOf(int sourceRow) const
                                          : kFound;
     if (row.lookup->status != kDone)
         category |= kUnfinished;
-    if (domainCase || hasCase(record.recordNo) || hasCase(record.holder) || hasCase(record.siteName))
-        category |= kHasCase;
+    category |= domainCase;
+    if (hasCase(record.recordNo))
+        category |= kRecordNoHasCase;
+    if (hasCase(record.holder))
+        category |= kHolderHasCase;
+    if (hasCase(record.siteName))
+        category |= kSiteNameHasCase;
     return category;
 }
 
@@ -186,30 +197,24 @@ bool ShownRowsModel::matches(int sourceRow) const
         return false;
     if (m_findText.isEmpty())
         return true;
-    const DomainRow &row = m_source.row(sourceRow);
-    if (category & kHasCase) {
-        if (m_findMatcher.indexIn(row.domain) >= 0)
-            return true;
-        if (!row.lookup)
-            return false;
-        const FilingRecord &record = row.lookup->record;
-        return m_findMatcher.indexIn(record.recordNo) >= 0 || m_findMatcher.indexIn(record.holder) >= 0
-            || m_findMatcher.indexIn(record.siteName) >= 0;
-    }
-    // Texts without case are searched for the folded text as it stands: a plain scan for its first character is
-    // several times faster than a caseless search over texts this short.
-    const std::u16string_view needle(
+    // A text without case is searched for the folded text as it stands, and so is every text when the text sought
+    // has no case (Chinese, digits): a plain scan is several times faster than a caseless search.
+    const std::u16string_view folded(
         reinterpret_cast<const char16_t *>(m_foldedText.utf16()), size_t(m_foldedText.size()));
-    const auto contains = [&needle](const QString &text) {
-        return std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())).find(needle)
+    const auto contains = [this, category, &folded](const QString &text, quint8 hasCase) {
+        if (m_findHasCase && (category & hasCase))
+            return m_findMatcher.indexIn(text) >= 0;
+        return std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())).find(folded)
             != std::u16string_view::npos;
     };
-    if (contains(row.domain))
+    const DomainRow &row = m_source.row(sourceRow);
+    if (contains(row.domain, kDomainHasCase))
         return true;
     if (!row.lookup)
         return false;
     const FilingRecord &record = row.lookup->record;
-    return contains(record.recordNo) || contains(record.holder) || contains(record.siteName);
+    return contains(record.recordNo, kRecordNoHasCase) || contains(record.holder, kHolderHasCase)
+        || contains(record.siteName, kSiteNameHasCase);
 }
 
 bool ShownRowsModel::keyLess(int a, int b) const
@@ -237,10 +242,21 @@ std::vector<int> ShownRowsModel::filtered(const std::vector<int> &candidates) co
         return rows;
     }
     // Rows are read in list order, the order their texts lie in memory; the candidates' order (a sort) would
-    // jump about and wait on memory for every row.
+    // jump about and wait on memory for every row. The texts are only read, so a long list is split between the
+    // cores: the search waits on memory far more than it computes.
     std::vector<quint8> matching(size_t(count), 0);
-    for (int row = 0; row < count; ++row)
-        matching[size_t(row)] = matches(row);
+    const auto mark = [this, &matching](int from, int to) {
+        for (int row = from; row < to; ++row)
+            matching[size_t(row)] = matches(row);
+    };
+    constexpr int kRowsPerThread = 250000;
+    const int threads = std::clamp(count / kRowsPerThread, 1, std::max(1, QThread::idealThreadCount()));
+    std::vector<std::thread> helpers;
+    for (int part = 1; part < threads; ++part)
+        helpers.emplace_back(mark, int(qint64(count) * part / threads), int(qint64(count) * (part + 1) / threads));
+    mark(0, count / threads);
+    for (std::thread &helper : helpers)
+        helper.join();
     for (int row : candidates) {
         if (matching[size_t(row)])
             rows.push_back(row);
@@ -302,6 +318,7 @@ void ShownRowsModel::setFindText(const QString &text)
     m_findText = text;
     m_findMatcher = QStringMatcher(text, Qt::CaseInsensitive);
     m_foldedText = text.toCaseFolded();
+    m_findHasCase = hasCase(text);
     if (narrowing && !m_allInListOrder)
         showRows(filtered(m_shown));
     else

@@ -93,6 +93,7 @@ private:
     // Prepared once per text: a million rows are searched per keystroke.
     QStringMatcher m_findMatcher;
     QString m_foldedText;
+    bool m_findHasCase = false;
 
     // Every list position in sort order (empty in list order).
     std::vector<int> m_order;
@@ -100,7 +101,7 @@ private:
     std::vector<int> m_shown;
     // List position to shown row, or -1 (empty while everything is shown in list order).
     std::vector<int> m_positionOf;
-    // Per list position: bits 0-1 the record kind, bit 2 unfinished, bit 3 a searched text has case.
+    // Per list position: bits 0-1 the record kind, bit 2 unfinished, bits 3-6 which searched texts have case.
     std::vector<quint8> m_category;
     std::array<int, KindCount> m_counts {};
     // List positions changed since the last frame, and a mark per position.
