@@ -22,12 +22,24 @@ constexpr quint8 kFound = 1;
 constexpr quint8 kNoRecordKind = 2;
 constexpr quint8 kDeletedKind = 3;
 constexpr quint8 kUnfinished = 4;
+// A text sought "has case" when it has any letter with case, lower or upper: "b" is the folding of "B".
+bool hasCasedLetter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80 ? ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'))
+                               : (c.toCaseFolded() != c || c.toUpper() != c || c.toLower() != c))
+            return true;
+    }
+    return false;
+}
+
 // Which searched texts have a letter with case: only those need the slower caseless search.
 constexpr quint8 kDomainHasCase = 8;
 constexpr quint8 kRecordNoHasCase = 16;
 constexpr quint8 kHolderHasCase = 32;
 constexpr quint8 kSiteNameHasCase = 64;
 
+// A searched text "has case" when folding changes it: then only a caseless search finds a folded text in it.
 bool hasCase(const QString &text)
 {
     for (const QChar c : text) {
@@ -318,7 +330,7 @@ void ShownRowsModel::setFindText(const QString &text)
     m_findText = text;
     m_findMatcher = QStringMatcher(text, Qt::CaseInsensitive);
     m_foldedText = text.toCaseFolded();
-    m_findHasCase = hasCase(text);
+    m_findHasCase = hasCasedLetter(text);
     if (narrowing && !m_allInListOrder)
         showRows(filtered(m_shown));
     else
