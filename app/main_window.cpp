@@ -47,7 +47,7 @@ constexpr int kClientWidth = 12765;
 constexpr int kClientHeight = 8955;
 constexpr int kPanelGap = 2;
 // The run's progress sits over the right part of the message panel: the panel's own texts are short and start
-// at its left, and the seed's three panels keep their places.
+// at its left, and the three panels keep the places they have always had.
 constexpr int kProgressWidth = 260;
 constexpr int kSummaryWidth = 440;
 constexpr int kFindBarHeight = 28;
@@ -126,7 +126,7 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     connect(m_versionCheckTimer, &QTimer::timeout, this, &MainWindow::versionCheckTick);
     m_versionCheckTimer->start();
 
-    // The first size is the seed's, which is also the least: every control has its place there.
+    // The first size, the one the layout was drawn for, is also the least: every control has its place there.
     resize(layout()->minimumSize());
     restoreWindowState();
 }
@@ -361,7 +361,8 @@ void MainWindow::buildFindBar(QWidget *client)
     m_countsTimer->setInterval(DomainListView::kFrameMs);
     connect(m_countsTimer, &QTimer::timeout, this, &MainWindow::updateKindTexts);
     connect(m_shownModel, &ShownRowsModel::countsChanged, this, [this] {
-        if (!m_countsTimer->isActive())
+        // Only counts someone can see are worth their text; the menu writes its own when it opens.
+        if (!m_countsTimer->isActive() && (m_findBar->isVisible() || m_listMenu->isVisible()))
             m_countsTimer->start();
     });
     updateKindTexts();
@@ -369,7 +370,7 @@ void MainWindow::buildFindBar(QWidget *client)
 
 void MainWindow::placeControls()
 {
-    // How much the client area has grown beyond the seed's size.
+    // How much the client area has grown beyond the size the layout was drawn for.
     const int dx = qMax(0, m_client->width() - px(kClientWidth));
     const int dy = qMax(0, m_client->height() - px(kClientHeight));
     m_domainList->setGeometry(px(120), px(120), px(12495) + dx, px(7095) + dy);

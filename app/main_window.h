@@ -121,7 +121,7 @@ private:
     void buildMenus();
     void buildFindBar(QWidget *client);
     void buildRunProgress();
-    // Puts every control where it belongs for the client area's size: the seed's places at the first size, the
+    // Puts every control where it belongs for the client area's size: the places drawn for the first size, the
     // list taking what the window gained.
     void placeControls();
     void restoreWindowState();

@@ -80,7 +80,7 @@ ShownRowsModel::ShownRowsModel(DomainListModel &source, QObject *parent)
     , m_source(source)
 {
     m_frameTimer.setSingleShot(true);
-    // Moving rows repaints the whole list, text shaping and all: ten times a second keeps the order current to the
+    // Moving rows repaints the whole list, text shaping and all: four times a second keeps the order current to the
     // eye and leaves a fast run its time.
     m_frameTimer.setInterval(kMoveIntervalMs);
     connect(&m_frameTimer, &QTimer::timeout, this, &ShownRowsModel::applyPendingChanges);

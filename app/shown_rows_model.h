@@ -15,7 +15,7 @@ namespace quernfold {
 // The rows of the list as the window shows them: all of them in list order, or those of one kind or containing a
 // text, in list order or sorted by a column. It is a view on the list and owns no row: the ID cell stays the
 // row's place in the list. It keeps index vectors rather than one object per row (a million rows cost about 13 MB
-// with a sort and a filter on), and while lookups write the list it moves the rows they touched ten times a second,
+// with a sort and a filter on), and while lookups write the list it moves the rows they touched four times a second,
 // never per row, so a run pays for no resorting or repainting per row.
 class ShownRowsModel : public QAbstractTableModel
 {
@@ -25,7 +25,7 @@ public:
     enum class Kind { All, Found, NoRecord, Deleted, Unfinished };
     static constexpr int KindCount = 5;
     // Rows that lookups changed are moved into place this often (and not more often than once per frame).
-    static constexpr int kMoveIntervalMs = 100;
+    static constexpr int kMoveIntervalMs = 250;
 
     explicit ShownRowsModel(DomainListModel &source, QObject *parent = nullptr);
 

@@ -328,7 +328,7 @@ private slots:
                         "1\ta.cn\t京ICP备1号\t张三\t企业\t星辰官网\t查询完毕\n"_qs));
     }
 
-    void window_growsFromSeedSizeWithControlsAtTheirCorners()
+    void window_growsFromFirstSizeWithControlsAtTheirCorners()
     {
         ScriptedWindow w;
         w.window->load();
@@ -405,7 +405,7 @@ private slots:
         QVERIFY(accessible && accessible->valueInterface());
         QCOMPARE(accessible->valueInterface()->currentValue().toInt(), 2);
         QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 5);
-        // The seed's texts stay in the message panel.
+        // The run's own texts stay in the message panel.
         QCOMPARE(w.panel(2), u"共有5个域名，正在查询第2个.."_qs);
         const QRect message = w.find<QWidget>(QStringLiteral("S1_panel2"))->geometry();
         QVERIFY(message.contains(bar->geometry()));

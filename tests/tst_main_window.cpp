@@ -149,7 +149,7 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
         u"查询状态"_qs };
     const QList<int> widths { 33, 120, 133, 160, 96, 96, 96 };
     QCOMPARE(list->model()->columnCount(), 7);
-    // The ID column is wider than the seed's: it fits row 1,000,000 (see idColumn_fitsSevenDigits).
+    // The ID column is wider than it was drawn: it fits row 1,000,000 (tst_list_view checks that).
     QVERIFY(list->header()->sectionSize(0) >= widths.at(0));
     for (int column = 1; column < 7; ++column) {
         QCOMPARE(list->model()->headerData(column, Qt::Horizontal).toString(), headers.at(column));
@@ -263,7 +263,7 @@ void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
     QCOMPARE(w.dialogs.boxes.size(), 0);
     const QRect screen = w.window->screen()->availableGeometry();
     QVERIFY(qAbs(w.window->frameGeometry().center().x() - screen.center().x()) <= 1);
-    // The first size is the least: the window grows, never below the seed's client area and menu bar.
+    // The first size is the least: the window grows, never below the client area it was drawn for and the menu bar.
     QCOMPARE(w.window->minimumSizeHint(), w.window->size());
     QVERIFY(w.window->maximumSize().width() > w.window->size().width());
 }
