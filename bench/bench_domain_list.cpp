@@ -17,7 +17,9 @@ using namespace quernfold;
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    // Offscreen unless told otherwise (QT_QPA_PLATFORM=xcb under Xvfb measures the real window).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
     QApplication app(argc, argv);
     const int rows = argc > 1 ? QByteArray(argv[1]).toInt() : 1000000;
 
