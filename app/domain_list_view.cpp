@@ -3,6 +3,7 @@
 #include "domainlist/domain_list_model.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -28,10 +29,17 @@ protected:
 };
 
 DomainListView::DomainListView(QWidget *parent)
-    : QTreeView(parent)
+    : QTableView(parent)
     , m_changeTimer(new QTimer(this))
 {
     setItemDelegate(new StatusNoteDelegate(this));
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
     m_changeTimer->setSingleShot(true);
     m_changeTimer->setInterval(kFrameMs);
     connect(m_changeTimer, &QTimer::timeout, this, &DomainListView::flushChanges);
@@ -47,6 +55,16 @@ void DomainListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &
         m_changeTimer->start();
 }
 
+std::pair<int, int> DomainListView::visibleRows() const
+{
+    const QAbstractItemModel *m = model();
+    if (!m || m->rowCount() == 0)
+        return { -1, -2 };
+    const int first = qMax(0, rowAt(0));
+    const int bottom = rowAt(viewport()->height() - 1);
+    return { first, bottom < 0 ? m->rowCount() - 1 : bottom };
+}
+
 void DomainListView::flushChanges()
 {
     const QAbstractItemModel *m = model();
@@ -54,7 +72,22 @@ void DomainListView::flushChanges()
     const int to = qMin(std::exchange(m_changedTo, -1), m ? m->rowCount() - 1 : -1);
     if (!m || from < 0 || from > to)
         return;
-    QTreeView::dataChanged(m->index(from, 0), m->index(to, m->columnCount() - 1), {});
+    // Only rows on screen need drawing again: a change spanning a million rows (the IDs below a deleted row)
+    // must not cost a walk over all of them.
+    const auto [firstVisible, lastVisible] = visibleRows();
+    const int first = qMax(from, firstVisible);
+    const int last = qMin(to, lastVisible);
+    if (first > last)
+        return;
+    QTableView::dataChanged(m->index(first, 0), m->index(last, m->columnCount() - 1), {});
+}
+
+void DomainListView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    // One row is one line of text, as a report list draws it.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 
 void DomainListView::mousePressEvent(QMouseEvent *event)
@@ -65,7 +98,7 @@ void DomainListView::mousePressEvent(QMouseEvent *event)
     }
     // The window decides about the context menu; the view still gets the press for its selection.
     emit mouseDown(event->button(), event->globalPosition().toPoint());
-    QTreeView::mousePressEvent(event);
+    QTableView::mousePressEvent(event);
 }
 
 void DomainListView::mouseReleaseEvent(QMouseEvent *event)
@@ -73,7 +106,7 @@ void DomainListView::mouseReleaseEvent(QMouseEvent *event)
     if (m_locked)
         event->ignore();
     else
-        QTreeView::mouseReleaseEvent(event);
+        QTableView::mouseReleaseEvent(event);
 }
 
 void DomainListView::mouseDoubleClickEvent(QMouseEvent *event)
@@ -81,7 +114,7 @@ void DomainListView::mouseDoubleClickEvent(QMouseEvent *event)
     if (m_locked)
         event->ignore();
     else
-        QTreeView::mouseDoubleClickEvent(event);
+        QTableView::mouseDoubleClickEvent(event);
 }
 
 void DomainListView::mouseMoveEvent(QMouseEvent *event)
@@ -89,15 +122,24 @@ void DomainListView::mouseMoveEvent(QMouseEvent *event)
     if (m_locked)
         event->ignore();
     else
-        QTreeView::mouseMoveEvent(event);
+        QTableView::mouseMoveEvent(event);
 }
 
 void DomainListView::keyPressEvent(QKeyEvent *event)
 {
-    if (m_locked)
+    if (m_locked) {
         event->ignore();
-    else
-        QTreeView::keyPressEvent(event);
+        return;
+    }
+    if (event->matches(QKeySequence::Delete)) {
+        emit deletePressed();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        emit copyPressed();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 void DomainListView::contextMenuEvent(QContextMenuEvent *event)
@@ -105,7 +147,7 @@ void DomainListView::contextMenuEvent(QContextMenuEvent *event)
     if (m_locked)
         event->ignore();
     else
-        QTreeView::contextMenuEvent(event);
+        QTableView::contextMenuEvent(event);
 }
 
 QString DomainListView::toolTipFor(const QModelIndex &index) const
@@ -130,7 +172,7 @@ QString DomainListView::toolTipFor(const QModelIndex &index) const
 bool DomainListView::viewportEvent(QEvent *event)
 {
     if (event->type() != QEvent::ToolTip)
-        return QTreeView::viewportEvent(event);
+        return QTableView::viewportEvent(event);
     const auto *help = static_cast<QHelpEvent *>(event);
     const QModelIndex index = indexAt(help->pos());
     const QString tip = toolTipFor(index);

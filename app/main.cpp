@@ -34,12 +34,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "quernfold: %s\n", qPrintable(note));
     quernfold::QtDialogs dialogs;
     quernfold::DesktopBrowser browser;
+    quernfold::SystemClipboard clipboard;
     quernfold::StyleSheetSkin skin;
     quernfold::CurlHttpClient http(config.httpTimeoutMs);
 
     quernfold::Platform platform;
     platform.dialogs = &dialogs;
     platform.browser = &browser;
+    platform.clipboard = &clipboard;
     platform.skin = &skin;
     platform.http = &http;
     platform.quit = [](int status) { QCoreApplication::exit(status); };

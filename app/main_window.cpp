@@ -5,28 +5,36 @@
 #include "domainlist/add_domain.h"
 #include "domainlist/domain_cleaner.h"
 #include "platform/browser.h"
+#include "platform/clipboard.h"
 #include "platform/http.h"
 #include "platform/site_address.h"
 #include "platform/skin.h"
 #include "update/version_check.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
+#include <QToolButton>
 
 namespace quernfold {
 
@@ -40,6 +48,16 @@ constexpr int px(int twips)
 
 constexpr int kClientWidth = 12765;
 constexpr int kClientHeight = 8955;
+constexpr int kPanelGap = 2;
+// The run's progress sits over the right part of the message panel: the panel's own texts are short and start
+// at its left, and the three panels keep the places they have always had.
+constexpr int kProgressWidth = 260;
+constexpr int kSummaryWidth = 440;
+constexpr int kFindBarHeight = 28;
+
+const QString kWindowSize = QStringLiteral("window/size");
+const QString kWindowMaximized = QStringLiteral("window/maximized");
+const QString kColumnWidths = QStringLiteral("window/columnWidths");
 
 const QString kExitQuestion = QStringLiteral("是否确定退出软件?");
 const QString kPromptTitle = QStringLiteral("提示");
@@ -62,6 +80,25 @@ QFont uiFont()
 
 } // namespace
 
+QString groupedNumber(qint64 number)
+{
+    QString digits = QString::number(number < 0 ? -number : number);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, u',');
+    return number < 0 ? u'-' + digits : digits;
+}
+
+QString durationText(qint64 ms)
+{
+    const qint64 seconds = qMax<qint64>(0, (ms + 500) / 1000);
+    const auto twoDigits = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(twoDigits(seconds / 60 % 60), twoDigits(seconds % 60));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(twoDigits(seconds % 60));
+}
+
 MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
     : QMainWindow(parent)
     , m_platform(platform)
@@ -69,9 +106,9 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quernfold V" QUERNFOLD_VERSION));
-    // Fixed single border: a close button and the system menu, nothing to minimise or maximise.
+    // A window that grows: ten thousand rows want more than the first size shows.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-        | Qt::WindowCloseButtonHint);
+        | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     // Every control, menu and box in the font the geometry was made for; in a larger one the captions of the
     // narrow buttons are cut. Set for the whole program as well: a style sheet that is there before the window
     // hands a widget that only inherits its font the application's family (Qt 6.4), and a Latin one is wider.
@@ -92,12 +129,17 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     connect(m_versionCheckTimer, &QTimer::timeout, this, &MainWindow::versionCheckTick);
     m_versionCheckTimer->start();
 
-    // The client area has a fixed size; the window is that plus the menu bar and nothing can resize it.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The first size, the one the layout was drawn for, is also the least: every control has its place there.
+    resize(layout()->minimumSize());
+    restoreWindowState();
 }
 
 MainWindow::~MainWindow()
 {
+    // The rows go with this object, before the child widgets that show them: the view lets go of them first.
+    m_domainList->setModel(nullptr);
+    delete m_shownModel;
+    m_shownModel = nullptr;
     if (m_run)
         m_run->abort();
     if (m_versionRequest && m_platform.http)
@@ -133,40 +175,66 @@ void MainWindow::buildMenus()
     m_listMenu->addSeparator()->setObjectName(QStringLiteral("x5"));
     m_listMenu->addAction(QStringLiteral("查询未完成项"), this, &MainWindow::queryUnfinishedRows)
         ->setObjectName(QStringLiteral("queryUnfinished"));
+    m_listMenu->addSeparator()->setObjectName(QStringLiteral("x6"));
+    m_kindMenu = m_listMenu->addMenu(QStringLiteral("显示"));
+    m_kindMenu->setObjectName(QStringLiteral("showKind"));
+    m_kindActions = new QActionGroup(this);
+    static const char *const kindNames[ShownRowsModel::KindCount]
+        = { "showAll", "showFound", "showNoRecord", "showDeleted", "showUnfinished" };
+    for (int kind = 0; kind < ShownRowsModel::KindCount; ++kind) {
+        QAction *item = m_kindMenu->addAction(QString(), this, [this, kind] { showKind(ShownRowsModel::Kind(kind)); });
+        item->setObjectName(QString::fromLatin1(kindNames[kind]));
+        item->setCheckable(true);
+        item->setChecked(kind == 0);
+        m_kindActions->addAction(item);
+    }
+    QAction *find = m_listMenu->addAction(QStringLiteral("查找.."), this, &MainWindow::showFindBar);
+    find->setObjectName(QStringLiteral("findRows"));
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    // The shortcut works while the menu is closed, too.
+    addAction(find);
+    connect(m_listMenu, &QMenu::aboutToShow, this, &MainWindow::updateKindTexts);
 }
 
 void MainWindow::buildControls()
 {
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(px(kClientWidth), px(kClientHeight));
+    client->setMinimumSize(px(kClientWidth), px(kClientHeight));
+    client->installEventFilter(this);
     setCentralWidget(client);
+    m_client = client;
 
+    m_shownModel = new ShownRowsModel(m_model, this);
     m_domainList = new DomainListView(client);
     m_domainList->setObjectName(QStringLiteral("ListView1"));
     m_domainList->setAccessibleName(QStringLiteral("域名列表"));
-    m_domainList->setGeometry(px(120), px(120), px(12495), px(7095));
-    m_domainList->setRootIsDecorated(false);
-    m_domainList->setItemsExpandable(false);
-    m_domainList->setUniformRowHeights(true); // keeps a list of a million rows cheap to lay out
-    m_domainList->setSortingEnabled(false);
-    m_domainList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_domainList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_domainList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_domainList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_domainList->setAllColumnsShowFocus(true);
-    m_domainList->setModel(&m_model);
+    m_domainList->setModel(m_shownModel);
     m_domainList->setFont(uiFont());
     QHeaderView *header = m_domainList->header();
-    header->setSectionsClickable(false);
+    header->setSectionsClickable(true);
     header->setSectionsMovable(false);
     header->setStretchLastSection(false);
+    header->setSortIndicatorShown(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The widths below are where the columns start; a long domain can be read by dragging its column wider.
     header->setSectionResizeMode(QHeaderView::Interactive);
     static const int columnTwips[DomainListModel::ColumnCount] = { 500, 1800, 2000, 2400, 1440, 1440, 1440 };
     for (int column = 0; column < DomainListModel::ColumnCount; ++column)
         header->resizeSection(column, px(columnTwips[column]));
+    // The ID of row 1,000,000 must not end in "…": room for seven digits and the cell's margins.
+    const int focusMargin = m_domainList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_domainList);
+    header->resizeSection(DomainListModel::IdColumn,
+        qMax(px(columnTwips[0]),
+            m_domainList->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 2 * (focusMargin + 1) + 2));
     connect(m_domainList, &DomainListView::mouseDown, this, &MainWindow::showListMenuOnRightPress);
+    connect(m_domainList, &DomainListView::deletePressed, this, &MainWindow::deleteSelectedRow);
+    connect(m_domainList, &DomainListView::copyPressed, this, &MainWindow::copySelectedRows);
+    connect(header, &QHeaderView::sectionClicked, this, &MainWindow::sortByColumn);
 
     struct ButtonPlace {
         int index;
@@ -187,7 +255,7 @@ void MainWindow::buildControls()
     for (const ButtonPlace &place : buttons) {
         auto *button = new QPushButton(QString::fromUtf16(place.caption), client);
         button->setObjectName(QStringLiteral("Command1_%1").arg(place.index));
-        button->setGeometry(px(place.left), px(7440), px(place.width), px(615));
+        button->resize(px(place.width), px(615));
         button->setEnabled(place.enabled);
         button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, place.handler);
@@ -195,27 +263,17 @@ void MainWindow::buildControls()
     }
     m_batchQueryButton = new QPushButton(QStringLiteral("批量查询"), client);
     m_batchQueryButton->setObjectName(QStringLiteral("Command2"));
-    m_batchQueryButton->setGeometry(px(2760), px(7440), px(1215), px(615));
+    m_batchQueryButton->resize(px(1215), px(615));
     m_batchQueryButton->setEnabled(false);
     m_batchQueryButton->setAutoDefault(false);
     connect(m_batchQueryButton, &QPushButton::clicked, this, &MainWindow::startOrStopBatchQuery);
 
-    // A real status bar, so that screen readers announce it as one. Its own layout would move the panels, and
-    // the window never resizes, so they are placed like every other control: 2 px apart and inset, the
-    // message panel taking what the two fixed ones leave.
+    // A real status bar, so that screen readers announce it as one. Its own layout would move the panels, so
+    // they are placed like every other control: 2 px apart and inset, the message panel taking what the two
+    // fixed ones leave.
     m_statusBar = new QStatusBar(client);
     m_statusBar->setObjectName(QStringLiteral("S1"));
     m_statusBar->setSizeGripEnabled(false);
-    m_statusBar->setGeometry(0, px(8340), px(kClientWidth), px(615));
-    constexpr int kPanelGap = 2;
-    const int fixedWidth = px(1440);
-    const int panelHeight = m_statusBar->height() - 2 * kPanelGap;
-    const int messageWidth = m_statusBar->width() - 2 * fixedWidth - 2 * kPanelGap;
-    const QRect panelRects[3] = {
-        { 0, kPanelGap, fixedWidth, panelHeight },
-        { fixedWidth + kPanelGap, kPanelGap, messageWidth, panelHeight },
-        { m_statusBar->width() - fixedWidth, kPanelGap, fixedWidth, panelHeight },
-    };
     static const char16_t *const panelTexts[3] = { u"提示", u"正在检测版本更新", u"" };
     QLabel *panels[3] = {};
     for (int i = 0; i < 3; ++i) {
@@ -224,23 +282,24 @@ void MainWindow::buildControls()
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setAlignment((i == 2 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
         panel->setTextFormat(Qt::PlainText);
-        panel->setGeometry(panelRects[i]);
         panels[i] = panel;
     }
     m_messagePanel = panels[1];
     m_clockPanel = panels[2];
+    buildRunProgress();
     m_progressTimer = new QTimer(this);
     m_progressTimer->setSingleShot(true);
     m_progressTimer->setInterval(DomainListView::kFrameMs);
-    connect(m_progressTimer, &QTimer::timeout, this, [this] {
-        if (!m_pendingProgress.isEmpty())
-            m_messagePanel->setText(std::exchange(m_pendingProgress, {}));
-    });
+    connect(m_progressTimer, &QTimer::timeout, this, &MainWindow::showPendingProgress);
     updateClock();
     m_clockTimer = new QTimer(this);
     m_clockTimer->setInterval(1000);
     connect(m_clockTimer, &QTimer::timeout, this, &MainWindow::updateClock);
+    // A run that stands still (retries holding every slot) still shows its rate falling and its time left.
+    connect(m_clockTimer, &QTimer::timeout, this, &MainWindow::updateRunProgress);
     m_clockTimer->start();
+    buildFindBar(client);
+    placeControls();
 
     // Keyboard order: add, import, export, studio site, batch query, list, company site.
     setTabOrder(m_addButton, m_importButton);
@@ -249,6 +308,270 @@ void MainWindow::buildControls()
     setTabOrder(m_studioSiteButton, m_batchQueryButton);
     setTabOrder(m_batchQueryButton, m_domainList);
     setTabOrder(m_domainList, m_companySiteButton);
+}
+
+void MainWindow::buildRunProgress()
+{
+    m_runProgress = new QProgressBar(m_statusBar);
+    m_runProgress->setObjectName(QStringLiteral("runProgress"));
+    m_runProgress->setAccessibleName(QStringLiteral("查询进度"));
+    m_runProgress->setTextVisible(true);
+    m_runProgress->setAlignment(Qt::AlignCenter);
+    m_runProgress->hide();
+    m_runSummary = new QLabel(m_statusBar);
+    m_runSummary->setObjectName(QStringLiteral("runSummary"));
+    m_runSummary->setAccessibleName(QStringLiteral("查询结果"));
+    m_runSummary->setTextFormat(Qt::PlainText);
+    m_runSummary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_runSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_runSummary->hide();
+}
+
+void MainWindow::buildFindBar(QWidget *client)
+{
+    m_findBar = new QFrame(client);
+    m_findBar->setObjectName(QStringLiteral("findBar"));
+    m_findBar->setAccessibleName(QStringLiteral("查找"));
+    m_findBar->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    m_findBar->setAutoFillBackground(true);
+    auto *row = new QHBoxLayout(m_findBar);
+    row->setContentsMargins(2, 1, 2, 1);
+    row->setSpacing(4);
+    m_kindBox = new QComboBox(m_findBar);
+    m_kindBox->setObjectName(QStringLiteral("recordKind"));
+    m_kindBox->setAccessibleName(QStringLiteral("显示"));
+    for (int kind = 0; kind < ShownRowsModel::KindCount; ++kind)
+        m_kindBox->addItem(QString());
+    connect(m_kindBox, &QComboBox::activated, this, [this](int kind) { showKind(ShownRowsModel::Kind(kind)); });
+    m_findField = new QLineEdit(m_findBar);
+    m_findField->setObjectName(QStringLiteral("findText"));
+    m_findField->setAccessibleName(QStringLiteral("查找"));
+    m_findField->setPlaceholderText(QStringLiteral("查找域名、备案号、备案人或网站名称"));
+    m_findField->setClearButtonEnabled(true);
+    m_findField->installEventFilter(this);
+    connect(
+        m_findField, &QLineEdit::textChanged, this, [this](const QString &text) { m_shownModel->setFindText(text); });
+    auto *close = new QToolButton(m_findBar);
+    close->setObjectName(QStringLiteral("closeFind"));
+    close->setText(QStringLiteral("关闭"));
+    close->setAccessibleName(QStringLiteral("关闭查找"));
+    connect(close, &QToolButton::clicked, this, &MainWindow::hideFindBar);
+    row->addWidget(m_kindBox);
+    row->addWidget(m_findField, 1);
+    row->addWidget(close);
+    m_findBar->hide();
+    // Counts follow the rows a run writes, at display rate.
+    m_countsTimer = new QTimer(this);
+    m_countsTimer->setSingleShot(true);
+    m_countsTimer->setInterval(DomainListView::kFrameMs);
+    connect(m_countsTimer, &QTimer::timeout, this, &MainWindow::updateKindTexts);
+    connect(m_shownModel, &ShownRowsModel::countsChanged, this, [this] {
+        // Only counts someone can see are worth their text; the menu writes its own when it opens.
+        if (!m_countsTimer->isActive() && (m_findBar->isVisible() || m_listMenu->isVisible()))
+            m_countsTimer->start();
+    });
+    updateKindTexts();
+}
+
+void MainWindow::placeControls()
+{
+    // How much the client area has grown beyond the size the layout was drawn for.
+    const int dx = qMax(0, m_client->width() - px(kClientWidth));
+    const int dy = qMax(0, m_client->height() - px(kClientHeight));
+    m_domainList->setGeometry(px(120), px(120), px(12495) + dx, px(7095) + dy);
+    struct Place {
+        QPushButton *button;
+        int left;
+        bool right;
+    };
+    const Place places[] = {
+        { m_addButton, 120, false },
+        { m_importButton, 1440, false },
+        { m_batchQueryButton, 2760, false },
+        { m_exportButton, 4080, false },
+        { m_studioSiteButton, 9600, true },
+        { m_companySiteButton, 11160, true },
+    };
+    for (const Place &place : places)
+        place.button->move(px(place.left) + (place.right ? dx : 0), px(7440) + dy);
+    m_statusBar->setGeometry(0, px(8340) + dy, px(kClientWidth) + dx, px(615));
+    const int fixedWidth = px(1440);
+    const int panelHeight = m_statusBar->height() - 2 * kPanelGap;
+    const int messageWidth = m_statusBar->width() - 2 * fixedWidth - 2 * kPanelGap;
+    m_statusBar->findChild<QLabel *>(QStringLiteral("S1_panel1"))->setGeometry(0, kPanelGap, fixedWidth, panelHeight);
+    m_messagePanel->setGeometry(fixedWidth + kPanelGap, kPanelGap, messageWidth, panelHeight);
+    m_clockPanel->setGeometry(m_statusBar->width() - fixedWidth, kPanelGap, fixedWidth, panelHeight);
+    const int messageRight = fixedWidth + kPanelGap + messageWidth;
+    m_runProgress->setGeometry(messageRight - kProgressWidth - 3, kPanelGap + 3, kProgressWidth, panelHeight - 6);
+    const int summaryWidth = qMin(kSummaryWidth, messageWidth - 8);
+    m_runSummary->setGeometry(messageRight - summaryWidth - 6, kPanelGap + 2, summaryWidth, panelHeight - 4);
+    const QRect list = m_domainList->geometry();
+    m_findBar->setGeometry(list.left() + 1, list.bottom() - kFindBarHeight, list.width() - 2, kFindBarHeight);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize)
+        placeControls();
+    if (watched == m_findField && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        hideFindBar();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::restoreWindowState()
+{
+    if (m_config.settingsPath.isEmpty())
+        return;
+    const QSettings file(m_config.settingsPath, QSettings::IniFormat);
+    const QSize size = file.value(kWindowSize).toSize();
+    if (size.isValid())
+        resize(size.expandedTo(minimumSizeHint()));
+    if (file.value(kWindowMaximized).toBool())
+        setWindowState(windowState() | Qt::WindowMaximized);
+    const QStringList widths = file.value(kColumnWidths).toString().split(u',', Qt::SkipEmptyParts);
+    for (int column = 0; column < DomainListModel::ColumnCount && column < widths.size(); ++column) {
+        bool ok = false;
+        const int width = widths.at(column).toInt(&ok);
+        if (ok && width >= 8 && width <= 4000)
+            m_domainList->header()->resizeSection(column, width);
+    }
+}
+
+void MainWindow::saveWindowState() const
+{
+    if (m_config.settingsPath.isEmpty())
+        return;
+    QSettings file(m_config.settingsPath, QSettings::IniFormat);
+    const bool maximized = isMaximized();
+    file.setValue(kWindowSize, maximized ? normalGeometry().size() : size());
+    file.setValue(kWindowMaximized, maximized);
+    QStringList widths;
+    for (int column = 0; column < DomainListModel::ColumnCount; ++column)
+        widths << QString::number(m_domainList->header()->sectionSize(column));
+    file.setValue(kColumnWidths, widths.join(u','));
+}
+
+QString MainWindow::kindText(ShownRowsModel::Kind kind) const
+{
+    static const char16_t *const labels[ShownRowsModel::KindCount]
+        = { u"全部", u"有备案", u"无记录", u"备案已被删除", u"未完成" };
+    return QStringLiteral("%1(%2)").arg(
+        QString::fromUtf16(labels[int(kind)]), groupedNumber(m_shownModel->count(kind)));
+}
+
+void MainWindow::updateKindTexts()
+{
+    const QList<QAction *> items = m_kindActions->actions();
+    for (int kind = 0; kind < ShownRowsModel::KindCount; ++kind) {
+        const QString text = kindText(ShownRowsModel::Kind(kind));
+        items.at(kind)->setText(text);
+        m_kindBox->setItemText(kind, text);
+    }
+}
+
+void MainWindow::showKind(ShownRowsModel::Kind kind)
+{
+    m_shownModel->setKind(kind);
+    m_kindActions->actions().at(int(kind))->setChecked(true);
+    m_kindBox->setCurrentIndex(int(kind));
+}
+
+void MainWindow::showFindBar()
+{
+    updateKindTexts();
+    m_findBar->show();
+    m_findBar->raise();
+    m_findField->setFocus(Qt::ShortcutFocusReason);
+    m_findField->selectAll();
+}
+
+void MainWindow::hideFindBar()
+{
+    m_findField->clear();
+    m_findBar->hide();
+    m_domainList->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::sortByColumn(int column)
+{
+    QHeaderView *header = m_domainList->header();
+    if (column <= DomainListModel::IdColumn) {
+        m_shownModel->sortBy(-1, Qt::AscendingOrder);
+        header->setSortIndicatorShown(false);
+        return;
+    }
+    const Qt::SortOrder order = m_shownModel->sortColumn() == column && m_shownModel->sortOrder() == Qt::AscendingOrder
+        ? Qt::DescendingOrder
+        : Qt::AscendingOrder;
+    m_shownModel->sortBy(column, order);
+    header->setSortIndicator(column, order);
+    header->setSortIndicatorShown(true);
+}
+
+std::vector<int> MainWindow::shownRows() const
+{
+    m_shownModel->applyPendingChanges();
+    return m_shownModel->shownRows();
+}
+
+std::vector<int> MainWindow::selectedShownRows() const
+{
+    std::vector<int> shown;
+    for (const QItemSelectionRange &range : m_domainList->selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            shown.push_back(row);
+    }
+    std::sort(shown.begin(), shown.end());
+    shown.erase(std::unique(shown.begin(), shown.end()), shown.end());
+    return shown;
+}
+
+std::vector<int> MainWindow::selectedRows() const
+{
+    std::vector<int> rows;
+    for (int shown : selectedShownRows()) {
+        const int row = m_shownModel->sourceRow(shown);
+        if (row >= 0)
+            rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void MainWindow::selectRows(const std::vector<int> &rows)
+{
+    QItemSelection selection;
+    for (int row : rows) {
+        const int shown = m_shownModel->shownRow(row);
+        if (shown >= 0)
+            selection.select(
+                m_shownModel->index(shown, 0), m_shownModel->index(shown, DomainListModel::ColumnCount - 1));
+    }
+    m_domainList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void MainWindow::copySelectedRows()
+{
+    const std::vector<int> shown = selectedShownRows();
+    if (shown.empty() || !m_platform.clipboard)
+        return;
+    QString text;
+    for (int row : shown) {
+        const int source = m_shownModel->sourceRow(row);
+        for (int column = 0; column < DomainListModel::ColumnCount; ++column) {
+            QString cell = m_model.cell(source, DomainListModel::Column(column));
+            // A tab or line break inside a cell would split it across the spreadsheet's cells.
+            cell.replace(u'\t', u' ').replace(u'\r', u' ').replace(u'\n', u' ');
+            if (column > 0)
+                text += u'\t';
+            text += cell;
+        }
+        text += u'\n';
+    }
+    m_platform.clipboard->setText(text);
 }
 
 void MainWindow::load()
@@ -297,7 +620,8 @@ QString MainWindow::message() const
 
 void MainWindow::setMessage(const QString &text)
 {
-    // Whatever progress was still waiting to be shown is older than this.
+    // Whatever progress was still waiting to be shown is older than this, and so is a run's summary.
+    m_runSummary->hide();
     m_pendingProgress.clear();
     m_progressTimer->stop();
     m_messageWritten = true;
@@ -327,8 +651,8 @@ void MainWindow::updateClock()
 
 int MainWindow::selectedRow() const
 {
-    const QModelIndexList rows = m_domainList->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const std::vector<int> rows = selectedRows();
+    return rows.empty() ? -1 : rows.front();
 }
 
 void MainWindow::setListControlsEnabled(bool enabled)
@@ -406,13 +730,24 @@ void MainWindow::askToExit()
 
 void MainWindow::deleteSelectedRow()
 {
-    const int row = selectedRow();
-    if (row < 0 || m_model.row(row).domain.isEmpty()) {
+    std::vector<int> rows = selectedRows();
+    if (rows.empty() || (rows.size() == 1 && m_model.row(rows.front()).domain.isEmpty())) {
         setMessage(QStringLiteral("请选择要删除的域名.."));
         return;
     }
-    setMessage(m_model.row(row).domain + QStringLiteral("删除成功.."));
-    m_model.removeRowAt(row);
+    if (rows.size() == 1) {
+        setMessage(m_model.row(rows.front()).domain + QStringLiteral("删除成功.."));
+        m_model.removeRowAt(rows.front());
+        return;
+    }
+    const int count = int(rows.size());
+    const MessageAnswer answer
+        = m_platform.dialogs->messageBox(QStringLiteral("确定删除选中的%1个域名?").arg(groupedNumber(count)),
+            MessageButtons::YesNo | MessageIcon::Information, kPromptTitle);
+    if (m_closing || answer != MessageAnswer::Yes)
+        return;
+    m_model.removeRowsAt(std::move(rows));
+    setMessage(QStringLiteral("已删除%1个域名..").arg(groupedNumber(count)));
 }
 
 void MainWindow::clearList()
@@ -458,6 +793,7 @@ void MainWindow::endProgram(int status)
         return;
     // Every wait on the stack checks this flag when it returns and then writes nothing more.
     m_closing = true;
+    saveWindowState();
     m_versionCheckTimer->stop();
     if (m_run)
         m_run->abort();

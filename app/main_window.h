@@ -3,6 +3,7 @@
 #include "app/config.h"
 #include "app/domain_list_view.h"
 #include "app/reuse_matcher.h"
+#include "app/shown_rows_model.h"
 #include "domainlist/domain_list_model.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
@@ -12,13 +13,21 @@
 #include "store/results_store.h"
 #include "update/post.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
 #include <memory>
 #include <vector>
 
+#include <deque>
+
+class QActionGroup;
+class QComboBox;
+class QFrame;
 class QLabel;
+class QLineEdit;
+class QProgressBar;
 class QMenu;
 class QPushButton;
 class QStatusBar;
@@ -28,6 +37,11 @@ namespace quernfold {
 
 class LookupRun;
 class StoreMirror;
+
+// 1234567 as "1,234,567", the way the window writes counts.
+QString groupedNumber(qint64 number);
+// A duration as "0:41", or "1:02:03" from an hour on.
+QString durationText(qint64 ms);
 
 class MainWindow : public QMainWindow
 {
@@ -45,6 +59,16 @@ public:
     void importListFile(const QString &path);
 
     DomainListModel &model() { return m_model; }
+    // The rows as the list shows them: sorted, filtered, found.
+    ShownRowsModel &shownModel() { return *m_shownModel; }
+    // List positions of the rows shown, in the order shown (what an export of "the rows shown" writes).
+    std::vector<int> shownRows() const;
+    // List positions of the selected rows, in list order.
+    std::vector<int> selectedRows() const;
+    // Selects these list positions (those shown), as a user's clicks would.
+    void selectRows(const std::vector<int> &rows);
+    // Writes the window's size and the column widths to the settings file, for the next start.
+    void saveWindowState() const;
     QString message() const;
     // True once the user (or the version check) has ended the program; nothing may touch the list after.
     bool isClosing() const { return m_closing; }
@@ -52,7 +76,7 @@ public:
     bool isQuerying() const { return m_runKind != RunKind::None; }
     // An export is being written off the window's thread; the list must not change until it is done.
     bool isExporting() const { return m_export != nullptr; }
-    // Position of the list's selected row, or -1.
+    // Position of the list's first selected row, or -1.
     int selectedRow() const;
 
     // Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
@@ -91,6 +115,14 @@ public:
     bool isRestoring() const { return m_restoring; }
     // The results store, or nullptr when there is none.
     ResultsStore *resultsStore() const { return m_store.get(); }
+    // Ctrl+C: the selected rows as tab-separated lines, seven cells each, for a spreadsheet.
+    void copySelectedRows();
+    // Ctrl+F: the find bar over the list's bottom edge.
+    void showFindBar();
+    void hideFindBar();
+    // A click on a column header: sorts by it, a second click reverses, the ID column goes back to list order.
+    void sortByColumn(int column);
+    void showKind(ShownRowsModel::Kind kind);
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
@@ -103,10 +135,22 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
     void buildMenus();
+    void buildFindBar(QWidget *client);
+    void buildRunProgress();
+    // Puts every control where it belongs for the client area's size: the places drawn for the first size, the
+    // list taking what the window gained.
+    void placeControls();
+    void restoreWindowState();
+    void updateKindTexts();
+    QString kindText(ShownRowsModel::Kind kind) const;
+    void showPendingProgress();
+    void updateRunProgress();
+    void showRunSummary();
     void setMessage(const QString &text);
     // A run's per-row progress text.
     void setProgressMessage(const QString &text);
@@ -116,8 +160,6 @@ private:
     void endProgram(int status);
 
     void checkCodePage();
-    // The rows an export writes, in the order it writes them: the rows the list shows.
-    std::vector<int> shownRows() const;
     void startExport(const QString &path, std::vector<int> rows);
     void onExportFinished();
     LookupRun &lookupRun();
@@ -130,6 +172,7 @@ private:
     void offerRestore(const ListCounts &counts);
     void finishRestore();
     void onStoreProblem(ResultsStore::Problem problem, const QString &reason);
+    std::vector<int> selectedShownRows() const;
     bool lookupSiteIsSet();
     RunOptions runOptions(QueryMode mode) const;
     void onRowStarted(int row);
@@ -143,7 +186,17 @@ private:
     Config m_config;
     DomainListModel m_model;
 
+    ShownRowsModel *m_shownModel = nullptr;
+    QWidget *m_client = nullptr;
     DomainListView *m_domainList = nullptr;
+    QFrame *m_findBar = nullptr;
+    QComboBox *m_kindBox = nullptr;
+    QLineEdit *m_findField = nullptr;
+    QMenu *m_kindMenu = nullptr;
+    QActionGroup *m_kindActions = nullptr;
+    QTimer *m_countsTimer = nullptr;
+    QProgressBar *m_runProgress = nullptr;
+    QLabel *m_runSummary = nullptr;
     QPushButton *m_addButton = nullptr;
     QPushButton *m_companySiteButton = nullptr;
     QPushButton *m_importButton = nullptr;
@@ -172,6 +225,12 @@ private:
     QString m_pendingProgress;
     QTimer *m_progressTimer = nullptr;
     LookupRun *m_run = nullptr; // made on the first lookup
+    // The batch run's rows, how many have started, since when, and (time, started) samples of the last ten seconds.
+    std::vector<int> m_runRows;
+    int m_rowsStarted = 0;
+    bool m_runStopped = false;
+    QElapsedTimer m_runClock;
+    std::deque<std::pair<qint64, int>> m_rateSamples;
     QString m_gaveUpReason;
     HttpClient::RequestId m_versionRequest = 0;
     QAction *m_querySettingsAction = nullptr;

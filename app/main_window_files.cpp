@@ -156,15 +156,6 @@ void MainWindow::importListFile(const QString &path)
     setMessage(message);
 }
 
-std::vector<int> MainWindow::shownRows() const
-{
-    // Every row in list order, until the list can be sorted and filtered; then the rows it shows, as it shows them.
-    std::vector<int> rows(size_t(m_model.count()));
-    for (int i = 0; i < m_model.count(); ++i)
-        rows[size_t(i)] = i;
-    return rows;
-}
-
 void MainWindow::exportList()
 {
     // Without the code page every Chinese cell would go out as "?", and the file would look saved.

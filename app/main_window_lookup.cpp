@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QDateTime>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 
 namespace quernfold {
@@ -47,6 +49,7 @@ void MainWindow::startOrStopBatchQuery()
     if (caption == kStopCaption) {
         m_batchQueryButton->setText(kStoppingCaption);
         m_keepBatchRunning = false;
+        m_runStopped = true;
         lookupRun().requestStop();
         return;
     }
@@ -107,6 +110,11 @@ void MainWindow::runBatch(std::vector<int> rows, bool reuse)
     m_gaveUpReason.clear();
     m_batchQueryButton->setText(kStopCaption);
     setListControlsEnabled(false);
+    // The clock runs from the click: the time taken in the summary includes the search for reusable results.
+    m_runRows.clear();
+    m_rowsStarted = 0;
+    m_runStopped = false;
+    m_runClock.start();
     const int reuseDays = m_config.settings.effective.reuseDays;
     if (!reuse || reuseDays <= 0 || !m_store) {
         startLookups(std::move(rows));
@@ -123,14 +131,99 @@ void MainWindow::runBatch(std::vector<int> rows, bool reuse)
 void MainWindow::startLookups(std::vector<int> rows)
 {
     setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(rows.size()));
+    m_runRows = rows;
+    m_rateSamples.clear();
+    m_rateSamples.emplace_back(m_runClock.elapsed(), 0);
+    m_runProgress->setRange(0, qMax(1, int(m_runRows.size())));
+    m_runProgress->setValue(0);
+    updateRunProgress();
+    m_runProgress->show();
     lookupRun().start(
         m_config.settings.effective.lookupBase, QueryMode::Batch, std::move(rows), runOptions(QueryMode::Batch));
 }
 
 void MainWindow::onRowStarted(int row)
 {
-    if (m_runKind == RunKind::Batch)
-        setProgressMessage(QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(row + 1));
+    if (m_runKind != RunKind::Batch)
+        return;
+    ++m_rowsStarted;
+    setProgressMessage(QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(row + 1));
+}
+
+void MainWindow::showPendingProgress()
+{
+    if (!m_pendingProgress.isEmpty())
+        m_messagePanel->setText(std::exchange(m_pendingProgress, {}));
+    updateRunProgress();
+}
+
+void MainWindow::updateRunProgress()
+{
+    if (m_runKind != RunKind::Batch || !m_runClock.isValid())
+        return;
+    const qint64 now = m_runClock.elapsed();
+    // The rate of the last ten seconds: a run that slows down (retries, a throttling site) shows it at once.
+    constexpr qint64 kRateWindowMs = 10000;
+    if (m_rateSamples.empty() || m_rateSamples.back().first != now)
+        m_rateSamples.emplace_back(now, m_rowsStarted);
+    while (m_rateSamples.size() > 2 && m_rateSamples[1].first <= now - kRateWindowMs)
+        m_rateSamples.pop_front();
+    const auto &[since, startedThen] = m_rateSamples.front();
+    const double seconds = (now - since) / 1000.0;
+    const double rate = seconds > 0.2 ? (m_rowsStarted - startedThen) / seconds : 0.0;
+    const int total = int(m_runRows.size());
+    const QString left
+        = rate > 0 ? durationText(qint64((total - m_rowsStarted) / rate * 1000)) : QStringLiteral("-:--");
+    const QString text
+        = QStringLiteral("%1/%2 · %3行/秒 · 剩余%4")
+              .arg(groupedNumber(m_rowsStarted), groupedNumber(total), groupedNumber(qint64(rate + 0.5)), left);
+    m_runProgress->setValue(qMin(m_rowsStarted, m_runProgress->maximum()));
+    m_runProgress->setFormat(text);
+    m_runProgress->setAccessibleDescription(text);
+}
+
+void MainWindow::showRunSummary()
+{
+    const QString noRecord = QStringLiteral("无记录");
+    const QString deleted = QStringLiteral("备案已被删除");
+    const QString done = QStringLiteral("查询完毕");
+    qint64 found = 0, noRecords = 0, deletedRecords = 0, unfinished = 0;
+    const int started = qMin<int>(m_rowsStarted, int(m_runRows.size()));
+    for (int i = 0; i < started; ++i) {
+        const int row = m_runRows[size_t(i)];
+        if (row < 0 || row >= m_model.count())
+            continue;
+        if (m_model.cell(row, DomainListModel::StatusColumn) != done) {
+            ++unfinished;
+            continue;
+        }
+        const QString recordNo = m_model.cell(row, DomainListModel::RecordNoColumn);
+        if (recordNo == noRecord)
+            ++noRecords;
+        else if (recordNo == deleted)
+            ++deletedRecords;
+        else
+            ++found;
+    }
+    QStringList parts;
+    if (m_runStopped)
+        parts << QStringLiteral("已停止");
+    parts << QStringLiteral("有备案%1").arg(groupedNumber(found))
+          << QStringLiteral("无记录%1").arg(groupedNumber(noRecords))
+          << QStringLiteral("已删除%1").arg(groupedNumber(deletedRecords))
+          << QStringLiteral("未完成%1").arg(groupedNumber(unfinished));
+    const int notReached = int(m_runRows.size()) - started;
+    if (notReached > 0)
+        parts << QStringLiteral("未查询%1").arg(groupedNumber(notReached));
+    parts << QStringLiteral("用时%1").arg(durationText(m_runClock.elapsed()));
+    m_runProgress->hide();
+    const QString summary = parts.join(QStringLiteral(" · "));
+    m_runSummary->setText(summary);
+    // A screen reader reads the summary itself, not a caption for it.
+    m_runSummary->setAccessibleName(summary);
+    m_runSummary->show();
+    m_runSummary->raise();
+    std::vector<int>().swap(m_runRows);
 }
 
 void MainWindow::onRunGaveUp(const QString &reason)
@@ -139,6 +232,7 @@ void MainWindow::onRunGaveUp(const QString &reason)
     m_gaveUpReason = reason;
     m_batchQueryButton->setText(kStoppingCaption);
     m_keepBatchRunning = false;
+    m_runStopped = true;
 }
 
 void MainWindow::onRunFinished()
@@ -147,6 +241,7 @@ void MainWindow::onRunFinished()
     if (kind == RunKind::Batch) {
         setMessage(QStringLiteral("查询完毕.."));
         m_batchQueryButton->setText(kBatchCaption);
+        showRunSummary();
     }
     setListControlsEnabled(true);
     m_batchQueryButton->setEnabled(true);
@@ -159,7 +254,14 @@ void MainWindow::onRunFinished()
 
 void MainWindow::querySelectedRow()
 {
-    const int row = selectedRow();
+    std::vector<int> rows = selectedRows();
+    if (rows.size() > 1) {
+        // Several picked rows are a batch run over exactly those, with its texts and its stop; like the query of
+        // one row, it always asks the site.
+        runBatch(std::move(rows), false);
+        return;
+    }
+    const int row = rows.empty() ? -1 : rows.front();
     if (row < 0 || m_model.row(row).domain.isEmpty()) {
         setMessage(QStringLiteral("请选择要查询的域名.."));
         return;

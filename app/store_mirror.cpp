@@ -21,6 +21,13 @@ StoreMirror::StoreMirror(const DomainListModel &model, ResultsStore &store, QObj
     connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
         [this](const QModelIndex &, int first, int last) { rowsAboutToBeRemoved(first, last); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { modelReset(); });
+    connect(&model, &DomainListModel::rowsAboutToBeDropped, this, [this](const std::vector<int> &rows) {
+        handAll();
+        m_store.removeRows(rows);
+        m_handed -= int(rows.size());
+        // The reset that follows is this removal; the store has it already.
+        m_dropped = true;
+    });
     connect(&model, &QAbstractItemModel::dataChanged, this,
         [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
             dataChanged(topLeft.row(), bottomRight.row(), bottomRight.column());
@@ -70,6 +77,8 @@ void StoreMirror::rowsAboutToBeRemoved(int first, int last)
 
 void StoreMirror::modelReset()
 {
+    if (std::exchange(m_dropped, false))
+        return;
     m_handed = 0;
     m_replace = true;
     m_waitingForStore = false;

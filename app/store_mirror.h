@@ -42,6 +42,7 @@ private:
     // The next slice starts a new list rather than adding to the stored one.
     bool m_replace = false;
     bool m_waitingForStore = false;
+    bool m_dropped = false;
 };
 
 } // namespace quernfold

@@ -44,6 +44,30 @@ QString DomainListModel::cell(int row, Column column) const
     }
 }
 
+const QString &DomainListModel::text(int row, Column column) const
+{
+    static const QString empty;
+    const Row &r = m_rows[size_t(row)];
+    if (column == DomainColumn)
+        return r.domain;
+    if (!r.lookup)
+        return empty;
+    switch (column) {
+    case RecordNoColumn:
+        return r.lookup->record.recordNo;
+    case HolderColumn:
+        return r.lookup->record.holder;
+    case RecordTypeColumn:
+        return r.lookup->record.recordType;
+    case SiteNameColumn:
+        return r.lookup->record.siteName;
+    case StatusColumn:
+        return r.lookup->status;
+    default:
+        return empty;
+    }
+}
+
 QVariant DomainListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
@@ -118,7 +142,10 @@ void DomainListModel::appendRows(std::vector<Row> rows)
 void DomainListModel::replaceRows(std::vector<Row> rows)
 {
     beginResetModel();
-    m_rows = std::move(rows);
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    rows.clear();
     endResetModel();
 }
 
@@ -129,14 +156,59 @@ bool DomainListModel::containsDomain(QStringView domain) const
 
 void DomainListModel::removeRowAt(int row)
 {
-    if (row < 0 || row >= count())
+    removeRowsAt({ row });
+}
+
+void DomainListModel::removeRowsAt(std::vector<int> rows)
+{
+    const int size = count();
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(), [size](int row) { return row < 0 || row >= size; }), rows.end());
+    if (rows.empty())
         return;
-    beginRemoveRows({}, row, row);
-    m_rows.erase(m_rows.begin() + row);
-    endRemoveRows();
-    // Every ID below the removed row is now one less.
-    if (row < count())
-        emit dataChanged(index(row, IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    struct Run {
+        int first;
+        int last;
+    };
+    std::vector<Run> runs;
+    for (int row : rows) {
+        if (!runs.empty() && runs.back().last + 1 == row)
+            runs.back().last = row;
+        else
+            runs.push_back({ row, row });
+    }
+    // Each announced removal costs a view about one pass over its rows; past a handful, one reset is cheaper.
+    constexpr size_t kMostAnnouncedRuns = 8;
+    if (runs.size() <= kMostAnnouncedRuns) {
+        // From the bottom up, so the positions of the runs still to come stay as they were.
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            beginRemoveRows({}, run->first, run->last);
+            m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->last + 1);
+            endRemoveRows();
+        }
+        // Every ID below the first removed row has changed.
+        if (rows.front() < count())
+            emit dataChanged(index(rows.front(), IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
+        return;
+    }
+    // Whoever keeps a copy of the list learns which rows went, which the reset alone would not tell.
+    emit rowsAboutToBeDropped(rows);
+    beginResetModel();
+    size_t next = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (next < rows.size() && rows[next] == int(i)) {
+            ++next;
+            continue;
+        }
+        if (kept != i)
+            m_rows[kept] = std::move(m_rows[i]);
+        ++kept;
+    }
+    m_rows.resize(kept);
+    endResetModel();
 }
 
 void DomainListModel::clear()

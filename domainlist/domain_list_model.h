@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -67,11 +68,17 @@ public:
     // Whether some row holds exactly this domain.
     bool containsDomain(QStringView domain) const;
     void removeRowAt(int row);
+    // Removes every listed row (positions, in any order, repeats allowed) in one pass over the list, with one
+    // renumbering. A few runs of adjacent rows are announced as removals; a scattered set as a reset, since a
+    // view would otherwise walk the whole list once per run.
+    void removeRowsAt(std::vector<int> rows);
     void clear();
 
     int count() const { return int(m_rows.size()); }
     const Row &row(int row) const { return m_rows.at(row); }
     QString cell(int row, Column column) const;
+    // A record or status cell, or the domain, without a copy (empty for a row not looked up); not the ID.
+    const QString &text(int row, Column column) const;
     // Writes one of the record or status cells; ID and domain are not written through here.
     void setCell(int row, Column column, const QString &text);
     // A lookup's result: the four record cells, the status and the note in one change. A finished row's note says
@@ -81,11 +88,18 @@ public:
     void setStatus(int row, const QString &status, const QString &note = {});
     QString note(int row) const;
 
+signals:
+    // Rows (sorted positions) that removeRowsAt() is about to take out under a model reset rather than as
+    // announced removals: too many scattered rows to announce one by one.
+    void rowsAboutToBeDropped(const std::vector<int> &rows);
+
 private:
     // The row's lookup cells, made on the first write.
     LookupCells &lookupCells(int row);
 
-    std::vector<Row> m_rows;
+    // A deque: removing a row moves only the rows on its shorter side, so a delete near either end of a
+    // million rows moves a handful.
+    std::deque<Row> m_rows;
 };
 
 } // namespace quernfold

@@ -5,6 +5,7 @@
 namespace quernfold {
 
 class Browser;
+class Clipboard;
 class Dialogs;
 class HttpClient;
 class Skin;
@@ -17,6 +18,7 @@ struct Platform {
     HttpClient *http = nullptr;
     // Ends the program's event loop with the given status.
     std::function<void(int)> quit;
+    Clipboard *clipboard = nullptr;
 };
 
 } // namespace quernfold

@@ -1,6 +1,7 @@
 #include "platform/qt_platform.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -160,6 +161,11 @@ std::optional<QList<FormField>> QtDialogs::formDialog(
     for (qsizetype i = 0; i < answer.size(); ++i)
         answer[i].text = readers.at(i)();
     return answer;
+}
+
+void SystemClipboard::setText(const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text);
 }
 
 bool DesktopBrowser::openUrl(const QUrl &url)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/browser.h"
+#include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/skin.h"
 
@@ -36,6 +37,12 @@ class DesktopBrowser : public Browser
 {
 public:
     bool openUrl(const QUrl &url) override;
+};
+
+class SystemClipboard : public Clipboard
+{
+public:
+    void setText(const QString &text) override;
 };
 
 // Our skin format is a Qt style sheet, applied to the whole application.

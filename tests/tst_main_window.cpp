@@ -23,7 +23,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
-#include <QTreeView>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -48,9 +47,7 @@ void addDomains(ScriptedWindow &w, const QStringList &domains)
 
 void selectRow(ScriptedWindow &w, int row)
 {
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
-    list->selectionModel()->select(
-        w.window->model().index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    w.window->selectRows({ row });
 }
 
 QAction *action(ScriptedWindow &w, const char *name)
@@ -77,7 +74,7 @@ private slots:
     void add_numbersRowsInOrderAndRefusesDuplicates();
 
     void mouseDown_onlyRightButtonOpensContextMenu();
-    void headerClick_changesNothing();
+    void headerClick_sortsShownRowsOnly();
     void headerDrag_widensOnlyThatColumn();
     void toolTip_showsModelTipElseCutText();
 
@@ -129,7 +126,8 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
 {
     ScriptedWindow w;
     QCOMPARE(w.window->windowTitle(), u"Quernfold V2.0"_qs);
-    QVERIFY(!(w.window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QVERIFY(w.window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(w.window->windowFlags() & Qt::WindowMaximizeButtonHint);
     QVERIFY(w.window->windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(w.find<QWidget>(QStringLiteral("client"))->size(), QSize(851, 597));
     QCOMPARE(w.find<QWidget>(QStringLiteral("S1"))->geometry(), QRect(0, 556, 851, 41));
@@ -142,7 +140,7 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QVERIFY2(QRegularExpression(QStringLiteral("^\\D*\\d{1,2}[:.]\\d{2}\\D*$")).match(w.panel(3)).hasMatch(),
         qPrintable(w.panel(3)));
 
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
     QCOMPARE(list->geometry(), QRect(8, 8, 833, 473));
     QCOMPARE(list->font().family(), u"微软雅黑"_qs);
     QCOMPARE(list->font().pointSize(), 9);
@@ -151,7 +149,9 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
         u"查询状态"_qs };
     const QList<int> widths { 33, 120, 133, 160, 96, 96, 96 };
     QCOMPARE(list->model()->columnCount(), 7);
-    for (int column = 0; column < 7; ++column) {
+    // The ID column is wider than it was drawn: it fits row 1,000,000 (tst_list_view checks that).
+    QVERIFY(list->header()->sectionSize(0) >= widths.at(0));
+    for (int column = 1; column < 7; ++column) {
         QCOMPARE(list->model()->headerData(column, Qt::Horizontal).toString(), headers.at(column));
         QCOMPARE(list->header()->sectionSize(column), widths.at(column));
     }
@@ -169,7 +169,7 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QStringList contextItems;
     for (QAction *item : listMenu->actions())
         contextItems << (item->isSeparator() ? u"-"_qs : item->text());
-    QCOMPARE(contextItems,
+    QCOMPARE(contextItems.mid(0, 7),
         QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs, u"-"_qs, u"查询未完成项"_qs }));
 
     auto *timer1 = w.window->findChild<QTimer *>(QStringLiteral("Timer1"));
@@ -221,7 +221,7 @@ void TestMainWindow::captions_fitTheirControls()
         }
     }
 
-    QHeaderView *header = w.find<QTreeView>(QStringLiteral("ListView1"))->header();
+    QHeaderView *header = w.find<DomainListView>(QStringLiteral("ListView1"))->header();
     QCOMPARE(header->font().pointSize(), 9);
     for (int column = 0; column < header->count(); ++column) {
         QStyleOptionHeader option;
@@ -264,14 +264,15 @@ void TestMainWindow::load_attachesSkinEnablesButtonsAndCentres()
     QCOMPARE(w.dialogs.boxes.size(), 0);
     const QRect screen = w.window->screen()->availableGeometry();
     QVERIFY(qAbs(w.window->frameGeometry().center().x() - screen.center().x()) <= 1);
-    // Fixed size: the window cannot be made larger or smaller than its client area and menu bar.
-    QCOMPARE(w.window->minimumSize(), w.window->maximumSize());
+    // The first size is the least: the window grows, never below the client area it was drawn for and the menu bar.
+    QCOMPARE(w.window->minimumSizeHint(), w.window->size());
+    QVERIFY(w.window->maximumSize().width() > w.window->size().width());
 }
 
 void TestMainWindow::enableWorkingButtons_isIdempotentAndTouchesOnlyTheFourButtons()
 {
     ScriptedWindow w;
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
     list->setEnabled(false);
     w.window->enableWorkingButtons();
     w.window->enableWorkingButtons();
@@ -346,7 +347,7 @@ void TestMainWindow::mouseDown_onlyRightButtonOpensContextMenu()
     ScriptedWindow w;
     w.window->load();
     addDomains(w, { u"a.com"_qs });
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
     auto *listMenu = w.find<QMenu>(QStringLiteral("caozuo"));
     const QPoint emptySpace(200, 300);
 
@@ -373,19 +374,35 @@ void TestMainWindow::mouseDown_onlyRightButtonOpensContextMenu()
     QVERIFY(!listMenu->isVisible());
 }
 
-void TestMainWindow::headerClick_changesNothing()
+void TestMainWindow::headerClick_sortsShownRowsOnly()
 {
     ScriptedWindow w;
     w.window->load();
     addDomains(w, { u"c.com"_qs, u"a.com"_qs, u"b.com"_qs });
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
     QHeaderView *header = list->header();
-    QTest::mouseClick(
-        header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    const auto clickHeader = [header](int column) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+    const auto shown = [list](int column) {
+        QStringList texts;
+        for (int row = 0; row < list->model()->rowCount(); ++row)
+            texts << list->model()->index(row, column).data().toString();
+        return texts;
+    };
+    clickHeader(1);
+    QCOMPARE(shown(1), QStringList({ u"a.com"_qs, u"b.com"_qs, u"c.com"_qs }));
+    // IDs stay the rows' places in the list, which keeps its order.
+    QCOMPARE(shown(0), QStringList({ u"2"_qs, u"3"_qs, u"1"_qs }));
     QCOMPARE(columnTexts(w.window->model(), DomainListModel::DomainColumn),
         QStringList({ u"c.com"_qs, u"a.com"_qs, u"b.com"_qs }));
-    QCOMPARE(list->model()->data(list->model()->index(0, 1)).toString(), u"c.com"_qs);
-    QVERIFY(!list->isSortingEnabled());
+    clickHeader(1);
+    QCOMPARE(shown(1), QStringList({ u"c.com"_qs, u"b.com"_qs, u"a.com"_qs }));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickHeader(0);
+    QCOMPARE(shown(1), QStringList({ u"c.com"_qs, u"a.com"_qs, u"b.com"_qs }));
+    QVERIFY(!header->isSortIndicatorShown());
     QCOMPARE(header->sectionSize(1), 120);
 }
 
@@ -393,14 +410,15 @@ void TestMainWindow::headerDrag_widensOnlyThatColumn()
 {
     ScriptedWindow w;
     w.window->load();
-    QHeaderView *header = w.find<QTreeView>(QStringLiteral("ListView1"))->header();
+    QHeaderView *header = w.find<DomainListView>(QStringLiteral("ListView1"))->header();
     const int y = header->height() / 2;
+    const int idWidth = header->sectionSize(0);
     const int border = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
     QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(border, y));
     QTest::mouseMove(header->viewport(), QPoint(border + 80, y));
     QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(border + 80, y));
     QCOMPARE(header->sectionSize(1), 200);
-    QCOMPARE(header->sectionSize(0), 33);
+    QCOMPARE(header->sectionSize(0), idWidth);
     QCOMPARE(header->sectionSize(2), 133);
 }
 
@@ -411,10 +429,10 @@ void TestMainWindow::toolTip_showsModelTipElseCutText()
     const QString longDomain = u"a-subdomain-far-too-long-for-its-column.example.com.cn"_qs;
     w.window->model().setDomains({ u"a.cn"_qs, longDomain });
     auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
-    const QModelIndex cut = w.window->model().index(1, 1);
+    const QModelIndex cut = list->model()->index(1, 1);
     QCOMPARE(list->toolTipFor(cut), longDomain);
-    QCOMPARE(list->toolTipFor(w.window->model().index(0, 1)), QString());
-    QCOMPARE(list->toolTipFor(w.window->model().index(1, 0)), QString());
+    QCOMPARE(list->toolTipFor(list->model()->index(0, 1)), QString());
+    QCOMPARE(list->toolTipFor(list->model()->index(1, 0)), QString());
 
     // The way a user gets it: the pointer rests on the cell.
     const QPoint onCell = list->visualRect(cut).center();
@@ -455,7 +473,7 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
         QStringList({ u"1.com"_qs, u"2.com"_qs, u"4.com"_qs, u"5.com"_qs }));
     QCOMPARE(model.cell(2, DomainListModel::HolderColumn), u"持有人"_qs);
     // The view shows the renumbered IDs too, not stale ones.
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
     QCOMPARE(list->model()->data(list->model()->index(3, 0)).toString(), u"4"_qs);
 
     // Deleting the last remaining row leaves an empty list; a later add starts at ID 1 again.
@@ -481,7 +499,7 @@ void TestMainWindow::delete_refusesWithoutSelectionOrDomain()
     QCOMPARE(w.panel(2), u"请选择要删除的域名.."_qs);
     QCOMPARE(w.window->model().count(), 3);
 
-    auto *list = w.find<QTreeView>(QStringLiteral("ListView1"));
+    auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
     list->selectionModel()->clearSelection();
     w.window->deleteSelectedRow();
     QCOMPARE(w.window->model().count(), 3);
@@ -672,12 +690,13 @@ void TestMainWindow::accessibility_controlsExposeTheirTexts()
     QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(w.find<QWidget>(QStringLiteral("S1")));
     QVERIFY(bar);
     QCOMPARE(bar->role(), QAccessible::StatusBar);
-    QCOMPARE(bar->childCount(), 3);
+    QVERIFY(bar->childCount() >= 3);
     QCOMPARE(bar->child(0)->text(QAccessible::Name), u"提示"_qs);
     QCOMPARE(bar->child(1)->text(QAccessible::Name), u"域名添加成功.."_qs);
 
     // A screen reader reads the list as a table: headers and cells.
-    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.find<QTreeView>(QStringLiteral("ListView1")));
+    QAccessibleInterface *list
+        = QAccessible::queryAccessibleInterface(w.find<DomainListView>(QStringLiteral("ListView1")));
     QVERIFY(list);
     QAccessibleTableInterface *table = list->tableInterface();
     QVERIFY(table);

@@ -1,6 +1,6 @@
 // The batch run and the selected-row query as the window drives them, against the local site.
-#include "support/scripted_platform.h"
 #include "lookup_site.h"
+#include "support/scripted_platform.h"
 
 #include "platform/curl_http.h"
 
@@ -11,7 +11,6 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QWheelEvent>
 
 using namespace quernfold;
@@ -69,11 +68,7 @@ struct LookupWindow {
             cells << model().cell(row, DomainListModel::Column(column));
         return cells;
     }
-    void select(int row)
-    {
-        list()->selectionModel()->select(
-            model().index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    }
+    void select(int row) { w->window->selectRows({ row }); }
 
     site::LookupSite site;
     CurlHttpClient http;

@@ -11,7 +11,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -81,12 +80,7 @@ struct Session {
         w->find<QPushButton>(u"Command2"_s)->click();
         QTRY_VERIFY(!w->window->isQuerying());
     }
-    void select(int row)
-    {
-        auto *list = w->find<QTreeView>(u"ListView1"_s);
-        list->selectionModel()->select(
-            w->window->model().index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    }
+    void select(int row) { w->window->selectRows({ row }); }
     DomainListModel &model() { return w->window->model(); }
 
     ScriptedHttp http;
@@ -111,6 +105,12 @@ private slots:
         QTest::newRow("append after a run")
             << QStringList { u"import a.cn b.cn"_s, u"run"_s, u"append c.cn a.cn"_s } << 2;
         QTest::newRow("cleared") << QStringList { u"import a.cn"_s, u"run"_s, u"clear"_s } << 0;
+        // Nine rows apart are taken out under one reset, not nine announced removals.
+        QTest::newRow("many scattered rows deleted")
+            << QStringList { u"import a0.cn a1.cn a2.cn a3.cn a4.cn a5.cn a6.cn a7.cn a8.cn a9.cn a10.cn a11.cn a12.cn "
+                             u"a13.cn a14.cn a15.cn a16.cn a17.cn a18.cn a19.cn"_s,
+                   u"run"_s, u"delete 1 3 5 7 9 11 13 15 17"_s }
+            << 11;
     }
     void changes_areBackAtTheNextStart()
     {
@@ -130,7 +130,12 @@ private slots:
                 else if (words.first() == u"run"_s)
                     first.runBatch();
                 else if (words.first() == u"delete"_s) {
-                    first.select(words.at(1).toInt());
+                    std::vector<int> rows;
+                    for (const QString &word : words.mid(1))
+                        rows.push_back(word.toInt());
+                    first.w->window->selectRows(rows);
+                    if (rows.size() > 1)
+                        first.w->dialogs.messageAnswers << MessageAnswer::Yes;
                     first.w->window->deleteSelectedRow();
                 } else if (words.first() == u"add"_s) {
                     first.w->dialogs.inputAnswers << words.at(1);

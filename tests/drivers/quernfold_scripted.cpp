@@ -86,9 +86,7 @@ int main(int argc, char *argv[])
             if (action == QStringLiteral("batch")) {
                 window.startOrStopBatchQuery();
             } else if (action == QStringLiteral("selected")) {
-                auto *list = window.findChild<QTreeView *>(QStringLiteral("ListView1"));
-                list->selectionModel()->select(
-                    window.model().index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                window.selectRows({ 0 });
                 window.querySelectedRow();
             }
         });

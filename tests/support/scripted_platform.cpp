@@ -161,6 +161,7 @@ ScriptedWindow::ScriptedWindow(HttpClient *http, Config config, bool keepVersion
     Platform platform;
     platform.dialogs = &dialogs;
     platform.browser = &browser;
+    platform.clipboard = &clipboard;
     platform.skin = &skin;
     platform.http = http;
     platform.quit = [this](int status) { quitStatuses << status; };

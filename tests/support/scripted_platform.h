@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "platform/browser.h"
+#include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "platform/skin.h"
@@ -105,6 +106,13 @@ public:
     bool starts = true;
 };
 
+class ScriptedClipboard : public Clipboard
+{
+public:
+    void setText(const QString &text) override { texts << text; }
+    QStringList texts; // every text copied, in order
+};
+
 class ScriptedSkin : public Skin
 {
 public:
@@ -128,6 +136,7 @@ struct ScriptedWindow {
 
     ScriptedDialogs dialogs;
     ScriptedBrowser browser;
+    ScriptedClipboard clipboard;
     ScriptedSkin skin;
     QList<int> quitStatuses;
     std::unique_ptr<MainWindow> window;

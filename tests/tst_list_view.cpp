@@ -1,0 +1,435 @@
+// The list at work with many rows: sorting, filtering, finding, several rows at once, the window that grows and
+// remembers its size, and a run's progress and summary.
+#include "support/scripted_platform.h"
+
+#include "app/reading_order.h"
+
+#include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quernfold;
+using namespace quernfold::test;
+
+namespace {
+
+using Kind = ShownRowsModel::Kind;
+
+const QString kDone = QStringLiteral("查询完毕");
+
+FilingRecord record(const QString &recordNo, const QString &holder = QStringLiteral("未知"),
+    const QString &siteName = QStringLiteral("未知"))
+{
+    return { recordNo, holder, QStringLiteral("企业"), siteName };
+}
+
+// Five rows, one of each kind and one never looked up: a.cn found (张三), b.cn no record, c.cn deleted, d.cn
+// found (李四) but being looked up again, e.cn untouched.
+void fillKinds(DomainListModel &model)
+{
+    model.setDomains({ u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs });
+    model.setLookupResult(0, record(u"京ICP备1号"_qs, u"张三"_qs, u"星辰官网"_qs), kDone);
+    model.setLookupResult(1, record(u"无记录"_qs), kDone);
+    model.setLookupResult(2, record(u"备案已被删除"_qs), kDone);
+    model.setLookupResult(3, record(u"沪ICP备2号"_qs, u"李四"_qs, u"Blog"_qs), kDone);
+    model.setStatus(3, u"查询中"_qs);
+}
+
+QStringList shownDomains(const ShownRowsModel &shown)
+{
+    QStringList domains;
+    for (int row = 0; row < shown.rowCount(); ++row)
+        domains << shown.index(row, DomainListModel::DomainColumn).data().toString();
+    return domains;
+}
+
+Config configWithSite(const QString &settingsPath = {})
+{
+    Config config;
+    config.settings.effective.lookupBase = u"http://127.0.0.1:9"_qs; // never reached: the HTTP client is scripted
+    config.settings.effective.parallel = 1;
+    config.settingsPath = settingsPath;
+    return config;
+}
+
+} // namespace
+
+class TestListView : public QObject
+{
+    Q_OBJECT
+private slots:
+    void filter_showsRowsOfItsKindWithCounts_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("menuText");
+        QTest::newRow("全部") << Kind::All << QStringList { u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs }
+                              << u"全部(5)"_qs;
+        QTest::newRow("有备案") << Kind::Found << QStringList { u"a.cn"_qs, u"d.cn"_qs } << u"有备案(2)"_qs;
+        QTest::newRow("无记录") << Kind::NoRecord << QStringList { u"b.cn"_qs } << u"无记录(1)"_qs;
+        QTest::newRow("备案已被删除") << Kind::Deleted << QStringList { u"c.cn"_qs } << u"备案已被删除(1)"_qs;
+        QTest::newRow("未完成") << Kind::Unfinished << QStringList { u"d.cn"_qs, u"e.cn"_qs } << u"未完成(2)"_qs;
+    }
+    void filter_showsRowsOfItsKindWithCounts()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, menuText);
+        ScriptedWindow w;
+        fillKinds(w.window->model());
+        w.window->showKind(kind);
+        QCOMPARE(shownDomains(w.window->shownModel()), shown);
+        auto *menu = w.find<QMenu>(QStringLiteral("caozuo"));
+        emit menu->aboutToShow();
+        const QList<QAction *> kinds = w.find<QMenu>(QStringLiteral("showKind"))->actions();
+        QCOMPARE(kinds.at(int(kind))->text(), menuText);
+        QVERIFY(kinds.at(int(kind))->isChecked());
+    }
+
+    void sort_ordersAsAReaderWould_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QStringList>("ascending");
+        QTest::newRow("domains: case, then numbers by value")
+            << int(DomainListModel::DomainColumn) << QStringList { u"b10.cn"_qs, u"B9.cn"_qs, u"a.cn"_qs, u"b9.cn"_qs }
+            << QStringList { u"a.cn"_qs, u"B9.cn"_qs, u"b9.cn"_qs, u"b10.cn"_qs };
+        QTest::newRow("holders in pinyin order")
+            << int(DomainListModel::HolderColumn) << QStringList { u"张三"_qs, u"李四"_qs, u"王五"_qs, u"阿里"_qs }
+            << QStringList { u"阿里"_qs, u"李四"_qs, u"王五"_qs, u"张三"_qs };
+        QTest::newRow("full-width digits as digits")
+            << int(DomainListModel::SiteNameColumn) << QStringList { u"站１２"_qs, u"站3"_qs }
+            << QStringList { u"站3"_qs, u"站１２"_qs };
+    }
+    void sort_ordersAsAReaderWould()
+    {
+        QFETCH(int, column);
+        QFETCH(QStringList, texts);
+        QFETCH(QStringList, ascending);
+        DomainListModel model;
+        ShownRowsModel shown(model);
+        QAbstractItemModelTester tester(&shown, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setDomains(column == DomainListModel::DomainColumn ? texts : QStringList(texts.size(), u"x.cn"_qs));
+        if (column != DomainListModel::DomainColumn) {
+            for (int row = 0; row < texts.size(); ++row) {
+                FilingRecord r = record(u"1"_qs, texts.at(row), texts.at(row));
+                model.setLookupResult(row, r, kDone);
+            }
+        }
+        const auto order = [&] {
+            QStringList result;
+            for (int row = 0; row < shown.rowCount(); ++row)
+                result << shown.index(row, column).data().toString();
+            return result;
+        };
+        shown.sortBy(column, Qt::AscendingOrder);
+        QCOMPARE(order(), ascending);
+        shown.sortBy(column, Qt::DescendingOrder);
+        QStringList descending = ascending;
+        std::reverse(descending.begin(), descending.end());
+        // Equal keys (B9 and b9) keep list order both ways.
+        if (column == DomainListModel::DomainColumn)
+            descending = { u"b10.cn"_qs, u"B9.cn"_qs, u"b9.cn"_qs, u"a.cn"_qs };
+        QCOMPARE(order(), descending);
+        // The many-row path (distinct texts ranked once) orders the same way as the key-by-key one.
+        std::vector<int> rows(300000);
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i] = int(i % size_t(texts.size()));
+        std::vector<int> sorted = rows;
+        sortByReadingKey(sorted, false, [&texts](int row) -> const QString & { return texts.at(row); });
+        QCOMPARE(texts.at(sorted.front()), ascending.front());
+        QCOMPARE(texts.at(sorted.back()), ascending.back());
+        QVERIFY(std::is_sorted(sorted.begin(), sorted.end(),
+            [&texts](int a, int b) { return readingKey(texts.at(a)) < readingKey(texts.at(b)); }));
+    }
+
+    void find_narrowsToRowsContainingText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("domain, any case") << u"A.C"_qs << QStringList { u"a.cn"_qs };
+        QTest::newRow("record number") << u"沪ICP"_qs << QStringList { u"d.cn"_qs };
+        QTest::newRow("holder") << u"张"_qs << QStringList { u"a.cn"_qs };
+        QTest::newRow("site name, any case") << u"bLOG"_qs << QStringList { u"d.cn"_qs };
+        QTest::newRow("narrowed further") << u"星辰官网"_qs << QStringList { u"a.cn"_qs };
+        QTest::newRow("nothing") << u"zz"_qs << QStringList {};
+    }
+    void find_narrowsToRowsContainingText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, shown);
+        ScriptedWindow w;
+        w.window->load();
+        fillKinds(w.window->model());
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QTest::keyClick(w.find<QWidget>(QStringLiteral("ListView1")), Qt::Key_F, Qt::ControlModifier);
+        auto *field = w.find<QLineEdit>(QStringLiteral("findText"));
+        QVERIFY(w.find<QWidget>(QStringLiteral("findBar"))->isVisible());
+        QVERIFY(field->hasFocus());
+        // Typed a key at a time, as the narrowing from the last text must give the same rows as a fresh search.
+        for (int length = 1; length <= text.size(); ++length)
+            field->setText(text.left(length));
+        QCOMPARE(shownDomains(w.window->shownModel()), shown);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!w.find<QWidget>(QStringLiteral("findBar"))->isVisible());
+        QCOMPARE(w.window->shownModel().rowCount(), 5);
+    }
+
+    void runChanges_keepSortFilterAndCountsCurrent()
+    {
+        DomainListModel model;
+        ShownRowsModel shown(model);
+        QAbstractItemModelTester tester(&shown, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setDomains({ u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs });
+        shown.sortBy(DomainListModel::HolderColumn, Qt::AscendingOrder);
+        shown.setKind(Kind::Found);
+        QSignalSpy counts(&shown, &ShownRowsModel::countsChanged);
+        QSignalSpy layouts(&shown, &QAbstractItemModel::layoutChanged);
+        model.setLookupResult(2, record(u"1"_qs, u"张三"_qs), kDone);
+        model.setLookupResult(0, record(u"2"_qs, u"阿里"_qs), kDone);
+        model.setLookupResult(3, record(u"无记录"_qs), kDone);
+        // Counted at once, moved together later: one layout change for the three rows, not one each.
+        QCOMPARE(shown.count(Kind::Found), 2);
+        QCOMPARE(shown.count(Kind::NoRecord), 1);
+        QCOMPARE(shown.count(Kind::Unfinished), 1);
+        QVERIFY(counts.size() >= 1);
+        QCOMPARE(shown.rowCount(), 0);
+        QTRY_COMPARE(shownDomains(shown), QStringList({ u"a.cn"_qs, u"c.cn"_qs }));
+        QCOMPARE(layouts.size(), 1);
+        // A row added later finds its place too; one deleted leaves.
+        model.appendDomain(u"e.cn"_qs);
+        model.setLookupResult(4, record(u"3"_qs, u"李四"_qs), kDone);
+        QTRY_COMPARE(shownDomains(shown), QStringList({ u"a.cn"_qs, u"e.cn"_qs, u"c.cn"_qs }));
+        model.removeRowAt(0);
+        QCOMPARE(shownDomains(shown), QStringList({ u"e.cn"_qs, u"c.cn"_qs }));
+        QCOMPARE(shown.sourceRow(0), 3);
+        QCOMPARE(shown.index(0, DomainListModel::IdColumn).data().toString(), u"4"_qs);
+        shown.setKind(Kind::All);
+        shown.sortBy(-1, Qt::AscendingOrder);
+        QCOMPARE(shownDomains(shown), QStringList({ u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs }));
+    }
+
+    void removeRowsAt_removesExactlyThoseInOnePass_data()
+    {
+        QTest::addColumn<std::vector<int>>("remove");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("one run") << std::vector<int> { 2, 3, 4 } << u"0 1 5 6 7 8 9 10 11"_qs;
+        QTest::newRow("unordered, repeated, out of range")
+            << std::vector<int> { 9, 0, 9, 40, -1 } << u"1 2 3 4 5 6 7 8 10 11"_qs;
+        QTest::newRow("scattered, more runs than announced one by one")
+            << std::vector<int> { 0, 2, 4, 6, 8, 10, 1, 11, 5 } << u"3 7 9"_qs;
+    }
+    void removeRowsAt_removesExactlyThoseInOnePass()
+    {
+        QFETCH(std::vector<int>, remove);
+        QFETCH(QString, left);
+        DomainListModel model;
+        ShownRowsModel shown(model);
+        QAbstractItemModelTester tester(&shown, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QStringList domains;
+        for (int i = 0; i < 12; ++i)
+            domains << QString::number(i);
+        model.setDomains(domains);
+        shown.sortBy(DomainListModel::DomainColumn, Qt::DescendingOrder);
+        model.removeRowsAt(remove);
+        QStringList rest;
+        for (int row = 0; row < model.count(); ++row) {
+            rest << model.cell(row, DomainListModel::DomainColumn);
+            QCOMPARE(model.cell(row, DomainListModel::IdColumn), QString::number(row + 1));
+        }
+        QCOMPARE(rest.join(u' '), left);
+        QCOMPARE(shown.rowCount(), model.count());
+    }
+
+    void delete_severalSelectedUnderSortAndFilter_asksAndRemovesThose_data()
+    {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::newRow("yes") << MessageAnswer::Yes;
+        QTest::newRow("no") << MessageAnswer::No;
+    }
+    void delete_severalSelectedUnderSortAndFilter_asksAndRemovesThose()
+    {
+        QFETCH(MessageAnswer, answer);
+        ScriptedWindow w;
+        w.window->load();
+        fillKinds(w.window->model());
+        w.window->sortByColumn(DomainListModel::HolderColumn); // a.cn 张三 after d.cn 李四
+        w.window->showKind(Kind::Found);
+        QCOMPARE(shownDomains(w.window->shownModel()), QStringList({ u"d.cn"_qs, u"a.cn"_qs }));
+        auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w.window->selectedRows(), std::vector<int>({ 0, 3 }));
+        w.dialogs.messageAnswers << answer;
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(w.dialogs.boxes.size(), 1);
+        QCOMPARE(w.dialogs.boxes.first().text, u"确定删除选中的2个域名?"_qs);
+        QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
+        QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::YesNo | MessageIcon::Information);
+        QStringList left;
+        for (int row = 0; row < w.window->model().count(); ++row)
+            left << w.window->model().cell(row, DomainListModel::DomainColumn);
+        QCOMPARE(left,
+            answer == MessageAnswer::Yes ? QStringList({ u"b.cn"_qs, u"c.cn"_qs, u"e.cn"_qs })
+                                         : QStringList({ u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs }));
+    }
+
+    void query_severalSelected_runsBatchOverExactlyThose()
+    {
+        ScriptedHttp http;
+        http.answer = [](const HttpRequest &) { return std::nullopt; }; // held: the test looks while they wait
+        ScriptedWindow w(&http, configWithSite());
+        w.window->load();
+        QStringList messages;
+        connect(w.window.get(), &MainWindow::messageWritten, [&messages](const QString &text) { messages << text; });
+        fillKinds(w.window->model());
+        w.window->sortByColumn(DomainListModel::DomainColumn);
+        w.window->sortByColumn(DomainListModel::DomainColumn); // descending: e d c b a
+        w.window->selectRows({ 4, 1 });
+        w.window->querySelectedRow();
+        QTRY_COMPARE(http.requests.size(), 1);
+        QCOMPARE(http.requests.first().url.path(), u"/s-0/b.cn.html"_qs);
+        QCOMPARE(messages.first(), u"开始查询,当前共有2个域名需查询.."_qs);
+        QCOMPARE(w.find<QPushButton>(QStringLiteral("Command2"))->text(), u"停止查询"_qs);
+        // The stop is the batch run's: a click, and the row in flight finishes.
+        w.find<QPushButton>(QStringLiteral("Command2"))->click();
+        http.complete(http.pendingIds().first(), ScriptedHttp::failure(HttpFailure::Refused));
+        QTRY_VERIFY(!w.window->isQuerying());
+        QCOMPARE(http.requests.size(), 1);
+        QCOMPARE(w.panel(2), u"查询完毕.."_qs);
+        QVERIFY(w.find<QLabel>(QStringLiteral("runSummary"))->text().startsWith(u"已停止 · "_qs));
+    }
+
+    void copy_putsSelectedRowsAsTabSeparatedLines()
+    {
+        ScriptedWindow w;
+        w.window->load();
+        fillKinds(w.window->model());
+        w.window->model().setStatus(0, kDone, {});
+        w.window->sortByColumn(DomainListModel::DomainColumn);
+        w.window->sortByColumn(DomainListModel::DomainColumn);
+        w.window->selectRows({ 0, 1 });
+        auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(w.clipboard.texts,
+            QStringList(u"2\tb.cn\t无记录\t未知\t企业\t未知\t查询完毕\n"
+                        "1\ta.cn\t京ICP备1号\t张三\t企业\t星辰官网\t查询完毕\n"_qs));
+    }
+
+    void window_growsFromFirstSizeWithControlsAtTheirCorners()
+    {
+        ScriptedWindow w;
+        w.window->load();
+        auto *client = w.find<QWidget>(QStringLiteral("client"));
+        QCOMPARE(client->size(), QSize(851, 597));
+        w.window->resize(w.window->width() + 200, w.window->height() + 100);
+        QTRY_COMPARE(client->size(), QSize(1051, 697));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("ListView1"))->geometry(), QRect(8, 8, 1033, 573));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("Command1_0"))->pos(), QPoint(8, 596));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("Command2"))->pos(), QPoint(184, 596));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("Command1_4"))->pos(), QPoint(840, 596));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("Command1_1"))->pos(), QPoint(944, 596));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("S1"))->geometry(), QRect(0, 656, 1051, 41));
+        QCOMPARE(w.find<QWidget>(QStringLiteral("S1_panel3"))->geometry(), QRect(955, 2, 96, 37));
+        // Never below the first size.
+        QCOMPARE(w.window->minimumSizeHint().height(), w.window->height() - 100);
+    }
+
+    void windowState_secondWindowReadsWhatFirstWrote()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"quernfold.ini"_qs);
+        QSize written;
+        {
+            ScriptedWindow first(nullptr, configWithSite(path));
+            first.window->load();
+            first.window->resize(1000, 700);
+            first.find<DomainListView>(QStringLiteral("ListView1"))->header()->resizeSection(1, 250);
+            written = first.window->size();
+            first.dialogs.messageAnswers << MessageAnswer::Yes;
+            first.window->close();
+            QCOMPARE(first.quitStatuses, QList<int> { 0 });
+        }
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value(u"window/size"_qs).toSize(), written);
+        ScriptedWindow second(nullptr, configWithSite(path));
+        second.window->load();
+        QCOMPARE(second.window->size(), written);
+        QCOMPARE(second.find<DomainListView>(QStringLiteral("ListView1"))->header()->sectionSize(1), 250);
+        // No settings file: nothing remembered, the first size as ever.
+        ScriptedWindow forgetful;
+        forgetful.window->load();
+        QCOMPARE(forgetful.find<QWidget>(QStringLiteral("client"))->size(), QSize(851, 597));
+    }
+
+    void idColumn_fitsSevenDigits()
+    {
+        ScriptedWindow w;
+        w.window->load();
+        w.window->model().setDomains(QStringList(1000000, u"x.cn"_qs));
+        auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
+        const QModelIndex last = list->model()->index(999999, DomainListModel::IdColumn);
+        QCOMPARE(last.data().toString(), u"1000000"_qs);
+        // The view offers the whole text as a tooltip exactly when the column cuts it.
+        QCOMPARE(list->toolTipFor(last), QString());
+    }
+
+    void progress_showsDoneTotalAndAccessibleValueThenSummary()
+    {
+        ScriptedHttp http;
+        http.answer = [](const HttpRequest &) { return std::nullopt; };
+        Config config = configWithSite();
+        config.settings.effective.parallel = 2;
+        ScriptedWindow w(&http, config);
+        w.window->load();
+        fillKinds(w.window->model());
+        auto *bar = w.find<QProgressBar>(QStringLiteral("runProgress"));
+        QVERIFY(!bar->isVisible());
+        w.find<QPushButton>(QStringLiteral("Command2"))->click();
+        QTRY_COMPARE(http.pendingIds().size(), 2);
+        QTRY_VERIFY(bar->format().startsWith(u"2/5 · "_qs));
+        QVERIFY(bar->isVisible());
+        QVERIFY(bar->format().contains(u"行/秒 · 剩余"_qs));
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(bar);
+        QVERIFY(accessible && accessible->valueInterface());
+        QCOMPARE(accessible->valueInterface()->currentValue().toInt(), 2);
+        QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 5);
+        // The run's own texts stay in the message panel.
+        QCOMPARE(w.panel(2), u"共有5个域名，正在查询第2个.."_qs);
+        const QRect message = w.find<QWidget>(QStringLiteral("S1_panel2"))->geometry();
+        QVERIFY(message.contains(bar->geometry()));
+        const auto answerAll = [&http] {
+            for (HttpClient::RequestId id : http.pendingIds())
+                http.complete(
+                    id, ScriptedHttp::reply(200, "text/html; charset=gbk", QByteArray("<html>no table</html>")));
+        };
+        while (w.window->isQuerying()) {
+            answerAll();
+            QTest::qWait(1);
+        }
+        auto *summary = w.find<QLabel>(QStringLiteral("runSummary"));
+        QVERIFY(!bar->isVisible());
+        QVERIFY(summary->isVisible());
+        QVERIFY2(QRegularExpression(u"^有备案0 · 无记录0 · 已删除0 · 未完成5 · 用时0:0\\d$"_qs)
+                     .match(summary->text())
+                     .hasMatch(),
+            qPrintable(summary->text()));
+        // Until the next action.
+        w.window->deleteSelectedRow();
+        QVERIFY(!summary->isVisible());
+    }
+};
+
+QTEST_MAIN(TestListView)
+#include "tst_list_view.moc"

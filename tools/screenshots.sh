@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The screenshots in docs/screenshots/: the window at its first size with a list imported, and the window
+# maximised (by a small window manager) in the middle of a batch run over 10,000 rows, sorted by 备案人 in
+# descending order, against the local site (each page 20 ms away, so the run lasts long enough to be seen).
+# Runs under Xvfb; nothing leaves 127.0.0.1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh xdotool imagemagick matchbox-window-manager
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j2 --target quernfold quernfold_lookup_site
+
+out=docs/screenshots
+mkdir -p "$out"
+work=$(mktemp -d)
+site_pid=
+cleanup() {
+    [[ -n $site_pid ]] && kill -TERM "$site_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+./build/tools/lookup_site/quernfold_lookup_site --port 0 --latency-ms 20 >"$work/site.log" 2>&1 &
+site_pid=$!
+base=
+for _ in $(seq 100); do
+    first=$(head -n 1 "$work/site.log" 2>/dev/null || true)
+    if [[ $first == "listening on http://127.0.0.1:"* ]]; then
+        base=${first#listening on }
+        break
+    fi
+    sleep 0.1
+done
+[[ -n $base ]] || { echo "the local site did not start" >&2; exit 1; }
+
+# Mostly records, some without one, some deleted, a few the site answers with an error page.
+for i in $(seq 1 10000); do
+    case $((i % 50)) in
+        7) echo "nomatch.$i.cn" ;;
+        9) echo "deleted.$i.com" ;;
+        11) echo "e500.$i.cn" ;;
+        *) echo "site$i.com.cn" ;;
+    esac
+done >"$work/list.txt"
+
+export QUERNFOLD_LOOKUP_BASE=$base QUERNFOLD_VERSION_BASE=$base QUERNFOLD_PARALLEL=4 QUERNFOLD_RETRIES=0
+export XDG_CONFIG_HOME=$work/config
+export OUT=$out LIST=$work/list.txt
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    set -euo pipefail
+    shot() { # window id or "root", file
+        sleep 0.5
+        if [[ $1 == root ]]; then import -window root "$2"; else import -window "$1" "$2"; fi
+    }
+    ./build/app/quernfold "$LIST" &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 3
+    shot "$wid" "$OUT/first-size.png"
+    xdotool windowclose "$wid" 2>/dev/null || kill -TERM "$app"
+    sleep 1
+    kill -TERM "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+
+    # A second start, maximised as the last one ended (the settings file says so), with a window manager.
+    mkdir -p "$XDG_CONFIG_HOME/quernfold"
+    printf "[window]\nmaximized=true\nsize=@Size(851 622)\n" >"$XDG_CONFIG_HOME/quernfold/quernfold.ini"
+    matchbox-window-manager -use_titlebar yes &
+    wm=$!
+    sleep 1
+    ./build/app/quernfold "$LIST" &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 3
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    echo "window at $X,$Y size ${WIDTH}x$HEIGHT"
+    # 备案人 header twice (descending), then 批量查询 (81 px above the bottom edge, 224 px from the left).
+    xdotool mousemove --window "$wid" $((8 + 54 + 120 + 133 + 40)) 38 click 1
+    sleep 0.5
+    xdotool click 1
+    sleep 0.5
+    xdotool mousemove --window "$wid" 224 $((HEIGHT - 81)) click 1
+    sleep 6
+    shot root "$OUT/maximised-during-run.png"
+    kill -TERM "$app" "$wm" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+'
+ls -l "$out"
