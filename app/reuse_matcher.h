@@ -34,4 +34,12 @@ private:
     std::vector<bool> m_filled;
 };
 
+// The earliest lookup (seconds since 1970 UTC) a batch run may take from the history instead of asking the site.
+qint64 reuseCutoff(int reuseDays, qint64 nowSecs);
+// A result from the history written into its row, with a note that says when it was looked up.
+void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entry);
+// A finished row's result into the history, stamped now, so that later runs (the window's or the command line's)
+// can reuse it.
+void recordFinishedRow(ResultsStore &store, const DomainListModel &model, int row);
+
 } // namespace quernfold
