@@ -156,7 +156,7 @@ void CsvRecordSplitter::endRecord()
 }
 
 CsvWriter::CsvWriter(Output out, bool byteOrderMark)
-    : Utf8PieceWriter(std::move(out))
+    : TextRowWriter(std::move(out))
 {
     if (byteOrderMark)
         m_text.append(QChar(0xFEFF));

@@ -49,13 +49,12 @@ private:
 };
 
 // Our CSV a row at a time: a header of the eight captions, then a record per row, CR LF line ends, UTF-8.
-class CsvWriter : public Utf8PieceWriter
+class CsvWriter : public TextRowWriter
 {
 public:
     // byteOrderMark: for a file, so Excel knows it is UTF-8; a stream read by scripts goes without.
     CsvWriter(Output out, bool byteOrderMark);
-    // False once the output has failed.
-    bool writeRow(qint64 id, const ExportCells &cells);
+    bool writeRow(qint64 id, const ExportCells &cells) override;
 };
 
 // The rows as our CSV: UTF-8 with a byte order mark (so Excel knows it), a header of the eight captions, a record

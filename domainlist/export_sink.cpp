@@ -94,13 +94,13 @@ void ExportSink::discard()
     m_directFile.reset();
 }
 
-Utf8PieceWriter::Utf8PieceWriter(Output out)
+TextRowWriter::TextRowWriter(Output out)
     : m_out(std::move(out))
 {
     m_text.reserve(kWritePieceUnits + 4096);
 }
 
-bool Utf8PieceWriter::flush()
+bool TextRowWriter::flush()
 {
     if (!m_failed && !m_text.isEmpty())
         m_failed = !m_out(m_text.toUtf8());
@@ -108,7 +108,7 @@ bool Utf8PieceWriter::flush()
     return !m_failed;
 }
 
-bool Utf8PieceWriter::flushIfFull()
+bool TextRowWriter::flushIfFull()
 {
     return m_text.size() < kWritePieceUnits ? !m_failed : flush();
 }

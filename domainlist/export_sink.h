@@ -42,15 +42,18 @@ private:
     QString m_error;
 };
 
-// Text gathered into pieces and handed to an output as UTF-8 when a piece is full or on flush(): a long list never
-// sits in memory whole, and a stream (standard output) gets its rows as soon as the caller flushes them.
-class Utf8PieceWriter
+// Rows as text, gathered into pieces and handed to an output as UTF-8 when a piece is full or on flush(): a long
+// list never sits in memory whole, and a stream (standard output) gets its rows as soon as the caller flushes them.
+class TextRowWriter
 {
 public:
     // False when the bytes could not be written; nothing more is handed out after that.
     using Output = std::function<bool(QByteArrayView bytes)>;
-    explicit Utf8PieceWriter(Output out);
+    explicit TextRowWriter(Output out);
+    virtual ~TextRowWriter() = default;
 
+    // A row of the list: its ID and cells. False once the output has failed.
+    virtual bool writeRow(qint64 id, const ExportCells &cells) = 0;
     // Hands out what is gathered. False once any output has failed.
     bool flush();
 

@@ -18,12 +18,11 @@ const std::array<QString, kExportColumnCount> &jsonLinesKeys();
 void appendJsonString(QString &out, QStringView text);
 
 // The rows as JSON Lines, one object a line (LF), for tools such as jq; no header.
-class JsonLinesWriter : public Utf8PieceWriter
+class JsonLinesWriter : public TextRowWriter
 {
 public:
-    using Utf8PieceWriter::Utf8PieceWriter;
-    // False once the output has failed.
-    bool writeRow(qint64 id, const ExportCells &cells);
+    using TextRowWriter::TextRowWriter;
+    bool writeRow(qint64 id, const ExportCells &cells) override;
 };
 
 } // namespace quernfold
