@@ -33,9 +33,9 @@ QString valueNameOf(const SettingSpec &spec)
 
 QString optionHelpOf(const SettingSpec &spec)
 {
-    const QString what = spec.isNumber() ? QStringLiteral("%1, %2-%3").arg(spec.label).arg(spec.min).arg(spec.max)
-                                         : QStringLiteral("%1: %2").arg(spec.label, spec.valueForm);
-    return QStringLiteral("With --query: %1 for this run (instead of %2).").arg(what, spec.variable);
+    if (spec.isNumber())
+        return QStringLiteral("With --query: %1 for this run, %2 to %3.").arg(spec.label).arg(spec.min).arg(spec.max);
+    return QStringLiteral("With --query: %1 for this run: %2.").arg(spec.label, spec.valueForm);
 }
 
 } // namespace

@@ -104,10 +104,10 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
 {
     m_model.replaceRows(std::move(rows));
     m_ended.assign(size_t(m_model.count()), 0);
-    connect(&m_run, &LookupRun::rowFinished, this, [this](int row) {
-        if (m_store)
-            recordFinishedRow(*m_store, m_model, row);
-    });
+    if (m_store) {
+        m_history = std::make_unique<HistoryRecorder>(*m_store);
+        connect(&m_run, &LookupRun::rowFinished, this, [this](int row) { m_history->add(m_model, row); });
+    }
     connect(&m_run, &LookupRun::rowEnded, this, &HeadlessRun::onRowEnded);
     connect(&m_run, &LookupRun::gaveUp, this, [this](const QString &reason) {
         m_gaveUp = true;
@@ -249,6 +249,8 @@ void HeadlessRun::finishRun()
         return;
     m_phase = Phase::Done;
     m_reuse.reset();
+    if (m_history)
+        m_history->flush();
     m_progressTimer.stop();
     // Rows never reached, and rows dropped in flight by an abort, go out as they are: unfinished.
     for (size_t row = 0; row < m_ended.size(); ++row) {

@@ -78,6 +78,7 @@ private:
     std::unique_ptr<ResultOutput> m_output;
     HttpClient &m_http;
     ResultsStore *m_store;
+    std::unique_ptr<HistoryRecorder> m_history;
     LookupRun m_run;
     std::unique_ptr<ReuseMatcher> m_reuse;
     Phase m_phase = Phase::Idle;

@@ -66,4 +66,40 @@ void recordFinishedRow(ResultsStore &store, const DomainListModel &model, int ro
         store.recordResult(r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch());
 }
 
+namespace {
+// Rarely enough that a burst holds hundreds of results, often enough that a killed run loses little.
+constexpr int kHistoryBurstMs = 250;
+} // namespace
+
+HistoryRecorder::HistoryRecorder(ResultsStore &store, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(kHistoryBurstMs);
+    connect(&m_timer, &QTimer::timeout, this, &HistoryRecorder::flush);
+}
+
+HistoryRecorder::~HistoryRecorder()
+{
+    flush();
+}
+
+void HistoryRecorder::add(const DomainListModel &model, int row)
+{
+    const DomainRow &r = model.row(row);
+    if (!r.lookup)
+        return;
+    m_pending.push_back({ r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch() });
+    if (!m_timer.isActive())
+        m_timer.start();
+}
+
+void HistoryRecorder::flush()
+{
+    m_timer.stop();
+    for (const Result &result : std::exchange(m_pending, {}))
+        m_store.recordResult(result.domain, result.record, result.status, result.lookedUpAt);
+}
+
 } // namespace quernfold
