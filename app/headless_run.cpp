@@ -195,12 +195,14 @@ void HeadlessRun::onRowEnded(int row)
     writeReadyRows();
 }
 
-void HeadlessRun::markEnded(int row)
+void HeadlessRun::markEnded(int row, bool reached)
 {
     if (row < 0 || size_t(row) >= m_ended.size() || m_ended[size_t(row)])
         return;
     m_ended[size_t(row)] = 1;
-    ++m_endedCount;
+    // Rows a stop left behind are counted unfinished, but they were never done: the rate is of rows done.
+    if (reached)
+        ++m_endedCount;
     if (m_model.cell(row, DomainListModel::StatusColumn) != kFinished) {
         ++m_unfinished;
         return;
@@ -255,7 +257,7 @@ void HeadlessRun::finishRun()
     // Rows never reached, and rows dropped in flight by an abort, go out as they are: unfinished.
     for (size_t row = 0; row < m_ended.size(); ++row) {
         if (!m_ended[row])
-            markEnded(int(row));
+            markEnded(int(row), false);
     }
     writeReadyRows();
     if (!m_outputFailed && !m_output->finish(m_model)) {
@@ -371,10 +373,9 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
     QObject::connect(&interrupts, &InterruptPipe::interrupted, &run, &HeadlessRun::interrupt);
     QObject::connect(&run, &HeadlessRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
     run.start();
-    const int status = app.exec();
-    // The history handed over is written before the program ends (the store's destructor waits for it).
-    store.reset();
-    return status;
+    // The run goes first, handing the store its last results; the store's destructor then waits until they are in
+    // the file.
+    return app.exec();
 }
 
 } // namespace quernfold

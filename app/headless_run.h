@@ -63,7 +63,8 @@ private:
     void takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete);
     void startLookups(std::vector<int> rows);
     void onRowEnded(int row);
-    void markEnded(int row);
+    // reached: the site was asked (or the history answered); false for rows a stop or an abort left behind.
+    void markEnded(int row, bool reached = true);
     void writeReadyRows();
     void failOutput();
     void finishRun();

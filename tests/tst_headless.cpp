@@ -188,8 +188,6 @@ private slots:
             << QStringList { u"--output"_s, u"/dev/full"_s } << u"a.com"_s << 4 << u"写入文件失败:/dev/full"_s << true;
         QTest::newRow("value out of range") << QStringList { u"--parallel"_s, u"17"_s } << u"a.com"_s << 2
                                             << u"--parallel: \"17\" is not a whole number from 1 to 16."_s << false;
-        QTest::newRow("not a number") << QStringList { u"--deadline-s"_s, u"soon"_s } << u"a.com"_s << 2
-                                      << u"--deadline-s: \"soon\" is not a whole number from 1 to 3600."_s << false;
         QTest::newRow("bad proxy") << QStringList { u"--proxy"_s, u"ftp://x:1"_s } << u"a.com"_s << 2
                                    << u"--proxy: \"ftp://x:1\" is not empty, none,"_s << false;
         QTest::newRow("placeholder site") << QStringList { u"--lookup-base"_s, u"http://lookup.example"_s }
