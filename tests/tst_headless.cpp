@@ -214,6 +214,19 @@ private slots:
         QCOMPARE(!m_site->requests().isEmpty(), asked);
     }
 
+    // The window's settings file is the run's too: without options, its site and its settings hold.
+    void query_withoutOptions_takesTheSettingsFile()
+    {
+        QVERIFY(QDir().mkpath(m_home->filePath(u"config/quernfold"_s)));
+        writeFile(m_home->filePath(u"config/quernfold/quernfold.ini"_s),
+            "[lookup]\nbase=" + m_site->baseUrl().toUtf8() + "\nretries=0\n");
+        QueryProcess program(m_home->path());
+        program.start({ u"--query"_s, listFile(u"a.com\ne500.com\n"_s), u"--quiet"_s });
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(m_site->requests().size(), 2);
+    }
+
     void query_output_readsBackExactly_data()
     {
         QTest::addColumn<QStringList>("arguments");
