@@ -5,6 +5,41 @@
 
 namespace quernfold {
 
+namespace {
+
+// What a scheduler or a script acts on; the man page says the same.
+const QString kQueryHelp = QStringLiteral(
+    "\nWith --query, the list is looked up without a window (no display needed), with the query settings of the\n"
+    "settings file and the environment, and the options above for this run. Results go to standard output as CSV\n"
+    "(--format jsonl: one JSON object a line, keys id, domain, record_no, holder, record_type, site_name, status,\n"
+    "note), or to the --output file in the format of its extension, as the export does (.csv, .xlsx, .jsonl; any\n"
+    "other name gets the text block appended). Progress goes to standard error. The first interrupt (Ctrl-C,\n"
+    "SIGTERM) stops as the stop button does and still writes every row; a second one aborts the rows in flight.\n"
+    "\n"
+    "Exit status with --query:\n"
+    "  0    every row finished\n"
+    "  1    some rows unfinished\n"
+    "  2    a usage error or an unreadable list\n"
+    "  3    the run gave up: the lookup site seems unreachable\n"
+    "  4    the output could not be written\n"
+    "  130  after a second interrupt\n");
+
+QString valueNameOf(const SettingSpec &spec)
+{
+    if (spec.field == SettingField::LookupBase)
+        return QStringLiteral("URL");
+    return spec.isNumber() ? QStringLiteral("N") : QStringLiteral("P");
+}
+
+QString optionHelpOf(const SettingSpec &spec)
+{
+    if (spec.isNumber())
+        return QStringLiteral("With --query: %1 for this run, %2 to %3.").arg(spec.label).arg(spec.min).arg(spec.max);
+    return QStringLiteral("With --query: %1 for this run: %2.").arg(spec.label, spec.valueForm);
+}
+
+} // namespace
+
 CommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -15,8 +50,29 @@ CommandLine parseCommandLine(const QStringList &arguments)
         { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(
         { QStringLiteral("v"), QStringLiteral("version") }, QStringLiteral("Show the version and exit."));
+    const QCommandLineOption query(QStringLiteral("query"),
+        QStringLiteral("Look up the domains of LIST (a file the import reads, or - for standard input) without a "
+                       "window, and exit."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption output(QStringLiteral("output"),
+        QStringLiteral("With --query: write the results to FILE, in the format of its extension, instead of "
+                       "standard output."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption format(QStringLiteral("format"),
+        QStringLiteral("With --query: csv (the default) or jsonl on standard output."), QStringLiteral("FORMAT"));
+    const QCommandLineOption quiet(
+        QStringLiteral("quiet"), QStringLiteral("With --query: print only errors on standard error."));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(query);
+    parser.addOption(output);
+    parser.addOption(format);
+    parser.addOption(quiet);
+    QList<QPair<const SettingSpec *, QCommandLineOption>> settingOptions;
+    for (const SettingSpec &spec : settingSpecs()) {
+        settingOptions.append({ &spec, QCommandLineOption(spec.option, optionHelpOf(spec), valueNameOf(spec)) });
+        parser.addOption(settingOptions.back().second);
+    }
     parser.addPositionalArgument(QStringLiteral("FILE"),
         QStringLiteral("Text file of domain names, one a line, imported at start as the import button does."),
         QStringLiteral("[FILE]"));
@@ -24,7 +80,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const bool parsed = parser.parse(arguments);
     const QString program = arguments.value(0, QStringLiteral("quernfold"));
     // Without a running application the parser cannot know the program's name.
-    const QString helpText = parser.helpText().replace(QStringLiteral("<executable_name>"), program);
+    const QString helpText = parser.helpText().replace(QStringLiteral("<executable_name>"), program) + kQueryHelp;
 
     CommandLine result;
     if (parser.isSet(help)) {
@@ -38,14 +94,57 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return result;
     }
     const QStringList files = parser.positionalArguments();
+    const bool querying = parsed && parser.isSet(query);
     QString error;
-    if (!parsed)
+    if (!parsed) {
         error = parser.errorText();
-    else if (files.size() > 1)
+    } else if (querying && !files.isEmpty()) {
+        error = QStringLiteral("--query takes its list as its value; FILE is for the window.");
+    } else if (files.size() > 1) {
         error = QStringLiteral("Only one FILE can be imported, not %1.").arg(files.size());
+    } else if (!querying) {
+        for (const QCommandLineOption *option : { &output, &format, &quiet }) {
+            if (parser.isSet(*option))
+                error = QStringLiteral("--%1 is only for --query.").arg(option->names().constFirst());
+        }
+        for (const auto &[spec, option] : std::as_const(settingOptions)) {
+            if (parser.isSet(option))
+                error = QStringLiteral("--%1 is only for --query.").arg(spec->option);
+        }
+    } else {
+        result.query.list = parser.value(query);
+        result.query.output = parser.value(output);
+        result.query.quiet = parser.isSet(quiet);
+        const QString formatName = parser.value(format);
+        if (result.query.list.isEmpty())
+            error = QStringLiteral("--query needs a list file, or - for standard input.");
+        else if (parser.isSet(output) && result.query.output.isEmpty())
+            error = QStringLiteral("--output needs a file name.");
+        else if (parser.isSet(format) && parser.isSet(output))
+            error = QStringLiteral("--format is for standard output; --output takes the format from its extension.");
+        else if (parser.isSet(format) && formatName != QStringLiteral("csv") && formatName != QStringLiteral("jsonl"))
+            error = QStringLiteral("--format: \"%1\" is neither csv nor jsonl.").arg(formatName);
+        if (formatName == QStringLiteral("jsonl"))
+            result.query.format = QueryRequest::Format::JsonLines;
+        for (const auto &[spec, option] : std::as_const(settingOptions)) {
+            if (!error.isEmpty() || !parser.isSet(option))
+                continue;
+            // Read here, so a bad value is refused before the list is read or anything is asked.
+            LookupSettings scratch;
+            const QString problem = readOptionValue(*spec, parser.value(option), scratch);
+            if (problem.isEmpty())
+                result.query.settings.insert(spec->field, parser.value(option));
+            else
+                error = QStringLiteral("--%1: %2.").arg(spec->option, problem);
+        }
+    }
     if (!error.isEmpty()) {
         result.action = CommandLine::Refuse;
         result.text = error + QStringLiteral("\n\n") + helpText;
+        return result;
+    }
+    if (querying) {
+        result.action = CommandLine::Query;
         return result;
     }
     result.listFile = files.value(0);
@@ -117,6 +216,7 @@ int finishCommandLine(const CommandLine &commandLine)
         std::fputs(text.constData(), stderr);
         return 2;
     case CommandLine::Run:
+    case CommandLine::Query:
         break;
     }
     return 0;

@@ -1,14 +1,30 @@
 #pragma once
 
+#include "lookup/lookup_settings.h"
+
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 namespace quernfold {
 
+// A lookup of a list without a window (--query), as the command line asks for it. Every value has been checked.
+struct QueryRequest {
+    enum class Format { Csv, JsonLines };
+
+    QString list; // a file the import reads, or "-" for standard input
+    QString output; // empty: standard output
+    Format format = Format::Csv; // of standard output
+    bool quiet = false; // only errors on standard error
+    // Settings given for this run, over the file's and the environment's (readOptionValue reads each).
+    QMap<SettingField, QString> settings;
+};
+
 // What the program was asked for on its command line.
 struct CommandLine {
     enum Action {
         Run, // open the window
+        Query, // look up a list without a window
         ShowHelp, // print text to stdout, exit 0
         ShowVersion, // print text to stdout, exit 0
         Refuse, // print text (the error and the help) to stderr, exit 2
@@ -16,6 +32,7 @@ struct CommandLine {
     Action action = Run;
     // A list file to import at start, as the import button would after its dialog; empty for none.
     QString listFile;
+    QueryRequest query;
     QString text;
 };
 

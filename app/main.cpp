@@ -1,6 +1,7 @@
 #include "app/command_line.h"
-#include "app/main_window.h"
 #include "app/config.h"
+#include "app/headless_run.h"
+#include "app/main_window.h"
 #include "platform/curl_http.h"
 
 #include "platform/qt_platform.h"
@@ -18,6 +19,9 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         rawArguments << QString::fromLocal8Bit(argv[i]);
     const quernfold::CommandLine early = quernfold::parseCommandLine(quernfold::withoutQtOptions(rawArguments));
+    // A lookup for a script or a scheduler: no window, so no display and no GUI application at all.
+    if (early.action == quernfold::CommandLine::Query)
+        return quernfold::runQuery(argc, argv, early.query);
     if (early.action != quernfold::CommandLine::Run)
         return quernfold::finishCommandLine(early);
 

@@ -80,7 +80,7 @@ public:
     int selectedRow() const;
 
     // Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
-    static constexpr int kGiveUpAfterFailedRows = 10;
+    static constexpr int kGiveUpAfterFailedRows = quernfold::kGiveUpAfterFailedRows;
 
     // The batch run's go-on flag: set when a run starts, cleared by the stop click or when the run gives up.
     bool keepBatchRunning() const { return m_keepBatchRunning; }

@@ -88,17 +88,7 @@ bool MainWindow::lookupSiteIsSet()
 
 RunOptions MainWindow::runOptions(QueryMode mode) const
 {
-    const LookupSettings &s = m_config.settings.effective;
-    RunOptions options;
-    options.deadlineMs = s.deadlineSeconds * 1000;
-    options.proxy = proxyFor(s.proxy, QUrl(s.lookupBase), m_config.proxyEnvironment);
-    if (mode == QueryMode::Batch) {
-        options.parallel = s.parallel;
-        options.retries = s.retries;
-        options.intervalMs = s.intervalMs;
-        options.giveUpAfter = kGiveUpAfterFailedRows;
-    }
-    return options;
+    return runOptionsFor(mode, m_config.settings.effective, m_config.proxyEnvironment);
 }
 
 void MainWindow::runBatch(std::vector<int> rows, bool reuse)
@@ -123,7 +113,7 @@ void MainWindow::runBatch(std::vector<int> rows, bool reuse)
     // The history is searched first, so that the count announced is the count of rows that will be asked about.
     m_reuse = std::make_unique<ReuseMatcher>(m_model, std::move(rows));
     setMessage(QStringLiteral("正在查找可复用的查询结果.."));
-    const qint64 since = QDateTime::currentSecsSinceEpoch() - qint64(reuseDays) * 24 * 3600;
+    const qint64 since = reuseCutoff(reuseDays, QDateTime::currentSecsSinceEpoch());
     m_store->history(m_reuse->domains(), since,
         [this](QHash<QString, HistoryEntry> part, bool complete) { takeHistoryPart(part, complete); });
 }

@@ -5,7 +5,6 @@
 #include "app/store_mirror.h"
 
 #include <QAction>
-#include <QDateTime>
 #include <QPushButton>
 
 namespace quernfold {
@@ -89,20 +88,14 @@ void MainWindow::onRowFinished(int row)
 {
     if (!m_store)
         return;
-    const DomainRow &r = m_model.row(row);
-    if (r.lookup)
-        m_store->recordResult(r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch());
+    recordFinishedRow(*m_store, m_model, row);
 }
 
 void MainWindow::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete)
 {
     if (m_closing || !m_reuse)
         return;
-    m_reuse->take(part, [this](int row, const HistoryEntry &entry) {
-        const QString when
-            = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-        m_model.setLookupResult(row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when));
-    });
+    m_reuse->take(part, [this](int row, const HistoryEntry &entry) { writeReusedResult(m_model, row, entry); });
     if (!complete)
         return;
     std::vector<int> left = m_reuse->rowsLeft();

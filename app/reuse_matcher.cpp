@@ -1,5 +1,7 @@
 #include "app/reuse_matcher.h"
 
+#include <QDateTime>
+
 namespace quernfold {
 
 ReuseMatcher::ReuseMatcher(const DomainListModel &model, std::vector<int> rows)
@@ -44,6 +46,60 @@ std::vector<int> ReuseMatcher::rowsLeft() const
             left.push_back(m_rows[i]);
     }
     return left;
+}
+
+qint64 reuseCutoff(int reuseDays, qint64 nowSecs)
+{
+    return nowSecs - qint64(reuseDays) * 24 * 3600;
+}
+
+void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entry)
+{
+    const QString when = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    model.setLookupResult(row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when));
+}
+
+void recordFinishedRow(ResultsStore &store, const DomainListModel &model, int row)
+{
+    const DomainRow &r = model.row(row);
+    if (r.lookup)
+        store.recordResult(r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch());
+}
+
+namespace {
+// Rarely enough that a burst holds hundreds of results, often enough that a killed run loses little.
+constexpr int kHistoryBurstMs = 250;
+} // namespace
+
+HistoryRecorder::HistoryRecorder(ResultsStore &store, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(kHistoryBurstMs);
+    connect(&m_timer, &QTimer::timeout, this, &HistoryRecorder::flush);
+}
+
+HistoryRecorder::~HistoryRecorder()
+{
+    flush();
+}
+
+void HistoryRecorder::add(const DomainListModel &model, int row)
+{
+    const DomainRow &r = model.row(row);
+    if (!r.lookup)
+        return;
+    m_pending.push_back({ r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch() });
+    if (!m_timer.isActive())
+        m_timer.start();
+}
+
+void HistoryRecorder::flush()
+{
+    m_timer.stop();
+    for (const Result &result : std::exchange(m_pending, {}))
+        m_store.recordResult(result.domain, result.record, result.status, result.lookedUpAt);
 }
 
 } // namespace quernfold

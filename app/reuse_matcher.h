@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <vector>
@@ -32,6 +33,39 @@ private:
     QHash<QString, int> m_first;
     std::vector<int> m_next;
     std::vector<bool> m_filled;
+};
+
+// The earliest lookup (seconds since 1970 UTC) a batch run may take from the history instead of asking the site.
+qint64 reuseCutoff(int reuseDays, qint64 nowSecs);
+// A result from the history written into its row, with a note that says when it was looked up.
+void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entry);
+// A finished row's result into the history, stamped now, so that later runs (the window's or the command line's)
+// can reuse it.
+void recordFinishedRow(ResultsStore &store, const DomainListModel &model, int row);
+
+// The same for a fast run: the results are handed to the store in bursts, a few times a second. Handed one at a time
+// as they come, each wakes the store's thread for a commit of its own, which costs a run on loopback almost half its
+// speed; a burst is written in one transaction.
+class HistoryRecorder : public QObject
+{
+public:
+    explicit HistoryRecorder(ResultsStore &store, QObject *parent = nullptr);
+    ~HistoryRecorder() override;
+    // The row's result as it stands now, stamped now.
+    void add(const DomainListModel &model, int row);
+    // Hands over everything added so far.
+    void flush();
+
+private:
+    struct Result {
+        QString domain;
+        FilingRecord record;
+        QString status;
+        qint64 lookedUpAt = 0;
+    };
+    ResultsStore &m_store;
+    std::vector<Result> m_pending;
+    QTimer m_timer;
 };
 
 } // namespace quernfold

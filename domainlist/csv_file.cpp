@@ -7,9 +7,6 @@ namespace quernfold {
 
 namespace {
 
-// Text goes out as UTF-8 a piece at a time, so a long list never sits in memory whole.
-constexpr qsizetype kWritePieceUnits = 64 * 1024;
-
 bool startsLikeAFormula(QStringView cell)
 {
     if (cell.isEmpty())
@@ -158,6 +155,31 @@ void CsvRecordSplitter::endRecord()
     m_state = State::FieldStart;
 }
 
+CsvWriter::CsvWriter(Output out, bool byteOrderMark)
+    : TextRowWriter(std::move(out))
+{
+    if (byteOrderMark)
+        m_text.append(QChar(0xFEFF));
+    const auto &captions = exportCaptions();
+    for (int column = 0; column < kExportColumnCount; ++column) {
+        if (column > 0)
+            m_text.append(u',');
+        appendCsvField(m_text, captions[size_t(column)]);
+    }
+    m_text.append(u"\r\n");
+}
+
+bool CsvWriter::writeRow(qint64 id, const ExportCells &cells)
+{
+    m_text.append(QString::number(id));
+    for (const QStringView cell : cells) {
+        m_text.append(u',');
+        appendCsvField(m_text, cell);
+    }
+    m_text.append(u"\r\n");
+    return flushIfFull();
+}
+
 ExportResult writeCsvExport(
     const QString &path, const DomainListModel &model, const std::vector<int> &rows, const ExportControl &control)
 {
@@ -165,39 +187,17 @@ ExportResult writeCsvExport(
     if (!sink.open())
         return { false, sink.error() };
     ExportTicker ticker(control, qint64(rows.size()));
-
-    QString text;
-    text.reserve(kWritePieceUnits + 4096);
-    const auto flush = [&] {
-        const bool written = sink.write(text.toUtf8());
-        text.clear();
-        return written;
-    };
-    text.append(QChar(0xFEFF));
-    const auto &captions = exportCaptions();
-    for (int column = 0; column < kExportColumnCount; ++column) {
-        if (column > 0)
-            text.append(u',');
-        appendCsvField(text, captions[size_t(column)]);
-    }
-    text.append(u"\r\n");
-
+    CsvWriter writer([&sink](QByteArrayView bytes) { return sink.write(bytes); }, true);
     for (size_t i = 0; i < rows.size(); ++i) {
         const int row = rows[i];
-        text.append(QString::number(row + 1));
-        for (const QStringView cell : exportTextCells(model, row)) {
-            text.append(u',');
-            appendCsvField(text, cell);
-        }
-        text.append(u"\r\n");
-        if (text.size() >= kWritePieceUnits && !flush())
+        if (!writer.writeRow(row + 1, exportTextCells(model, row)))
             return { false, sink.error() };
         if (!ticker.step(qint64(i + 1))) {
             sink.discard();
             return { false, {}, true };
         }
     }
-    if (!flush() || !sink.commit())
+    if (!writer.flush() || !sink.commit())
         return { false, sink.error() };
     ticker.finish();
     return { true, {} };

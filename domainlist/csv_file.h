@@ -1,6 +1,7 @@
 #pragma once
 
 #include "domainlist/export_file.h"
+#include "domainlist/export_sink.h"
 
 #include <QString>
 #include <QStringView>
@@ -45,6 +46,15 @@ private:
     Record m_record;
     // A record whose only field is empty and was never quoted is an empty line.
     bool m_quotedSeen = false;
+};
+
+// Our CSV a row at a time: a header of the eight captions, then a record per row, CR LF line ends, UTF-8.
+class CsvWriter : public TextRowWriter
+{
+public:
+    // byteOrderMark: for a file, so Excel knows it is UTF-8; a stream read by scripts goes without.
+    CsvWriter(Output out, bool byteOrderMark);
+    bool writeRow(qint64 id, const ExportCells &cells) override;
 };
 
 // The rows as our CSV: UTF-8 with a byte order mark (so Excel knows it), a header of the eight captions, a record

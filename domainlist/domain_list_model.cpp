@@ -272,6 +272,15 @@ void DomainListModel::setStatus(int row, const QString &status, const QString &n
     emit dataChanged(changed, changed);
 }
 
+std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(int row)
+{
+    if (row < 0 || row >= count() || !m_rows[size_t(row)].lookup)
+        return nullptr;
+    std::unique_ptr<LookupCells> cells = std::move(m_rows[size_t(row)].lookup);
+    emit dataChanged(index(row, RecordNoColumn), index(row, StatusColumn));
+    return cells;
+}
+
 QString DomainListModel::note(int row) const
 {
     const Row &r = m_rows.at(row);

@@ -86,6 +86,9 @@ public:
     void setLookupResult(int row, FilingRecord record, const QString &status, const QString &note = {});
     // The status cell and the row's note in one change.
     void setStatus(int row, const QString &status, const QString &note = {});
+    // Takes the row's lookup cells out, leaving the row as never looked up: for a caller that has written them
+    // elsewhere and wants their memory back (the command line's run, once a row is out).
+    std::unique_ptr<LookupCells> takeLookupCells(int row);
     QString note(int row) const;
 
 signals:

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+
 namespace quernfold {
 
 namespace {
@@ -58,7 +60,7 @@ const std::array<QString, kExportColumnCount> &exportCaptions()
     return captions;
 }
 
-std::array<QStringView, kExportColumnCount - 1> exportTextCells(const DomainListModel &model, int row)
+ExportCells exportTextCells(const DomainListModel &model, int row)
 {
     const DomainListModel::Row &r = model.row(row);
     if (!r.lookup)
@@ -68,47 +70,58 @@ std::array<QStringView, kExportColumnCount - 1> exportTextCells(const DomainList
         cells.status, cells.note };
 }
 
+ExportBlockBuilder::ExportBlockBuilder(qint64 expectedUnits)
+    : m_expectedUnits(expectedUnits)
+{
+    m_piece.reserve(kEncodePieceUnits + 1024);
+}
+
+void ExportBlockBuilder::addRow(const ExportCells &cells)
+{
+    const QStringView separator = u"----";
+    m_piece.append(cells[0])
+        .append(separator)
+        .append(cells[1])
+        .append(separator)
+        .append(cells[2])
+        .append(separator)
+        .append(cells[3])
+        .append(separator)
+        .append(cells[4])
+        .append(u"\r\n");
+    ++m_rows;
+    if (m_piece.size() >= kEncodePieceUnits)
+        encodePiece();
+}
+
+void ExportBlockBuilder::encodePiece()
+{
+    const QByteArray bytes = codepage::toNarrow(m_piece);
+    if (m_block.isEmpty() && m_expectedUnits > 0 && !m_piece.isEmpty()) {
+        // Sizing the block once saves copying it over and over as it grows. The bytes a unit takes come from the
+        // first piece, the units from the whole list: one long first row says nothing about how many rows follow.
+        const qint64 estimate = m_expectedUnits * bytes.size() / m_piece.size();
+        m_block.reserve(qsizetype(estimate + estimate / 8 + 1024));
+    }
+    m_block.append(bytes);
+    m_piece.clear();
+}
+
+QByteArray ExportBlockBuilder::finish()
+{
+    m_piece.append(u"\r\n共:").append(QString::number(m_rows)).append(u"个域名\r\n");
+    m_block.append(codepage::toNarrow(m_piece));
+    m_piece.clear();
+    m_rows = 0;
+    return std::exchange(m_block, {});
+}
+
 QByteArray buildExportBlock(const DomainListModel &model, const std::vector<int> &rows)
 {
-    const QString separator = QStringLiteral("----");
-    const QString lineEnd = QStringLiteral("\r\n");
-    QByteArray block;
-    QString piece;
-    piece.reserve(kEncodePieceUnits + 1024);
-    const qint64 allUnits = rowLineUnits(model, rows);
-    for (const int i : rows) {
-        const DomainListModel::Row &row = model.row(i);
-        const FilingRecord &record = recordOf(row);
-        piece.append(row.domain)
-            .append(separator)
-            .append(record.recordNo)
-            .append(separator)
-            .append(record.holder)
-            .append(separator)
-            .append(record.recordType)
-            .append(separator)
-            .append(record.siteName)
-            .append(lineEnd);
-        if (piece.size() >= kEncodePieceUnits) {
-            const QByteArray bytes = codepage::toNarrow(piece);
-            if (block.isEmpty()) {
-                // Sizing the block once saves copying it over and over as it grows. The bytes a unit takes come
-                // from the first piece, the units from the whole list: one long first row says nothing about
-                // how many rows follow.
-                const qint64 estimate = allUnits * bytes.size() / piece.size();
-                block.reserve(qsizetype(estimate + estimate / 8 + 1024));
-            }
-            block.append(bytes);
-            piece.clear();
-        }
-    }
-    piece.append(lineEnd)
-        .append(QStringLiteral("共:"))
-        .append(QString::number(rows.size()))
-        .append(QStringLiteral("个域名"))
-        .append(lineEnd);
-    block.append(codepage::toNarrow(piece));
-    return block;
+    ExportBlockBuilder builder(rowLineUnits(model, rows));
+    for (const int i : rows)
+        builder.addRow(exportTextCells(model, i));
+    return builder.finish();
 }
 
 ExportResult appendExportBlock(const QString &path, const QByteArray &block)

@@ -21,9 +21,10 @@ ExportFormat exportFormatFor(const QString &path);
 // The columns of our CSV and XLSX files: the list's seven, then the row's note (why its lookup did not finish).
 inline constexpr int kExportColumnCount = 8;
 const std::array<QString, kExportColumnCount> &exportCaptions();
-// Columns 1 to 7 of a row (domain to note); column 0, the ID, is the row's position plus one. The views point into
-// the model and hold while it does not change.
-std::array<QStringView, kExportColumnCount - 1> exportTextCells(const DomainListModel &model, int row);
+// Columns 1 to 7 of a row (domain to note); column 0, the ID, is the row's position plus one.
+using ExportCells = std::array<QStringView, kExportColumnCount - 1>;
+// The views point into the model and hold while it does not change.
+ExportCells exportTextCells(const DomainListModel &model, int row);
 
 // How a caller follows a long export from another thread.
 struct ExportControl {
@@ -45,6 +46,26 @@ struct ExportResult {
 // domain, record number, holder, type and site name joined by "----", then an empty line and the total line
 // "共:N个域名". Every line ends in CR LF. The window refuses an empty list before it gets here.
 QByteArray buildExportBlock(const DomainListModel &model, const std::vector<int> &rows);
+
+// The same block a row at a time, for rows that come one by one (the command line's run has each as it finishes).
+class ExportBlockBuilder
+{
+public:
+    // expectedUnits: the UTF-16 units all row lines will take, when known, so the block is sized once.
+    explicit ExportBlockBuilder(qint64 expectedUnits = 0);
+    void addRow(const ExportCells &cells);
+    qint64 rowCount() const { return m_rows; }
+    // The block with its total line; the builder is empty after.
+    QByteArray finish();
+
+private:
+    void encodePiece();
+
+    QByteArray m_block;
+    QString m_piece;
+    qint64 m_expectedUnits;
+    qint64 m_rows = 0;
+};
 
 // Appends the block to the file in one write, creating the file if needed. What the file held before is
 // never touched; a block that went out only in part is taken back.

@@ -9,6 +9,8 @@ namespace quernfold {
 namespace {
 // Often enough for a progress text that moves, rarely enough to cost nothing next to the writing.
 constexpr qint64 kProgressIntervalMs = 50;
+// Big enough that the output's calls cost nothing next to the text, small enough to stay in the cache.
+constexpr qsizetype kWritePieceUnits = 64 * 1024;
 } // namespace
 
 QString exportOpenFailedMessage(const QString &path)
@@ -90,6 +92,25 @@ void ExportSink::discard()
     // Destroyed without a commit, the save file takes its temporary file with it.
     m_saveFile.reset();
     m_directFile.reset();
+}
+
+TextRowWriter::TextRowWriter(Output out)
+    : m_out(std::move(out))
+{
+    m_text.reserve(kWritePieceUnits + 4096);
+}
+
+bool TextRowWriter::flush()
+{
+    if (!m_failed && !m_text.isEmpty())
+        m_failed = !m_out(m_text.toUtf8());
+    m_text.clear();
+    return !m_failed;
+}
+
+bool TextRowWriter::flushIfFull()
+{
+    return m_text.size() < kWritePieceUnits ? !m_failed : flush();
 }
 
 ExportTicker::ExportTicker(const ExportControl &control, qint64 total)

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <functional>
+
 #include <memory>
 
 class QFile;
@@ -38,6 +40,31 @@ private:
     std::unique_ptr<QSaveFile> m_saveFile;
     std::unique_ptr<QFile> m_directFile;
     QString m_error;
+};
+
+// Rows as text, gathered into pieces and handed to an output as UTF-8 when a piece is full or on flush(): a long
+// list never sits in memory whole, and a stream (standard output) gets its rows as soon as the caller flushes them.
+class TextRowWriter
+{
+public:
+    // False when the bytes could not be written; nothing more is handed out after that.
+    using Output = std::function<bool(QByteArrayView bytes)>;
+    explicit TextRowWriter(Output out);
+    virtual ~TextRowWriter() = default;
+
+    // A row of the list: its ID and cells. False once the output has failed.
+    virtual bool writeRow(qint64 id, const ExportCells &cells) = 0;
+    // Hands out what is gathered. False once any output has failed.
+    bool flush();
+
+protected:
+    // Where a row's text goes; then flushIfFull().
+    QString m_text;
+    bool flushIfFull();
+
+private:
+    Output m_out;
+    bool m_failed = false;
 };
 
 // Reports progress now and then and notices a call-off, for the writers' row loops.

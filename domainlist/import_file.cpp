@@ -226,8 +226,8 @@ private:
         if (m_shape == Shape::Unknown) {
             // Ours as long as it begins with our columns: a spreadsheet may have added some of its own behind them.
             const auto &captions = exportCaptions();
-            const bool ours = fields.size() >= captions.size()
-                && std::equal(captions.begin(), captions.end(), fields.begin());
+            const bool ours
+                = fields.size() >= captions.size() && std::equal(captions.begin(), captions.end(), fields.begin());
             m_shape = ours ? Shape::Ours : Shape::Foreign;
             if (m_shape == Shape::Ours)
                 return;
@@ -456,28 +456,43 @@ QStringList splitDomainLines(QStringView text)
 }
 
 ImportResult readDomainDevice(QIODevice &device, const QString &name, const ImportProgress &progress,
-    qsizetype readSize, ImportKind kind, qint64 lineLimit)
+    qsizetype readSize, ImportKind kind, qint64 lineLimit, qint64 sizeLimit)
 {
     ImportResult result;
     ProgressTicker ticker(progress);
     readSize = std::max<qsizetype>(readSize, 1);
     bool failed = false;
+    const auto refuse = [&result, &name](ImportResult::Status status) {
+        result.status = status;
+        result.error = status == ImportResult::TooLarge ? tooLargeMessage(name) : tooManyLinesMessage(name);
+        return std::move(result);
+    };
+    if (!device.isSequential() && device.size() > sizeLimit)
+        return refuse(ImportResult::TooLarge);
 
     // The encoding is chosen from the whole file before anything is decoded, so the file is read twice;
-    // a device that cannot go back is kept in memory for the second reading.
+    // a device that cannot go back is kept in memory for the second reading. A pipe has no size to refuse it by
+    // beforehand, so the bounds are checked as its bytes come in: an endless stream costs the bound, no more.
     QByteArray kept;
     QBuffer keptDevice(&kept);
     QIODevice *source = &device;
     if (device.isSequential()) {
+        LineCounter arriving;
         for (;;) {
             const qsizetype old = kept.size();
-            kept.resize(old + readSize);
-            const qint64 got = device.read(kept.data() + old, readSize);
+            const qint64 want = std::min<qint64>(readSize, sizeLimit + 1 - old);
+            kept.resize(old + qsizetype(want));
+            const qint64 got = device.read(kept.data() + old, want);
             kept.resize(old + std::max<qint64>(got, 0));
             if (got < 0)
                 failed = true;
             if (got <= 0)
                 break;
+            if (kept.size() > sizeLimit)
+                return refuse(ImportResult::TooLarge);
+            arriving.count(QByteArrayView(kept).sliced(old));
+            if (arriving.lines() > lineLimit)
+                return refuse(ImportResult::TooManyLines);
             ticker.tick(0, 0);
         }
         keptDevice.open(QIODevice::ReadOnly);
@@ -505,11 +520,8 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
                 validUtf8 = codepage::isValidUtf8(block);
             }
             lines.count(block);
-            if (lines.lines() > lineLimit) {
-                result.status = ImportResult::TooManyLines;
-                result.error = tooManyLinesMessage(name);
-                return result;
-            }
+            if (lines.lines() > lineLimit)
+                return refuse(ImportResult::TooManyLines);
             ticker.tick(0, total);
         }
         if (sniffer.failed()) {

@@ -62,8 +62,11 @@ ImportResult readDomainFile(const QString &path, const ImportProgress &progress 
 
 // The same over any open device, from its start; `name` is what the messages call it. Reads `readSize` bytes
 // at a time, going back to the start once the encoding has been chosen (a sequential device is kept in memory).
+// A device over `sizeLimit` bytes or `lineLimit` lines is refused; a sequential one (a pipe, standard input) as
+// soon as the bytes that pass a bound have arrived, never after holding all of them.
 ImportResult readDomainDevice(QIODevice &device, const QString &name, const ImportProgress &progress = {},
-    qsizetype readSize = 64 * 1024, ImportKind kind = ImportKind::Lines, qint64 lineLimit = kImportLineLimit);
+    qsizetype readSize = 64 * 1024, ImportKind kind = ImportKind::Lines, qint64 lineLimit = kImportLineLimit,
+    qint64 sizeLimit = kImportSizeLimit);
 
 // The panel's text when reading failed after `imported` rows had made it into the list.
 QString importReadFailedMessage(const QString &name, qsizetype imported);

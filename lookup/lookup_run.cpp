@@ -15,6 +15,20 @@ constexpr qint64 kLongestRetryAfterSeconds = 120;
 
 } // namespace
 
+RunOptions runOptionsFor(QueryMode mode, const LookupSettings &settings, const ProxyEnvironment &proxyEnvironment)
+{
+    RunOptions options;
+    options.deadlineMs = settings.deadlineSeconds * 1000;
+    options.proxy = proxyFor(settings.proxy, QUrl(settings.lookupBase), proxyEnvironment);
+    if (mode == QueryMode::Batch) {
+        options.parallel = settings.parallel;
+        options.retries = settings.retries;
+        options.intervalMs = settings.intervalMs;
+        options.giveUpAfter = kGiveUpAfterFailedRows;
+    }
+    return options;
+}
+
 qint64 retryDelayMs(int retry, qint64 retryAfterSeconds, int retryBaseMs)
 {
     // 1 s, 3 s, 9 s, ...: quick enough for a blip, slow enough not to hammer a site that is struggling. The
@@ -224,6 +238,8 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
             const int retriesMade = slot->retriesMade;
             removeSlot();
             m_model.setStatus(index.row(), kQuerying, rowNote(outcome.reason, retriesMade));
+            if (alive && m_active && stillThere())
+                emit rowEnded(index.row());
             if (!alive || !m_active)
                 return;
             // An answer we cannot use still shows the site is there.
@@ -254,6 +270,8 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
     } else {
         m_model.setStatus(index.row(), kQuerying, outcome.reason);
     }
+    if (alive && m_active && stillThere())
+        emit rowEnded(index.row());
 }
 
 void LookupRun::continueRun()
@@ -285,9 +303,15 @@ void LookupRun::endRetryWaits()
         it = m_slots.erase(it);
     }
     // Those rows keep "查询中" and learn why they did not finish.
+    const QPointer<LookupRun> alive(this);
     for (const Note &note : notes) {
-        if (note.index.isValid() && m_model.cell(note.index.row(), DomainListModel::DomainColumn) == note.domain)
-            m_model.setStatus(note.index.row(), kQuerying, note.text);
+        if (!alive)
+            return;
+        if (!note.index.isValid() || m_model.cell(note.index.row(), DomainListModel::DomainColumn) != note.domain)
+            continue;
+        m_model.setStatus(note.index.row(), kQuerying, note.text);
+        if (alive && m_active && note.index.isValid())
+            emit rowEnded(note.index.row());
     }
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "lookup/lookup_settings.h"
 #include "lookup/query_row.h"
 #include "platform/http.h"
+#include "platform/proxy.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -25,6 +27,13 @@ struct RunOptions {
     int giveUpAfter = 0;
     int retryBaseMs = 1000; // the first retry's wait; each later one waits three times as long
 };
+
+// Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
+inline constexpr int kGiveUpAfterFailedRows = 10;
+
+// The options a run takes from the user's settings: a batch run gets the whole of them; the query of the selected
+// row one request, no retries, no pacing (the user asked about this row now and can simply ask again).
+RunOptions runOptionsFor(QueryMode mode, const LookupSettings &settings, const ProxyEnvironment &proxyEnvironment);
 
 // How long to wait before retry number `retry` (from 1): retryBaseMs, then three times that, and so on, or the
 // site's Retry-After when it asks for longer; never more than two minutes.
@@ -57,6 +66,9 @@ signals:
     void rowStarted(int row);
     // The site answered about the row and the answer is written: "查询完毕" with its record.
     void rowFinished(int row);
+    // The run is through with the row: it finished (after rowFinished), or it did not and its note says why. A row
+    // waiting for a retry is not through yet; rows in flight when the run is aborted never are.
+    void rowEnded(int row);
     // The run met a stop with rows left that it will not query.
     void stopNoticed();
     // The run stops by itself: this many rows in a row failed to fetch. `reason` is the last one's.

@@ -30,13 +30,14 @@ bool readProxy(QString &text)
 
 QList<SettingSpec> makeSpecs()
 {
-    const auto number = [](SettingField field, const char16_t *label, const char *key, const char *variable, int min,
-                            int max, int defaultValue, int LookupSettings::*member) {
+    const auto number = [](SettingField field, const char16_t *label, const char *key, const char *variable,
+                            const char *option, int min, int max, int defaultValue, int LookupSettings::*member) {
         SettingSpec spec;
         spec.field = field;
         spec.label = QString::fromUtf16(label);
         spec.fileKey = QString::fromLatin1(key);
         spec.variable = QString::fromLatin1(variable);
+        spec.option = QString::fromLatin1(option);
         spec.min = min;
         spec.max = max;
         spec.defaultValue = defaultValue;
@@ -44,37 +45,41 @@ QList<SettingSpec> makeSpecs()
         return spec;
     };
     const auto text = [](SettingField field, const char16_t *label, const char *key, const char *variable,
-                          QString LookupSettings::*member, bool (*read)(QString &), const QString &placeholder,
-                          const QString &problem) {
+                          const char *option, QString LookupSettings::*member, bool (*read)(QString &),
+                          const QString &placeholder, const QString &problem, const QString &valueForm) {
         SettingSpec spec;
         spec.field = field;
         spec.label = QString::fromUtf16(label);
         spec.fileKey = QString::fromLatin1(key);
         spec.variable = QString::fromLatin1(variable);
+        spec.option = QString::fromLatin1(option);
         spec.text = member;
         spec.readText = read;
         spec.placeholder = placeholder;
         spec.problem = problem;
+        spec.valueForm = valueForm;
         return spec;
     };
     return {
-        text(SettingField::LookupBase, u"查询网站地址", "lookup/base", "QUERNFOLD_LOOKUP_BASE",
+        text(SettingField::LookupBase, u"查询网站地址", "lookup/base", "QUERNFOLD_LOOKUP_BASE", "lookup-base",
             &LookupSettings::lookupBase, readBase, {},
-            QStringLiteral("查询网站地址须为以 http:// 或 https:// 开头的网址..")),
-        number(SettingField::Parallel, u"同时查询数", "lookup/parallel", "QUERNFOLD_PARALLEL", 1, 16, 1,
+            QStringLiteral("查询网站地址须为以 http:// 或 https:// 开头的网址.."),
+            QStringLiteral("an http:// or https:// address")),
+        number(SettingField::Parallel, u"同时查询数", "lookup/parallel", "QUERNFOLD_PARALLEL", "parallel", 1, 16, 1,
             &LookupSettings::parallel),
-        number(SettingField::IntervalMs, u"请求间隔(毫秒)", "lookup/intervalMs", "QUERNFOLD_INTERVAL_MS", 0, 60000, 0,
-            &LookupSettings::intervalMs),
-        number(SettingField::Retries, u"失败重试次数", "lookup/retries", "QUERNFOLD_RETRIES", 0, 5, 2,
+        number(SettingField::IntervalMs, u"请求间隔(毫秒)", "lookup/intervalMs", "QUERNFOLD_INTERVAL_MS", "interval-ms",
+            0, 60000, 0, &LookupSettings::intervalMs),
+        number(SettingField::Retries, u"失败重试次数", "lookup/retries", "QUERNFOLD_RETRIES", "retries", 0, 5, 2,
             &LookupSettings::retries),
-        number(SettingField::DeadlineSeconds, u"单个请求时限(秒)", "lookup/deadlineSeconds", "QUERNFOLD_DEADLINE_S", 1,
-            3600, 60, &LookupSettings::deadlineSeconds),
-        text(SettingField::Proxy, u"代理", "network/proxy", "QUERNFOLD_PROXY", &LookupSettings::proxy, readProxy,
-            QStringLiteral("留空:使用系统代理设置;none:不使用代理"),
+        number(SettingField::DeadlineSeconds, u"单个请求时限(秒)", "lookup/deadlineSeconds", "QUERNFOLD_DEADLINE_S",
+            "deadline-s", 1, 3600, 60, &LookupSettings::deadlineSeconds),
+        text(SettingField::Proxy, u"代理", "network/proxy", "QUERNFOLD_PROXY", "proxy", &LookupSettings::proxy,
+            readProxy, QStringLiteral("留空:使用系统代理设置;none:不使用代理"),
             QStringLiteral(
-                "代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口..")),
-        number(SettingField::ReuseDays, u"复用几天内的结果", "lookup/reuseDays", "QUERNFOLD_REUSE_DAYS", 0, 365, 0,
-            &LookupSettings::reuseDays),
+                "代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."),
+            QStringLiteral("empty, none, http://host:port or socks5://host:port")),
+        number(SettingField::ReuseDays, u"复用几天内的结果", "lookup/reuseDays", "QUERNFOLD_REUSE_DAYS", "reuse-days",
+            0, 365, 0, &LookupSettings::reuseDays),
     };
 }
 
@@ -225,6 +230,23 @@ SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnviro
             state.fixedBy.insert(spec.field, spec.variable);
     }
     return state;
+}
+
+QString readOptionValue(const SettingSpec &spec, const QString &value, LookupSettings &into)
+{
+    if (spec.isNumber()) {
+        bool ok = false;
+        const int number = value.trimmed().toInt(&ok);
+        if (!ok || number < spec.min || number > spec.max)
+            return QStringLiteral("\"%1\" is not a whole number from %2 to %3").arg(value).arg(spec.min).arg(spec.max);
+        into.*spec.number = number;
+        return {};
+    }
+    QString text = value;
+    if (!spec.readText(text))
+        return QStringLiteral("\"%1\" is not %2").arg(value, spec.valueForm);
+    into.*spec.text = text;
+    return {};
 }
 
 SettingsForm formFor(const SettingsState &state)

@@ -33,6 +33,7 @@ struct SettingSpec {
     QString label; // as the dialog and its messages name it
     QString fileKey; // in the settings file
     QString variable; // the environment variable that fixes it for one run
+    QString option; // the command line's option (without "--") that sets it for one headless run
     int min = 0;
     int max = -1;
     int defaultValue = 0;
@@ -41,6 +42,7 @@ struct SettingSpec {
     bool (*readText)(QString &text) = nullptr;
     QString placeholder; // what the dialog shows in an empty text field
     QString problem; // the message for a bad value of a text field
+    QString valueForm; // what a text field's value must be, in the command line's words
 
     bool isNumber() const { return number != nullptr; }
 };
@@ -65,6 +67,10 @@ bool writeSettingsFile(const QString &path, const LookupSettings &settings);
 // The environment's values on top of the saved ones, same rules for bad values. A variable that could be read
 // fixes its field, also when its value had to be clamped.
 SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnvironment &env, QStringList *notes);
+
+// A value given for one run on the command line, read as the dialog reads its field: nothing is clamped. Puts it
+// into `into` and returns an empty text, or returns what is wrong with it, with the range or the form it must have.
+QString readOptionValue(const SettingSpec &spec, const QString &value, LookupSettings &into);
 
 // The dialog's fields as typed.
 struct SettingsForm {

@@ -30,13 +30,18 @@ QString ResultsStore::integrityReport(const QString &path)
 }
 
 ResultsStore::ResultsStore(const QString &path, QObject *parent)
+    : ResultsStore(path, Scope::ListAndHistory, parent)
+{ }
+
+ResultsStore::ResultsStore(const QString &path, Scope scope, QObject *parent)
     : QObject(parent)
     , m_path(path)
+    , m_savesList(scope == Scope::ListAndHistory)
 {
     store::StoreWriter::Events events;
     events.committed = [this](quint64 opsDone) { writerCommitted(opsDone); };
     events.problem = [this](Problem problem, const QString &reason) { writerReported(problem, reason); };
-    m_writer = std::make_unique<store::StoreWriter>(path, this, std::move(events));
+    m_writer = std::make_unique<store::StoreWriter>(path, this, std::move(events), scope == Scope::HistoryOnly);
 }
 
 ResultsStore::~ResultsStore() = default;

@@ -62,8 +62,14 @@ public:
     // the whole file and waits for it.
     static QString integrityReport(const QString &path);
 
+    // What a store opens the file for. The window owns the list; a run from the command line keeps only the
+    // history, so a window started meanwhile still gets the list: such a store never takes the list's lock file,
+    // never writes or reads the list, and never moves the file aside (a damaged file is the owner's to replace).
+    enum class Scope { ListAndHistory, HistoryOnly };
+
     // Opens the file (making it and its folder when missing) on the store's thread.
     explicit ResultsStore(const QString &path, QObject *parent = nullptr);
+    ResultsStore(const QString &path, Scope scope, QObject *parent = nullptr);
     // Writes what was handed over and closes the file. The one call that waits, and only for changes already
     // made, so that quitting never loses them.
     ~ResultsStore() override;

@@ -60,10 +60,11 @@ private:
 
 } // namespace
 
-StoreWriter::StoreWriter(const QString &path, QObject *context, Events events)
+StoreWriter::StoreWriter(const QString &path, QObject *context, Events events, bool historyOnly)
     : m_path(path)
     , m_context(context)
     , m_events(std::move(events))
+    , m_historyOnly(historyOnly)
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -125,6 +126,15 @@ void StoreWriter::open()
         fail(QStringLiteral("无法建立文件夹%1").arg(folder));
         return;
     }
+    if (m_historyOnly) {
+        // Whoever owns the list keeps it, and a window started later still can: SQLite's own locking is all the
+        // history needs.
+        if (!openDatabase(false))
+            return;
+        m_access = Access::HistoryOnly;
+        prepareStatements();
+        return;
+    }
     // The lock says which running copy owns the list; SQLite's own locking keeps the file whole either way.
     m_listLock.emplace(m_path + QStringLiteral(".lock"));
     // A lock held for a whole session is never stale by age, only when its owner is gone.
@@ -139,8 +149,7 @@ void StoreWriter::open()
     m_access = ownsList ? Access::Everything : Access::HistoryOnly;
     prepareStatements();
     if (!ownsList) {
-        report(ResultsStore::Problem::ListInUse,
-            QStringLiteral("列表正由另一个正在运行的本程序保存"));
+        report(ResultsStore::Problem::ListInUse, QStringLiteral("列表正由另一个正在运行的本程序保存"));
     }
 }
 

@@ -65,7 +65,8 @@ public:
         std::function<void(ResultsStore::Problem problem, const QString &reason)> problem;
     };
 
-    StoreWriter(const QString &path, QObject *context, Events events);
+    // historyOnly: the list's lock is never taken and the list never touched (ResultsStore::Scope::HistoryOnly).
+    StoreWriter(const QString &path, QObject *context, Events events, bool historyOnly = false);
     // Finishes what was handed over, closes the file, releases the list.
     ~StoreWriter();
 
@@ -101,6 +102,7 @@ private:
     const QString m_path;
     QObject *const m_context;
     const Events m_events;
+    const bool m_historyOnly;
 
     // Shared with the caller's thread.
     std::mutex m_mutex;

@@ -3,6 +3,7 @@
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"
 #include "domainlist/import_file.h"
+#include "domainlist/json_lines.h"
 #include "domainlist/xlsx_file.h"
 #include "platform/codepage.h"
 
@@ -80,6 +81,7 @@ public:
     }
     bool isSequential() const override { return m_sequential; }
     qint64 size() const override { return m_sequential ? 0 : m_data.size(); }
+    qint64 served() const { return m_served; }
 
 protected:
     qint64 readData(char *out, qint64 max) override
@@ -774,6 +776,58 @@ private slots:
         QCOMPARE(result.status, refused ? ImportResult::TooManyLines : ImportResult::Ok);
         QCOMPARE(result.error, refused ? u"文件超过1000万行,无法导入:list.txt.."_s : QString());
         QCOMPARE(result.rows.empty(), refused);
+    }
+
+    // A pipe has no size to refuse it by beforehand: it is refused once the bytes that pass a bound are in, and
+    // never read further.
+    void readDomainDevice_pipeOverABound_stopsReadingThere_data()
+    {
+        QTest::addColumn<qint64>("sizeLimit");
+        QTest::addColumn<qint64>("lineLimit");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<qint64>("mostRead");
+        constexpr qint64 kMiB = 1024 * 1024;
+        QTest::newRow("bytes") << kMiB << kImportLineLimit << int(ImportResult::TooLarge) << kMiB + 64 * 1024;
+        QTest::newRow("lines") << kImportSizeLimit << qint64(1000) << int(ImportResult::TooManyLines)
+                               << qint64(64 * 1024);
+    }
+    void readDomainDevice_pipeOverABound_stopsReadingThere()
+    {
+        QFETCH(qint64, sizeLimit);
+        QFETCH(qint64, lineLimit);
+        QFETCH(int, status);
+        QFETCH(qint64, mostRead);
+        FailingDevice pipe(
+            QByteArray("a.com\n").repeated(8 * 1024 * 1024 / 6), std::numeric_limits<qint64>::max(), true);
+        const ImportResult result
+            = readDomainDevice(pipe, u"standard input"_s, {}, 64 * 1024, ImportKind::Lines, lineLimit, sizeLimit);
+        QCOMPARE(int(result.status), status);
+        QVERIFY(result.rows.empty());
+        QVERIFY2(pipe.served() <= mostRead, qPrintable(QString::number(pipe.served())));
+    }
+
+    void appendJsonString_readsBackAsTheCell_data()
+    {
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("chinese") << u"京ICP备12345678号"_s;
+        QTest::newRow("quote and backslash") << u"say \"hi\" \\ bye"_s;
+        QTest::newRow("line breaks and tab") << u"a\r\nb\tc"_s;
+        QTest::newRow("other controls") << u"\x01x\x1f"_s;
+        QTest::newRow("beyond the basic plane") << u"域名😀"_s;
+        QTest::newRow("line separator") << u"a\u2028b"_s;
+    }
+    void appendJsonString_readsBackAsTheCell()
+    {
+        QFETCH(QString, cell);
+        QString json;
+        appendJsonString(json, cell);
+        // One line a record: nothing below a blank may stand unescaped.
+        QVERIFY(std::none_of(json.begin(), json.end(), [](QChar c) { return c.unicode() < 0x20; }));
+        QJsonParseError error {};
+        const QJsonDocument parsed = QJsonDocument::fromJson('[' + json.toUtf8() + ']', &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(parsed.array().at(0).toString(), cell);
     }
 
     void appendCsvField_quotesAndDisarms_data()

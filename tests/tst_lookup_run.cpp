@@ -2,8 +2,8 @@
 #include "support/scripted_platform.h"
 
 #include "lookup/lookup_run.h"
-#include "platform/codepage.h"
 #include "lookup_site.h"
+#include "platform/codepage.h"
 
 #include <QElapsedTimer>
 #include <QSet>
@@ -424,6 +424,41 @@ private slots:
             QCOMPARE(t.model.cell(row, DomainListModel::RecordNoColumn),
                 requested.contains(domain) ? site::expectedRecord(domain).recordNo : QString());
         }
+    }
+
+    // A run without a window writes a row out once the run is through with it: every way a row can end says so,
+    // once, and a row waiting for its retry is not through until the stop ends the wait.
+    void rowEnded_oncePerRowWhenTheRunIsThroughWithIt()
+    {
+        RunFixture t(4);
+        QList<int> ended;
+        QList<int> finished;
+        QObject::connect(&t.run, &LookupRun::rowEnded, [&ended](int row) { ended << row; });
+        QObject::connect(&t.run, &LookupRun::rowFinished, [&finished](int row) { finished << row; });
+        t.answer = [](const HttpRequest &request) -> std::optional<HttpResponse> {
+            const QString domain = domainOf(request);
+            if (domain == u"r1.cn"_s)
+                return status(404);
+            if (domain == u"r2.cn"_s)
+                return status(503);
+            if (domain == u"r3.cn"_s)
+                return std::nullopt; // the test answers
+            return recordPage(request.url);
+        };
+        RunOptions options;
+        options.parallel = 3;
+        options.retries = 1;
+        options.retryBaseMs = 60000;
+        t.start(options);
+        QTRY_COMPARE(t.http.pendingIds().size(), 1);
+        QTRY_COMPARE(ended, (QList<int> { 0, 1 }));
+        t.run.requestStop();
+        QCOMPARE(ended, (QList<int> { 0, 1, 2 }));
+        t.answerOldest();
+        QVERIFY(t.waitFinished());
+        QCOMPARE(ended, (QList<int> { 0, 1, 2, 3 }));
+        QCOMPARE(finished, (QList<int> { 0, 3 }));
+        QCOMPARE(t.http.requests.size(), 4);
     }
 
     void abort_cancelsEverythingAndSaysNothing()

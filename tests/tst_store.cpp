@@ -510,6 +510,34 @@ private slots:
         QCOMPARE(counts.finished, 1);
     }
 
+    // A run from the command line keeps the history only: a window opened before or after it still owns the list.
+    void historyOnly_neverTakesTheListNorItsLock()
+    {
+        QStringList rows;
+        {
+            ResultsStore historyOnly(m_path, ResultsStore::Scope::HistoryOnly);
+            QSignalSpy historyProblems(&historyOnly, &ResultsStore::problemOccurred);
+            ResultsStore window(m_path);
+            QSignalSpy windowProblems(&window, &ResultsStore::problemOccurred);
+            window.appendRows({ u"a.cn"_s, u"b.cn"_s });
+            restoreRows(window, &rows);
+            QVERIFY(historyOnly.recordResult(u"a.cn"_s, { u"R1"_s, {}, {}, {} }, kDone, 10));
+            historyOnly.replaceList({ u"other.cn"_s });
+            historyOnly.writeCells(0, finishedCells(u"R2"_s));
+            historyOnly.dropList();
+            QStringList found;
+            readHistory(historyOnly, { u"a.cn"_s }, 0, &found);
+            QCOMPARE(found, QStringList { u"a.cn R1 10"_s });
+            QVERIFY(windowProblems.isEmpty());
+            QVERIFY(historyProblems.isEmpty());
+            QVERIFY(!historyOnly.savesList());
+        }
+        QCOMPARE(rows, (QStringList { u"a.cn"_s, u"b.cn"_s }));
+        ResultsStore reopened(m_path);
+        restoreRows(reopened, &rows);
+        QCOMPARE(rows, (QStringList { u"a.cn"_s, u"b.cn"_s }));
+    }
+
     // A child hands the store a change every millisecond and is killed; whatever it handed over a second before
     // the kill must be in the file, which must be whole. With a long import first, the kill may fall into it.
     void kill_keepsWhatWasHandedASecondBefore_data()

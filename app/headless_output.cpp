@@ -1,0 +1,198 @@
+#include "app/headless_output.h"
+
+#include "domainlist/csv_file.h"
+#include "domainlist/domain_list_model.h"
+#include "domainlist/export_sink.h"
+#include "domainlist/json_lines.h"
+#include "domainlist/xlsx_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace quernfold {
+
+namespace {
+
+std::unique_ptr<TextRowWriter> textWriter(QueryRequest::Format format, TextRowWriter::Output out, bool byteOrderMark)
+{
+    if (format == QueryRequest::Format::JsonLines)
+        return std::make_unique<JsonLinesWriter>(std::move(out));
+    return std::make_unique<CsvWriter>(std::move(out), byteOrderMark);
+}
+
+// Rows to standard output as they come. No byte order mark: scripts read it, not Excel.
+class StreamOutput : public ResultOutput
+{
+public:
+    explicit StreamOutput(QueryRequest::Format format)
+        : m_writer(textWriter(
+            format, [this](QByteArrayView bytes) { return writeAll(bytes); }, false))
+    { }
+
+    bool writeRow(const DomainListModel &model, int row) override
+    {
+        return m_writer->writeRow(row + 1, exportTextCells(model, row));
+    }
+    bool flush() override { return m_writer->flush(); }
+    bool finish(const DomainListModel &) override { return m_writer->flush(); }
+
+private:
+    bool writeAll(QByteArrayView bytes)
+    {
+        const char *data = bytes.data();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            const ssize_t written = ::write(STDOUT_FILENO, data, size_t(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                m_error = QStringLiteral("cannot write to standard output (%1)")
+                              .arg(QString::fromLocal8Bit(std::strerror(errno)));
+                return false;
+            }
+            data += written;
+            left -= written;
+        }
+        return true;
+    }
+
+    std::unique_ptr<TextRowWriter> m_writer;
+};
+
+// CSV or JSON Lines into a temporary file beside the target, renamed into place at the end, as the export does.
+class FileOutput : public ResultOutput
+{
+public:
+    FileOutput(const QString &path, QueryRequest::Format format)
+        : m_sink(path)
+        , m_writer(textWriter(
+              format, [this](QByteArrayView bytes) { return m_sink.write(bytes); }, true))
+    { }
+
+    bool open()
+    {
+        if (m_sink.open())
+            return true;
+        m_error = m_sink.error();
+        return false;
+    }
+    bool writeRow(const DomainListModel &model, int row) override
+    {
+        if (m_writer->writeRow(row + 1, exportTextCells(model, row)))
+            return true;
+        m_error = m_sink.error();
+        return false;
+    }
+    bool finish(const DomainListModel &) override
+    {
+        if (m_writer->flush() && m_sink.commit())
+            return true;
+        m_error = m_sink.error();
+        m_sink.discard();
+        return false;
+    }
+
+private:
+    ExportSink m_sink;
+    std::unique_ptr<TextRowWriter> m_writer;
+};
+
+// The text block, gathered in the narrow code page and appended in one write at the end: the file never holds a
+// part of it.
+class BlockOutput : public ResultOutput
+{
+public:
+    explicit BlockOutput(const QString &path)
+        : m_path(path)
+    { }
+
+    bool writeRow(const DomainListModel &model, int row) override
+    {
+        m_builder.addRow(exportTextCells(model, row));
+        return true;
+    }
+    bool finish(const DomainListModel &) override
+    {
+        const ExportResult result = appendExportBlock(m_path, m_builder.finish());
+        m_error = result.error;
+        return result.ok;
+    }
+
+private:
+    QString m_path;
+    ExportBlockBuilder m_builder;
+};
+
+class WorkbookOutput : public ResultOutput
+{
+public:
+    explicit WorkbookOutput(const QString &path)
+        : m_path(path)
+    { }
+
+    bool writeRow(const DomainListModel &, int) override { return true; }
+    bool finish(const DomainListModel &model) override
+    {
+        std::vector<int> rows(size_t(model.count()));
+        for (int i = 0; i < model.count(); ++i)
+            rows[size_t(i)] = i;
+        const ExportResult result = writeXlsxExport(m_path, model, rows, {});
+        m_error = result.error;
+        return result.ok;
+    }
+    bool needsAllRows() const override { return true; }
+
+private:
+    QString m_path;
+};
+
+// Whether a file written at the end can be: a whole run's rows should not be lost to a typo in the folder.
+bool canWriteLater(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return !info.isDir() && info.isWritable();
+    const QFileInfo folder(info.absolutePath());
+    return folder.isDir() && folder.isWritable();
+}
+
+} // namespace
+
+std::unique_ptr<ResultOutput> openResultOutput(const QueryRequest &request, QString *error)
+{
+    if (request.output.isEmpty())
+        return std::make_unique<StreamOutput>(request.format);
+    const QString &path = request.output;
+    if (QFileInfo(path).suffix().compare(QLatin1String("jsonl"), Qt::CaseInsensitive) == 0) {
+        auto output = std::make_unique<FileOutput>(path, QueryRequest::Format::JsonLines);
+        if (output->open())
+            return output;
+        *error = output->error();
+        return nullptr;
+    }
+    switch (exportFormatFor(path)) {
+    case ExportFormat::Csv: {
+        auto output = std::make_unique<FileOutput>(path, QueryRequest::Format::Csv);
+        if (output->open())
+            return output;
+        *error = output->error();
+        return nullptr;
+    }
+    case ExportFormat::Xlsx:
+    case ExportFormat::TextBlock:
+        break;
+    }
+    if (!canWriteLater(path)) {
+        *error = exportOpenFailedMessage(path);
+        return nullptr;
+    }
+    if (exportFormatFor(path) == ExportFormat::Xlsx)
+        return std::make_unique<WorkbookOutput>(path);
+    return std::make_unique<BlockOutput>(path);
+}
+
+} // namespace quernfold

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/command_line.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace quernfold {
+
+class DomainListModel;
+
+// Where the rows of a run without a window go, a row at a time in list order: standard output (CSV or JSON Lines),
+// or a file in the format of its extension, as the export writes it.
+class ResultOutput
+{
+public:
+    virtual ~ResultOutput() = default;
+
+    // The row as the model has it now. False once the output has failed (error() says why).
+    virtual bool writeRow(const DomainListModel &model, int row) = 0;
+    // After a run of rows: a stream hands them on at once, so a reader sees each row as soon as it is out.
+    virtual bool flush() { return true; }
+    // After the last row: the file is put in place. Nothing is left half-written when it fails.
+    virtual bool finish(const DomainListModel &model) = 0;
+    // A workbook sizes its columns from every row, so the rows keep their cells until finish(); the other
+    // formats are done with a row once it is written.
+    virtual bool needsAllRows() const { return false; }
+    QString error() const { return m_error; }
+
+protected:
+    QString m_error;
+};
+
+// The output the request asks for, ready to take rows; null with `error` set when it cannot be opened, before any
+// row is looked up.
+std::unique_ptr<ResultOutput> openResultOutput(const QueryRequest &request, QString *error);
+
+} // namespace quernfold

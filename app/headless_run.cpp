@@ -1,0 +1,381 @@
+// The lookup of a list without a window (quernfold --query): for cron, servers without a display and pipelines.
+// Data goes to standard output or the --output file, progress and errors to standard error, and the outcome to
+// the exit status.
+#include "app/headless_run.h"
+
+#include "app/interrupt_pipe.h"
+#include "domainlist/duplicate_domains.h"
+#include "domainlist/import_file.h"
+#include "platform/curl_http.h"
+#include "platform/site_address.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QIODevice>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace quernfold {
+
+namespace {
+
+const QString kFinished = QStringLiteral("查询完毕");
+// A terminal's line keeps up with the run without flickering; a log gets a line it can keep.
+constexpr int kTerminalRedrawMs = 250;
+constexpr int kLogLineMs = 10000;
+
+void printToStderr(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString durationText(qint64 seconds)
+{
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Standard input as it arrives: each read hands over what the pipe holds. A QFile on the descriptor would wait to
+// fill every block, so a producer that pauses would keep a list that is already over a bound from being refused.
+class StandardInput : public QIODevice
+{
+public:
+    StandardInput() { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, data, size_t(maxSize));
+            if (got >= 0 || errno != EINTR)
+                return got;
+        }
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+};
+
+ImportResult readList(const QString &list)
+{
+    if (list != QStringLiteral("-"))
+        return readDomainFile(list);
+    StandardInput input;
+    return readDomainDevice(input, QStringLiteral("standard input"));
+}
+
+// Why the list cannot be looked up, in the command line's words.
+QString listProblem(const QString &list, const ImportResult &result)
+{
+    const QString name = list == QStringLiteral("-") ? QStringLiteral("standard input") : list;
+    switch (result.status) {
+    case ImportResult::OpenFailed:
+        return QStringLiteral("cannot open the list %1").arg(name);
+    case ImportResult::TooLarge:
+        return QStringLiteral("the list %1 is over 512 MiB").arg(name);
+    case ImportResult::TooManyLines:
+        return QStringLiteral("the list %1 has over 10 million lines").arg(name);
+    case ImportResult::ReadFailed:
+        return QStringLiteral("reading the list %1 failed").arg(name);
+    case ImportResult::Ok:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std::unique_ptr<ResultOutput> output,
+    HttpClient &http, ResultsStore *store, Reporting reporting, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+    , m_reporting(reporting)
+    , m_output(std::move(output))
+    , m_http(http)
+    , m_store(store)
+    , m_run(m_model, m_http)
+{
+    m_model.replaceRows(std::move(rows));
+    m_ended.assign(size_t(m_model.count()), 0);
+    if (m_store) {
+        m_history = std::make_unique<HistoryRecorder>(*m_store);
+        connect(&m_run, &LookupRun::rowFinished, this, [this](int row) { m_history->add(m_model, row); });
+    }
+    connect(&m_run, &LookupRun::rowEnded, this, &HeadlessRun::onRowEnded);
+    connect(&m_run, &LookupRun::gaveUp, this, [this](const QString &reason) {
+        m_gaveUp = true;
+        complain(QStringLiteral("the lookup site seems unreachable, stopped: %1").arg(reason));
+    });
+    connect(&m_run, &LookupRun::finished, this, &HeadlessRun::finishRun);
+    m_progressTimer.setInterval(m_reporting.terminal ? kTerminalRedrawMs : kLogLineMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { reportProgress(false); });
+}
+
+HeadlessRun::~HeadlessRun() = default;
+
+void HeadlessRun::start()
+{
+    m_clock.start();
+    if (!m_reporting.quiet)
+        m_progressTimer.start();
+    const LookupSettings &settings = m_config.settings.effective;
+    say(QStringLiteral("looking up %1 domains at %2, %3 at once")
+            .arg(m_model.count())
+            .arg(settings.lookupBase)
+            .arg(settings.parallel));
+    std::vector<int> rows(size_t(m_model.count()));
+    for (int i = 0; i < m_model.count(); ++i)
+        rows[size_t(i)] = i;
+    if (settings.reuseDays <= 0 || !m_store || rows.empty()) {
+        startLookups(std::move(rows));
+        return;
+    }
+    // As the window's batch run: recent results from the history first, the site only for the rest.
+    m_phase = Phase::Reusing;
+    m_reuse = std::make_unique<ReuseMatcher>(m_model, std::move(rows));
+    m_store->history(m_reuse->domains(), reuseCutoff(settings.reuseDays, QDateTime::currentSecsSinceEpoch()),
+        [this](QHash<QString, HistoryEntry> part, bool complete) { takeHistoryPart(part, complete); });
+}
+
+void HeadlessRun::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete)
+{
+    if (m_phase != Phase::Reusing)
+        return;
+    m_reuse->take(part, [this](int row, const HistoryEntry &entry) {
+        writeReusedResult(m_model, row, entry);
+        markEnded(row);
+    });
+    writeReadyRows();
+    if (!complete || m_phase != Phase::Reusing)
+        return;
+    std::vector<int> left = m_reuse->rowsLeft();
+    m_reuse.reset();
+    if (m_stopRequested) {
+        finishRun();
+        return;
+    }
+    startLookups(std::move(left));
+}
+
+void HeadlessRun::startLookups(std::vector<int> rows)
+{
+    m_phase = Phase::LookingUp;
+    const LookupSettings &settings = m_config.settings.effective;
+    m_run.start(settings.lookupBase, QueryMode::Batch, std::move(rows),
+        runOptionsFor(QueryMode::Batch, settings, m_config.proxyEnvironment));
+}
+
+void HeadlessRun::interrupt()
+{
+    if (m_phase == Phase::Done)
+        return;
+    if (++m_interrupts == 1) {
+        m_stopRequested = true;
+        say(QStringLiteral("stopping: rows in flight finish, the rest is written unfinished (interrupt again to "
+                           "abort)"));
+        if (m_phase == Phase::LookingUp)
+            m_run.requestStop();
+        return;
+    }
+    // The requests in flight are dropped; what is through is written.
+    m_run.abort();
+    finishRun();
+}
+
+void HeadlessRun::onRowEnded(int row)
+{
+    markEnded(row);
+    writeReadyRows();
+}
+
+void HeadlessRun::markEnded(int row, bool reached)
+{
+    if (row < 0 || size_t(row) >= m_ended.size() || m_ended[size_t(row)])
+        return;
+    m_ended[size_t(row)] = 1;
+    // Rows a stop left behind are counted unfinished, but they were never done: the rate is of rows done.
+    if (reached)
+        ++m_endedCount;
+    if (m_model.cell(row, DomainListModel::StatusColumn) != kFinished) {
+        ++m_unfinished;
+        return;
+    }
+    const QString recordNo = m_model.cell(row, DomainListModel::RecordNoColumn);
+    if (recordNo == QStringLiteral("无记录") || recordNo == QStringLiteral("备案已被删除"))
+        ++m_noRecord;
+    else
+        ++m_found;
+}
+
+void HeadlessRun::writeReadyRows()
+{
+    if (m_outputFailed)
+        return;
+    const int first = m_nextOut;
+    const bool keepCells = m_output->needsAllRows();
+    while (size_t(m_nextOut) < m_ended.size() && m_ended[size_t(m_nextOut)]) {
+        if (!m_output->writeRow(m_model, m_nextOut)) {
+            failOutput();
+            return;
+        }
+        // Written is done with: a long list's memory stays at its domains.
+        if (!keepCells)
+            m_model.takeLookupCells(m_nextOut);
+        ++m_nextOut;
+    }
+    if (m_nextOut != first && !m_output->flush())
+        failOutput();
+}
+
+void HeadlessRun::failOutput()
+{
+    if (m_outputFailed)
+        return;
+    m_outputFailed = true;
+    complain(m_output->error());
+    // Nothing more can reach the reader; asking the site on would only cost it.
+    m_run.abort();
+    finishRun();
+}
+
+void HeadlessRun::finishRun()
+{
+    if (m_phase == Phase::Done)
+        return;
+    m_phase = Phase::Done;
+    m_reuse.reset();
+    if (m_history)
+        m_history->flush();
+    m_progressTimer.stop();
+    // Rows never reached, and rows dropped in flight by an abort, go out as they are: unfinished.
+    for (size_t row = 0; row < m_ended.size(); ++row) {
+        if (!m_ended[row])
+            markEnded(int(row), false);
+    }
+    writeReadyRows();
+    if (!m_outputFailed && !m_output->finish(m_model)) {
+        m_outputFailed = true;
+        complain(m_output->error());
+    }
+    reportProgress(true);
+    const int status = exitStatus();
+    QTimer::singleShot(0, this, [this, status] { emit finished(status); });
+}
+
+int HeadlessRun::exitStatus() const
+{
+    if (m_outputFailed)
+        return kExitOutputFailed;
+    if (m_interrupts >= 2)
+        return kExitInterrupted;
+    if (m_gaveUp)
+        return kExitGaveUp;
+    return m_unfinished > 0 ? kExitSomeUnfinished : kExitAllFinished;
+}
+
+void HeadlessRun::reportProgress(bool last)
+{
+    if (m_reporting.quiet)
+        return;
+    const qint64 total = m_model.count();
+    const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
+    const double rate = m_endedCount / seconds;
+    QString line = QStringLiteral("%1/%2 rows, %3 rows/s").arg(m_endedCount).arg(total).arg(rate, 0, 'f', 1);
+    if (last)
+        line += QStringLiteral(", took %1").arg(durationText(qint64(seconds)));
+    else if (rate > 0)
+        line += QStringLiteral(", %1 left").arg(durationText(qint64((total - m_endedCount) / rate)));
+    line += QStringLiteral("; found %1, no record %2, unfinished %3").arg(m_found).arg(m_noRecord).arg(m_unfinished);
+    if (m_reporting.terminal) {
+        // Carriage return and erase to the end: the line is drawn over in place.
+        printToStderr("\r" + line.toLocal8Bit() + "\x1b[K" + (last ? "\n" : ""));
+        m_progressShown = !last;
+        return;
+    }
+    printToStderr("quernfold: " + line.toLocal8Bit() + '\n');
+}
+
+void HeadlessRun::say(const QString &line) const
+{
+    if (!m_reporting.quiet)
+        complain(line);
+}
+
+void HeadlessRun::complain(const QString &line) const
+{
+    // On a terminal the progress line is cleared first, and drawn again by its next tick.
+    const QByteArray clear = m_reporting.terminal && m_progressShown ? QByteArray("\r\x1b[K") : QByteArray();
+    printToStderr(clear + "quernfold: " + line.toLocal8Bit() + '\n');
+}
+
+int runQuery(int &argc, char **argv, const QueryRequest &request)
+{
+    QCoreApplication app(argc, argv);
+    const auto fail = [](int status, const QString &text) {
+        printToStderr("quernfold: " + text.toLocal8Bit() + '\n');
+        return status;
+    };
+
+    QStringList notes;
+    Config config = Config::fromEnvironment(&notes);
+    if (!request.quiet) {
+        for (const QString &note : std::as_const(notes))
+            printToStderr("quernfold: " + note.toLocal8Bit() + '\n');
+    }
+    for (auto it = request.settings.cbegin(); it != request.settings.cend(); ++it)
+        readOptionValue(settingSpec(it.key()), it.value(), config.settings.effective);
+    const QString lookupBase = config.settings.effective.lookupBase;
+    if (isPlaceholderAddress(lookupBase)) {
+        return fail(kExitUsage,
+            QStringLiteral("no lookup site is set (%1 is a placeholder): give --lookup-base URL, set "
+                           "QUERNFOLD_LOOKUP_BASE, or set lookup/base in %2")
+                .arg(lookupBase, config.settingsPath));
+    }
+
+    QString outputError;
+    std::unique_ptr<ResultOutput> output = openResultOutput(request, &outputError);
+    if (!output)
+        return fail(kExitOutputFailed, outputError);
+
+    ImportResult list = readList(request.list);
+    if (list.status != ImportResult::Ok)
+        return fail(kExitUsage, listProblem(request.list, list));
+    dropDuplicateDomains(list.rows, nullptr);
+    // Cells that came with the list (our own CSV read back) describe an earlier run; this one starts afresh.
+    for (DomainRow &row : list.rows)
+        row.lookup.reset();
+
+    // A pipe reader that went away is a failed write to report, not a silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    CurlHttpClient http(config.httpTimeoutMs);
+    std::unique_ptr<ResultsStore> store;
+    if (!config.storePath.isEmpty())
+        store = std::make_unique<ResultsStore>(config.storePath, ResultsStore::Scope::HistoryOnly);
+    HeadlessRun::Reporting reporting;
+    reporting.quiet = request.quiet;
+    reporting.terminal = ::isatty(STDERR_FILENO) != 0;
+    HeadlessRun run(config, std::move(list.rows), std::move(output), http, store.get(), reporting);
+    if (store) {
+        QObject::connect(
+            store.get(), &ResultsStore::problemOccurred, &run, [](ResultsStore::Problem, const QString &reason) {
+                printToStderr("quernfold: the history is not kept: " + reason.toLocal8Bit() + '\n');
+            });
+    }
+    // Installed once the list is in: until then an interrupt ends the program as it always did.
+    InterruptPipe interrupts;
+    QObject::connect(&interrupts, &InterruptPipe::interrupted, &run, &HeadlessRun::interrupt);
+    QObject::connect(&run, &HeadlessRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
+    run.start();
+    // The run goes first, handing the store its last results; the store's destructor then waits until they are in
+    // the file.
+    return app.exec();
+}
+
+} // namespace quernfold

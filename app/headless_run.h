@@ -1,0 +1,102 @@
+#pragma once
+
+#include "app/command_line.h"
+#include "app/config.h"
+#include "app/headless_output.h"
+#include "app/reuse_matcher.h"
+#include "domainlist/domain_list_model.h"
+#include "lookup/lookup_run.h"
+#include "store/results_store.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+namespace quernfold {
+
+// The exit statuses of --query, as --help and the man page give them.
+enum QueryExit : int {
+    kExitAllFinished = 0,
+    kExitSomeUnfinished = 1,
+    kExitUsage = 2, // also an unreadable list
+    kExitGaveUp = 3, // the site seems unreachable
+    kExitOutputFailed = 4,
+    kExitInterrupted = 130, // a second interrupt
+};
+
+// Looks up the request's list without a window in a QCoreApplication of its own, so no display is needed and no
+// platform plugin is loaded, and returns the exit status.
+int runQuery(int &argc, char **argv, const QueryRequest &request);
+
+// One batch run over a list without a window: the list's rows are reused from the history or looked up as the
+// window's batch run does them, written out in list order as soon as each row and every row before it are
+// through, recorded in the history, and counted on standard error.
+class HeadlessRun : public QObject
+{
+    Q_OBJECT
+public:
+    struct Reporting {
+        bool quiet = false; // errors only
+        bool terminal = false; // standard error is a terminal: one line redrawn in place
+    };
+
+    // `rows`: the list, cleaned and without repeats. `store` may be null (no history); it is only read and added to.
+    HeadlessRun(const Config &config, std::vector<DomainRow> rows, std::unique_ptr<ResultOutput> output,
+        HttpClient &http, ResultsStore *store, Reporting reporting, QObject *parent = nullptr);
+    ~HeadlessRun() override;
+
+    void start();
+    // The first stops as the stop button does: no new row, rows in flight finish, every row is written. The second
+    // aborts the rows in flight and writes what is through.
+    void interrupt();
+
+signals:
+    // Once, when the output is complete (or has failed).
+    void finished(int exitStatus);
+
+private:
+    enum class Phase { Idle, Reusing, LookingUp, Done };
+
+    void takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete);
+    void startLookups(std::vector<int> rows);
+    void onRowEnded(int row);
+    // reached: the site was asked (or the history answered); false for rows a stop or an abort left behind.
+    void markEnded(int row, bool reached = true);
+    void writeReadyRows();
+    void failOutput();
+    void finishRun();
+    int exitStatus() const;
+    void reportProgress(bool last);
+    void say(const QString &line) const;
+    void complain(const QString &line) const;
+
+    Config m_config;
+    Reporting m_reporting;
+    DomainListModel m_model;
+    std::unique_ptr<ResultOutput> m_output;
+    HttpClient &m_http;
+    ResultsStore *m_store;
+    std::unique_ptr<HistoryRecorder> m_history;
+    LookupRun m_run;
+    std::unique_ptr<ReuseMatcher> m_reuse;
+    Phase m_phase = Phase::Idle;
+    int m_interrupts = 0;
+    bool m_stopRequested = false;
+    bool m_gaveUp = false;
+    bool m_outputFailed = false;
+    // One byte a row: whether the run is through with it. The next row to write is m_nextOut.
+    std::vector<char> m_ended;
+    int m_nextOut = 0;
+    qint64 m_endedCount = 0;
+    qint64 m_found = 0;
+    qint64 m_noRecord = 0;
+    qint64 m_unfinished = 0;
+    QElapsedTimer m_clock;
+    QTimer m_progressTimer;
+    bool m_progressShown = false;
+};
+
+} // namespace quernfold

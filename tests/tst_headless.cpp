@@ -1,0 +1,416 @@
+// The lookup without a window: the real executable as a child process, with no display and no platform named,
+// against the local site in this process; its exit status, its output read back, its signals and its history.
+#include "domainlist/import_file.h"
+#include "lookup_site.h"
+#include "platform/codepage.h"
+#include "store/results_store.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace quernfold;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kDone = u"查询完毕"_s;
+const QByteArray kCsvHeader = "ID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明\r\n";
+
+struct Finished {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The program with a home of its own (settings, results store) and nothing of the caller's environment that could
+// change what it does: no display, no platform, no proxy, none of our variables.
+class QueryProcess
+{
+public:
+    explicit QueryProcess(const QString &home)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : env.keys()) {
+            if (name.startsWith(u"QUERNFOLD_"_s) || name.endsWith(u"_proxy"_s, Qt::CaseInsensitive))
+                env.remove(name);
+        }
+        for (const QString &name : { u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s })
+            env.remove(name);
+        env.insert(u"XDG_CONFIG_HOME"_s, home + u"/config"_s);
+        env.insert(u"XDG_DATA_HOME"_s, home + u"/data"_s);
+        // Qt names every plugin folder it looks into: a platform plugin would show up here.
+        env.insert(u"QT_DEBUG_PLUGINS"_s, u"1"_s);
+        m_process.setProcessEnvironment(env);
+        QObject::connect(
+            &m_process, &QProcess::readyReadStandardError, [this] { m_err += m_process.readAllStandardError(); });
+    }
+
+    void start(const QStringList &arguments, const QByteArray &input = {}, bool closeInput = true)
+    {
+        m_process.start(qEnvironmentVariable("QUERNFOLD_BIN_DIR") + u"/app/quernfold"_s, arguments);
+        QVERIFY(m_process.waitForStarted(10000));
+        if (!input.isEmpty())
+            m_process.write(input);
+        if (closeInput)
+            m_process.closeWriteChannel();
+    }
+    qint64 pid() const { return m_process.processId(); }
+    // Standard error so far.
+    QByteArray err() const { return m_err; }
+
+    // Waits with the event loop running, so the site in this process answers meanwhile.
+    Finished wait()
+    {
+        Finished result;
+        if (m_process.state() != QProcess::NotRunning) {
+            QSignalSpy finished(&m_process, &QProcess::finished);
+            if (!finished.wait(60000)) {
+                m_process.kill();
+                m_process.waitForFinished();
+                return result;
+            }
+        }
+        if (m_process.exitStatus() == QProcess::NormalExit)
+            result.exitCode = m_process.exitCode();
+        result.out = m_process.readAllStandardOutput();
+        result.err = m_err + m_process.readAllStandardError();
+        return result;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_err;
+};
+
+QString csvRecord(
+    int id, const QString &domain, const FilingRecord &record, const QString &status, const QString &note = {})
+{
+    return QStringList { QString::number(id), domain, record.recordNo, record.holder, record.recordType,
+        record.siteName, status, note }
+               .join(u',')
+        + u"\r\n"_s;
+}
+
+FilingRecord noRecord(const QString &recordNo)
+{
+    return { recordNo, u"未知"_s, u"未知"_s, u"未知"_s };
+}
+
+// Our CSV as the import reads it back: a row a line, cells joined by "|".
+QStringList readBackCsv(QByteArray csv)
+{
+    QBuffer buffer(&csv);
+    buffer.open(QIODevice::ReadOnly);
+    const ImportResult result = readDomainDevice(buffer, u"output"_s, {}, 64 * 1024, ImportKind::Csv);
+    QStringList rows;
+    for (const DomainRow &row : result.rows) {
+        const LookupCells cells = row.lookup ? *row.lookup : LookupCells {};
+        rows << QStringList { row.domain, cells.record.recordNo, cells.status }.join(u'|');
+    }
+    return rows;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<site::LookupSite> m_site;
+    std::unique_ptr<QTemporaryDir> m_home;
+
+    QString listFile(const QString &text)
+    {
+        const QString path = m_home->filePath(u"list.txt"_s);
+        writeFile(path, text.toUtf8());
+        return path;
+    }
+
+private slots:
+    void init()
+    {
+        m_site = std::make_unique<site::LookupSite>();
+        QVERIFY(m_site->listen());
+        m_home = std::make_unique<QTemporaryDir>();
+    }
+    void cleanup()
+    {
+        m_site.reset();
+        m_home.reset();
+    }
+
+    void query_endsWithItsExitStatus_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after --query LIST --lookup-base SITE --retries 0
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // on standard error
+        QTest::addColumn<bool>("asked"); // whether the site saw a request
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString nobody = u"http://127.0.0.1:%1"_s.arg(probe.serverPort());
+        probe.close();
+        QStringList eleven;
+        for (int i = 0; i < 11; ++i)
+            eleven << u"d%1.cn"_s.arg(i);
+
+        QTest::newRow("every row finished") << QStringList() << u"a.com\nb.cn\n"_s << 0 << u"found 2"_s << true;
+        QTest::newRow("a row unfinished") << QStringList() << u"a.com\ne404.com\n"_s << 1 << u"unfinished 1"_s << true;
+        QTest::newRow("site unreachable") << QStringList { u"--lookup-base"_s, nobody } << eleven.join(u'\n') << 3
+                                          << u"the lookup site seems unreachable"_s << false;
+        QTest::newRow("output folder missing")
+            << QStringList { u"--output"_s, u"/nonexistent-folder/out.csv"_s } << u"a.com"_s << 4
+            << u"无法打开文件:/nonexistent-folder/out.csv"_s << false;
+        QTest::newRow("output device full")
+            << QStringList { u"--output"_s, u"/dev/full"_s } << u"a.com"_s << 4 << u"写入文件失败:/dev/full"_s << true;
+        QTest::newRow("value out of range") << QStringList { u"--parallel"_s, u"17"_s } << u"a.com"_s << 2
+                                            << u"--parallel: \"17\" is not a whole number from 1 to 16."_s << false;
+        QTest::newRow("bad proxy") << QStringList { u"--proxy"_s, u"ftp://x:1"_s } << u"a.com"_s << 2
+                                   << u"--proxy: \"ftp://x:1\" is not empty, none,"_s << false;
+        QTest::newRow("placeholder site") << QStringList { u"--lookup-base"_s, u"http://lookup.example"_s }
+                                          << u"a.com"_s << 2 << u"no lookup site is set"_s << false;
+        QTest::newRow("window's FILE as well")
+            << QStringList { u"b.txt"_s } << u"a.com"_s << 2 << u"--query takes its list as its value"_s << false;
+    }
+    void query_endsWithItsExitStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, list);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(bool, asked);
+        QueryProcess program(m_home->path());
+        program.start(
+            QStringList { u"--query"_s, listFile(list), u"--lookup-base"_s, m_site->baseUrl(), u"--retries"_s, u"0"_s }
+            + arguments);
+        const Finished run = program.wait();
+        const QString err = QString::fromUtf8(run.err);
+        QCOMPARE(run.exitCode, status);
+        QVERIFY2(err.contains(said), qPrintable(err));
+        QVERIFY2(!err.contains(u"platforms"_s), qPrintable(err));
+        QCOMPARE(!m_site->requests().isEmpty(), asked);
+    }
+
+    // The window's settings file is the run's too: without options, its site and its settings hold.
+    void query_withoutOptions_takesTheSettingsFile()
+    {
+        QVERIFY(QDir().mkpath(m_home->filePath(u"config/quernfold"_s)));
+        writeFile(m_home->filePath(u"config/quernfold/quernfold.ini"_s),
+            "[lookup]\nbase=" + m_site->baseUrl().toUtf8() + "\nretries=0\n");
+        QueryProcess program(m_home->path());
+        program.start({ u"--query"_s, listFile(u"a.com\ne500.com\n"_s), u"--quiet"_s });
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(m_site->requests().size(), 2);
+    }
+
+    void query_output_readsBackExactly_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("target"); // a file name in the home, or empty for standard output
+        QTest::addColumn<bool>("fromStandardInput");
+        QTest::newRow("csv, list from a file") << QStringList() << QString() << false;
+        QTest::newRow("csv, list from standard input") << QStringList() << QString() << true;
+        QTest::newRow("json lines") << QStringList { u"--format"_s, u"jsonl"_s } << QString() << true;
+        QTest::newRow("csv file") << QStringList() << u"out.csv"_s << false;
+        QTest::newRow("json lines file") << QStringList() << u"out.jsonl"_s << false;
+        QTest::newRow("text block appended") << QStringList() << u"out.txt"_s << false;
+    }
+    void query_output_readsBackExactly()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, target);
+        QFETCH(bool, fromStandardInput);
+        // Cleaned, a repeat dropped; answers that come back out of order (the slow row) still go out in list order.
+        const QString list = u"slow.com\nwww.b.cn\nnomatch.org\ne500.com\nslow.com\ndeleted.cn\n"_s;
+        const QString path = target.isEmpty() ? QString() : m_home->filePath(target);
+        if (target.endsWith(u".txt"_s))
+            writeFile(path, "kept\r\n");
+        QueryProcess program(m_home->path());
+        QStringList all { u"--query"_s, fromStandardInput ? u"-"_s : listFile(list), u"--lookup-base"_s,
+            m_site->baseUrl(), u"--retries"_s, u"0"_s, u"--parallel"_s, u"3"_s, u"--quiet"_s };
+        if (!path.isEmpty())
+            all << u"--output"_s << path;
+        program.start(all + arguments, fromStandardInput ? list.toUtf8() : QByteArray());
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, QByteArray());
+
+        struct Expected {
+            QString domain;
+            FilingRecord record;
+            QString status;
+            QString note;
+        };
+        const QList<Expected> rows = { { u"slow.com"_s, site::expectedRecord(u"slow.com"_s), kDone, {} },
+            { u"b.cn"_s, site::expectedRecord(u"b.cn"_s), kDone, {} },
+            { u"nomatch.org"_s, noRecord(u"无记录"_s), kDone, {} },
+            { u"e500.com"_s, {}, u"查询中"_s, u"HTTP 状态 500"_s },
+            { u"deleted.cn"_s, noRecord(u"备案已被删除"_s), kDone, {} } };
+        QString csv;
+        QString block;
+        QList<QJsonObject> objects;
+        for (int i = 0; i < rows.size(); ++i) {
+            const Expected &r = rows.at(i);
+            csv += csvRecord(i + 1, r.domain, r.record, r.status, r.note);
+            block
+                += QStringList { r.domain, r.record.recordNo, r.record.holder, r.record.recordType, r.record.siteName }
+                       .join(u"----"_s)
+                + u"\r\n"_s;
+            objects << QJsonObject { { u"id"_s, i + 1 }, { u"domain"_s, r.domain },
+                { u"record_no"_s, r.record.recordNo }, { u"holder"_s, r.record.holder },
+                { u"record_type"_s, r.record.recordType }, { u"site_name"_s, r.record.siteName },
+                { u"status"_s, r.status }, { u"note"_s, r.note } };
+        }
+        const QByteArray written = path.isEmpty() ? run.out : fileBytes(path);
+        if (!path.isEmpty())
+            QCOMPARE(run.out, QByteArray());
+        if (path.endsWith(u".txt"_s)) {
+            QCOMPARE(written, "kept\r\n" + codepage::toNarrow(block + u"\r\n共:5个域名\r\n"_s));
+        } else if (arguments.contains(u"jsonl"_s) || path.endsWith(u".jsonl"_s)) {
+            QVERIFY(written.endsWith('\n'));
+            const QList<QByteArray> lines = written.chopped(1).split('\n');
+            QCOMPARE(lines.size(), objects.size());
+            for (int i = 0; i < lines.size(); ++i)
+                QCOMPARE(QJsonDocument::fromJson(lines.at(i)).object(), objects.at(i));
+        } else {
+            // A file is for Excel and gets the byte order mark; a stream is for scripts and does not.
+            const QByteArray mark = path.isEmpty() ? QByteArray() : QByteArray("\xEF\xBB\xBF");
+            QCOMPARE(written, mark + kCsvHeader + csv.toUtf8());
+        }
+        // Nothing left beside the output: no temporary file.
+        QStringList files = fromStandardInput ? QStringList() : QStringList { u"list.txt"_s };
+        if (!target.isEmpty())
+            files << target;
+        files.sort();
+        QCOMPARE(QDir(m_home->path()).entryList(QDir::Files | QDir::Hidden), files);
+    }
+
+    // Refused as it arrives: the program does not wait for the end of a stream that is already too long.
+    void query_standardInputOverTheLineBound_refusedBeforeItEnds()
+    {
+        QueryProcess program(m_home->path());
+        program.start({ u"--query"_s, u"-"_s, u"--lookup-base"_s, m_site->baseUrl() },
+            QByteArray("a\n").repeated(kImportLineLimit + 1), false);
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("the list standard input has over 10 million lines"), run.err.constData());
+        QVERIFY(m_site->requests().isEmpty());
+    }
+
+    void interrupt_writesEveryRow_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<QString>("inFlight");
+        QTest::addColumn<QString>("inFlightStatus");
+        QTest::addColumn<int>("status");
+        QTest::newRow("SIGINT once: the row in flight finishes") << SIGINT << 1 << u"slow.com"_s << kDone << 1;
+        QTest::newRow("SIGTERM once") << SIGTERM << 1 << u"slow.com"_s << kDone << 1;
+        QTest::newRow("SIGINT twice: the row in flight is dropped")
+            << SIGINT << 2 << u"hang.com"_s << u"查询中"_s << 130;
+    }
+    void interrupt_writesEveryRow()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, times);
+        QFETCH(QString, inFlight);
+        QFETCH(QString, inFlightStatus);
+        QFETCH(int, status);
+        m_site->setSlowDelayMs(1500);
+        QueryProcess program(m_home->path());
+        program.start({ u"--query"_s, listFile(u"a.com\n"_s + inFlight + u"\nb.com\nc.com\n"_s), u"--lookup-base"_s,
+            m_site->baseUrl() });
+        const auto askedFor = [this](const QString &domain) {
+            const QList<site::RecordedRequest> requests = m_site->requests();
+            return !requests.isEmpty() && requests.last().target.contains(domain.toUtf8());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(askedFor(inFlight), 20000);
+        // One at a time: a second signal sent before the first is taken would merge with it.
+        QCOMPARE(::kill(pid_t(program.pid()), signalNumber), 0);
+        if (times == 2) {
+            QTRY_VERIFY(program.err().contains("stopping"));
+            QCOMPARE(::kill(pid_t(program.pid()), signalNumber), 0);
+        }
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, status);
+        QVERIFY(run.out.startsWith(kCsvHeader) && run.out.endsWith("\r\n"));
+        const QString inFlightRecord = inFlightStatus == kDone ? site::expectedRecord(inFlight).recordNo : QString();
+        QCOMPARE(readBackCsv(run.out),
+            QStringList({ u"a.com|"_s + site::expectedRecord(u"a.com"_s).recordNo + u'|' + kDone,
+                inFlight + u'|' + inFlightRecord + u'|' + inFlightStatus, u"b.com||"_s, u"c.com||"_s }));
+        QCOMPARE(m_site->requests().size(), 2);
+    }
+
+    // The window's list stays the window's, also while it is open; the results join the history, and a later run
+    // reuses them without asking the site.
+    void query_keepsHistoryAndLeavesTheWindowsList()
+    {
+        const QString storePath = m_home->filePath(u"data/quernfold/quernfold.db"_s);
+        ResultsStore window(storePath);
+        QSignalSpy windowProblems(&window, &ResultsStore::problemOccurred);
+        window.appendRows({ u"kept.cn"_s });
+        QSignalSpy saved(&window, &ResultsStore::saved);
+        QVERIFY(saved.wait(10000));
+
+        const QString list = listFile(u"a.com\nb.cn\n"_s);
+        QueryProcess first(m_home->path());
+        first.start({ u"--query"_s, list, u"--lookup-base"_s, m_site->baseUrl() });
+        const Finished firstRun = first.wait();
+        QCOMPARE(firstRun.exitCode, 0);
+        QVERIFY2(!firstRun.err.contains("history"), firstRun.err.constData());
+        QCOMPARE(m_site->requests().size(), 2);
+
+        QueryProcess second(m_home->path());
+        second.start({ u"--query"_s, list, u"--lookup-base"_s, m_site->baseUrl(), u"--reuse-days"_s, u"1"_s,
+            u"--format"_s, u"jsonl"_s });
+        const Finished secondRun = second.wait();
+        QCOMPARE(secondRun.exitCode, 0);
+        QCOMPARE(m_site->requests().size(), 2);
+        const QList<QByteArray> lines = secondRun.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        for (const QByteArray &line : lines) {
+            const QJsonObject row = QJsonDocument::fromJson(line).object();
+            QCOMPARE(
+                row.value(u"record_no"_s).toString(), site::expectedRecord(row.value(u"domain"_s).toString()).recordNo);
+            QVERIFY(row.value(u"note"_s).toString().startsWith(u"复用"_s));
+        }
+
+        bool restored = false;
+        QStringList domains;
+        window.restore([&](std::vector<DomainRow> rows) {
+            for (const DomainRow &row : rows)
+                domains << row.domain;
+            restored = true;
+        });
+        QTRY_VERIFY(restored);
+        QCOMPARE(domains, QStringList { u"kept.cn"_s });
+        QVERIFY(windowProblems.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"
