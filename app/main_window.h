@@ -237,6 +237,7 @@ private:
     QAction *m_clearHistoryAction = nullptr;
     // None when the configuration names no store. The mirror goes first, handing over what it still holds.
     std::unique_ptr<ResultsStore> m_store;
+    std::unique_ptr<HistoryRecorder> m_history;
     std::unique_ptr<StoreMirror> m_mirror;
     bool m_restoring = false;
     // A list named on the command line, imported once the restore question is settled.

@@ -110,7 +110,9 @@ void MainWindow::runBatch(std::vector<int> rows, bool reuse)
         startLookups(std::move(rows));
         return;
     }
-    // The history is searched first, so that the count announced is the count of rows that will be asked about.
+    // The history is searched first, so that the count announced is the count of rows that will be asked about;
+    // it includes the results of a run that ended a moment ago.
+    m_history->flush();
     m_reuse = std::make_unique<ReuseMatcher>(m_model, std::move(rows));
     setMessage(QStringLiteral("正在查找可复用的查询结果.."));
     const qint64 since = reuseCutoff(reuseDays, QDateTime::currentSecsSinceEpoch());

@@ -20,6 +20,7 @@ void MainWindow::openStore()
         return;
     }
     m_store = std::make_unique<ResultsStore>(m_config.storePath);
+    m_history = std::make_unique<HistoryRecorder>(*m_store);
     connect(m_store.get(), &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
     // Until the stored list is back or declined, nothing may change the window's list: the two would mix.
     m_restoring = true;
@@ -86,9 +87,8 @@ void MainWindow::onStoreProblem(ResultsStore::Problem problem, const QString &re
 
 void MainWindow::onRowFinished(int row)
 {
-    if (!m_store)
-        return;
-    recordFinishedRow(*m_store, m_model, row);
+    if (m_history)
+        m_history->add(m_model, row);
 }
 
 void MainWindow::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete)
@@ -121,6 +121,8 @@ void MainWindow::clearHistory()
         setMessage(QStringLiteral("结果库不可用,没有可清除的历史结果.."));
         return;
     }
+    // Results of the last moments are still on their way; they are history too.
+    m_history->flush();
     m_store->clearHistory([this](qint64 removed) {
         if (!m_closing)
             setMessage(QStringLiteral("已清除%1条历史结果..").arg(removed));

@@ -3,11 +3,15 @@
 #include "domainlist/domain_list_model.h"
 #include "store/results_store.h"
 
+#include <algorithm>
+
 namespace quernfold {
 
 namespace {
 // About 50 ms of the store's writing, and 1.2 MB of names in flight.
 constexpr int kSliceRows = 50000;
+// Well inside the second within which a change must be in the file.
+constexpr int kBurstMs = 250;
 } // namespace
 
 StoreMirror::StoreMirror(const DomainListModel &model, ResultsStore &store, QObject *parent)
@@ -16,12 +20,16 @@ StoreMirror::StoreMirror(const DomainListModel &model, ResultsStore &store, QObj
     , m_store(store)
     , m_handed(model.count())
 {
+    m_burst.setSingleShot(true);
+    m_burst.setInterval(kBurstMs);
+    connect(&m_burst, &QTimer::timeout, this, &StoreMirror::writeDirtyRows);
     connect(&model, &QAbstractItemModel::rowsInserted, this,
         [this](const QModelIndex &, int first, int last) { rowsInserted(first, last); });
     connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
         [this](const QModelIndex &, int first, int last) { rowsAboutToBeRemoved(first, last); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { modelReset(); });
     connect(&model, &DomainListModel::rowsAboutToBeDropped, this, [this](const std::vector<int> &rows) {
+        writeDirtyRows();
         handAll();
         m_store.removeRows(rows);
         m_handed -= int(rows.size());
@@ -36,14 +44,15 @@ StoreMirror::StoreMirror(const DomainListModel &model, ResultsStore &store, QObj
         m_waitingForStore = false;
         if (pendingRows() > 0)
             handNextSlice();
-        else
+        else if (m_dirty.empty())
             emit caughtUp();
     });
 }
 
 StoreMirror::~StoreMirror()
 {
-    // Closing the window must not lose the end of a long import.
+    // Closing the window must not lose the end of a long import, nor the last results.
+    writeDirtyRows();
     handAll();
 }
 
@@ -54,6 +63,7 @@ int StoreMirror::pendingRows() const
 
 void StoreMirror::rowsInserted(int first, int last)
 {
+    writeDirtyRows();
     if (first < m_handed) {
         // Rows only ever go in at the end; should that change, the whole list is still saved right.
         m_handed = 0;
@@ -66,6 +76,7 @@ void StoreMirror::rowsInserted(int first, int last)
 void StoreMirror::rowsAboutToBeRemoved(int first, int last)
 {
     // Positions mean the same to both sides only once everything before them is over.
+    writeDirtyRows();
     handAll();
     std::vector<int> positions;
     positions.reserve(size_t(last - first + 1));
@@ -79,6 +90,9 @@ void StoreMirror::modelReset()
 {
     if (std::exchange(m_dropped, false))
         return;
+    // The rows they name are gone; the new list goes over with its cells.
+    m_dirty.clear();
+    m_burst.stop();
     m_handed = 0;
     m_replace = true;
     m_waitingForStore = false;
@@ -97,7 +111,22 @@ void StoreMirror::dataChanged(int first, int last, int lastColumn)
     // take their cells with them when they go.
     if (lastColumn < DomainListModel::RecordNoColumn)
         return;
-    for (int row = first; row <= last && row < m_handed; ++row) {
+    for (int row = first; row <= last && row < m_handed; ++row)
+        m_dirty.push_back(row);
+    if (!m_dirty.empty() && !m_burst.isActive())
+        m_burst.start();
+}
+
+void StoreMirror::writeDirtyRows()
+{
+    m_burst.stop();
+    // A row a run starts and finishes within one burst changed twice; it is written once, as it stands now.
+    std::vector<int> rows = std::exchange(m_dirty, {});
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (const int row : rows) {
+        if (row >= m_handed)
+            continue;
         if (const LookupCells *cells = m_model.row(row).lookup.get())
             m_store.writeCells(row, *cells);
     }
@@ -139,7 +168,11 @@ void StoreMirror::handRows(int count)
         m_store.appendRows(std::move(domains));
     const int first = m_handed;
     m_handed += count;
-    dataChanged(first, m_handed - 1, DomainListModel::StatusColumn);
+    // The slice's rows that came with cells (a list of our own read back) take them along at once.
+    for (int row = first; row < m_handed; ++row) {
+        if (const LookupCells *cells = m_model.row(row).lookup.get())
+            m_store.writeCells(row, *cells);
+    }
 }
 
 } // namespace quernfold

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
+
+#include <vector>
 
 namespace quernfold {
 
@@ -9,8 +12,10 @@ class ResultsStore;
 
 // Keeps the store's list the same as the window's, from the model's own signals. A change of a few rows goes over
 // at once; a long list (a million-row import) goes over a slice at a time, each handed when the store has written
-// the one before, so that neither the window nor the store ever holds a second copy of the whole list. Whatever is
-// still to hand over goes at once before any other change, and when the mirror is destroyed.
+// the one before, so that neither the window nor the store ever holds a second copy of the whole list. A row's cells
+// go over in bursts a few times a second: handed one at a time as a run writes them, each would wake the store for a
+// commit of its own. Whatever is still to hand over goes at once before any other change, and when the mirror is
+// destroyed.
 class StoreMirror : public QObject
 {
     Q_OBJECT
@@ -34,6 +39,7 @@ private:
     void handNextSlice();
     void handAll();
     void handRows(int count);
+    void writeDirtyRows();
 
     const DomainListModel &m_model;
     ResultsStore &m_store;
@@ -43,6 +49,9 @@ private:
     bool m_replace = false;
     bool m_waitingForStore = false;
     bool m_dropped = false;
+    // Rows whose cells changed since the last burst; written a few times a second, each burst one transaction.
+    std::vector<int> m_dirty;
+    QTimer m_burst;
 };
 
 } // namespace quernfold

@@ -14,6 +14,7 @@
 
 #include <curl/curl.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -158,6 +159,16 @@ inline bool pinTo(int cpu)
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
+    return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+// Back to every core the machine has: the scheduler places the threads again.
+inline bool unpin()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (long cpu = 0; cpu < sysconf(_SC_NPROCESSORS_ONLN); ++cpu)
+        CPU_SET(int(cpu), &set);
     return sched_setaffinity(0, sizeof set, &set) == 0;
 }
 
