@@ -53,41 +53,6 @@ using namespace quernfold::bench;
 
 namespace {
 
-constexpr int kTickMs = 10;
-
-// Says No or Cancel to everything; the run should ask nothing, so every question is counted.
-class DecliningDialogs : public Dialogs
-{
-public:
-    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &) override
-    {
-        ++asked;
-        std::fprintf(stderr, "asked: %s\n", qPrintable(text));
-        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-    }
-    std::optional<QString> inputBox(const QString &, const QString &, const QString &) override
-    {
-        ++asked;
-        return std::nullopt;
-    }
-    std::optional<QString> openFile(FileDialogSettings &) override
-    {
-        ++asked;
-        return std::nullopt;
-    }
-    std::optional<QString> saveFile(FileDialogSettings &) override
-    {
-        ++asked;
-        return std::nullopt;
-    }
-    std::optional<QList<FormField>> formDialog(const QString &, const QString &, const QList<FormField> &) override
-    {
-        ++asked;
-        return std::nullopt;
-    }
-    int asked = 0;
-};
-
 // User and system time of every thread of this process so far.
 double processCpuMs()
 {
@@ -111,7 +76,7 @@ int windowRun(const QStringList &args)
     const bool qnam = value("--client", QStringLiteral("curl")) == QStringLiteral("qnam");
     const QString storeFolder = value("--store", {});
 
-    DecliningDialogs dialogs;
+    bench::CountingDialogs dialogs;
     std::unique_ptr<HttpClient> http;
     if (qnam)
         http = std::make_unique<QnamHttpClient>();
@@ -138,22 +103,14 @@ int windowRun(const QStringList &args)
     QObject::connect(&window, &MainWindow::listReady, [&] { window.model().setDomains(domains); });
     window.load();
 
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QElapsedTimer sinceTick;
-    qint64 longestGapNs = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapNs = qMax(longestGapNs, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
+    bench::TickWatch ticks;
     QElapsedTimer runTimer;
     double seconds = 0;
     double cpuAtClickMs = 0;
     QObject::connect(&window, &MainWindow::messageWritten, [&](const QString &text) {
         if (text == QStringLiteral("查询完毕..")) {
             seconds = runTimer.nsecsElapsed() / 1e9;
-            ticker.stop();
+            ticks.stop();
             // With a store, the run's CPU includes writing its results: they are in the file once it says so.
             if (window.resultsStore())
                 QObject::connect(&window, &MainWindow::listSaved, qApp, [] { QCoreApplication::exit(0); });
@@ -163,8 +120,7 @@ int windowRun(const QStringList &args)
     });
     // Give the window a moment to be shown and painted, then click as a user would.
     QTimer::singleShot(200, &window, [&] {
-        sinceTick.start();
-        ticker.start();
+        ticks.start();
         runTimer.start();
         cpuAtClickMs = processCpuMs();
         window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
@@ -181,7 +137,7 @@ int windowRun(const QStringList &args)
             ++wrong;
     }
     std::printf("rate=%.1f\ngap_ms=%.1f\nrss_mib=%.1f\nfinished=%d\nwrong=%d\nasked=%d\ncpu_us_per_row=%.2f\n",
-        rows / seconds, longestGapNs / 1e6, bench::peakRssMiB(), finished, wrong, dialogs.asked, cpuMs * 1000 / rows);
+        rows / seconds, ticks.longestMs(), bench::peakRssMiB(), finished, wrong, dialogs.asked, cpuMs * 1000 / rows);
     return 0;
 }
 

@@ -34,8 +34,6 @@ using namespace quernfold;
 
 namespace {
 
-constexpr int kTickMs = 10;
-
 // CPU time of this process: on a machine shared with builds, wall time alone says little.
 double cpuMs()
 {
@@ -246,15 +244,7 @@ int childWindowExport(int argc, char *argv[], const QString &path, int rows)
     fillQueried(window.model(), rows);
     window.load();
 
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QElapsedTimer sinceTick;
-    qint64 longestGapNs = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapNs = qMax(longestGapNs, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
+    bench::TickWatch ticks;
     QElapsedTimer runTimer;
     qint64 ms = -1;
     int progressTexts = 0;
@@ -269,19 +259,18 @@ int childWindowExport(int argc, char *argv[], const QString &path, int rows)
         saved = text.startsWith(QStringLiteral("保存成功"));
         if (!saved)
             std::fprintf(stderr, "%s\n", qPrintable(text));
-        ticker.stop();
+        ticks.stop();
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     });
     QTimer::singleShot(200, &window, [&] {
         resetPeakRss();
         rssBefore = statusMiB("VmRSS:");
-        sinceTick.start();
-        ticker.start();
+        ticks.start();
         runTimer.start();
         window.findChild<QPushButton *>(QStringLiteral("Command1_3"))->click();
     });
     QCoreApplication::exec();
-    std::printf("%lld %.1f %d %.1f %.1f\n", static_cast<long long>(ms), longestGapNs / 1e6, progressTexts, rssBefore,
+    std::printf("%lld %.1f %d %.1f %.1f\n", static_cast<long long>(ms), ticks.longestMs(), progressTexts, rssBefore,
         bench::peakRssMiB());
     std::fflush(stdout);
     std::_Exit(saved ? 0 : 1);

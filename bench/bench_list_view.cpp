@@ -32,8 +32,6 @@ using namespace quernfold;
 
 namespace {
 
-constexpr int kTickMs = 10;
-
 // A field of /proc/self/status in MiB: VmRSS (all resident pages), RssAnon (the heap's, without the pages of
 // mapped files such as ICU's collation data).
 double statusMiB(const QByteArray &field)
@@ -208,27 +206,9 @@ int scaleRun(const QString &kind, int rows)
 
 // --- in a child: one batch run --------------------------------------------------------------------------------
 
-class DecliningDialogs : public Dialogs
-{
-public:
-    MessageAnswer messageBox(const QString &, MessageStyle style, const QString &) override
-    {
-        ++asked;
-        return style.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-    }
-    std::optional<QString> inputBox(const QString &, const QString &, const QString &) override { return {}; }
-    std::optional<QString> openFile(FileDialogSettings &) override { return {}; }
-    std::optional<QString> saveFile(FileDialogSettings &) override { return {}; }
-    std::optional<QList<FormField>> formDialog(const QString &, const QString &, const QList<FormField> &) override
-    {
-        return {};
-    }
-    int asked = 0;
-};
-
 int batchRun(const QString &base, int rows, bool sortedAndFiltered, int stopAfterMs)
 {
-    DecliningDialogs dialogs;
+    bench::CountingDialogs dialogs;
     CurlHttpClient http;
     Platform platform;
     platform.dialogs = &dialogs;
@@ -248,15 +228,7 @@ int batchRun(const QString &base, int rows, bool sortedAndFiltered, int stopAfte
         window.sortByColumn(DomainListModel::HolderColumn);
         window.showKind(ShownRowsModel::Kind::Found);
     }
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QElapsedTimer sinceTick;
-    qint64 longestGapNs = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapNs = qMax(longestGapNs, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
+    bench::TickWatch ticks;
     QElapsedTimer runTimer;
     double seconds = 0;
     int started = 0;
@@ -265,7 +237,7 @@ int batchRun(const QString &base, int rows, bool sortedAndFiltered, int stopAfte
             ++started;
         if (text == QStringLiteral("查询完毕..")) {
             seconds = runTimer.nsecsElapsed() / 1e9;
-            ticker.stop();
+            ticks.stop();
             QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
         }
     });
@@ -276,8 +248,7 @@ int batchRun(const QString &base, int rows, bool sortedAndFiltered, int stopAfte
         getrusage(RUSAGE_SELF, &before);
         cpuBeforeMs = (before.ru_utime.tv_sec + before.ru_stime.tv_sec) * 1e3
             + (before.ru_utime.tv_usec + before.ru_stime.tv_usec) / 1e3;
-        sinceTick.start();
-        ticker.start();
+        ticks.start();
         runTimer.start();
         button->click();
         if (stopAfterMs > 0)
@@ -293,7 +264,7 @@ int batchRun(const QString &base, int rows, bool sortedAndFiltered, int stopAfte
     const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
         + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3 - cpuBeforeMs;
     std::printf("rate=%.1f\ngap_ms=%.1f\nfinished=%d\nstarted=%d\nshown=%d\nasked=%d\ncpu_us_per_row=%.1f\n",
-        started / seconds, longestGapNs / 1e6, finished, started, int(window.shownRows().size()), dialogs.asked,
+        started / seconds, ticks.longestMs(), finished, started, int(window.shownRows().size()), dialogs.asked,
         cpuMs * 1000 / qMax(1, started));
     return 0;
 }
