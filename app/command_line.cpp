@@ -24,18 +24,21 @@ const QString kQueryHelp = QStringLiteral(
     "  4    the output could not be written\n"
     "  130  after a second interrupt\n");
 
-QString valueNameOf(const SettingSpec &spec)
+QString valueNameOf(const Setting &setting)
 {
-    if (spec.field == SettingField::LookupBase)
+    if (setting.field == SettingField::LookupBase)
         return QStringLiteral("URL");
-    return spec.isNumber() ? QStringLiteral("N") : QStringLiteral("P");
+    return setting.isNumber() ? QStringLiteral("N") : QStringLiteral("P");
 }
 
-QString optionHelpOf(const SettingSpec &spec)
+QString optionHelpOf(const Setting &setting)
 {
-    if (spec.isNumber())
-        return QStringLiteral("With --query: %1 for this run, %2 to %3.").arg(spec.label).arg(spec.min).arg(spec.max);
-    return QStringLiteral("With --query: %1 for this run: %2.").arg(spec.label, spec.valueForm);
+    if (setting.isNumber())
+        return QStringLiteral("With --query: %1 for this run, %2 to %3.")
+            .arg(setting.label)
+            .arg(setting.min)
+            .arg(setting.max);
+    return QStringLiteral("With --query: %1 for this run: %2.").arg(setting.label, setting.valueForm);
 }
 
 } // namespace
@@ -68,9 +71,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption(output);
     parser.addOption(format);
     parser.addOption(quiet);
-    QList<QPair<const SettingSpec *, QCommandLineOption>> settingOptions;
-    for (const SettingSpec &spec : settingSpecs()) {
-        settingOptions.append({ &spec, QCommandLineOption(spec.option, optionHelpOf(spec), valueNameOf(spec)) });
+    QList<QPair<const Setting *, QCommandLineOption>> settingOptions;
+    for (const Setting &setting : settingTable()) {
+        settingOptions.append(
+            { &setting, QCommandLineOption(setting.option, optionHelpOf(setting), valueNameOf(setting)) });
         parser.addOption(settingOptions.back().second);
     }
     parser.addPositionalArgument(QStringLiteral("FILE"),
@@ -107,9 +111,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
             if (parser.isSet(*option))
                 error = QStringLiteral("--%1 is only for --query.").arg(option->names().constFirst());
         }
-        for (const auto &[spec, option] : std::as_const(settingOptions)) {
+        for (const auto &[setting, option] : std::as_const(settingOptions)) {
             if (parser.isSet(option))
-                error = QStringLiteral("--%1 is only for --query.").arg(spec->option);
+                error = QStringLiteral("--%1 is only for --query.").arg(setting->option);
         }
     } else {
         result.query.list = parser.value(query);
@@ -126,16 +130,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
             error = QStringLiteral("--format: \"%1\" is neither csv nor jsonl.").arg(formatName);
         if (formatName == QStringLiteral("jsonl"))
             result.query.format = QueryRequest::Format::JsonLines;
-        for (const auto &[spec, option] : std::as_const(settingOptions)) {
+        for (const auto &[setting, option] : std::as_const(settingOptions)) {
             if (!error.isEmpty() || !parser.isSet(option))
                 continue;
             // Read here, so a bad value is refused before the list is read or anything is asked.
             LookupSettings scratch;
-            const QString problem = readOptionValue(*spec, parser.value(option), scratch);
+            const QString problem = readOptionValue(*setting, parser.value(option), scratch);
             if (problem.isEmpty())
-                result.query.settings.insert(spec->field, parser.value(option));
+                result.query.settings.insert(setting->field, parser.value(option));
             else
-                error = QStringLiteral("--%1: %2.").arg(spec->option, problem);
+                error = QStringLiteral("--%1: %2.").arg(setting->option, problem);
         }
     }
     if (!error.isEmpty()) {

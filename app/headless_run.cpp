@@ -330,7 +330,7 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
             printToStderr("quernfold: " + note.toLocal8Bit() + '\n');
     }
     for (auto it = request.settings.cbegin(); it != request.settings.cend(); ++it)
-        readOptionValue(settingSpec(it.key()), it.value(), config.settings.effective);
+        readOptionValue(settingFor(it.key()), it.value(), config.settings.effective);
     const QString lookupBase = config.settings.effective.lookupBase;
     if (isPlaceholderAddress(lookupBase)) {
         return fail(kExitUsage,

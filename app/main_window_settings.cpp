@@ -8,15 +8,15 @@ namespace {
 QList<FormField> settingsFields(const SettingsForm &form)
 {
     QList<FormField> fields;
-    for (const SettingSpec &spec : settingSpecs()) {
+    for (const Setting &setting : settingTable()) {
         FormField field;
-        field.name = spec.variable;
-        field.label = spec.label;
-        field.text = form.text(spec.field);
-        field.min = spec.min;
-        field.max = spec.max;
-        field.placeholder = spec.placeholder;
-        field.fixedBy = form.fixedBy.value(spec.field);
+        field.name = setting.variable;
+        field.label = setting.label;
+        field.text = form.text(setting.field);
+        field.min = setting.min;
+        field.max = setting.max;
+        field.placeholder = setting.placeholder;
+        field.fixedBy = form.fixedBy.value(setting.field);
         fields << field;
     }
     return fields;
@@ -26,9 +26,9 @@ SettingsForm typedForm(const QList<FormField> &fields, const SettingsForm &asked
 {
     SettingsForm typed = asked;
     for (const FormField &field : fields) {
-        for (const SettingSpec &spec : settingSpecs()) {
-            if (spec.variable == field.name)
-                typed.setText(spec.field, field.text);
+        for (const Setting &setting : settingTable()) {
+            if (setting.variable == field.name)
+                typed.setText(setting.field, field.text);
         }
     }
     return typed;

@@ -28,37 +28,37 @@ bool readProxy(QString &text)
     return isValidProxyChoice(text);
 }
 
-QList<SettingSpec> makeSpecs()
+QList<Setting> makeTable()
 {
     const auto number = [](SettingField field, const char16_t *label, const char *key, const char *variable,
                             const char *option, int min, int max, int defaultValue, int LookupSettings::*member) {
-        SettingSpec spec;
-        spec.field = field;
-        spec.label = QString::fromUtf16(label);
-        spec.fileKey = QString::fromLatin1(key);
-        spec.variable = QString::fromLatin1(variable);
-        spec.option = QString::fromLatin1(option);
-        spec.min = min;
-        spec.max = max;
-        spec.defaultValue = defaultValue;
-        spec.number = member;
-        return spec;
+        Setting setting;
+        setting.field = field;
+        setting.label = QString::fromUtf16(label);
+        setting.fileKey = QString::fromLatin1(key);
+        setting.variable = QString::fromLatin1(variable);
+        setting.option = QString::fromLatin1(option);
+        setting.min = min;
+        setting.max = max;
+        setting.defaultValue = defaultValue;
+        setting.number = member;
+        return setting;
     };
     const auto text = [](SettingField field, const char16_t *label, const char *key, const char *variable,
                           const char *option, QString LookupSettings::*member, bool (*read)(QString &),
                           const QString &placeholder, const QString &problem, const QString &valueForm) {
-        SettingSpec spec;
-        spec.field = field;
-        spec.label = QString::fromUtf16(label);
-        spec.fileKey = QString::fromLatin1(key);
-        spec.variable = QString::fromLatin1(variable);
-        spec.option = QString::fromLatin1(option);
-        spec.text = member;
-        spec.readText = read;
-        spec.placeholder = placeholder;
-        spec.problem = problem;
-        spec.valueForm = valueForm;
-        return spec;
+        Setting setting;
+        setting.field = field;
+        setting.label = QString::fromUtf16(label);
+        setting.fileKey = QString::fromLatin1(key);
+        setting.variable = QString::fromLatin1(variable);
+        setting.option = QString::fromLatin1(option);
+        setting.text = member;
+        setting.readText = read;
+        setting.placeholder = placeholder;
+        setting.problem = problem;
+        setting.valueForm = valueForm;
+        return setting;
     };
     return {
         text(SettingField::LookupBase, u"查询网站地址", "lookup/base", "QUERNFOLD_LOOKUP_BASE", "lookup-base",
@@ -103,79 +103,80 @@ std::optional<qlonglong> readWholeNumber(const QString &typed)
 
 // One value from the file or the environment: clamped when out of range, ignored when unreadable.
 Taken take(
-    const SettingSpec &spec, const QString &value, const QString &source, LookupSettings &into, QStringList *notes)
+    const Setting &setting, const QString &value, const QString &source, LookupSettings &into, QStringList *notes)
 {
-    if (spec.isNumber()) {
+    if (setting.isNumber()) {
         const std::optional<qlonglong> number = readWholeNumber(value);
         if (!number) {
             if (notes)
-                *notes << QStringLiteral("%1: \"%2\" is not a number for %3; ignored").arg(source, value, spec.fileKey);
+                *notes
+                    << QStringLiteral("%1: \"%2\" is not a number for %3; ignored").arg(source, value, setting.fileKey);
             return Taken::Ignored;
         }
-        const int clamped = int(qBound(qlonglong(spec.min), *number, qlonglong(spec.max)));
-        into.*spec.number = clamped;
+        const int clamped = int(qBound(qlonglong(setting.min), *number, qlonglong(setting.max)));
+        into.*setting.number = clamped;
         if (clamped == *number)
             return Taken::Yes;
         if (notes)
             *notes << QStringLiteral("%1: %2 = %3 is outside %4..%5; using %6")
-                          .arg(source, spec.fileKey, value.trimmed())
-                          .arg(spec.min)
-                          .arg(spec.max)
+                          .arg(source, setting.fileKey, value.trimmed())
+                          .arg(setting.min)
+                          .arg(setting.max)
                           .arg(clamped);
         return Taken::Clamped;
     }
     QString text = value;
-    if (!spec.readText(text)) {
+    if (!setting.readText(text)) {
         if (notes)
-            *notes << QStringLiteral("%1: \"%2\" is not a valid %3; ignored").arg(source, value, spec.fileKey);
+            *notes << QStringLiteral("%1: \"%2\" is not a valid %3; ignored").arg(source, value, setting.fileKey);
         return Taken::Ignored;
     }
-    into.*spec.text = text;
+    into.*setting.text = text;
     return Taken::Yes;
 }
 
-QString valueText(const LookupSettings &settings, const SettingSpec &spec)
+QString valueText(const LookupSettings &settings, const Setting &setting)
 {
-    return spec.isNumber() ? QString::number(settings.*spec.number) : settings.*spec.text;
+    return setting.isNumber() ? QString::number(settings.*setting.number) : settings.*setting.text;
 }
 
-void copyField(const SettingSpec &spec, const LookupSettings &from, LookupSettings &to)
+void copyField(const Setting &setting, const LookupSettings &from, LookupSettings &to)
 {
-    if (spec.isNumber())
-        to.*spec.number = from.*spec.number;
+    if (setting.isNumber())
+        to.*setting.number = from.*setting.number;
     else
-        to.*spec.text = from.*spec.text;
+        to.*setting.text = from.*setting.text;
 }
 
 } // namespace
 
-const QList<SettingSpec> &settingSpecs()
+const QList<Setting> &settingTable()
 {
-    static const QList<SettingSpec> specs = makeSpecs();
-    return specs;
+    static const QList<Setting> table = makeTable();
+    return table;
 }
 
-const SettingSpec &settingSpec(SettingField field)
+const Setting &settingFor(SettingField field)
 {
-    for (const SettingSpec &spec : settingSpecs()) {
-        if (spec.field == field)
-            return spec;
+    for (const Setting &setting : settingTable()) {
+        if (setting.field == field)
+            return setting;
     }
     Q_UNREACHABLE();
 }
 
 LookupSettings::LookupSettings()
 {
-    for (const SettingSpec &spec : settingSpecs()) {
-        if (spec.isNumber())
-            this->*spec.number = spec.defaultValue;
+    for (const Setting &setting : settingTable()) {
+        if (setting.isNumber())
+            this->*setting.number = setting.defaultValue;
     }
 }
 
 bool LookupSettings::operator==(const LookupSettings &other) const
 {
-    for (const SettingSpec &spec : settingSpecs()) {
-        if (valueText(*this, spec) != valueText(other, spec))
+    for (const Setting &setting : settingTable()) {
+        if (valueText(*this, setting) != valueText(other, setting))
             return false;
     }
     return true;
@@ -192,10 +193,10 @@ LookupSettings readSettingsFile(const QString &path, const LookupSettings &defau
             *notes << QStringLiteral("%1 cannot be read; using the defaults").arg(path);
         return settings;
     }
-    for (const SettingSpec &spec : settingSpecs()) {
-        const QVariant value = file.value(spec.fileKey);
+    for (const Setting &setting : settingTable()) {
+        const QVariant value = file.value(setting.fileKey);
         if (value.isValid())
-            take(spec, value.toString(), path, settings, notes);
+            take(setting, value.toString(), path, settings, notes);
     }
     return settings;
 }
@@ -205,11 +206,11 @@ bool writeSettingsFile(const QString &path, const LookupSettings &settings)
     if (path.isEmpty())
         return true;
     QSettings file(path, QSettings::IniFormat);
-    for (const SettingSpec &spec : settingSpecs()) {
-        if (spec.isNumber())
-            file.setValue(spec.fileKey, settings.*spec.number);
+    for (const Setting &setting : settingTable()) {
+        if (setting.isNumber())
+            file.setValue(setting.fileKey, settings.*setting.number);
         else
-            file.setValue(spec.fileKey, settings.*spec.text);
+            file.setValue(setting.fileKey, settings.*setting.text);
     }
     file.sync();
     return file.status() == QSettings::NoError;
@@ -220,40 +221,43 @@ SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnviro
     SettingsState state;
     state.saved = saved;
     state.effective = saved;
-    for (const SettingSpec &spec : settingSpecs()) {
-        const QString value = env.value(spec.variable);
+    for (const Setting &setting : settingTable()) {
+        const QString value = env.value(setting.variable);
         if (value.isEmpty())
             continue;
         // Clamped to what the file already holds is still the environment's word: the dialog must not offer an
         // edit that the next start would override.
-        if (take(spec, value, spec.variable, state.effective, notes) != Taken::Ignored)
-            state.fixedBy.insert(spec.field, spec.variable);
+        if (take(setting, value, setting.variable, state.effective, notes) != Taken::Ignored)
+            state.fixedBy.insert(setting.field, setting.variable);
     }
     return state;
 }
 
-QString readOptionValue(const SettingSpec &spec, const QString &value, LookupSettings &into)
+QString readOptionValue(const Setting &setting, const QString &value, LookupSettings &into)
 {
-    if (spec.isNumber()) {
+    if (setting.isNumber()) {
         bool ok = false;
         const int number = value.trimmed().toInt(&ok);
-        if (!ok || number < spec.min || number > spec.max)
-            return QStringLiteral("\"%1\" is not a whole number from %2 to %3").arg(value).arg(spec.min).arg(spec.max);
-        into.*spec.number = number;
+        if (!ok || number < setting.min || number > setting.max)
+            return QStringLiteral("\"%1\" is not a whole number from %2 to %3")
+                .arg(value)
+                .arg(setting.min)
+                .arg(setting.max);
+        into.*setting.number = number;
         return {};
     }
     QString text = value;
-    if (!spec.readText(text))
-        return QStringLiteral("\"%1\" is not %2").arg(value, spec.valueForm);
-    into.*spec.text = text;
+    if (!setting.readText(text))
+        return QStringLiteral("\"%1\" is not %2").arg(value, setting.valueForm);
+    into.*setting.text = text;
     return {};
 }
 
 SettingsForm formFor(const SettingsState &state)
 {
     SettingsForm form;
-    for (const SettingSpec &spec : settingSpecs())
-        form.setText(spec.field, valueText(state.effective, spec));
+    for (const Setting &setting : settingTable())
+        form.setText(setting.field, valueText(state.effective, setting));
     form.fixedBy = state.fixedBy;
     return form;
 }
@@ -261,18 +265,18 @@ SettingsForm formFor(const SettingsState &state)
 QString readForm(const SettingsForm &form, LookupSettings *out)
 {
     LookupSettings read;
-    for (const SettingSpec &spec : settingSpecs()) {
-        if (spec.isNumber()) {
+    for (const Setting &setting : settingTable()) {
+        if (setting.isNumber()) {
             bool ok = false;
-            const int value = form.text(spec.field).trimmed().toInt(&ok);
-            if (!ok || value < spec.min || value > spec.max)
-                return QStringLiteral("%1须为%2到%3之间的整数..").arg(spec.label).arg(spec.min).arg(spec.max);
-            read.*spec.number = value;
+            const int value = form.text(setting.field).trimmed().toInt(&ok);
+            if (!ok || value < setting.min || value > setting.max)
+                return QStringLiteral("%1须为%2到%3之间的整数..").arg(setting.label).arg(setting.min).arg(setting.max);
+            read.*setting.number = value;
         } else {
-            QString text = form.text(spec.field);
-            if (!spec.readText(text))
-                return spec.problem;
-            read.*spec.text = text;
+            QString text = form.text(setting.field);
+            if (!setting.readText(text))
+                return setting.problem;
+            read.*setting.text = text;
         }
     }
     if (out)
@@ -283,9 +287,9 @@ QString readForm(const SettingsForm &form, LookupSettings *out)
 LookupSettings settingsToSave(const SettingsState &state, const LookupSettings &fromForm)
 {
     LookupSettings save = fromForm;
-    for (const SettingSpec &spec : settingSpecs()) {
-        if (state.fixedBy.contains(spec.field))
-            copyField(spec, state.saved, save);
+    for (const Setting &setting : settingTable()) {
+        if (state.fixedBy.contains(setting.field))
+            copyField(setting, state.saved, save);
     }
     return save;
 }

@@ -28,7 +28,7 @@ enum class SettingField { LookupBase, Parallel, IntervalMs, Retries, DeadlineSec
 
 // One setting as the file, the environment, the dialog and the tests all know it. Number fields carry their range
 // and default; text fields (min > max) are read by `readText`, which trims the text and says whether it is valid.
-struct SettingSpec {
+struct Setting {
     SettingField field;
     QString label; // as the dialog and its messages name it
     QString fileKey; // in the settings file
@@ -48,8 +48,8 @@ struct SettingSpec {
 };
 
 // In the order the dialog shows them.
-const QList<SettingSpec> &settingSpecs();
-const SettingSpec &settingSpec(SettingField field);
+const QList<Setting> &settingTable();
+const Setting &settingFor(SettingField field);
 
 // The settings of one run of the program: as saved, and in effect once the environment has had its say.
 struct SettingsState {
@@ -70,7 +70,7 @@ SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnviro
 
 // A value given for one run on the command line, read as the dialog reads its field: nothing is clamped. Puts it
 // into `into` and returns an empty text, or returns what is wrong with it, with the range or the form it must have.
-QString readOptionValue(const SettingSpec &spec, const QString &value, LookupSettings &into);
+QString readOptionValue(const Setting &setting, const QString &value, LookupSettings &into);
 
 // The dialog's fields as typed.
 struct SettingsForm {

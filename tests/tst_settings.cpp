@@ -35,8 +35,8 @@ SettingsForm goodForm()
 {
     SettingsForm form;
     const QMap<QString, QString> answer = goodAnswer();
-    for (const SettingSpec &spec : settingSpecs())
-        form.setText(spec.field, answer.value(spec.variable));
+    for (const Setting &setting : settingTable())
+        form.setText(setting.field, answer.value(setting.variable));
     return form;
 }
 
@@ -87,9 +87,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, message);
         SettingsForm form = goodForm();
-        for (const SettingSpec &spec : settingSpecs()) {
-            if (spec.variable == field)
-                form.setText(spec.field, text);
+        for (const Setting &setting : settingTable()) {
+            if (setting.variable == field)
+                form.setText(setting.field, text);
         }
         LookupSettings read;
         QCOMPARE(readForm(form, &read), message);
@@ -195,14 +195,14 @@ private slots:
         QProcessEnvironment env;
         env.insert(variable, value);
         const SettingsState state = applyEnvironment(saved, env, nullptr);
-        const SettingSpec *spec = nullptr;
-        for (const SettingSpec &s : settingSpecs()) {
+        const Setting *setting = nullptr;
+        for (const Setting &s : settingTable()) {
             if (s.variable == variable)
-                spec = &s;
+                setting = &s;
         }
-        QVERIFY(spec);
-        QCOMPARE(state.effective.*spec->number, effective);
-        QCOMPARE(state.fixedBy.value(spec->field), variable);
+        QVERIFY(setting);
+        QCOMPARE(state.effective.*setting->number, effective);
+        QCOMPARE(state.fixedBy.value(setting->field), variable);
     }
 
     void dialog_badFieldIsNamedAndNothingSaved_goodOneIsSavedAndUsed()
@@ -280,15 +280,15 @@ private slots:
             auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
             QVERIFY(dialog);
             QCOMPARE(dialog->objectName(), u"querySettingsDialog"_s);
-            for (const SettingSpec &spec : settingSpecs()) {
-                QWidget *editor = dialog->findChild<QWidget *>(spec.variable);
-                QVERIFY2(editor, qPrintable(spec.variable));
-                QCOMPARE(editor->isEnabled(), spec.field != SettingField::Parallel);
+            for (const Setting &setting : settingTable()) {
+                QWidget *editor = dialog->findChild<QWidget *>(setting.variable);
+                QVERIFY2(editor, qPrintable(setting.variable));
+                QCOMPARE(editor->isEnabled(), setting.field != SettingField::Parallel);
                 auto *spin = qobject_cast<QSpinBox *>(editor);
-                QCOMPARE(spin != nullptr, spec.isNumber());
+                QCOMPARE(spin != nullptr, setting.isNumber());
                 if (spin) {
-                    QCOMPARE(spin->minimum(), spec.min);
-                    QCOMPARE(spin->maximum(), spec.max);
+                    QCOMPARE(spin->minimum(), setting.min);
+                    QCOMPARE(spin->maximum(), setting.max);
                 }
             }
             dialog->findChild<QSpinBox *>(u"QUERNFOLD_RETRIES"_s)->setValue(4);
