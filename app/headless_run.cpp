@@ -4,6 +4,7 @@
 #include "app/headless_run.h"
 
 #include "app/interrupt_pipe.h"
+#include "app/run_texts.h"
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/import_file.h"
 #include "platform/curl_http.h"
@@ -31,16 +32,6 @@ void printToStderr(const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
-}
-
-QString durationText(qint64 seconds)
-{
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 // Standard input as it arrives: each read hands over what the pipe holds. A QFile on the descriptor would wait to
@@ -289,9 +280,9 @@ void HeadlessRun::reportProgress(bool last)
     const double rate = m_endedCount / seconds;
     QString line = QStringLiteral("%1/%2 rows, %3 rows/s").arg(m_endedCount).arg(total).arg(rate, 0, 'f', 1);
     if (last)
-        line += QStringLiteral(", took %1").arg(durationText(qint64(seconds)));
+        line += QStringLiteral(", took %1").arg(durationText(qint64(seconds * 1000)));
     else if (rate > 0)
-        line += QStringLiteral(", %1 left").arg(durationText(qint64((total - m_endedCount) / rate)));
+        line += QStringLiteral(", %1 left").arg(durationText(qint64((total - m_endedCount) / rate * 1000)));
     line += QStringLiteral("; found %1, no record %2, unfinished %3").arg(m_found).arg(m_noRecord).arg(m_unfinished);
     if (m_reporting.terminal) {
         // Carriage return and erase to the end: the line is drawn over in place.

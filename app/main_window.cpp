@@ -80,25 +80,6 @@ QFont uiFont()
 
 } // namespace
 
-QString groupedNumber(qint64 number)
-{
-    QString digits = QString::number(number < 0 ? -number : number);
-    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-        digits.insert(at, u',');
-    return number < 0 ? u'-' + digits : digits;
-}
-
-QString durationText(qint64 ms)
-{
-    const qint64 seconds = qMax<qint64>(0, (ms + 500) / 1000);
-    const auto twoDigits = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(twoDigits(seconds / 60 % 60), twoDigits(seconds % 60));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(twoDigits(seconds % 60));
-}
-
 MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *parent)
     : QMainWindow(parent)
     , m_platform(platform)

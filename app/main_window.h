@@ -3,6 +3,7 @@
 #include "app/config.h"
 #include "app/domain_list_view.h"
 #include "app/reuse_matcher.h"
+#include "app/run_texts.h"
 #include "app/shown_rows_model.h"
 #include "domainlist/domain_list_model.h"
 #include "platform/dialogs.h"
@@ -37,11 +38,6 @@ namespace quernfold {
 
 class LookupRun;
 class StoreMirror;
-
-// 1234567 as "1,234,567", the way the window writes counts.
-QString groupedNumber(qint64 number);
-// A duration as "0:41", or "1:02:03" from an hour on.
-QString durationText(qint64 ms);
 
 class MainWindow : public QMainWindow
 {

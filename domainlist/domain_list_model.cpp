@@ -21,27 +21,9 @@ int DomainListModel::columnCount(const QModelIndex &parent) const
 
 QString DomainListModel::cell(int row, Column column) const
 {
-    const Row &r = m_rows.at(row);
     if (column == IdColumn)
         return QString::number(row + 1);
-    if (column == DomainColumn)
-        return r.domain;
-    if (!r.lookup)
-        return {};
-    switch (column) {
-    case RecordNoColumn:
-        return r.lookup->record.recordNo;
-    case HolderColumn:
-        return r.lookup->record.holder;
-    case RecordTypeColumn:
-        return r.lookup->record.recordType;
-    case SiteNameColumn:
-        return r.lookup->record.siteName;
-    case StatusColumn:
-        return r.lookup->status;
-    default:
-        return {};
-    }
+    return text(row, column);
 }
 
 const QString &DomainListModel::text(int row, Column column) const

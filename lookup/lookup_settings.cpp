@@ -28,16 +28,23 @@ bool readProxy(QString &text)
     return isValidProxyChoice(text);
 }
 
+// What every setting has: its names in the dialog, the file, the environment and on the command line.
+Setting named(SettingField field, const char16_t *label, const char *key, const char *variable, const char *option)
+{
+    Setting setting;
+    setting.field = field;
+    setting.label = QString::fromUtf16(label);
+    setting.fileKey = QString::fromLatin1(key);
+    setting.variable = QString::fromLatin1(variable);
+    setting.option = QString::fromLatin1(option);
+    return setting;
+}
+
 QList<Setting> makeTable()
 {
     const auto number = [](SettingField field, const char16_t *label, const char *key, const char *variable,
                             const char *option, int min, int max, int defaultValue, int LookupSettings::*member) {
-        Setting setting;
-        setting.field = field;
-        setting.label = QString::fromUtf16(label);
-        setting.fileKey = QString::fromLatin1(key);
-        setting.variable = QString::fromLatin1(variable);
-        setting.option = QString::fromLatin1(option);
+        Setting setting = named(field, label, key, variable, option);
         setting.min = min;
         setting.max = max;
         setting.defaultValue = defaultValue;
@@ -47,12 +54,7 @@ QList<Setting> makeTable()
     const auto text = [](SettingField field, const char16_t *label, const char *key, const char *variable,
                           const char *option, QString LookupSettings::*member, bool (*read)(QString &),
                           const QString &placeholder, const QString &problem, const QString &valueForm) {
-        Setting setting;
-        setting.field = field;
-        setting.label = QString::fromUtf16(label);
-        setting.fileKey = QString::fromLatin1(key);
-        setting.variable = QString::fromLatin1(variable);
-        setting.option = QString::fromLatin1(option);
+        Setting setting = named(field, label, key, variable, option);
         setting.text = member;
         setting.readText = read;
         setting.placeholder = placeholder;
