@@ -2,7 +2,7 @@
 
 #include "app/config.h"
 #include "app/domain_list_view.h"
-#include "app/reuse_matcher.h"
+#include "app/result_history.h"
 #include "app/run_texts.h"
 #include "app/shown_rows_model.h"
 #include "domainlist/domain_list_model.h"

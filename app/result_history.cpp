@@ -1,4 +1,4 @@
-#include "app/reuse_matcher.h"
+#include "app/result_history.h"
 
 #include <QDateTime>
 
@@ -57,13 +57,6 @@ void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entr
 {
     const QString when = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     model.setLookupResult(row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when));
-}
-
-void recordFinishedRow(ResultsStore &store, const DomainListModel &model, int row)
-{
-    const DomainRow &r = model.row(row);
-    if (r.lookup)
-        store.recordResult(r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch());
 }
 
 namespace {

@@ -39,11 +39,9 @@ private:
 qint64 reuseCutoff(int reuseDays, qint64 nowSecs);
 // A result from the history written into its row, with a note that says when it was looked up.
 void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entry);
-// A finished row's result into the history, stamped now, so that later runs (the window's or the command line's)
-// can reuse it.
-void recordFinishedRow(ResultsStore &store, const DomainListModel &model, int row);
 
-// The same for a fast run: the results are handed to the store in bursts, a few times a second. Handed one at a time
+// Finished rows' results into the history, stamped now, so that later runs (the window's or the command line's) can
+// reuse them. They are handed to the store in bursts, a few times a second. Handed one at a time
 // as they come, each wakes the store's thread for a commit of its own, which costs a run on loopback almost half its
 // speed; a burst is written in one transaction.
 class HistoryRecorder : public QObject
