@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 #include "app/config.h"
-#include "app/headless_run.h"
-#include "app/main_window.h"
+#include "cli/headless_run.h"
+#include "window/main_window.h"
 #include "platform/curl_http.h"
 
 #include "platform/qt_platform.h"

@@ -17,7 +17,7 @@
 //              rounds, medians, and the CPU time per row of the window's whole process.
 //   memory     peak RSS of a 2,000-row and a 100,000-row run.
 // Each window run also reports the longest gap between the ticks of a 10 ms timer.
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "bench_clients.h"
 #include "bench_common.h"
 #include "lookup/query_row.h"

@@ -2,7 +2,7 @@
 // one row near the top (which renumbers every row below), then 10,000 scattered rows in one go, as a delete of
 // that many selected rows does, then clears the list and sets it again as an import does. Prints the times and the
 // peak RSS.
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "bench_common.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 //
 //   bench_import_export            all sizes
 //   bench_import_export --big      also a file of 10M lines
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "domainlist/domain_list_model.h"
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"

@@ -5,7 +5,7 @@
 //
 //     ./build/bench/bench_list_view [--rows N] [--no-qsfpm]   # offscreen
 //     bash bench/window_bench.sh --list-view            # also the real window under Xvfb
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "bench_common.h"
 #include "lookup_site.h"
 

@@ -1,6 +1,6 @@
 // Time from the start of main until the window is shown and its first paint is through (offscreen), over
 // several runs of the program's own start-up path in fresh processes.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 // their targets.
 //
 //   bench_window_store [rows]       1,000,000 rows unless told
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "bench_common.h"
 
 #include <QAbstractItemView>

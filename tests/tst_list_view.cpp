@@ -2,7 +2,7 @@
 // remembers its size, and a run's progress and summary.
 #include "support/scripted_platform.h"
 
-#include "app/reading_order.h"
+#include "window/reading_order.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>

@@ -15,7 +15,7 @@
 // After the event loop ends it prints "boxes:", the texts of the boxes it answered, every row, "opened:" and the
 // addresses the browser was asked for, and "status:" with the event loop's result.
 #include "app/config.h"
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "platform/browser.h"
 #include "platform/curl_http.h"
 #include "platform/qt_platform.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/main_window.h"
+#include "window/main_window.h"
 #include "platform/browser.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"

@@ -1,7 +1,7 @@
 // The record lookups the window drives: the batch run of the whole list, the run over unfinished rows and the
 // query of the selected row. The run itself lives in LookupRun; the window starts it, asks it to stop and
 // shows what it reports.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include "lookup/lookup_run.h"
 #include "platform/site_address.h"

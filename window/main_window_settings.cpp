@@ -1,5 +1,5 @@
 // 查询设置: the lookup settings, kept in the settings file; the environment still wins for one run.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 namespace quernfold {
 

@@ -1,9 +1,9 @@
 // The lookup of a list without a window (quernfold --query): for cron, servers without a display and pipelines.
 // Data goes to standard output or the --output file, progress and errors to standard error, and the outcome to
 // the exit status.
-#include "app/headless_run.h"
+#include "cli/headless_run.h"
 
-#include "app/interrupt_pipe.h"
+#include "cli/interrupt_pipe.h"
 #include "app/run_texts.h"
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/import_file.h"

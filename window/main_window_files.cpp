@@ -1,5 +1,5 @@
 // Import and export of the domain list through the two file dialogs.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"

@@ -2,7 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/config.h"
-#include "app/headless_output.h"
+#include "cli/headless_output.h"
 #include "app/result_history.h"
 #include "domainlist/domain_list_model.h"
 #include "lookup/lookup_run.h"

@@ -1,4 +1,4 @@
-#include "app/headless_output.h"
+#include "cli/headless_output.h"
 
 #include "domainlist/csv_file.h"
 #include "domainlist/domain_list_model.h"

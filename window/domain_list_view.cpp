@@ -1,4 +1,4 @@
-#include "app/domain_list_view.h"
+#include "window/domain_list_view.h"
 
 #include "domainlist/domain_list_model.h"
 

@@ -1,6 +1,6 @@
-#include "app/main_window.h"
+#include "window/main_window.h"
 
-#include "app/store_mirror.h"
+#include "window/store_mirror.h"
 
 #include "domainlist/add_domain.h"
 #include "domainlist/domain_cleaner.h"

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/config.h"
-#include "app/domain_list_view.h"
+#include "window/domain_list_view.h"
 #include "app/result_history.h"
 #include "app/run_texts.h"
-#include "app/shown_rows_model.h"
+#include "window/shown_rows_model.h"
 #include "domainlist/domain_list_model.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"

@@ -1,4 +1,4 @@
-#include "app/interrupt_pipe.h"
+#include "cli/interrupt_pipe.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "app/reading_order.h"
+#include "window/reading_order.h"
 
 #include <QCollator>
 #include <QHash>

@@ -1,5 +1,5 @@
 // The version check on the first tick of the version-check timer (`Timer1`).
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include "platform/browser.h"
 #include "update/post.h"

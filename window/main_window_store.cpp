@@ -1,8 +1,8 @@
 // The results store behind the window: the list kept from the last session offered back at start, every change
 // of the list mirrored into the store as it happens, finished lookups kept in the history, and a way to forget it.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
-#include "app/store_mirror.h"
+#include "window/store_mirror.h"
 
 #include <QAction>
 #include <QPushButton>

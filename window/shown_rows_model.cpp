@@ -1,6 +1,6 @@
-#include "app/shown_rows_model.h"
+#include "window/shown_rows_model.h"
 
-#include "app/reading_order.h"
+#include "window/reading_order.h"
 
 #include <QThread>
 

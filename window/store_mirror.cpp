@@ -1,4 +1,4 @@
-#include "app/store_mirror.h"
+#include "window/store_mirror.h"
 
 #include "domainlist/domain_list_model.h"
 #include "store/results_store.h"
