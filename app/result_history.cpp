@@ -4,7 +4,7 @@
 
 namespace quernfold {
 
-ReuseMatcher::ReuseMatcher(const DomainListModel &model, std::vector<int> rows)
+ReuseMatcher::ReuseMatcher(const DomainListModel &model, std::vector<RowKey> rows)
     : m_rows(std::move(rows))
     , m_next(m_rows.size(), -1)
     , m_filled(m_rows.size(), false)
@@ -13,7 +13,10 @@ ReuseMatcher::ReuseMatcher(const DomainListModel &model, std::vector<int> rows)
     // Walked backwards so that each domain's chain runs in row order.
     for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
         // Kept one up, so that a freshly made entry's 0 means "no row yet".
-        int &first = m_first[model.row(m_rows[size_t(i)]).domain];
+        const DomainRow *row = model.find(m_rows[size_t(i)]);
+        if (!row)
+            continue;
+        int &first = m_first[row->domain];
         m_next[size_t(i)] = first - 1;
         first = i + 1;
     }
@@ -25,7 +28,7 @@ QStringList ReuseMatcher::domains() const
 }
 
 void ReuseMatcher::take(
-    const QHash<QString, HistoryEntry> &part, const std::function<void(int row, const HistoryEntry &)> &fill)
+    const QHash<QString, HistoryEntry> &part, const std::function<void(RowKey row, const HistoryEntry &)> &fill)
 {
     for (auto entry = part.cbegin(); entry != part.cend(); ++entry) {
         const auto found = m_first.constFind(entry.key());
@@ -38,9 +41,9 @@ void ReuseMatcher::take(
     }
 }
 
-std::vector<int> ReuseMatcher::rowsLeft() const
+std::vector<RowKey> ReuseMatcher::rowsLeft() const
 {
-    std::vector<int> left;
+    std::vector<RowKey> left;
     for (size_t i = 0; i < m_rows.size(); ++i) {
         if (!m_filled[i])
             left.push_back(m_rows[i]);
@@ -53,7 +56,7 @@ qint64 reuseCutoff(int reuseDays, qint64 nowSecs)
     return nowSecs - qint64(reuseDays) * 24 * 3600;
 }
 
-void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entry)
+void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &entry)
 {
     const QString when = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     model.setLookupResult(row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when));
@@ -78,12 +81,12 @@ HistoryRecorder::~HistoryRecorder()
     flush();
 }
 
-void HistoryRecorder::add(const DomainListModel &model, int row)
+void HistoryRecorder::add(const DomainListModel &model, RowKey row)
 {
-    const DomainRow &r = model.row(row);
-    if (!r.lookup)
+    const DomainRow *r = model.find(row);
+    if (!r || !r->lookup)
         return;
-    m_pending.push_back({ r.domain, r.lookup->record, r.lookup->status, QDateTime::currentSecsSinceEpoch() });
+    m_pending.push_back({ r->domain, r->lookup->record, r->lookup->status, QDateTime::currentSecsSinceEpoch() });
     if (!m_timer.isActive())
         m_timer.start();
 }

@@ -18,17 +18,18 @@ namespace quernfold {
 class ReuseMatcher
 {
 public:
-    ReuseMatcher(const DomainListModel &model, std::vector<int> rows);
+    ReuseMatcher(const DomainListModel &model, std::vector<RowKey> rows);
 
     // The domains to ask the history about, each once.
     QStringList domains() const;
     // Calls fill(row, entry) for every row whose domain the part names.
-    void take(const QHash<QString, HistoryEntry> &part, const std::function<void(int row, const HistoryEntry &)> &fill);
+    void take(
+        const QHash<QString, HistoryEntry> &part, const std::function<void(RowKey row, const HistoryEntry &)> &fill);
     // The rows no part has filled, in their original order.
-    std::vector<int> rowsLeft() const;
+    std::vector<RowKey> rowsLeft() const;
 
 private:
-    std::vector<int> m_rows;
+    std::vector<RowKey> m_rows;
     // Index into m_rows of the first row with a domain; further rows with the same domain follow through m_next.
     QHash<QString, int> m_first;
     std::vector<int> m_next;
@@ -38,7 +39,7 @@ private:
 // The earliest lookup (seconds since 1970 UTC) a batch run may take from the history instead of asking the site.
 qint64 reuseCutoff(int reuseDays, qint64 nowSecs);
 // A result from the history written into its row, with a note that says when it was looked up.
-void writeReusedResult(DomainListModel &model, int row, const HistoryEntry &entry);
+void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &entry);
 
 // Finished rows' results into the history, stamped now, so that later runs (the window's or the command line's) can
 // reuse them. They are handed to the store in bursts, a few times a second. Handed one at a time
@@ -50,7 +51,7 @@ public:
     explicit HistoryRecorder(ResultsStore &store, QObject *parent = nullptr);
     ~HistoryRecorder() override;
     // The row's result as it stands now, stamped now.
-    void add(const DomainListModel &model, int row);
+    void add(const DomainListModel &model, RowKey row);
     // Hands over everything added so far.
     void flush();
 

@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     std::vector<double> deleteMs;
     for (int i = 0; i < 5; ++i) {
         timer.restart();
-        model.removeRowAt(10);
+        model.removeRows({ model.keyAt(10) });
         QCoreApplication::processEvents();
         deleteMs.push_back(timer.nsecsElapsed() / 1e6);
     }
@@ -58,13 +58,13 @@ int main(int argc, char *argv[])
     std::sort(deleteMs.begin(), deleteMs.end());
 
     // Every hundredth row of the first million: 10,000 rows, none next to another.
-    std::vector<int> scattered;
+    std::vector<RowKey> scattered;
     for (int row = 5; row < model.count() && scattered.size() < 10000; row += 100)
-        scattered.push_back(row);
+        scattered.push_back(model.keyAt(row));
     window.selectRows(scattered);
     QCoreApplication::processEvents();
     timer.restart();
-    model.removeRowsAt(window.selectedRows());
+    model.removeRows(window.selectedKeys());
     QCoreApplication::processEvents();
     const double manyMs = timer.nsecsElapsed() / 1e6;
 

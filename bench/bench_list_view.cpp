@@ -75,7 +75,7 @@ void fillFinishedList(DomainListModel &model, int rows)
     model.setDomains(domainList(rows, QStringLiteral("domain")));
     for (int row = 0; row < rows; ++row) {
         if (row % 100 == 7) {
-            model.setStatus(row, QStringLiteral("查询中"), QStringLiteral("连接超时"));
+            model.setStatus(model.keyAt(row), QStringLiteral("查询中"), QStringLiteral("连接超时"));
             continue;
         }
         FilingRecord record = site::expectedRecord(model.cell(row, DomainListModel::DomainColumn));
@@ -85,7 +85,7 @@ void fillFinishedList(DomainListModel &model, int rows)
         else if (row % 100 == 11)
             record = { QStringLiteral("备案已被删除"), QStringLiteral("未知"), QStringLiteral("未知"),
                 QStringLiteral("未知") };
-        model.setLookupResult(row, std::move(record), QStringLiteral("查询完毕"));
+        model.setLookupResult(model.keyAt(row), std::move(record), QStringLiteral("查询完毕"));
     }
 }
 
@@ -264,7 +264,7 @@ int batchRun(const QString &base, int rows, bool sortedAndFiltered, int stopAfte
     const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
         + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3 - cpuBeforeMs;
     std::printf("rate=%.1f\ngap_ms=%.1f\nfinished=%d\nstarted=%d\nshown=%d\nasked=%d\ncpu_us_per_row=%.1f\n",
-        started / seconds, ticks.longestMs(), finished, started, int(window.shownRows().size()), dialogs.asked,
+        started / seconds, ticks.longestMs(), finished, started, int(window.shownKeys().size()), dialogs.asked,
         cpuMs * 1000 / qMax(1, started));
     return 0;
 }

@@ -103,7 +103,7 @@ int importChild(const QString &listFile, const QString &storeFolder)
         // Every row finished, as after a whole run, so that the next start brings back a list with its results.
         DomainListModel &model = w.window->model();
         for (int row = 0; row < model.count(); ++row) {
-            model.setLookupResult(row,
+            model.setLookupResult(model.keyAt(row),
                 { QStringLiteral("京ICP备%1号-1").arg(10000000 + row), QStringLiteral("北京某某科技有限公司"),
                     QStringLiteral("企业"), QStringLiteral("某某网") },
                 QStringLiteral("查询完毕"));

@@ -97,7 +97,7 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
     m_ended.assign(size_t(m_model.count()), 0);
     if (m_store) {
         m_history = std::make_unique<HistoryRecorder>(*m_store);
-        connect(&m_run, &LookupRun::rowFinished, this, [this](int row) { m_history->add(m_model, row); });
+        connect(&m_run, &LookupRun::rowFinished, this, [this](RowKey row) { m_history->add(m_model, row); });
     }
     connect(&m_run, &LookupRun::rowEnded, this, &HeadlessRun::onRowEnded);
     connect(&m_run, &LookupRun::gaveUp, this, [this](const QString &reason) {
@@ -121,9 +121,9 @@ void HeadlessRun::start()
             .arg(m_model.count())
             .arg(settings.lookupBase)
             .arg(settings.parallel));
-    std::vector<int> rows(size_t(m_model.count()));
+    std::vector<RowKey> rows(size_t(m_model.count()));
     for (int i = 0; i < m_model.count(); ++i)
-        rows[size_t(i)] = i;
+        rows[size_t(i)] = m_model.keyAt(i);
     if (settings.reuseDays <= 0 || !m_store || rows.empty()) {
         startLookups(std::move(rows));
         return;
@@ -139,14 +139,14 @@ void HeadlessRun::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool
 {
     if (m_phase != Phase::Reusing)
         return;
-    m_reuse->take(part, [this](int row, const HistoryEntry &entry) {
+    m_reuse->take(part, [this](RowKey row, const HistoryEntry &entry) {
         writeReusedResult(m_model, row, entry);
-        markEnded(row);
+        markEnded(m_model.positionOf(row));
     });
     writeReadyRows();
     if (!complete || m_phase != Phase::Reusing)
         return;
-    std::vector<int> left = m_reuse->rowsLeft();
+    std::vector<RowKey> left = m_reuse->rowsLeft();
     m_reuse.reset();
     if (m_stopRequested) {
         finishRun();
@@ -155,7 +155,7 @@ void HeadlessRun::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool
     startLookups(std::move(left));
 }
 
-void HeadlessRun::startLookups(std::vector<int> rows)
+void HeadlessRun::startLookups(std::vector<RowKey> rows)
 {
     m_phase = Phase::LookingUp;
     const LookupSettings &settings = m_config.settings.effective;
@@ -180,9 +180,10 @@ void HeadlessRun::interrupt()
     finishRun();
 }
 
-void HeadlessRun::onRowEnded(int row)
+void HeadlessRun::onRowEnded(RowKey row)
 {
-    markEnded(row);
+    // The run's list never changes, so its positions are its output order.
+    markEnded(m_model.positionOf(row));
     writeReadyRows();
 }
 
@@ -218,7 +219,7 @@ void HeadlessRun::writeReadyRows()
         }
         // Written is done with: a long list's memory stays at its domains.
         if (!keepCells)
-            m_model.takeLookupCells(m_nextOut);
+            m_model.takeLookupCells(m_model.keyAt(m_nextOut));
         ++m_nextOut;
     }
     if (m_nextOut != first && !m_output->flush())

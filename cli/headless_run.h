@@ -61,8 +61,8 @@ private:
     enum class Phase { Idle, Reusing, LookingUp, Done };
 
     void takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete);
-    void startLookups(std::vector<int> rows);
-    void onRowEnded(int row);
+    void startLookups(std::vector<RowKey> rows);
+    void onRowEnded(RowKey row);
     // reached: the site was asked (or the history answered); false for rows a stop or an abort left behind.
     void markEnded(int row, bool reached = true);
     void writeReadyRows();

@@ -5,6 +5,30 @@
 
 namespace quernfold {
 
+namespace {
+
+const QString kNoRecord = QStringLiteral("无记录");
+const QString kDeleted = QStringLiteral("备案已被删除");
+const QString kDone = QStringLiteral("查询完毕");
+
+constexpr quint8 kKindMask = 3;
+constexpr quint8 kFoundBits = 1;
+constexpr quint8 kNoRecordBits = 2;
+constexpr quint8 kDeletedBits = 3;
+constexpr quint8 kUnfinishedBit = 4;
+
+// A searched text "has case" when folding changes it: then only a caseless search finds a folded text in it.
+bool hasCase(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80 ? (c >= u'A' && c <= u'Z') : c.toCaseFolded() != c)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 DomainListModel::DomainListModel(QObject *parent)
     : QAbstractTableModel(parent)
 { }
@@ -19,17 +43,62 @@ int DomainListModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString DomainListModel::cell(int row, Column column) const
+int DomainListModel::positionOf(RowKey key) const
 {
-    if (column == IdColumn)
-        return QString::number(row + 1);
-    return text(row, column);
+    const int size = count();
+    if (size == 0 || key < m_rows.front().key || key > m_rows.back().key)
+        return -1;
+    // Keys rise by at least one a row, so the row sits at or before the place it would hold in a list nothing was
+    // ever removed from; in a list without gaps that guess is the row itself.
+    const qint64 guess = std::min<qint64>(keyValue(key) - keyValue(m_rows.front().key), size - 1);
+    qint64 high = guess;
+    qint64 step = 1;
+    qint64 low = high;
+    while (low > 0 && m_rows[size_t(low)].key > key) {
+        high = low;
+        low = std::max<qint64>(0, low - step);
+        step *= 2;
+    }
+    // Now keys[low] <= key <= keys[high].
+    while (low < high) {
+        const qint64 middle = low + (high - low) / 2;
+        if (m_rows[size_t(middle)].key < key)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return m_rows[size_t(low)].key == key ? int(low) : -1;
 }
 
-const QString &DomainListModel::text(int row, Column column) const
+void DomainListModel::reserveKeysBelow(RowKey key)
+{
+    m_nextKey = std::max(m_nextKey, key);
+}
+
+RowKey DomainListModel::takeKey()
+{
+    const RowKey key = m_nextKey;
+    m_nextKey = RowKey(keyValue(m_nextKey) + 1);
+    return key;
+}
+
+const DomainListModel::Row *DomainListModel::find(RowKey key) const
+{
+    const int position = positionOf(key);
+    return position < 0 ? nullptr : &m_rows[size_t(position)];
+}
+
+QString DomainListModel::cell(int position, Column column) const
+{
+    if (column == IdColumn)
+        return QString::number(position + 1);
+    return text(position, column);
+}
+
+const QString &DomainListModel::text(int position, Column column) const
 {
     static const QString empty;
-    const Row &r = m_rows[size_t(row)];
+    const Row &r = m_rows[size_t(position)];
     if (column == DomainColumn)
         return r.domain;
     if (!r.lookup)
@@ -50,6 +119,12 @@ const QString &DomainListModel::text(int row, Column column) const
     }
 }
 
+QString DomainListModel::note(int position) const
+{
+    const Row &r = m_rows.at(size_t(position));
+    return r.lookup ? r.lookup->note : QString();
+}
+
 QVariant DomainListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
@@ -64,7 +139,7 @@ QVariant DomainListModel::data(const QModelIndex &index, int role) const
         if (text.isEmpty())
             return {};
         // A finished row's note only says where its result came from: nothing to warn about.
-        if (role == NoteRole && cell(index.row(), StatusColumn) == QStringLiteral("查询完毕"))
+        if (role == NoteRole && cell(index.row(), StatusColumn) == kDone)
             return {};
         return text;
     }
@@ -92,13 +167,90 @@ Qt::ItemFlags DomainListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-int DomainListModel::appendDomain(const QString &domain)
+quint8 DomainListModel::flagsOf(const Row &row)
 {
-    const int position = count();
-    beginInsertRows({}, position, position);
-    m_rows.push_back(Row { domain, nullptr });
-    endInsertRows();
-    return position;
+    quint8 textCase = hasCase(row.domain) ? DomainHasCase : 0;
+    if (!row.lookup)
+        return kUnfinishedBit | quint8(textCase << kTextCaseShift);
+    const FilingRecord &record = row.lookup->record;
+    const QString &recordNo = record.recordNo;
+    quint8 flags = recordNo.isEmpty() ? 0
+        : recordNo == kNoRecord       ? kNoRecordBits
+        : recordNo == kDeleted        ? kDeletedBits
+                                      : kFoundBits;
+    if (row.lookup->status != kDone)
+        flags |= kUnfinishedBit;
+    if (hasCase(record.recordNo))
+        textCase |= RecordNoHasCase;
+    if (hasCase(record.holder))
+        textCase |= HolderHasCase;
+    if (hasCase(record.siteName))
+        textCase |= SiteNameHasCase;
+    return flags | quint8(textCase << kTextCaseShift);
+}
+
+bool DomainListModel::flagsOfKind(quint8 flags, RowKind kind)
+{
+    switch (kind) {
+    case RowKind::Found:
+        return (flags & kKindMask) == kFoundBits;
+    case RowKind::NoRecord:
+        return (flags & kKindMask) == kNoRecordBits;
+    case RowKind::Deleted:
+        return (flags & kKindMask) == kDeletedBits;
+    case RowKind::Unfinished:
+        return flags & kUnfinishedBit;
+    }
+    return false;
+}
+
+bool DomainListModel::isOfKind(int position, RowKind kind) const
+{
+    return flagsOfKind(m_flags[size_t(position)], kind);
+}
+
+void DomainListModel::countFlags(quint8 flags, int delta)
+{
+    for (int kind = 0; kind < kRowKindCount; ++kind) {
+        if (flagsOfKind(flags, RowKind(kind)))
+            m_kindCounts[size_t(kind)] += delta;
+    }
+}
+
+void DomainListModel::refreshFlags(int position)
+{
+    quint8 &flags = m_flags[size_t(position)];
+    countFlags(flags, -1);
+    flags = flagsOf(m_rows[size_t(position)]);
+    countFlags(flags, 1);
+}
+
+void DomainListModel::adoptRows(std::vector<Row> &rows, bool keepKeys)
+{
+    if (keepKeys) {
+        RowKey previous = RowKey::None;
+        for (const Row &row : rows) {
+            if (row.key <= previous) {
+                keepKeys = false;
+                break;
+            }
+            previous = row.key;
+        }
+        if (keepKeys && !rows.empty())
+            reserveKeysBelow(RowKey(keyValue(rows.back().key) + 1));
+    }
+    if (!keepKeys) {
+        for (Row &row : rows)
+            row.key = takeKey();
+    }
+}
+
+RowKey DomainListModel::appendDomain(const QString &domain)
+{
+    std::vector<Row> rows;
+    rows.push_back(Row { domain, nullptr });
+    appendRows(std::move(rows));
+    return m_rows.back().key;
 }
 
 void DomainListModel::setDomains(QStringList domains)
@@ -115,20 +267,99 @@ void DomainListModel::appendRows(std::vector<Row> rows)
 {
     if (rows.empty())
         return;
+    adoptRows(rows, false);
     const int first = count();
     beginInsertRows({}, first, first + int(rows.size()) - 1);
-    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    for (Row &row : rows) {
+        const quint8 flags = flagsOf(row);
+        countFlags(flags, 1);
+        m_flags.push_back(flags);
+        m_rows.push_back(std::move(row));
+    }
     endInsertRows();
 }
 
 void DomainListModel::replaceRows(std::vector<Row> rows)
 {
+    adoptRows(rows, false);
+    restoreRows(std::move(rows));
+}
+
+void DomainListModel::restoreRows(std::vector<Row> rows)
+{
+    adoptRows(rows, true);
     beginResetModel();
     m_rows.clear();
     m_rows.shrink_to_fit();
-    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    m_flags.clear();
+    m_flags.shrink_to_fit();
+    m_kindCounts = {};
+    for (Row &row : rows) {
+        const quint8 flags = flagsOf(row);
+        countFlags(flags, 1);
+        m_flags.push_back(flags);
+        m_rows.push_back(std::move(row));
+    }
     rows.clear();
     endResetModel();
+}
+
+void DomainListModel::reinsertRows(std::vector<Row> rows)
+{
+    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.key < b.key; });
+    rows.erase(std::unique(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.key == b.key; }),
+        rows.end());
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                   [this](const Row &row) { return row.key == RowKey::None || contains(row.key); }),
+        rows.end());
+    if (rows.empty())
+        return;
+    reserveKeysBelow(RowKey(keyValue(rows.back().key) + 1));
+    // Runs of rows that go back between the same two listed rows arrive as one insertion each; a scattered set as
+    // one reset, as removeRows() does.
+    struct Run {
+        size_t from;
+        size_t to;
+        int at;
+    };
+    std::vector<Run> runs;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto place = std::lower_bound(
+            m_rows.begin(), m_rows.end(), rows[i].key, [](const Row &row, RowKey key) { return row.key < key; });
+        const int at = int(place - m_rows.begin());
+        if (!runs.empty() && runs.back().at == at)
+            runs.back().to = i + 1;
+        else
+            runs.push_back({ i, i + 1, at });
+    }
+    constexpr size_t kMostAnnouncedRuns = 8;
+    if (runs.size() <= kMostAnnouncedRuns) {
+        int shift = 0;
+        for (const Run &run : runs) {
+            const int first = run.at + shift;
+            const int added = int(run.to - run.from);
+            beginInsertRows({}, first, first + added - 1);
+            std::vector<quint8> flags;
+            for (size_t i = run.from; i < run.to; ++i) {
+                flags.push_back(flagsOf(rows[i]));
+                countFlags(flags.back(), 1);
+            }
+            m_rows.insert(m_rows.begin() + first, std::make_move_iterator(rows.begin() + qsizetype(run.from)),
+                std::make_move_iterator(rows.begin() + qsizetype(run.to)));
+            m_flags.insert(m_flags.begin() + first, flags.begin(), flags.end());
+            endInsertRows();
+            shift += added;
+        }
+        if (runs.front().at + int(runs.front().to - runs.front().from) < count())
+            emit dataChanged(index(runs.front().at, IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
+        return;
+    }
+    std::vector<Row> merged;
+    merged.reserve(m_rows.size() + rows.size());
+    std::merge(std::make_move_iterator(m_rows.begin()), std::make_move_iterator(m_rows.end()),
+        std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()), std::back_inserter(merged),
+        [](const Row &a, const Row &b) { return a.key < b.key; });
+    restoreRows(std::move(merged));
 }
 
 bool DomainListModel::containsDomain(QStringView domain) const
@@ -136,78 +367,125 @@ bool DomainListModel::containsDomain(QStringView domain) const
     return std::any_of(m_rows.begin(), m_rows.end(), [domain](const Row &row) { return row.domain == domain; });
 }
 
-void DomainListModel::removeRowAt(int row)
+std::vector<DomainListModel::Row> DomainListModel::removeRows(std::vector<RowKey> keys)
 {
-    removeRowsAt({ row });
+    std::vector<int> positions;
+    positions.reserve(keys.size());
+    for (const RowKey key : keys) {
+        const int position = positionOf(key);
+        if (position >= 0)
+            positions.push_back(position);
+    }
+    keys.clear();
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    std::vector<Row> taken;
+    removePositions(positions, &taken);
+    return taken;
 }
 
-void DomainListModel::removeRowsAt(std::vector<int> rows)
+void DomainListModel::removePositions(const std::vector<int> &positions, std::vector<Row> *taken)
 {
-    const int size = count();
-    rows.erase(
-        std::remove_if(rows.begin(), rows.end(), [size](int row) { return row < 0 || row >= size; }), rows.end());
-    if (rows.empty())
+    if (positions.empty())
         return;
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     struct Run {
         int first;
         int last;
     };
     std::vector<Run> runs;
-    for (int row : rows) {
-        if (!runs.empty() && runs.back().last + 1 == row)
-            runs.back().last = row;
+    for (int position : positions) {
+        if (!runs.empty() && runs.back().last + 1 == position)
+            runs.back().last = position;
         else
-            runs.push_back({ row, row });
+            runs.push_back({ position, position });
     }
+    taken->reserve(positions.size());
     // Each announced removal costs a view about one pass over its rows; past a handful, one reset is cheaper.
     constexpr size_t kMostAnnouncedRuns = 8;
     if (runs.size() <= kMostAnnouncedRuns) {
         // From the bottom up, so the positions of the runs still to come stay as they were.
+        std::vector<std::vector<Row>> runRows;
         for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
             beginRemoveRows({}, run->first, run->last);
-            m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->last + 1);
+            const auto from = m_rows.begin() + run->first;
+            const auto to = m_rows.begin() + run->last + 1;
+            runRows.emplace_back(std::make_move_iterator(from), std::make_move_iterator(to));
+            m_rows.erase(from, to);
+            for (int position = run->first; position <= run->last; ++position)
+                countFlags(m_flags[size_t(position)], -1);
+            m_flags.erase(m_flags.begin() + run->first, m_flags.begin() + run->last + 1);
             endRemoveRows();
         }
+        for (auto rows = runRows.rbegin(); rows != runRows.rend(); ++rows)
+            std::move(rows->begin(), rows->end(), std::back_inserter(*taken));
         // Every ID below the first removed row has changed.
-        if (rows.front() < count())
-            emit dataChanged(index(rows.front(), IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
+        if (positions.front() < count())
+            emit dataChanged(index(positions.front(), IdColumn), index(count() - 1, IdColumn), { Qt::DisplayRole });
         return;
     }
-    // Whoever keeps a copy of the list learns which rows went, which the reset alone would not tell.
-    emit rowsAboutToBeDropped(rows);
+    std::vector<RowKey> keys;
+    keys.reserve(positions.size());
+    for (int position : positions)
+        keys.push_back(m_rows[size_t(position)].key);
+    // Whoever follows the list by key learns which rows go, which the reset alone would not tell.
+    emit rowsAboutToBeDropped(keys);
+    m_dropping = true;
     beginResetModel();
     size_t next = 0;
     size_t kept = 0;
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (next < rows.size() && rows[next] == int(i)) {
+        if (next < positions.size() && positions[next] == int(i)) {
             ++next;
+            countFlags(m_flags[i], -1);
+            taken->push_back(std::move(m_rows[i]));
             continue;
         }
-        if (kept != i)
+        if (kept != i) {
             m_rows[kept] = std::move(m_rows[i]);
+            m_flags[kept] = m_flags[i];
+        }
         ++kept;
     }
     m_rows.resize(kept);
+    m_flags.resize(kept);
     endResetModel();
+    m_dropping = false;
+}
+
+std::vector<DomainListModel::Row> DomainListModel::takeAll()
+{
+    std::vector<Row> taken;
+    taken.reserve(m_rows.size());
+    beginResetModel();
+    std::move(m_rows.begin(), m_rows.end(), std::back_inserter(taken));
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_flags.clear();
+    m_flags.shrink_to_fit();
+    m_kindCounts = {};
+    endResetModel();
+    return taken;
 }
 
 void DomainListModel::clear()
 {
-    beginResetModel();
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    endResetModel();
+    takeAll();
 }
 
-void DomainListModel::setCell(int row, Column column, const QString &text)
+LookupCells &DomainListModel::lookupCells(int position)
 {
-    if (row < 0 || row >= count())
-        return;
-    if (column < RecordNoColumn || column > StatusColumn)
-        return;
-    LookupCells &cells = lookupCells(row);
+    std::unique_ptr<LookupCells> &cells = m_rows[size_t(position)].lookup;
+    if (!cells)
+        cells = std::make_unique<LookupCells>();
+    return *cells;
+}
+
+bool DomainListModel::setCell(RowKey key, Column column, const QString &text)
+{
+    const int position = positionOf(key);
+    if (position < 0 || column < RecordNoColumn || column > StatusColumn)
+        return false;
+    LookupCells &cells = lookupCells(position);
     QString *target = nullptr;
     switch (column) {
     case RecordNoColumn:
@@ -227,54 +505,50 @@ void DomainListModel::setCell(int row, Column column, const QString &text)
         break;
     }
     *target = text;
-    const QModelIndex changed = index(row, column);
+    refreshFlags(position);
+    const QModelIndex changed = index(position, column);
     emit dataChanged(changed, changed, { Qt::DisplayRole });
+    return true;
 }
 
-void DomainListModel::setLookupResult(int row, FilingRecord record, const QString &status, const QString &note)
+bool DomainListModel::setLookupResult(RowKey key, FilingRecord record, const QString &status, const QString &note)
 {
-    if (row < 0 || row >= count())
-        return;
-    LookupCells &cells = lookupCells(row);
+    const int position = positionOf(key);
+    if (position < 0)
+        return false;
+    LookupCells &cells = lookupCells(position);
     cells.record = std::move(record);
     cells.status = status;
     cells.note = note;
+    refreshFlags(position);
     // One change for the whole result: views and screen readers hear about a row once, not five times.
-    emit dataChanged(index(row, RecordNoColumn), index(row, StatusColumn));
+    emit dataChanged(index(position, RecordNoColumn), index(position, StatusColumn));
+    return true;
 }
 
-void DomainListModel::setStatus(int row, const QString &status, const QString &note)
+bool DomainListModel::setStatus(RowKey key, const QString &status, const QString &note)
 {
-    if (row < 0 || row >= count())
-        return;
-    LookupCells &cells = lookupCells(row);
+    const int position = positionOf(key);
+    if (position < 0)
+        return false;
+    LookupCells &cells = lookupCells(position);
     cells.status = status;
     cells.note = note;
-    const QModelIndex changed = index(row, StatusColumn);
+    refreshFlags(position);
+    const QModelIndex changed = index(position, StatusColumn);
     emit dataChanged(changed, changed);
+    return true;
 }
 
-std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(int row)
+std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(RowKey key)
 {
-    if (row < 0 || row >= count() || !m_rows[size_t(row)].lookup)
+    const int position = positionOf(key);
+    if (position < 0 || !m_rows[size_t(position)].lookup)
         return nullptr;
-    std::unique_ptr<LookupCells> cells = std::move(m_rows[size_t(row)].lookup);
-    emit dataChanged(index(row, RecordNoColumn), index(row, StatusColumn));
+    std::unique_ptr<LookupCells> cells = std::move(m_rows[size_t(position)].lookup);
+    refreshFlags(position);
+    emit dataChanged(index(position, RecordNoColumn), index(position, StatusColumn));
     return cells;
-}
-
-QString DomainListModel::note(int row) const
-{
-    const Row &r = m_rows.at(row);
-    return r.lookup ? r.lookup->note : QString();
-}
-
-LookupCells &DomainListModel::lookupCells(int row)
-{
-    std::unique_ptr<LookupCells> &cells = m_rows[row].lookup;
-    if (!cells)
-        cells = std::make_unique<LookupCells>();
-    return *cells;
 }
 
 } // namespace quernfold

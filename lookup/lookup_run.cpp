@@ -52,9 +52,10 @@ LookupRun::LookupRun(DomainListModel &model, HttpClient &http, QObject *parent)
 {
     m_pump.setSingleShot(true);
     connect(&m_pump, &QTimer::timeout, this, [this] { pump(true); });
-    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &LookupRun::followRemovedRows);
-    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &LookupRun::followInsertedRows);
-    connect(&m_model, &QAbstractItemModel::modelReset, this, &LookupRun::followReset);
+    // Rows are named by key, so nothing needs following; a row that left while it waits for a retry would only
+    // hold the run's end for the wait.
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, &LookupRun::dropWaitsForRemovedRows);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &LookupRun::dropWaitsForRemovedRows);
 }
 
 LookupRun::~LookupRun()
@@ -62,7 +63,7 @@ LookupRun::~LookupRun()
     abort();
 }
 
-void LookupRun::start(const QString &lookupBase, QueryMode mode, std::vector<int> rows, const RunOptions &options)
+void LookupRun::start(const QString &lookupBase, QueryMode mode, std::vector<RowKey> rows, const RunOptions &options)
 {
     abort();
     m_lookupBase = lookupBase;
@@ -164,7 +165,7 @@ bool LookupRun::startNext(qint64 now)
         }
     }
     if (due) {
-        if (!due->index.isValid() || m_model.cell(due->index.row(), DomainListModel::DomainColumn) != due->domain) {
+        if (!m_model.contains(due->key)) {
             m_slots.remove_if([due](const Slot &s) { return &s == due; });
             return true;
         }
@@ -176,22 +177,22 @@ bool LookupRun::startNext(qint64 now)
 
     if (m_stopRequested || m_next >= m_rows.size() || int(m_slots.size()) >= m_options.parallel)
         return false;
-    const int row = m_rows[m_next++];
-    if (row < 0 || row >= m_model.count())
+    const RowKey key = m_rows[m_next++];
+    const DomainRow *row = m_model.find(key);
+    if (!row)
         return true;
     Slot &slot = m_slots.emplace_back();
-    slot.index = QPersistentModelIndex(m_model.index(row, 0));
-    slot.domain = m_model.cell(row, DomainListModel::DomainColumn);
+    slot.key = key;
+    slot.domain = row->domain;
     const QPointer<LookupRun> alive(this);
-    emit rowStarted(row);
+    emit rowStarted(key);
     if (!alive || !m_active)
         return false;
-    // The window may have changed the list in its answer to the signal; the slot still names the right row.
-    if (!slot.index.isValid() || m_model.cell(slot.index.row(), DomainListModel::DomainColumn) != slot.domain) {
+    // The window may have changed the list in its answer to the signal.
+    if (!m_model.setStatus(key, kQuerying)) {
         m_slots.pop_back();
         return true;
     }
-    m_model.setStatus(slot.index.row(), kQuerying);
     if (!alive || !m_active)
         return false;
     send(slot, now);
@@ -211,13 +212,10 @@ void LookupRun::send(Slot &slot, qint64 now)
 void LookupRun::onReply(Slot *slot, HttpResponse &&response)
 {
     slot->request = 0;
-    const QPersistentModelIndex index = slot->index;
-    const QString domain = slot->domain;
+    const RowKey key = slot->key;
     const auto removeSlot = [this, slot] { m_slots.remove_if([slot](const Slot &s) { return &s == slot; }); };
-    // The guard for a list that changed under a request: the answer then belongs to nobody.
-    const auto stillThere = [this, &index, &domain] {
-        return index.isValid() && m_model.cell(index.row(), DomainListModel::DomainColumn) == domain;
-    };
+    // A row that left the list under a request: the answer then belongs to nobody.
+    const auto stillThere = [this, key] { return m_model.contains(key); };
     if (!stillThere()) {
         removeSlot();
         continueRun();
@@ -237,9 +235,9 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         } else {
             const int retriesMade = slot->retriesMade;
             removeSlot();
-            m_model.setStatus(index.row(), kQuerying, rowNote(outcome.reason, retriesMade));
+            m_model.setStatus(key, kQuerying, rowNote(outcome.reason, retriesMade));
             if (alive && m_active && stillThere())
-                emit rowEnded(index.row());
+                emit rowEnded(key);
             if (!alive || !m_active)
                 return;
             // An answer we cannot use still shows the site is there.
@@ -264,14 +262,14 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         return;
     RowOutcome outcome = readRowOutcome(m_mode, response);
     if (outcome.finished) {
-        m_model.setLookupResult(index.row(), std::move(outcome.record), kDone);
+        m_model.setLookupResult(key, std::move(outcome.record), kDone);
         if (alive && m_active && stillThere())
-            emit rowFinished(index.row());
+            emit rowFinished(key);
     } else {
-        m_model.setStatus(index.row(), kQuerying, outcome.reason);
+        m_model.setStatus(key, kQuerying, outcome.reason);
     }
     if (alive && m_active && stillThere())
-        emit rowEnded(index.row());
+        emit rowEnded(key);
 }
 
 void LookupRun::continueRun()
@@ -289,8 +287,7 @@ void LookupRun::endRetryWaits()
 {
     // Taken out first and written after: a listener of the list may end the run while we write.
     struct Note {
-        QPersistentModelIndex index;
-        QString domain;
+        RowKey key;
         QString text;
     };
     std::vector<Note> notes;
@@ -299,7 +296,7 @@ void LookupRun::endRetryWaits()
             ++it;
             continue;
         }
-        notes.push_back({ it->index, it->domain, rowNote(it->reason, it->retriesMade) });
+        notes.push_back({ it->key, rowNote(it->reason, it->retriesMade) });
         it = m_slots.erase(it);
     }
     // Those rows keep "查询中" and learn why they did not finish.
@@ -307,11 +304,10 @@ void LookupRun::endRetryWaits()
     for (const Note &note : notes) {
         if (!alive)
             return;
-        if (!note.index.isValid() || m_model.cell(note.index.row(), DomainListModel::DomainColumn) != note.domain)
+        if (!m_model.setStatus(note.key, kQuerying, note.text))
             continue;
-        m_model.setStatus(note.index.row(), kQuerying, note.text);
-        if (alive && m_active && note.index.isValid())
-            emit rowEnded(note.index.row());
+        if (alive && m_active && m_model.contains(note.key))
+            emit rowEnded(note.key);
     }
 }
 
@@ -329,47 +325,12 @@ void LookupRun::finish()
         emit finished();
 }
 
-void LookupRun::followRemovedRows(const QModelIndex &parent, int first, int last)
-{
-    if (!m_active || parent.isValid())
-        return;
-    const int removed = last - first + 1;
-    for (size_t i = m_next; i < m_rows.size(); ++i) {
-        int &row = m_rows[i];
-        if (row > last)
-            row -= removed;
-        else if (row >= first)
-            row = -1;
-    }
-    dropWaitsForRemovedRows();
-}
-
-void LookupRun::followInsertedRows(const QModelIndex &parent, int first, int last)
-{
-    if (!m_active || parent.isValid())
-        return;
-    const int inserted = last - first + 1;
-    for (size_t i = m_next; i < m_rows.size(); ++i) {
-        if (m_rows[i] >= first)
-            m_rows[i] += inserted;
-    }
-}
-
-void LookupRun::followReset()
-{
-    if (!m_active)
-        return;
-    // A new list is not the one the rows were chosen from: nothing more starts, and the run ends without the
-    // stop notice a click would give.
-    m_rows.clear();
-    m_next = 0;
-    dropWaitsForRemovedRows();
-}
-
 void LookupRun::dropWaitsForRemovedRows()
 {
     // A row gone while it waits for its retry would hold the run's end for the wait and then ask for nothing.
-    m_slots.remove_if([](const Slot &slot) { return slot.retryAtMs >= 0 && !slot.index.isValid(); });
+    if (!m_active)
+        return;
+    m_slots.remove_if([this](const Slot &slot) { return slot.retryAtMs >= 0 && !m_model.contains(slot.key); });
     schedule(0);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "domainlist/domain_list_model.h"
 #include "lookup/lookup_settings.h"
 #include "lookup/query_row.h"
 #include "platform/http.h"
@@ -7,15 +8,12 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPersistentModelIndex>
 #include <QTimer>
 
 #include <list>
 #include <vector>
 
 namespace quernfold {
-
-class DomainListModel;
 
 struct RunOptions {
     int parallel = 1; // rows in flight at once
@@ -42,9 +40,9 @@ qint64 retryDelayMs(int retry, qint64 retryAfterSeconds, int retryBaseMs);
 // One lookup run over rows of the list: the batch run, the run over unfinished rows, or the query of the
 // selected row. It starts requests in row order, keeps up to `parallel` of them in flight, writes each outcome
 // into its own row, retries transient failures after 1 s, 3 s, 9 s... (or what the site asks for), and reports
-// by signal. Rows removed from or inserted into the list meanwhile are followed: a removed row is not queried,
-// the others keep their domains; a reset of the list ends the run once the rows in flight are back. Nothing in
-// it waits: every step is a callback or a timer.
+// by signal. Rows are named by their keys: a row that leaves the list meanwhile is not queried, and an answer
+// for it is dropped; the others are found wherever they are. Nothing in it waits: every step is a callback or a
+// timer.
 class LookupRun : public QObject
 {
     Q_OBJECT
@@ -52,9 +50,9 @@ public:
     LookupRun(DomainListModel &model, HttpClient &http, QObject *parent = nullptr);
     ~LookupRun() override;
 
-    // rows: positions (0-based) to query in this order. Returns at once; `finished` follows from the event loop,
-    // also for an empty list of rows.
-    void start(const QString &lookupBase, QueryMode mode, std::vector<int> rows, const RunOptions &options);
+    // rows: the rows to query, in this order. Returns at once; `finished` follows from the event loop, also for an
+    // empty list of rows.
+    void start(const QString &lookupBase, QueryMode mode, std::vector<RowKey> rows, const RunOptions &options);
     // Starts no further row and ends retry waits; rows in flight finish and write, then the run ends.
     void requestStop();
     // Ends everything at once and writes nothing more; no signal follows. For the program closing.
@@ -62,13 +60,13 @@ public:
     bool isActive() const { return m_active; }
 
 signals:
-    // The first try of a row is about to go out (0-based position).
-    void rowStarted(int row);
+    // The first try of a row is about to go out.
+    void rowStarted(quernfold::RowKey row);
     // The site answered about the row and the answer is written: "查询完毕" with its record.
-    void rowFinished(int row);
+    void rowFinished(quernfold::RowKey row);
     // The run is through with the row: it finished (after rowFinished), or it did not and its note says why. A row
     // waiting for a retry is not through yet; rows in flight when the run is aborted never are.
-    void rowEnded(int row);
+    void rowEnded(quernfold::RowKey row);
     // The run met a stop with rows left that it will not query.
     void stopNoticed();
     // The run stops by itself: this many rows in a row failed to fetch. `reason` is the last one's.
@@ -77,7 +75,7 @@ signals:
 
 private:
     struct Slot {
-        QPersistentModelIndex index;
+        RowKey key = RowKey::None;
         QString domain;
         int retriesMade = 0;
         HttpClient::RequestId request = 0;
@@ -93,9 +91,6 @@ private:
     void continueRun();
     void endRetryWaits();
     void finish();
-    void followRemovedRows(const QModelIndex &parent, int first, int last);
-    void followInsertedRows(const QModelIndex &parent, int first, int last);
-    void followReset();
     void dropWaitsForRemovedRows();
 
     DomainListModel &m_model;
@@ -103,10 +98,8 @@ private:
     QString m_lookupBase;
     QueryMode m_mode = QueryMode::Batch;
     RunOptions m_options;
-    // Positions still to start, from m_next on, kept in step with the list; -1 marks a row removed meanwhile.
-    // Positions rather than persistent indexes: a run over a million rows would otherwise make every change of
-    // the list walk a million of them.
-    std::vector<int> m_rows;
+    // The rows to start, from m_next on.
+    std::vector<RowKey> m_rows;
     size_t m_next = 0;
     std::list<Slot> m_slots;
     bool m_active = false;

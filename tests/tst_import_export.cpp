@@ -445,11 +445,11 @@ private slots:
     {
         DomainListModel model;
         model.appendDomain(u"例子.cn"_s);
-        model.setCell(0, DomainListModel::RecordNoColumn, u"京ICP备12345678号"_s);
-        model.setCell(0, DomainListModel::HolderColumn, u"某某公司"_s);
-        model.setCell(0, DomainListModel::RecordTypeColumn, u"企业"_s);
-        model.setCell(0, DomainListModel::SiteNameColumn, u"例子"_s);
-        model.setCell(0, DomainListModel::StatusColumn, u"查询完毕"_s);
+        model.setCell(model.keyAt(0), DomainListModel::RecordNoColumn, u"京ICP备12345678号"_s);
+        model.setCell(model.keyAt(0), DomainListModel::HolderColumn, u"某某公司"_s);
+        model.setCell(model.keyAt(0), DomainListModel::RecordTypeColumn, u"企业"_s);
+        model.setCell(model.keyAt(0), DomainListModel::SiteNameColumn, u"例子"_s);
+        model.setCell(model.keyAt(0), DomainListModel::StatusColumn, u"查询完毕"_s);
         model.appendDomain(u"b.org"_s);
         const QByteArray block = buildExportBlock(model, allRows(model));
         QCOMPARE(block,
@@ -459,7 +459,7 @@ private slots:
         // Cells go out as they are, even when they look like separators or line ends.
         DomainListModel odd;
         odd.appendDomain(u"a----b"_s);
-        odd.setCell(0, DomainListModel::SiteNameColumn, u"x\r\ny"_s);
+        odd.setCell(odd.keyAt(0), DomainListModel::SiteNameColumn, u"x\r\ny"_s);
         QCOMPARE(buildExportBlock(odd, allRows(odd)),
             QByteArray("a----b----------------x\r\ny\r\n\r\n") + gbk(u"共:1个域名\r\n"_s));
     }
@@ -623,7 +623,7 @@ private slots:
         const QString path = dir.filePath(u"out.txt"_s);
         DomainListModel model;
         model.appendDomain(u"中文域名.中国"_s);
-        model.setCell(0, DomainListModel::HolderColumn, u"北京某某科技有限公司"_s);
+        model.setCell(model.keyAt(0), DomainListModel::HolderColumn, u"北京某某科技有限公司"_s);
         QVERIFY(appendExportBlock(path, buildExportBlock(model, allRows(model))).ok);
         const QString text = u"中文域名.中国--------北京某某科技有限公司--------\r\n\r\n共:1个域名\r\n"_s;
         const QByteArray bytes = fileBytes(path);

@@ -58,13 +58,13 @@ QStringList recordCells(const DomainListModel &model, int row)
 // A row that already shows an earlier result, so "unchanged" is visible.
 int addQueriedRow(DomainListModel &model, const QString &domain)
 {
-    const int row = model.appendDomain(domain);
+    const RowKey row = model.appendDomain(domain);
     model.setCell(row, DomainListModel::RecordNoColumn, kOldCells.at(0));
     model.setCell(row, DomainListModel::HolderColumn, kOldCells.at(1));
     model.setCell(row, DomainListModel::RecordTypeColumn, kOldCells.at(2));
     model.setCell(row, DomainListModel::SiteNameColumn, kOldCells.at(3));
     model.setCell(row, DomainListModel::StatusColumn, u"查询完毕"_s);
-    return row;
+    return model.positionOf(row);
 }
 
 quint16 unusedPort()
@@ -173,7 +173,7 @@ class TestLookup : public QObject
         const int row = addQueriedRow(model, domain);
         LookupRun run(model, http);
         QSignalSpy finished(&run, &LookupRun::finished);
-        run.start(base.isEmpty() ? m_site->baseUrl() : base, mode, { row }, RunOptions {});
+        run.start(base.isEmpty() ? m_site->baseUrl() : base, mode, { model.keyAt(row) }, RunOptions {});
         if (!finished.wait(60000))
             return { u"<run did not finish>"_s };
         if (note)
@@ -298,7 +298,7 @@ private slots:
     {
         CurlHttpClient http;
         DomainListModel model;
-        const int row = model.appendDomain(u"example.cn"_s);
+        const RowKey row = model.appendDomain(u"example.cn"_s);
         QSignalSpy changes(&model, &DomainListModel::dataChanged);
         LookupRun run(model, http);
         QSignalSpy finished(&run, &LookupRun::finished);
@@ -306,9 +306,9 @@ private slots:
         QVERIFY(finished.wait(10000));
         // "查询中" when the fetch starts, then the whole result at once, status included.
         QCOMPARE(changes.size(), 2);
-        QCOMPARE(changes.at(0).at(0).toModelIndex(), model.index(row, DomainListModel::StatusColumn));
-        QCOMPARE(changes.at(1).at(0).toModelIndex(), model.index(row, DomainListModel::RecordNoColumn));
-        QCOMPARE(changes.at(1).at(1).toModelIndex(), model.index(row, DomainListModel::StatusColumn));
+        QCOMPARE(changes.at(0).at(0).toModelIndex(), model.index(model.positionOf(row), DomainListModel::StatusColumn));
+        QCOMPARE(changes.at(1).at(0).toModelIndex(), model.index(model.positionOf(row), DomainListModel::RecordNoColumn));
+        QCOMPARE(changes.at(1).at(1).toModelIndex(), model.index(model.positionOf(row), DomainListModel::StatusColumn));
     }
 
     // Why a row did not finish is kept with the row: the batch leaves it "查询中", the note says why.
@@ -343,9 +343,9 @@ private slots:
         QCOMPARE(note, reason);
         // A later lookup that finishes takes the mark away.
         DomainListModel model;
-        const int row = model.appendDomain(domain);
-        model.setStatus(row, u"查询中"_s, note);
-        model.setLookupResult(row, { u"1"_s, u"2"_s, u"3"_s, u"4"_s }, u"查询完毕"_s);
+        const int row = model.positionOf(model.appendDomain(domain));
+        model.setStatus(model.keyAt(row), u"查询中"_s, note);
+        model.setLookupResult(model.keyAt(row), { u"1"_s, u"2"_s, u"3"_s, u"4"_s }, u"查询完毕"_s);
         QVERIFY(model.note(row).isEmpty());
         QVERIFY(!model.data(model.index(row, DomainListModel::StatusColumn), Qt::ToolTipRole).isValid());
     }
@@ -442,7 +442,7 @@ private slots:
         model.setDomains(domains);
         LookupRun run(model, http);
         QSignalSpy finished(&run, &LookupRun::finished);
-        run.start(m_site->baseUrl(), QueryMode::Batch, { 0, 1, 2 }, RunOptions {});
+        run.start(m_site->baseUrl(), QueryMode::Batch, { model.keyAt(0), model.keyAt(1), model.keyAt(2) }, RunOptions {});
         QVERIFY(finished.wait(10000));
         for (int row = 0; row < 3; ++row)
             QCOMPARE(recordCells(model, row), found(site::expectedRecord(domains.at(row))));

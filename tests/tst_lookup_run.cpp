@@ -45,7 +45,7 @@ struct RunFixture {
         for (int i = 0; i < rows; ++i)
             domains << u"r%1.cn"_s.arg(i);
         model.setDomains(domains);
-        QObject::connect(&run, &LookupRun::rowStarted, [this](int row) { started << row; });
+        QObject::connect(&run, &LookupRun::rowStarted, [this](RowKey row) { started << model.positionOf(row); });
         QObject::connect(&run, &LookupRun::stopNoticed, [this] { events << u"stopNoticed"_s; });
         QObject::connect(&run, &LookupRun::gaveUp, [this](const QString &reason) { events << u"gaveUp "_s + reason; });
         QObject::connect(&run, &LookupRun::finished, [this] { events << u"finished"_s; });
@@ -61,7 +61,10 @@ struct RunFixture {
             for (int i = 0; i < model.count(); ++i)
                 rows.push_back(i);
         }
-        run.start(u"http://lookup.test.example"_s, QueryMode::Batch, std::move(rows), options);
+        std::vector<RowKey> keys;
+        for (const int row : rows)
+            keys.push_back(model.keyAt(row));
+        run.start(u"http://lookup.test.example"_s, QueryMode::Batch, std::move(keys), options);
     }
     bool waitFinished(int ms = 10000)
     {
@@ -368,7 +371,7 @@ private slots:
         t.start(options);
         QTRY_COMPARE(t.http.pendingIds().size(), 2);
         // Row 0 goes away while its page is fetched: row 1 moves up, and keeps its own answer.
-        t.model.removeRowAt(0);
+        t.model.removeRows({ t.model.keyAt(0) });
         const QList<HttpClient::RequestId> ids = t.http.pendingIds();
         t.http.complete(ids.at(1), recordPage(t.http.requests.at(1).url));
         t.http.complete(ids.at(0), recordPage(t.http.requests.at(0).url));
@@ -404,9 +407,9 @@ private slots:
         t.start(RunOptions {});
         QTRY_COMPARE(t.http.pendingIds().size(), 1);
         if (change == u"remove r2"_s)
-            t.model.removeRowAt(2);
+            t.model.removeRows({ t.model.keyAt(2) });
         else if (change == u"remove r3"_s)
-            t.model.removeRowAt(3);
+            t.model.removeRows({ t.model.keyAt(3) });
         else if (change == u"append"_s)
             t.model.appendDomain(u"new.cn"_s);
         else if (change == u"replace"_s)
@@ -433,8 +436,8 @@ private slots:
         RunFixture t(4);
         QList<int> ended;
         QList<int> finished;
-        QObject::connect(&t.run, &LookupRun::rowEnded, [&ended](int row) { ended << row; });
-        QObject::connect(&t.run, &LookupRun::rowFinished, [&finished](int row) { finished << row; });
+        QObject::connect(&t.run, &LookupRun::rowEnded, [&ended, &t](RowKey row) { ended << t.model.positionOf(row); });
+        QObject::connect(&t.run, &LookupRun::rowFinished, [&finished, &t](RowKey row) { finished << t.model.positionOf(row); });
         t.answer = [](const HttpRequest &request) -> std::optional<HttpResponse> {
             const QString domain = domainOf(request);
             if (domain == u"r1.cn"_s)

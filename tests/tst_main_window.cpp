@@ -47,7 +47,7 @@ void addDomains(ScriptedWindow &w, const QStringList &domains)
 
 void selectRow(ScriptedWindow &w, int row)
 {
-    w.window->selectRows({ row });
+    w.window->selectRows({ w.window->model().keyAt(row) });
 }
 
 QAction *action(ScriptedWindow &w, const char *name)
@@ -464,7 +464,7 @@ void TestMainWindow::delete_removesSelectedRowAndRenumbers()
     w.window->load();
     addDomains(w, { u"1.com"_qs, u"2.com"_qs, u"3.com"_qs, u"4.com"_qs, u"5.com"_qs });
     DomainListModel &model = w.window->model();
-    model.setCell(3, DomainListModel::HolderColumn, u"持有人"_qs);
+    model.setCell(model.keyAt(3), DomainListModel::HolderColumn, u"持有人"_qs);
     selectRow(w, 2);
     action(w, "del")->trigger();
     QCOMPARE(w.panel(2), u"3.com删除成功.."_qs);
@@ -652,18 +652,19 @@ void TestMainWindow::model_passesItemModelTester()
         model.appendDomain(u"a.com"_qs);
         model.appendDomain(u"b.com"_qs);
         model.setDomains({ u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs });
-        model.setCell(1, DomainListModel::StatusColumn, u"查询中"_qs);
-        model.setCell(1, DomainListModel::IdColumn, u"99"_qs); // IDs are positions; writes are ignored
+        model.setCell(model.keyAt(1), DomainListModel::StatusColumn, u"查询中"_qs);
+        model.setCell(model.keyAt(1), DomainListModel::IdColumn, u"99"_qs); // IDs are positions; writes are ignored
         model.clear();
         model.appendDomain(u"a.com"_qs);
     }
     // The tester expects a removal to leave the next row's first cell as it was; ours is the position,
     // which renumbers by design, so removal is checked on its own.
     model.setDomains({ u"x.cn"_qs, u"y.cn"_qs, u"z.cn"_qs });
-    model.setCell(1, DomainListModel::StatusColumn, u"查询中"_qs);
+    model.setCell(model.keyAt(1), DomainListModel::StatusColumn, u"查询中"_qs);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    model.removeRowAt(0);
-    model.removeRowAt(5);
+    model.removeRows({ model.keyAt(0) });
+    // A key the list does not hold changes nothing.
+    model.removeRows({ RowKey(12345) });
     QCOMPARE(model.count(), 2);
     QCOMPARE(model.cell(0, DomainListModel::IdColumn), u"1"_qs);
     QCOMPARE(model.cell(0, DomainListModel::DomainColumn), u"y.cn"_qs);

@@ -54,7 +54,7 @@ private slots:
         write(path, QByteArray("www.example.com\r\n\r\n\xD6\xD0\xCE\xC4.cn\r\nnewww.a.org"));
         ScriptedWindow w;
         w.window->model().setDomains({ QStringLiteral("old.com") });
-        w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
+        w.window->model().setCell(w.window->model().keyAt(0), DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
         w.dialogs.fileAnswers << path << std::optional<QString>();
         w.dialogs.messageAnswers << MessageAnswer::No;
         w.window->importList();
@@ -229,11 +229,11 @@ private slots:
         QVERIFY(w.dialogs.fileDialogs.isEmpty());
 
         w.window->model().setDomains({ QStringLiteral("a.com"), QStringLiteral("b.cn") });
-        w.window->model().setCell(0, DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
-        w.window->model().setCell(0, DomainListModel::HolderColumn, QStringLiteral("某公司"));
-        w.window->model().setCell(0, DomainListModel::RecordTypeColumn, QStringLiteral("企业"));
-        w.window->model().setCell(0, DomainListModel::SiteNameColumn, QStringLiteral("站"));
-        w.window->model().setCell(0, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
+        w.window->model().setCell(w.window->model().keyAt(0), DomainListModel::RecordNoColumn, QStringLiteral("京ICP备1号"));
+        w.window->model().setCell(w.window->model().keyAt(0), DomainListModel::HolderColumn, QStringLiteral("某公司"));
+        w.window->model().setCell(w.window->model().keyAt(0), DomainListModel::RecordTypeColumn, QStringLiteral("企业"));
+        w.window->model().setCell(w.window->model().keyAt(0), DomainListModel::SiteNameColumn, QStringLiteral("站"));
+        w.window->model().setCell(w.window->model().keyAt(0), DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
         // A bare name gets the selected type's extension; the dialog then offers the name as saved.
         const QString path = dir.filePath(QStringLiteral("out.txt"));
         w.dialogs.fileAnswers << dir.filePath(QStringLiteral("out")) << path;
@@ -358,7 +358,7 @@ private slots:
         ScriptedWindow w;
         if (answer) {
             w.window->model().setDomains({ QStringLiteral("listed.cn"), QStringLiteral("a.com") });
-            w.window->model().setCell(1, DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
+            w.window->model().setCell(w.window->model().keyAt(1), DomainListModel::StatusColumn, QStringLiteral("查询完毕"));
             w.dialogs.messageAnswers << *answer;
         }
         w.dialogs.fileAnswers << path;

@@ -68,7 +68,7 @@ struct LookupWindow {
             cells << model().cell(row, DomainListModel::Column(column));
         return cells;
     }
-    void select(int row) { w->window->selectRows({ row }); }
+    void select(int row) { w->window->selectRows({ model().keyAt(row) }); }
 
     site::LookupSite site;
     CurlHttpClient http;
@@ -281,10 +281,10 @@ private slots:
     {
         LookupWindow t;
         t.model().setDomains({ QStringLiteral("a.cn"), QStringLiteral("b.cn"), QStringLiteral("c.cn") });
-        t.model().setLookupResult(1,
+        t.model().setLookupResult(t.model().keyAt(1),
             { QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x") },
             QStringLiteral("查询完毕"));
-        t.model().setStatus(2, QStringLiteral("查询中"), QStringLiteral("连接中断"));
+        t.model().setStatus(t.model().keyAt(2), QStringLiteral("查询中"), QStringLiteral("连接中断"));
         QVERIFY(t.run([&] { t.w->window->findChild<QAction *>(QStringLiteral("queryUnfinished"))->trigger(); }));
         QCOMPARE(t.targets(), QStringList({ QStringLiteral("/s-0/a.cn.html"), QStringLiteral("/s-0/c.cn.html") }));
         QCOMPARE(t.messages,
@@ -351,7 +351,7 @@ private slots:
             QVERIFY(bar->value() > 0);
             QTest::keyClick(list, Qt::Key_Down);
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(t.model().index(2, 0)).center());
-            QCOMPARE(t.w->window->selectedRow(), 5);
+            QCOMPARE(t.w->window->selectedKey(), t.model().keyAt(5));
             QTest::mousePress(list->viewport(), Qt::RightButton, {}, QPoint(10, 10));
             QVERIFY(!t.w->window->findChild<QMenu *>(QStringLiteral("caozuo"))->isVisible());
         };

@@ -80,7 +80,7 @@ struct Session {
         w->find<QPushButton>(u"Command2"_s)->click();
         QTRY_VERIFY(!w->window->isQuerying());
     }
-    void select(int row) { w->window->selectRows({ row }); }
+    void select(int row) { w->window->selectRows({ model().keyAt(row) }); }
     DomainListModel &model() { return w->window->model(); }
 
     ScriptedHttp http;
@@ -130,9 +130,9 @@ private slots:
                 else if (words.first() == u"run"_s)
                     first.runBatch();
                 else if (words.first() == u"delete"_s) {
-                    std::vector<int> rows;
+                    std::vector<RowKey> rows;
                     for (const QString &word : words.mid(1))
-                        rows.push_back(word.toInt());
+                        rows.push_back(first.model().keyAt(word.toInt()));
                     first.w->window->selectRows(rows);
                     if (rows.size() > 1)
                         first.w->dialogs.messageAnswers << MessageAnswer::Yes;

@@ -492,10 +492,9 @@ void MainWindow::sortByColumn(int column)
     header->setSortIndicatorShown(true);
 }
 
-std::vector<int> MainWindow::shownRows() const
+std::vector<RowKey> MainWindow::shownKeys() const
 {
-    m_shownModel->applyPendingChanges();
-    return m_shownModel->shownRows();
+    return m_shownModel->shownKeys();
 }
 
 std::vector<int> MainWindow::selectedShownRows() const
@@ -510,23 +509,24 @@ std::vector<int> MainWindow::selectedShownRows() const
     return shown;
 }
 
-std::vector<int> MainWindow::selectedRows() const
+std::vector<RowKey> MainWindow::selectedKeys() const
 {
-    std::vector<int> rows;
+    std::vector<RowKey> rows;
     for (int shown : selectedShownRows()) {
-        const int row = m_shownModel->sourceRow(shown);
-        if (row >= 0)
+        const RowKey row = m_shownModel->keyAt(shown);
+        if (row != RowKey::None)
             rows.push_back(row);
     }
+    // Keys rise in list order.
     std::sort(rows.begin(), rows.end());
     return rows;
 }
 
-void MainWindow::selectRows(const std::vector<int> &rows)
+void MainWindow::selectRows(const std::vector<RowKey> &rows)
 {
     QItemSelection selection;
-    for (int row : rows) {
-        const int shown = m_shownModel->shownRow(row);
+    for (const RowKey row : rows) {
+        const int shown = m_shownModel->shownRowOf(row);
         if (shown >= 0)
             selection.select(
                 m_shownModel->index(shown, 0), m_shownModel->index(shown, DomainListModel::ColumnCount - 1));
@@ -542,6 +542,8 @@ void MainWindow::copySelectedRows()
     QString text;
     for (int row : shown) {
         const int source = m_shownModel->sourceRow(row);
+        if (source < 0)
+            continue;
         for (int column = 0; column < DomainListModel::ColumnCount; ++column) {
             QString cell = m_model.cell(source, DomainListModel::Column(column));
             // A tab or line break inside a cell would split it across the spreadsheet's cells.
@@ -630,10 +632,10 @@ void MainWindow::updateClock()
     m_clockPanel->setText(QLocale::system().toString(QTime::currentTime(), format));
 }
 
-int MainWindow::selectedRow() const
+RowKey MainWindow::selectedKey() const
 {
-    const std::vector<int> rows = selectedRows();
-    return rows.empty() ? -1 : rows.front();
+    const std::vector<RowKey> rows = selectedKeys();
+    return rows.empty() ? RowKey::None : rows.front();
 }
 
 void MainWindow::setListControlsEnabled(bool enabled)
@@ -711,14 +713,15 @@ void MainWindow::askToExit()
 
 void MainWindow::deleteSelectedRow()
 {
-    std::vector<int> rows = selectedRows();
-    if (rows.empty() || (rows.size() == 1 && m_model.row(rows.front()).domain.isEmpty())) {
+    std::vector<RowKey> rows = selectedKeys();
+    const DomainRow *first = rows.empty() ? nullptr : m_model.find(rows.front());
+    if (!first || (rows.size() == 1 && first->domain.isEmpty())) {
         setMessage(QStringLiteral("请选择要删除的域名.."));
         return;
     }
     if (rows.size() == 1) {
-        setMessage(m_model.row(rows.front()).domain + QStringLiteral("删除成功.."));
-        m_model.removeRowAt(rows.front());
+        setMessage(first->domain + QStringLiteral("删除成功.."));
+        m_model.removeRows(std::move(rows));
         return;
     }
     const int count = int(rows.size());
@@ -727,7 +730,7 @@ void MainWindow::deleteSelectedRow()
             MessageButtons::YesNo | MessageIcon::Information, kPromptTitle);
     if (m_closing || answer != MessageAnswer::Yes)
         return;
-    m_model.removeRowsAt(std::move(rows));
+    m_model.removeRows(std::move(rows));
     setMessage(QStringLiteral("已删除%1个域名..").arg(groupedNumber(count)));
 }
 

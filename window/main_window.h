@@ -57,12 +57,12 @@ public:
     DomainListModel &model() { return m_model; }
     // The rows as the list shows them: sorted, filtered, found.
     ShownRowsModel &shownModel() { return *m_shownModel; }
-    // List positions of the rows shown, in the order shown (what an export of "the rows shown" writes).
-    std::vector<int> shownRows() const;
-    // List positions of the selected rows, in list order.
-    std::vector<int> selectedRows() const;
-    // Selects these list positions (those shown), as a user's clicks would.
-    void selectRows(const std::vector<int> &rows);
+    // The rows shown, in the order shown (what an export of "the rows shown" writes).
+    std::vector<RowKey> shownKeys() const;
+    // The selected rows, in list order.
+    std::vector<RowKey> selectedKeys() const;
+    // Selects these rows (those shown), as a user's clicks would.
+    void selectRows(const std::vector<RowKey> &rows);
     // Writes the window's size and the column widths to the settings file, for the next start.
     void saveWindowState() const;
     QString message() const;
@@ -72,8 +72,8 @@ public:
     bool isQuerying() const { return m_runKind != RunKind::None; }
     // An export is being written off the window's thread; the list must not change until it is done.
     bool isExporting() const { return m_export != nullptr; }
-    // Position of the list's first selected row, or -1.
-    int selectedRow() const;
+    // The list's first selected row, or RowKey::None.
+    RowKey selectedKey() const;
 
     // Rows in a row whose fetch failed, after their retries, before a batch run gives up on the site.
     static constexpr int kGiveUpAfterFailedRows = quernfold::kGiveUpAfterFailedRows;
@@ -156,14 +156,14 @@ private:
     void endProgram(int status);
 
     void checkCodePage();
-    void startExport(const QString &path, std::vector<int> rows);
+    void startExport(const QString &path, std::vector<RowKey> rows);
     void onExportFinished();
     LookupRun &lookupRun();
     // `reuse`: rows whose domain has a recent enough result in the history take it instead of asking the site.
-    void runBatch(std::vector<int> rows, bool reuse);
-    void startLookups(std::vector<int> rows);
+    void runBatch(std::vector<RowKey> rows, bool reuse);
+    void startLookups(std::vector<RowKey> rows);
     void takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete);
-    void onRowFinished(int row);
+    void onRowFinished(RowKey row);
     void openStore();
     void offerRestore(const ListCounts &counts);
     void finishRestore();
@@ -171,7 +171,7 @@ private:
     std::vector<int> selectedShownRows() const;
     bool lookupSiteIsSet();
     RunOptions runOptions(QueryMode mode) const;
-    void onRowStarted(int row);
+    void onRowStarted(RowKey row);
     void onRunGaveUp(const QString &reason);
     void onRunFinished();
     void runVersionCheck();
@@ -222,7 +222,7 @@ private:
     QTimer *m_progressTimer = nullptr;
     LookupRun *m_run = nullptr; // made on the first lookup
     // The batch run's rows, how many have started, since when, and (time, started) samples of the last ten seconds.
-    std::vector<int> m_runRows;
+    std::vector<RowKey> m_runRows;
     int m_rowsStarted = 0;
     bool m_runStopped = false;
     QElapsedTimer m_runClock;

@@ -166,7 +166,7 @@ void MainWindow::exportList()
     if (isExporting())
         return;
     // Nothing shown, nothing to write: a filter can hide every row of a full list.
-    std::vector<int> rows = shownRows();
+    std::vector<RowKey> rows = shownKeys();
     if (rows.empty()) {
         setMessage(QStringLiteral("没有可导出的内容"));
         return;
@@ -184,8 +184,18 @@ void MainWindow::exportList()
     startExport(path, std::move(rows));
 }
 
-void MainWindow::startExport(const QString &path, std::vector<int> rows)
+void MainWindow::startExport(const QString &path, std::vector<RowKey> keys)
 {
+    // The writing thread reads the list by position: the list is locked until it is done, so positions taken now
+    // stay true.
+    std::vector<int> rows;
+    rows.reserve(keys.size());
+    for (const RowKey key : keys) {
+        const int position = m_model.positionOf(key);
+        if (position >= 0)
+            rows.push_back(position);
+    }
+    std::vector<RowKey>().swap(keys);
     // A million rows take seconds to write. The list is locked as during a run, so nothing changes the rows
     // the writing thread reads, and the window stays free to paint and to show the progress.
     setListControlsEnabled(false);

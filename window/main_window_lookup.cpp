@@ -40,9 +40,9 @@ void MainWindow::startOrStopBatchQuery()
     const QString caption = m_batchQueryButton->text();
     const int rows = m_model.count();
     if (caption == kBatchCaption && rows != 0) {
-        std::vector<int> all(static_cast<size_t>(rows));
+        std::vector<RowKey> all(static_cast<size_t>(rows));
         for (int i = 0; i < rows; ++i)
-            all[size_t(i)] = i;
+            all[size_t(i)] = m_model.keyAt(i);
         runBatch(std::move(all), true);
         return;
     }
@@ -62,10 +62,10 @@ void MainWindow::queryUnfinishedRows()
         setMessage(QStringLiteral("请先添加或导入域名.."));
         return;
     }
-    std::vector<int> unfinished;
+    std::vector<RowKey> unfinished;
     for (int i = 0; i < m_model.count(); ++i) {
-        if (m_model.cell(i, DomainListModel::StatusColumn) != QStringLiteral("查询完毕"))
-            unfinished.push_back(i);
+        if (m_model.isOfKind(i, RowKind::Unfinished))
+            unfinished.push_back(m_model.keyAt(i));
     }
     if (unfinished.empty()) {
         setMessage(QStringLiteral("所有域名均已查询完毕.."));
@@ -91,7 +91,7 @@ RunOptions MainWindow::runOptions(QueryMode mode) const
     return runOptionsFor(mode, m_config.settings.effective, m_config.proxyEnvironment);
 }
 
-void MainWindow::runBatch(std::vector<int> rows, bool reuse)
+void MainWindow::runBatch(std::vector<RowKey> rows, bool reuse)
 {
     if (!lookupSiteIsSet())
         return;
@@ -120,7 +120,7 @@ void MainWindow::runBatch(std::vector<int> rows, bool reuse)
         [this](QHash<QString, HistoryEntry> part, bool complete) { takeHistoryPart(part, complete); });
 }
 
-void MainWindow::startLookups(std::vector<int> rows)
+void MainWindow::startLookups(std::vector<RowKey> rows)
 {
     setMessage(QStringLiteral("开始查询,当前共有%1个域名需查询..").arg(rows.size()));
     m_runRows = rows;
@@ -134,12 +134,13 @@ void MainWindow::startLookups(std::vector<int> rows)
         m_config.settings.effective.lookupBase, QueryMode::Batch, std::move(rows), runOptions(QueryMode::Batch));
 }
 
-void MainWindow::onRowStarted(int row)
+void MainWindow::onRowStarted(RowKey row)
 {
     if (m_runKind != RunKind::Batch)
         return;
     ++m_rowsStarted;
-    setProgressMessage(QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(row + 1));
+    setProgressMessage(
+        QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(m_model.positionOf(row) + 1));
 }
 
 void MainWindow::showPendingProgress()
@@ -182,8 +183,8 @@ void MainWindow::showRunSummary()
     qint64 found = 0, noRecords = 0, deletedRecords = 0, unfinished = 0;
     const int started = qMin<int>(m_rowsStarted, int(m_runRows.size()));
     for (int i = 0; i < started; ++i) {
-        const int row = m_runRows[size_t(i)];
-        if (row < 0 || row >= m_model.count())
+        const int row = m_model.positionOf(m_runRows[size_t(i)]);
+        if (row < 0)
             continue;
         if (m_model.cell(row, DomainListModel::StatusColumn) != done) {
             ++unfinished;
@@ -215,7 +216,7 @@ void MainWindow::showRunSummary()
     m_runSummary->setAccessibleName(summary);
     m_runSummary->show();
     m_runSummary->raise();
-    std::vector<int>().swap(m_runRows);
+    std::vector<RowKey>().swap(m_runRows);
 }
 
 void MainWindow::onRunGaveUp(const QString &reason)
@@ -246,15 +247,16 @@ void MainWindow::onRunFinished()
 
 void MainWindow::querySelectedRow()
 {
-    std::vector<int> rows = selectedRows();
+    std::vector<RowKey> rows = selectedKeys();
     if (rows.size() > 1) {
         // Several picked rows are a batch run over exactly those, with its texts and its stop; like the query of
         // one row, it always asks the site.
         runBatch(std::move(rows), false);
         return;
     }
-    const int row = rows.empty() ? -1 : rows.front();
-    if (row < 0 || m_model.row(row).domain.isEmpty()) {
+    const RowKey row = rows.empty() ? RowKey::None : rows.front();
+    const DomainRow *selected = m_model.find(row);
+    if (!selected || selected->domain.isEmpty()) {
         setMessage(QStringLiteral("请选择要查询的域名.."));
         return;
     }

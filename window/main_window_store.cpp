@@ -54,7 +54,7 @@ void MainWindow::offerRestore(const ListCounts &counts)
     m_store->restore([this](std::vector<DomainRow> rows) {
         if (m_closing)
             return;
-        m_model.replaceRows(std::move(rows));
+        m_model.restoreRows(std::move(rows));
         setMessage(QStringLiteral("列表已恢复,共%1个域名..").arg(m_model.count()));
         finishRestore();
     });
@@ -85,7 +85,7 @@ void MainWindow::onStoreProblem(ResultsStore::Problem problem, const QString &re
         setMessage(QStringLiteral("结果库不可用,本次的列表和结果不会自动保存:") + reason + QStringLiteral(".."));
 }
 
-void MainWindow::onRowFinished(int row)
+void MainWindow::onRowFinished(RowKey row)
 {
     if (m_history)
         m_history->add(m_model, row);
@@ -95,10 +95,10 @@ void MainWindow::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool 
 {
     if (m_closing || !m_reuse)
         return;
-    m_reuse->take(part, [this](int row, const HistoryEntry &entry) { writeReusedResult(m_model, row, entry); });
+    m_reuse->take(part, [this](RowKey row, const HistoryEntry &entry) { writeReusedResult(m_model, row, entry); });
     if (!complete)
         return;
-    std::vector<int> left = m_reuse->rowsLeft();
+    std::vector<RowKey> left = m_reuse->rowsLeft();
     m_reuse.reset();
     // A stop clicked while the history was searched ends the run before any request.
     if (!m_keepBatchRunning) {

@@ -2,10 +2,10 @@
 
 #include "window/reading_order.h"
 
+#include <QHash>
 #include <QThread>
 
 #include <algorithm>
-#include <numeric>
 #include <string_view>
 #include <thread>
 
@@ -13,15 +13,6 @@ namespace quernfold {
 
 namespace {
 
-const QString kNoRecord = QStringLiteral("无记录");
-const QString kDeleted = QStringLiteral("备案已被删除");
-const QString kDone = QStringLiteral("查询完毕");
-
-constexpr quint8 kKindMask = 3;
-constexpr quint8 kFound = 1;
-constexpr quint8 kNoRecordKind = 2;
-constexpr quint8 kDeletedKind = 3;
-constexpr quint8 kUnfinished = 4;
 // A text sought "has case" when it has any letter with case, lower or upper: "b" is the folding of "B".
 bool hasCasedLetter(const QString &text)
 {
@@ -33,45 +24,31 @@ bool hasCasedLetter(const QString &text)
     return false;
 }
 
-// Which searched texts have a letter with case: only those need the slower caseless search.
-constexpr quint8 kDomainHasCase = 8;
-constexpr quint8 kRecordNoHasCase = 16;
-constexpr quint8 kHolderHasCase = 32;
-constexpr quint8 kSiteNameHasCase = 64;
-
-// A searched text "has case" when folding changes it: then only a caseless search finds a folded text in it.
-bool hasCase(const QString &text)
+// Read-only views of texts other threads also read: nothing here may detach or write a shared string.
+std::u16string_view viewOf(const QString &text)
 {
-    for (const QChar c : text) {
-        if (c.unicode() < 0x80 ? (c >= u'A' && c <= u'Z') : c.toCaseFolded() != c)
-            return true;
+    return std::u16string_view(reinterpret_cast<const char16_t *>(text.constData()), size_t(text.size()));
+}
+
+RowKind rowKindOf(ShownRowsModel::Kind kind)
+{
+    switch (kind) {
+    case ShownRowsModel::Kind::Found:
+        return RowKind::Found;
+    case ShownRowsModel::Kind::NoRecord:
+        return RowKind::NoRecord;
+    case ShownRowsModel::Kind::Deleted:
+        return RowKind::Deleted;
+    default:
+        return RowKind::Unfinished;
     }
-    return false;
 }
 
-std::vector<int> allRows(int count)
-{
-    std::vector<int> rows(size_t(std::max(count, 0)));
-    std::iota(rows.begin(), rows.end(), 0);
-    return rows;
-}
-
-// `base` and `inserted` are each in order; every inserted row goes where `less` puts it.
-template <typename Less>
-std::vector<int> mergeInto(const std::vector<int> &base, const std::vector<int> &inserted, Less less)
-{
-    std::vector<int> merged;
-    merged.reserve(base.size() + inserted.size());
-    auto from = base.begin();
-    for (int row : inserted) {
-        const auto at = std::lower_bound(from, base.end(), row, less);
-        merged.insert(merged.end(), from, at);
-        merged.push_back(row);
-        from = at;
-    }
-    merged.insert(merged.end(), from, base.end());
-    return merged;
-}
+// Past this many rows entering at once, a sorted list is sorted again rather than merged into.
+constexpr size_t kMostRowsPlaced = 50000;
+// Rows removed or inserted in more runs than this go as one block at the end, moved there by a layout change:
+// each announced run costs a view a pass over its rows.
+constexpr size_t kMostAnnouncedRuns = 8;
 
 } // namespace
 
@@ -86,23 +63,23 @@ ShownRowsModel::ShownRowsModel(DomainListModel &source, QObject *parent)
     connect(&m_frameTimer, &QTimer::timeout, this, &ShownRowsModel::applyPendingChanges);
     connect(&source, &QAbstractItemModel::modelAboutToBeReset, this, &ShownRowsModel::onAboutToBeReset);
     connect(&source, &QAbstractItemModel::modelReset, this, &ShownRowsModel::onReset);
-    connect(&source, &QAbstractItemModel::rowsAboutToBeInserted, this, &ShownRowsModel::onRowsAboutToBeInserted);
-    connect(&source, &QAbstractItemModel::rowsInserted, this, &ShownRowsModel::onRowsInserted);
-    connect(&source, &QAbstractItemModel::rowsAboutToBeRemoved, this, &ShownRowsModel::onRowsAboutToBeRemoved);
-    connect(&source, &QAbstractItemModel::rowsRemoved, this, &ShownRowsModel::onRowsRemoved);
+    connect(&source, &QAbstractItemModel::rowsAboutToBeInserted, this,
+        [this](const QModelIndex &, int first, int last) { onRowsAboutToBeInserted(first, last); });
+    connect(&source, &QAbstractItemModel::rowsInserted, this,
+        [this](const QModelIndex &, int first, int last) { onRowsInserted(first, last); });
+    connect(&source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+        [this](const QModelIndex &, int first, int last) { onRowsAboutToBeRemoved(first, last); });
+    connect(&source, &QAbstractItemModel::rowsRemoved, this,
+        [this](const QModelIndex &, int first, int last) { onRowsRemoved(first, last); });
+    connect(&source, &DomainListModel::rowsAboutToBeDropped, this, &ShownRowsModel::onRowsAboutToBeDropped);
     connect(&source, &QAbstractItemModel::dataChanged, this, &ShownRowsModel::onDataChanged);
-    m_category.resize(size_t(source.count()));
-    for (int row = 0; row < source.count(); ++row) {
-        m_category[size_t(row)] = categoryOf(row);
-        countCategory(m_category[size_t(row)], 1);
-    }
 }
 
 int ShownRowsModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    return m_allInListOrder ? m_source.count() : int(m_shown.size());
+    return m_identity ? m_source.count() : int(m_shown.size());
 }
 
 int ShownRowsModel::columnCount(const QModelIndex &parent) const
@@ -114,7 +91,10 @@ QVariant ShownRowsModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    return m_source.data(m_source.index(sourceRow(index.row()), index.column()), role);
+    const int position = sourceRow(index.row());
+    if (position < 0)
+        return {};
+    return m_source.data(m_source.index(position, index.column()), role);
 }
 
 QVariant ShownRowsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -124,143 +104,92 @@ QVariant ShownRowsModel::headerData(int section, Qt::Orientation orientation, in
 
 Qt::ItemFlags ShownRowsModel::flags(const QModelIndex &index) const
 {
-    return index.isValid() ? m_source.flags(m_source.index(0, 0)) : Qt::NoItemFlags;
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
+}
+
+RowKey ShownRowsModel::keyAt(int shownRow) const
+{
+    if (shownRow < 0 || shownRow >= rowCount())
+        return RowKey::None;
+    return m_identity ? m_source.keyAt(shownRow) : m_shown[size_t(shownRow)];
 }
 
 int ShownRowsModel::sourceRow(int shownRow) const
 {
-    if (m_allInListOrder)
+    if (m_identity)
         return shownRow >= 0 && shownRow < m_source.count() ? shownRow : -1;
-    return shownRow >= 0 && size_t(shownRow) < m_shown.size() ? m_shown[size_t(shownRow)] : -1;
+    const RowKey key = keyAt(shownRow);
+    return key == RowKey::None ? -1 : m_source.positionOf(key);
 }
 
-int ShownRowsModel::shownRow(int sourceRow) const
+int ShownRowsModel::shownRowOf(RowKey key) const
 {
-    if (sourceRow < 0 || sourceRow >= m_source.count())
-        return -1;
-    if (m_allInListOrder)
-        return sourceRow;
-    return size_t(sourceRow) < m_positionOf.size() ? m_positionOf[size_t(sourceRow)] : -1;
+    if (m_identity)
+        return m_source.positionOf(key);
+    if (m_sortColumn < 0) {
+        // In list order the shown keys rise.
+        const auto at = std::lower_bound(m_shown.begin(), m_shown.end(), key);
+        return at != m_shown.end() && *at == key ? int(at - m_shown.begin()) : -1;
+    }
+    const auto at = std::find(m_shown.begin(), m_shown.end(), key);
+    return at == m_shown.end() ? -1 : int(at - m_shown.begin());
 }
 
-std::vector<int> ShownRowsModel::shownRows() const
+std::vector<RowKey> ShownRowsModel::shownKeys()
 {
-    return m_allInListOrder ? allRows(m_source.count()) : m_shown;
+    applyPendingChanges();
+    return m_identity ? allKeys() : m_shown;
 }
 
 int ShownRowsModel::count(Kind kind) const
 {
-    return kind == Kind::All ? m_source.count() : m_counts[size_t(kind)];
+    return kind == Kind::All ? m_source.count() : m_source.count(rowKindOf(kind));
 }
 
-quint8 ShownRowsModel::categoryOf(int sourceRow) const
+std::vector<RowKey> ShownRowsModel::allKeys() const
 {
-    const DomainRow &row = m_source.row(sourceRow);
-    const quint8 domainCase = hasCase(row.domain) ? kDomainHasCase : 0;
-    if (!row.lookup)
-        return kUnfinished | domainCase;
-    const FilingRecord &record = row.lookup->record;
-    const QString &recordNo = record.recordNo;
-    quint8 category = recordNo.isEmpty() ? 0
-        : recordNo == kNoRecord          ? kNoRecordKind
-        : recordNo == kDeleted           ? kDeletedKind
-                                         : kFound;
-    if (row.lookup->status != kDone)
-        category |= kUnfinished;
-    category |= domainCase;
-    if (hasCase(record.recordNo))
-        category |= kRecordNoHasCase;
-    if (hasCase(record.holder))
-        category |= kHolderHasCase;
-    if (hasCase(record.siteName))
-        category |= kSiteNameHasCase;
-    return category;
+    std::vector<RowKey> keys(size_t(m_source.count()));
+    for (int position = 0; position < m_source.count(); ++position)
+        keys[size_t(position)] = m_source.keyAt(position);
+    return keys;
 }
 
-bool ShownRowsModel::isOfKind(quint8 category, Kind kind) const
+bool ShownRowsModel::matches(int position) const
 {
-    switch (kind) {
-    case Kind::All:
-        return true;
-    case Kind::Found:
-        return (category & kKindMask) == kFound;
-    case Kind::NoRecord:
-        return (category & kKindMask) == kNoRecordKind;
-    case Kind::Deleted:
-        return (category & kKindMask) == kDeletedKind;
-    case Kind::Unfinished:
-        return category & kUnfinished;
-    }
-    return false;
-}
-
-void ShownRowsModel::countCategory(quint8 category, int delta)
-{
-    for (int kind = 1; kind < KindCount; ++kind) {
-        if (isOfKind(category, Kind(kind)))
-            m_counts[size_t(kind)] += delta;
-    }
-}
-
-bool ShownRowsModel::matches(int sourceRow) const
-{
-    const quint8 category = m_category[size_t(sourceRow)];
-    if (!isOfKind(category, m_kind))
+    if (m_kind != Kind::All && !m_source.isOfKind(position, rowKindOf(m_kind)))
         return false;
     if (m_findText.isEmpty())
         return true;
     // A text without case is searched for the folded text as it stands, and so is every text when the text sought
     // has no case (Chinese, digits): a plain scan is several times faster than a caseless search.
-    const std::u16string_view folded(
-        reinterpret_cast<const char16_t *>(m_foldedText.utf16()), size_t(m_foldedText.size()));
-    const auto contains = [this, category, &folded](const QString &text, quint8 hasCase) {
-        if (m_findHasCase && (category & hasCase))
-            return m_findMatcher.indexIn(text) >= 0;
-        return std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())).find(folded)
-            != std::u16string_view::npos;
+    const std::u16string_view folded = viewOf(m_foldedText);
+    const quint8 textCase = m_source.textCase(position);
+    const auto contains = [this, textCase, folded](const QString &text, quint8 hasCase) {
+        if (m_findHasCase && (textCase & hasCase))
+            return m_findMatcher.indexIn(QStringView(text)) >= 0;
+        return viewOf(text).find(folded) != std::u16string_view::npos;
     };
-    const DomainRow &row = m_source.row(sourceRow);
-    if (contains(row.domain, kDomainHasCase))
+    const DomainRow &row = m_source.row(position);
+    if (contains(row.domain, DomainListModel::DomainHasCase))
         return true;
     if (!row.lookup)
         return false;
     const FilingRecord &record = row.lookup->record;
-    return contains(record.recordNo, kRecordNoHasCase) || contains(record.holder, kHolderHasCase)
-        || contains(record.siteName, kSiteNameHasCase);
+    return contains(record.recordNo, DomainListModel::RecordNoHasCase)
+        || contains(record.holder, DomainListModel::HolderHasCase)
+        || contains(record.siteName, DomainListModel::SiteNameHasCase);
 }
 
-bool ShownRowsModel::keyLess(int a, int b) const
+std::vector<quint8> ShownRowsModel::matchingPositions() const
 {
-    const DomainListModel::Column column = DomainListModel::Column(m_sortColumn);
-    const std::string keyA = readingKey(m_source.text(a, column));
-    const std::string keyB = readingKey(m_source.text(b, column));
-    const int order = keyA.compare(keyB);
-    if (order != 0)
-        return m_sortOrder == Qt::DescendingOrder ? order > 0 : order < 0;
-    return a < b;
-}
-
-std::vector<int> ShownRowsModel::filtered(const std::vector<int> &candidates) const
-{
-    if (m_kind == Kind::All && m_findText.isEmpty())
-        return candidates;
-    std::vector<int> rows;
     const int count = m_source.count();
-    if (candidates.size() < size_t(count) / 8) {
-        for (int row : candidates) {
-            if (matches(row))
-                rows.push_back(row);
-        }
-        return rows;
-    }
-    // Rows are read in list order, the order their texts lie in memory; the candidates' order (a sort) would
-    // jump about and wait on memory for every row. The texts are only read, so a long list is split between the
-    // cores: the search waits on memory far more than it computes.
     std::vector<quint8> matching(size_t(count), 0);
     const auto mark = [this, &matching](int from, int to) {
-        for (int row = from; row < to; ++row)
-            matching[size_t(row)] = matches(row);
+        for (int position = from; position < to; ++position)
+            matching[size_t(position)] = matches(position);
     };
+    // The texts are only read, so a long list is split between the cores: the search waits on memory far more
+    // than it computes.
     constexpr int kRowsPerThread = 250000;
     const int threads = std::clamp(count / kRowsPerThread, 1, std::max(1, QThread::idealThreadCount()));
     std::vector<std::thread> helpers;
@@ -269,11 +198,256 @@ std::vector<int> ShownRowsModel::filtered(const std::vector<int> &candidates) co
     mark(0, count / threads);
     for (std::thread &helper : helpers)
         helper.join();
-    for (int row : candidates) {
-        if (matching[size_t(row)])
-            rows.push_back(row);
+    return matching;
+}
+
+std::vector<RowKey> ShownRowsModel::filtered(const std::vector<RowKey> &candidates) const
+{
+    std::vector<RowKey> keys;
+    if (m_kind == Kind::All && m_findText.isEmpty())
+        return candidates;
+    if (candidates.size() < size_t(m_source.count()) / 8) {
+        for (const RowKey key : candidates) {
+            const int position = m_source.positionOf(key);
+            if (position >= 0 && matches(position))
+                keys.push_back(key);
+        }
+        return keys;
     }
-    return rows;
+    // Rows are read in list order, the order their texts lie in memory; the candidates' order (a sort) would jump
+    // about and wait on memory for every row.
+    const std::vector<quint8> matching = matchingPositions();
+    for (const RowKey key : candidates) {
+        const int position = m_source.positionOf(key);
+        if (position >= 0 && matching[size_t(position)])
+            keys.push_back(key);
+    }
+    return keys;
+}
+
+std::vector<RowKey> ShownRowsModel::sortedKeys() const
+{
+    if (m_sortColumn < 0)
+        return allKeys();
+    std::vector<int> positions(size_t(m_source.count()));
+    for (size_t i = 0; i < positions.size(); ++i)
+        positions[i] = int(i);
+    const auto column = DomainListModel::Column(m_sortColumn);
+    // Ties stay in ascending position, which is list order and key order.
+    sortByReadingKey(positions, m_sortOrder == Qt::DescendingOrder,
+        [this, column](int position) -> const QString & { return m_source.text(position, column); });
+    std::vector<RowKey> keys(positions.size());
+    for (size_t i = 0; i < positions.size(); ++i)
+        keys[i] = m_source.keyAt(positions[i]);
+    return keys;
+}
+
+bool ShownRowsModel::placedBefore(RowKey a, RowKey b) const
+{
+    if (m_sortColumn < 0)
+        return a < b;
+    const auto column = DomainListModel::Column(m_sortColumn);
+    const std::string keyA = readingKey(m_source.text(m_source.positionOf(a), column));
+    const std::string keyB = readingKey(m_source.text(m_source.positionOf(b), column));
+    const int order = keyA.compare(keyB);
+    if (order != 0)
+        return m_sortOrder == Qt::DescendingOrder ? order > 0 : order < 0;
+    return a < b;
+}
+
+std::vector<RowKey> ShownRowsModel::placed(
+    const std::vector<RowKey> &base, std::vector<RowKey> entering, bool onlyMatching) const
+{
+    if (onlyMatching)
+        entering = filtered(entering);
+    if (entering.empty())
+        return base;
+    std::vector<RowKey> merged;
+    merged.reserve(base.size() + entering.size());
+    if (m_sortColumn < 0) {
+        std::sort(entering.begin(), entering.end());
+        std::merge(base.begin(), base.end(), entering.begin(), entering.end(), std::back_inserter(merged));
+        return merged;
+    }
+    // Each entering row's key is made once; a row already in place needs its key only when a search meets it.
+    const auto column = DomainListModel::Column(m_sortColumn);
+    const bool descending = m_sortOrder == Qt::DescendingOrder;
+    struct Keyed {
+        std::string sortKey;
+        RowKey key;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(entering.size());
+    for (const RowKey key : entering)
+        keyed.push_back({ readingKey(m_source.text(m_source.positionOf(key), column)), key });
+    std::sort(keyed.begin(), keyed.end(), [descending](const Keyed &a, const Keyed &b) {
+        const int order = a.sortKey.compare(b.sortKey);
+        if (order != 0)
+            return descending ? order > 0 : order < 0;
+        return a.key < b.key;
+    });
+    std::string scratch;
+    const auto before = [&](RowKey placedKey, const Keyed &entry) {
+        scratch.clear();
+        appendReadingKey(m_source.text(m_source.positionOf(placedKey), column), scratch);
+        const int order = scratch.compare(entry.sortKey);
+        if (order != 0)
+            return descending ? order > 0 : order < 0;
+        return placedKey < entry.key;
+    };
+    auto from = base.begin();
+    for (const Keyed &entry : keyed) {
+        const auto at = std::lower_bound(from, base.end(), entry, before);
+        merged.insert(merged.end(), from, at);
+        merged.push_back(entry.key);
+        from = at;
+    }
+    merged.insert(merged.end(), from, base.end());
+    return merged;
+}
+
+void ShownRowsModel::leaveIdentity()
+{
+    if (!m_identity)
+        return;
+    m_shown = allKeys();
+    m_identity = false;
+}
+
+void ShownRowsModel::enterIdentityIfDue()
+{
+    if (m_identity || !wantsIdentity())
+        return;
+    // Every row shown in list order, so views see nothing change. (While the list is about to drop rows, those
+    // are still in it and not shown: the list's reset finishes the step.)
+    if (int(m_shown.size()) != m_source.count())
+        return;
+    std::vector<RowKey>().swap(m_shown);
+    std::vector<RowKey>().swap(m_order);
+    m_identity = true;
+}
+
+void ShownRowsModel::reorderTo(std::vector<RowKey> order)
+{
+    if (order == m_shown)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<RowKey> beforeKeys;
+    beforeKeys.reserve(size_t(before.size()));
+    // Only the few keys that persistent indexes name are looked for in the new order.
+    QHash<RowKey, int> newRow;
+    for (const QModelIndex &index : before) {
+        beforeKeys.push_back(m_shown[size_t(index.row())]);
+        newRow.insert(beforeKeys.back(), -1);
+    }
+    m_shown = std::move(order);
+    if (!newRow.isEmpty()) {
+        for (size_t row = 0; row < m_shown.size(); ++row) {
+            const auto found = newRow.find(m_shown[row]);
+            if (found != newRow.end())
+                *found = int(row);
+        }
+    }
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const int row = newRow.value(beforeKeys[size_t(i)], -1);
+        after << (row >= 0 ? index(row, before[i].column()) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void ShownRowsModel::moveTo(std::vector<RowKey> next)
+{
+    leaveIdentity();
+    if (next == m_shown) {
+        enterIdentityIfDue();
+        return;
+    }
+    // 1 = shown now, 2 = shown next, by list position.
+    std::vector<quint8> marks(size_t(m_source.count()), 0);
+    for (const RowKey key : m_shown) {
+        const int position = m_source.positionOf(key);
+        if (position >= 0)
+            marks[size_t(position)] |= 1;
+    }
+    for (const RowKey key : next) {
+        const int position = m_source.positionOf(key);
+        if (position >= 0)
+            marks[size_t(position)] |= 2;
+    }
+    const auto staysShown = [this, &marks](RowKey key) {
+        const int position = m_source.positionOf(key);
+        return position >= 0 && (marks[size_t(position)] & 2);
+    };
+    const auto wasShown = [this, &marks](RowKey key) {
+        const int position = m_source.positionOf(key);
+        return position >= 0 && (marks[size_t(position)] & 1);
+    };
+
+    // Rows that leave: removed where they stand when they are a few runs, else gathered at the end and removed
+    // there as one.
+    std::vector<std::pair<int, int>> leaving;
+    for (int row = 0; row < int(m_shown.size()); ++row) {
+        if (staysShown(m_shown[size_t(row)]))
+            continue;
+        if (!leaving.empty() && leaving.back().second + 1 == row)
+            leaving.back().second = row;
+        else
+            leaving.emplace_back(row, row);
+    }
+    if (!leaving.empty()) {
+        if (leaving.size() > kMostAnnouncedRuns) {
+            std::vector<RowKey> gathered;
+            gathered.reserve(m_shown.size());
+            std::copy_if(m_shown.begin(), m_shown.end(), std::back_inserter(gathered), staysShown);
+            const size_t kept = gathered.size();
+            std::copy_if(m_shown.begin(), m_shown.end(), std::back_inserter(gathered),
+                [&staysShown](RowKey key) { return !staysShown(key); });
+            reorderTo(std::move(gathered));
+            leaving.assign(1, { int(kept), int(m_shown.size()) - 1 });
+        }
+        for (auto run = leaving.rbegin(); run != leaving.rend(); ++run) {
+            beginRemoveRows({}, run->first, run->second);
+            m_shown.erase(m_shown.begin() + run->first, m_shown.begin() + run->second + 1);
+            endRemoveRows();
+        }
+    }
+
+    // Rows that come: inserted where they belong when the rows that stay keep their order and the newcomers come in
+    // a few runs; else appended as one block and moved into place by a layout change.
+    std::vector<RowKey> keptInNextOrder;
+    keptInNextOrder.reserve(m_shown.size());
+    std::copy_if(next.begin(), next.end(), std::back_inserter(keptInNextOrder), wasShown);
+    std::vector<std::pair<int, int>> coming;
+    for (int row = 0; row < int(next.size()); ++row) {
+        if (wasShown(next[size_t(row)]))
+            continue;
+        if (!coming.empty() && coming.back().second + 1 == row)
+            coming.back().second = row;
+        else
+            coming.emplace_back(row, row);
+    }
+    if (!coming.empty()) {
+        if (keptInNextOrder == m_shown && coming.size() <= kMostAnnouncedRuns) {
+            // Top down: every row above a run is in its final place when the run goes in.
+            for (const auto &[first, last] : coming) {
+                beginInsertRows({}, first, last);
+                m_shown.insert(m_shown.begin() + first, next.begin() + first, next.begin() + last + 1);
+                endInsertRows();
+            }
+        } else {
+            const int first = int(m_shown.size());
+            beginInsertRows({}, first, first + int(next.size() - keptInNextOrder.size()) - 1);
+            std::copy_if(
+                next.begin(), next.end(), std::back_inserter(m_shown), [&wasShown](RowKey key) { return !wasShown(key); });
+            endInsertRows();
+        }
+    }
+    reorderTo(std::move(next));
+    enterIdentityIfDue();
 }
 
 void ShownRowsModel::sortBy(int column, Qt::SortOrder order)
@@ -281,34 +455,13 @@ void ShownRowsModel::sortBy(int column, Qt::SortOrder order)
     applyPendingChanges();
     if (column <= DomainListModel::IdColumn || column >= DomainListModel::ColumnCount) {
         m_sortColumn = -1;
-        m_order.clear();
-        m_order.shrink_to_fit();
+        std::vector<RowKey>().swap(m_order);
     } else {
         m_sortColumn = column;
         m_sortOrder = order;
-        m_order = allRows(m_source.count());
-        sortByReadingKey(m_order, order == Qt::DescendingOrder,
-            [this, column](int row) -> const QString & { return m_source.text(row, DomainListModel::Column(column)); });
+        m_order = sortedKeys();
     }
-    // The same rows as before, in the new order.
-    if (m_allInListOrder) {
-        showRows(m_sortColumn >= 0 ? m_order : allRows(m_source.count()));
-        return;
-    }
-    std::vector<int> next;
-    next.reserve(m_shown.size());
-    const auto keepShown = [this, &next](int row) {
-        if (m_positionOf[size_t(row)] >= 0)
-            next.push_back(row);
-    };
-    if (m_sortColumn >= 0) {
-        for (int row : m_order)
-            keepShown(row);
-    } else {
-        for (int row = 0; row < m_source.count(); ++row)
-            keepShown(row);
-    }
-    showRows(std::move(next));
+    refilter(false);
 }
 
 void ShownRowsModel::setKind(Kind kind)
@@ -317,7 +470,7 @@ void ShownRowsModel::setKind(Kind kind)
     if (kind == m_kind)
         return;
     m_kind = kind;
-    showRows(filtered(m_sortColumn >= 0 ? m_order : allRows(m_source.count())));
+    refilter(false);
 }
 
 void ShownRowsModel::setFindText(const QString &text)
@@ -325,301 +478,170 @@ void ShownRowsModel::setFindText(const QString &text)
     applyPendingChanges();
     if (text == m_findText)
         return;
-    // A longer text shows a subset of what the shorter one showed: only those rows need looking at again.
+    // A text that contains the one before shows a subset of what that one showed: only those rows need looking at
+    // again. Any other text (a shorter one, a different one) searches the whole list.
     const bool narrowing = !m_findText.isEmpty() && text.contains(m_findText, Qt::CaseInsensitive);
     m_findText = text;
     m_findMatcher = QStringMatcher(text, Qt::CaseInsensitive);
     m_foldedText = text.toCaseFolded();
     m_findHasCase = hasCasedLetter(text);
-    if (narrowing && !m_allInListOrder)
-        showRows(filtered(m_shown));
-    else
-        showRows(filtered(m_sortColumn >= 0 ? m_order : allRows(m_source.count())));
+    refilter(narrowing);
 }
 
-void ShownRowsModel::rebuildPositions()
+void ShownRowsModel::refilter(bool narrowing)
 {
-    m_positionOf.assign(size_t(m_source.count()), -1);
-    for (size_t i = 0; i < m_shown.size(); ++i)
-        m_positionOf[size_t(m_shown[i])] = int(i);
-}
-
-void ShownRowsModel::showRows(std::vector<int> next)
-{
-    if (m_allInListOrder) {
-        if (isIdentity())
+    if (narrowing && !m_identity) {
+        moveTo(filtered(m_shown));
+        return;
+    }
+    if (m_sortColumn < 0) {
+        if (m_kind == Kind::All && m_findText.isEmpty()) {
+            moveTo(allKeys());
             return;
-        m_shown = allRows(m_source.count());
-        m_allInListOrder = false;
-        rebuildPositions();
+        }
+        const std::vector<quint8> matching = matchingPositions();
+        std::vector<RowKey> next;
+        for (int position = 0; position < m_source.count(); ++position) {
+            if (matching[size_t(position)])
+                next.push_back(m_source.keyAt(position));
+        }
+        moveTo(std::move(next));
+        return;
     }
-    const int oldCount = int(m_shown.size());
-    const int newCount = int(next.size());
-    if (next != m_shown) {
-        std::vector<quint8> inNext(size_t(m_source.count()), 0);
-        for (int row : next)
-            inNext[size_t(row)] = 1;
-        if (newCount > oldCount) {
-            // Grow at the end first, with rows that are about to be shown anyway.
-            std::vector<int> entering;
-            for (int row : next) {
-                if (int(entering.size()) == newCount - oldCount)
-                    break;
-                if (m_positionOf[size_t(row)] < 0)
-                    entering.push_back(row);
-            }
-            beginInsertRows({}, oldCount, newCount - 1);
-            for (int row : entering) {
-                m_positionOf[size_t(row)] = int(m_shown.size());
-                m_shown.push_back(row);
-            }
-            endInsertRows();
-        }
-        // Rows that leave wait at the end, where one removal takes them.
-        std::vector<int> target = std::move(next);
-        if (newCount < oldCount) {
-            for (int row : m_shown) {
-                if (!inNext[size_t(row)])
-                    target.push_back(row);
-            }
-        }
-        std::vector<quint8>().swap(inNext);
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        const QModelIndexList before = persistentIndexList();
-        std::vector<int> beforeRows;
-        beforeRows.reserve(size_t(before.size()));
-        for (const QModelIndex &index : before)
-            beforeRows.push_back(m_shown[size_t(index.row())]);
-        m_shown = std::move(target);
-        rebuildPositions();
-        QModelIndexList after;
-        after.reserve(before.size());
-        for (qsizetype i = 0; i < before.size(); ++i) {
-            const int position = m_positionOf[size_t(beforeRows[size_t(i)])];
-            after << (position >= 0 ? index(position, before[i].column()) : QModelIndex());
-        }
-        changePersistentIndexList(before, after);
-        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-        if (newCount < oldCount) {
-            beginRemoveRows({}, newCount, oldCount - 1);
-            for (int i = newCount; i < oldCount; ++i)
-                m_positionOf[size_t(m_shown[size_t(i)])] = -1;
-            m_shown.resize(size_t(newCount));
-            endRemoveRows();
-        }
-    }
-    if (isIdentity()) {
-        m_allInListOrder = true;
-        std::vector<int>().swap(m_shown);
-        std::vector<int>().swap(m_positionOf);
-    }
+    moveTo(filtered(m_order));
 }
 
 void ShownRowsModel::applyPendingChanges()
 {
     m_frameTimer.stop();
+    emit countsChanged();
     if (m_changed.empty())
         return;
-    std::vector<int> changed = std::move(m_changed);
-    m_changed.clear();
-    if (m_allInListOrder) {
-        for (int row : changed)
-            m_changedMark[size_t(row)] = 0;
+    std::vector<RowKey> changed = std::exchange(m_changed, {});
+    if (m_identity)
         return;
-    }
-    const auto unmarked = [this](const std::vector<int> &rows) {
-        std::vector<int> kept;
-        kept.reserve(rows.size());
-        for (int row : rows) {
-            if (!m_changedMark[size_t(row)])
-                kept.push_back(row);
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    changed.erase(std::remove_if(changed.begin(), changed.end(), [this](RowKey key) { return !m_source.contains(key); }),
+        changed.end());
+    const auto unchanged = [&changed](const std::vector<RowKey> &keys) {
+        std::vector<RowKey> kept;
+        kept.reserve(keys.size());
+        for (const RowKey key : keys) {
+            if (!std::binary_search(changed.begin(), changed.end(), key))
+                kept.push_back(key);
         }
         return kept;
     };
-    std::vector<int> next = unmarked(m_shown);
-    if (m_sortColumn >= 0) {
-        // Each changed row's key is made once; a row already in place needs its key only when a search meets it.
-        const DomainListModel::Column column = DomainListModel::Column(m_sortColumn);
-        const bool descending = m_sortOrder == Qt::DescendingOrder;
-        struct Keyed {
-            std::string key;
-            int row;
-        };
-        std::vector<Keyed> keyed;
-        keyed.reserve(changed.size());
-        for (int row : changed)
-            keyed.push_back({ readingKey(m_source.text(row, column)), row });
-        std::sort(keyed.begin(), keyed.end(), [descending](const Keyed &a, const Keyed &b) {
-            const int order = a.key.compare(b.key);
-            if (order != 0)
-                return descending ? order > 0 : order < 0;
-            return a.row < b.row;
-        });
-        std::string scratch;
-        const auto placedBefore = [&](int placed, const Keyed &entering) {
-            scratch.clear();
-            appendReadingKey(m_source.text(placed, column), scratch);
-            const int order = scratch.compare(entering.key);
-            if (order != 0)
-                return descending ? order > 0 : order < 0;
-            return placed < entering.row;
-        };
-        const auto merge = [&](const std::vector<int> &base, bool onlyMatching) {
-            std::vector<int> merged;
-            merged.reserve(base.size() + keyed.size());
-            auto from = base.begin();
-            for (const Keyed &entering : keyed) {
-                if (onlyMatching && !matches(entering.row))
-                    continue;
-                const auto at = std::lower_bound(from, base.end(), entering, placedBefore);
-                merged.insert(merged.end(), from, at);
-                merged.push_back(entering.row);
-                from = at;
-            }
-            merged.insert(merged.end(), from, base.end());
-            return merged;
-        };
-        m_order = merge(unmarked(m_order), false);
-        next = merge(next, true);
-    } else {
-        std::sort(changed.begin(), changed.end());
-        next = mergeInto(next, filtered(changed), std::less<int>());
-    }
-    for (int row : changed)
-        m_changedMark[size_t(row)] = 0;
-    showRows(std::move(next));
+    if (m_sortColumn >= 0)
+        m_order = placed(unchanged(m_order), changed, false);
+    moveTo(placed(unchanged(m_shown), std::move(changed), true));
 }
 
-void ShownRowsModel::scheduleChanged(int first, int last)
+void ShownRowsModel::scheduleFrame()
 {
-    if (m_changedMark.size() < size_t(m_source.count()))
-        m_changedMark.resize(size_t(m_source.count()), 0);
-    for (int row = first; row <= last; ++row) {
-        if (!m_changedMark[size_t(row)]) {
-            m_changedMark[size_t(row)] = 1;
-            m_changed.push_back(row);
-        }
-    }
     if (!m_frameTimer.isActive())
         m_frameTimer.start();
 }
 
+void ShownRowsModel::forget(const std::vector<RowKey> &sortedGone)
+{
+    const auto gone = [&sortedGone](RowKey key) { return std::binary_search(sortedGone.begin(), sortedGone.end(), key); };
+    m_order.erase(std::remove_if(m_order.begin(), m_order.end(), gone), m_order.end());
+    m_changed.erase(std::remove_if(m_changed.begin(), m_changed.end(), gone), m_changed.end());
+    std::vector<RowKey> next;
+    next.reserve(m_shown.size());
+    std::copy_if(m_shown.begin(), m_shown.end(), std::back_inserter(next), [&gone](RowKey key) { return !gone(key); });
+    moveTo(std::move(next));
+}
+
 void ShownRowsModel::onAboutToBeReset()
 {
+    // A reset that only drops rows was told row by row just before.
+    if (m_source.isDroppingRows())
+        return;
     beginResetModel();
 }
 
 void ShownRowsModel::onReset()
 {
-    const int count = m_source.count();
+    if (m_source.isDroppingRows()) {
+        enterIdentityIfDue();
+        return;
+    }
+    m_frameTimer.stop();
     m_changed.clear();
-    m_changedMark.assign(size_t(count), 0);
-    m_counts = {};
-    m_category.assign(size_t(count), 0);
-    for (int row = 0; row < count; ++row) {
-        m_category[size_t(row)] = categoryOf(row);
-        countCategory(m_category[size_t(row)], 1);
-    }
-    if (m_sortColumn >= 0) {
-        m_order = allRows(count);
-        const int column = m_sortColumn;
-        sortByReadingKey(m_order, m_sortOrder == Qt::DescendingOrder,
-            [this, column](int row) -> const QString & { return m_source.text(row, DomainListModel::Column(column)); });
-    }
-    m_allInListOrder = isIdentity();
-    if (m_allInListOrder) {
-        std::vector<int>().swap(m_shown);
-        std::vector<int>().swap(m_positionOf);
-    } else {
-        m_shown = filtered(m_sortColumn >= 0 ? m_order : allRows(count));
-        rebuildPositions();
+    m_order.clear();
+    m_shown.clear();
+    m_identity = wantsIdentity();
+    if (!m_identity) {
+        if (m_sortColumn >= 0)
+            m_order = sortedKeys();
+        m_shown = m_sortColumn >= 0 ? filtered(m_order) : filtered(allKeys());
     }
     endResetModel();
     emit countsChanged();
 }
 
-void ShownRowsModel::onRowsAboutToBeInserted(const QModelIndex &, int first, int last)
+void ShownRowsModel::onRowsAboutToBeInserted(int first, int last)
 {
-    if (m_allInListOrder)
+    if (m_identity)
         beginInsertRows({}, first, last);
 }
 
-void ShownRowsModel::onRowsInserted(const QModelIndex &, int first, int last)
+void ShownRowsModel::onRowsInserted(int first, int last)
 {
-    const int added = last - first + 1;
-    m_category.insert(m_category.begin() + first, size_t(added), 0);
-    for (int row = first; row <= last; ++row) {
-        m_category[size_t(row)] = categoryOf(row);
-        countCategory(m_category[size_t(row)], 1);
-    }
-    if (m_changedMark.size() >= size_t(first))
-        m_changedMark.insert(m_changedMark.begin() + first, size_t(added), 0);
-    emit countsChanged();
-    if (m_allInListOrder) {
+    if (m_identity) {
         endInsertRows();
+        scheduleFrame();
         return;
     }
-    const auto shift = [first, added](std::vector<int> &rows) {
-        for (int &row : rows) {
-            if (row >= first)
-                row += added;
-        }
-    };
-    shift(m_shown);
-    shift(m_order);
-    shift(m_changed);
-    m_positionOf.insert(m_positionOf.begin() + first, size_t(added), -1);
-    for (size_t i = 0; i < m_shown.size(); ++i)
-        m_positionOf[size_t(m_shown[i])] = int(i);
-    // New rows find their place with the next frame's changes.
-    scheduleChanged(first, last);
+    applyPendingChanges();
+    std::vector<RowKey> entering;
+    entering.reserve(size_t(last - first + 1));
+    for (int position = first; position <= last; ++position)
+        entering.push_back(m_source.keyAt(position));
+    if (m_sortColumn >= 0 && entering.size() > kMostRowsPlaced) {
+        m_order = sortedKeys();
+        moveTo(filtered(m_order));
+        return;
+    }
+    if (m_sortColumn >= 0)
+        m_order = placed(m_order, entering, false);
+    moveTo(placed(m_shown, std::move(entering), true));
 }
 
-void ShownRowsModel::onRowsAboutToBeRemoved(const QModelIndex &, int first, int last)
+void ShownRowsModel::onRowsAboutToBeRemoved(int first, int last)
 {
-    for (int row = first; row <= last; ++row)
-        countCategory(m_category[size_t(row)], -1);
-    if (m_allInListOrder) {
+    if (m_identity) {
         beginRemoveRows({}, first, last);
         return;
     }
     applyPendingChanges();
-    if (m_allInListOrder) {
-        beginRemoveRows({}, first, last);
-        return;
-    }
-    std::vector<int> next;
-    next.reserve(m_shown.size());
-    for (int row : m_shown) {
-        if (row < first || row > last)
-            next.push_back(row);
-    }
-    showRows(std::move(next));
+    std::vector<RowKey> gone;
+    gone.reserve(size_t(last - first + 1));
+    for (int position = first; position <= last; ++position)
+        gone.push_back(m_source.keyAt(position));
+    forget(gone);
 }
 
-void ShownRowsModel::onRowsRemoved(const QModelIndex &, int first, int last)
+void ShownRowsModel::onRowsRemoved(int, int)
 {
-    const int removed = last - first + 1;
-    m_category.erase(m_category.begin() + first, m_category.begin() + last + 1);
-    if (m_changedMark.size() > size_t(last))
-        m_changedMark.erase(m_changedMark.begin() + first, m_changedMark.begin() + last + 1);
-    emit countsChanged();
-    if (m_allInListOrder) {
+    if (m_identity)
         endRemoveRows();
-        return;
-    }
-    const auto renumber = [first, last, removed](std::vector<int> &rows) {
-        size_t kept = 0;
-        for (int row : rows) {
-            if (row >= first && row <= last)
-                continue;
-            rows[kept++] = row > last ? row - removed : row;
-        }
-        rows.resize(kept);
-    };
-    renumber(m_shown);
-    renumber(m_order);
-    rebuildPositions();
+    enterIdentityIfDue();
+    scheduleFrame();
+}
+
+void ShownRowsModel::onRowsAboutToBeDropped(const std::vector<RowKey> &keys)
+{
+    // The list is still whole: the rows leave the view one block at a time while their places are known, and the
+    // list's reset that follows changes nothing here.
+    applyPendingChanges();
+    std::vector<RowKey> gone = keys;
+    std::sort(gone.begin(), gone.end());
+    forget(gone);
+    scheduleFrame();
 }
 
 void ShownRowsModel::onDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
@@ -628,39 +650,23 @@ void ShownRowsModel::onDataChanged(const QModelIndex &topLeft, const QModelIndex
         return;
     const int first = topLeft.row();
     const int last = bottomRight.row();
-    if (bottomRight.column() < DomainListModel::RecordNoColumn) {
-        // Renumbered IDs: every shown row may carry one of them.
-        if (m_allInListOrder)
-            emit dataChanged(index(first, 0), index(last, bottomRight.column()), roles);
-        else if (!m_shown.empty())
-            emit dataChanged(index(0, 0), index(int(m_shown.size()) - 1, bottomRight.column()), roles);
-        return;
-    }
-    bool countsMoved = false;
-    for (int row = first; row <= last; ++row) {
-        const quint8 category = categoryOf(row);
-        if (category != m_category[size_t(row)]) {
-            countCategory(m_category[size_t(row)], -1);
-            countCategory(category, 1);
-            m_category[size_t(row)] = category;
-            countsMoved = true;
-        }
-    }
-    if (countsMoved)
-        emit countsChanged();
-    if (m_allInListOrder) {
+    scheduleFrame();
+    if (m_identity) {
         emit dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()), roles);
         return;
     }
+    // The view repaints only what is on screen, so one change over every shown row costs no more than finding the
+    // shown rows of these.
+    if (!m_shown.empty())
+        emit dataChanged(index(0, topLeft.column()), index(int(m_shown.size()) - 1, bottomRight.column()), roles);
+    if (bottomRight.column() < DomainListModel::RecordNoColumn)
+        return;
     const bool mayMove = (m_sortColumn >= topLeft.column() && m_sortColumn <= bottomRight.column())
         || m_kind != Kind::All || !m_findText.isEmpty();
-    for (int row = first; row <= last; ++row) {
-        const int position = m_positionOf[size_t(row)];
-        if (position >= 0)
-            emit dataChanged(index(position, topLeft.column()), index(position, bottomRight.column()), roles);
-    }
-    if (mayMove)
-        scheduleChanged(first, last);
+    if (!mayMove)
+        return;
+    for (int position = first; position <= last; ++position)
+        m_changed.push_back(m_source.keyAt(position));
 }
 
 } // namespace quernfold

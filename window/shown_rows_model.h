@@ -6,25 +6,24 @@
 #include <QStringMatcher>
 #include <QTimer>
 
-#include <array>
-#include <string>
 #include <vector>
 
 namespace quernfold {
 
-// The rows of the list as the window shows them: all of them in list order, or those of one kind or containing a
-// text, in list order or sorted by a column. It is a view on the list and owns no row: the ID cell stays the
-// row's place in the list. It keeps index vectors rather than one object per row (a million rows cost about 13 MB
-// with a sort and a filter on), and while lookups write the list it moves the rows they touched four times a second,
-// never per row, so a run pays for no resorting or repainting per row.
+// The rows of the list as the window shows them: exactly the list's rows of the chosen kind that contain the find
+// text, in list order or sorted by a column (ties in list order). It is a view on the list and owns no row: the ID
+// cell stays the row's place in the list. It holds the shown rows' keys, never positions, so no change of the
+// list can leave it pointing at the wrong row; a position is asked of the list when a cell is read.
+//
+// Every change is told to views as rows removed, rows inserted, and a layout change only where the same rows are
+// reordered. While lookups write the list it moves the rows they touched four times a second, never per row.
 class ShownRowsModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    // What a row's lookup found, for the filter; Unfinished is any status other than "查询完毕".
     enum class Kind { All, Found, NoRecord, Deleted, Unfinished };
     static constexpr int KindCount = 5;
-    // Rows that lookups changed are moved into place this often (and not more often than once per frame).
+    // Rows that lookups changed are moved into place this often.
     static constexpr int kMoveIntervalMs = 250;
 
     explicit ShownRowsModel(DomainListModel &source, QObject *parent = nullptr);
@@ -36,11 +35,13 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     DomainListModel &source() const { return m_source; }
-    // The list position of a shown row, and the shown row of a list position (-1 when it is not shown).
+    // The key of a shown row (RowKey::None out of range), and the shown row of a key (-1 when it is not shown).
+    RowKey keyAt(int shownRow) const;
+    int shownRowOf(RowKey key) const;
+    // The list position of a shown row, or -1.
     int sourceRow(int shownRow) const;
-    int shownRow(int sourceRow) const;
-    // List positions in the order shown.
-    std::vector<int> shownRows() const;
+    // The shown rows' keys in the order shown, with the changes lookups made so far in place.
+    std::vector<RowKey> shownKeys();
 
     // Sorts by a record column; the ID column (or -1) goes back to list order.
     void sortBy(int column, Qt::SortOrder order);
@@ -58,32 +59,43 @@ public:
     void applyPendingChanges();
 
 signals:
-    // The counts of the kinds changed; sent as rows change, so a listener shows them at its own rate.
+    // The counts of the kinds may have changed; sent at most once a frame, so a listener shows them at that rate.
     void countsChanged();
 
 private:
-    bool isIdentity() const { return m_sortColumn < 0 && m_kind == Kind::All && m_findText.isEmpty(); }
-    quint8 categoryOf(int sourceRow) const;
-    bool isOfKind(quint8 category, Kind kind) const;
-    bool matches(int sourceRow) const;
-    bool keyLess(int a, int b) const;
-    void countCategory(quint8 category, int delta);
-    // Rebuilds the order and the shown rows; `keepRows` when the same rows stay shown, only reordered.
-    void rebuild(bool keepRows);
-    std::vector<int> filtered(const std::vector<int> &candidates) const;
-    // Tells the views how the shown rows become `next`: rows added or removed at the end, the rest as a layout
-    // change, so no view walks the list more than once.
-    void showRows(std::vector<int> next);
-    void rebuildPositions();
-    void scheduleChanged(int first, int last);
+    bool wantsIdentity() const { return m_sortColumn < 0 && m_kind == Kind::All && m_findText.isEmpty(); }
+    bool matches(int position) const;
+    // Which positions of the list pass the kind and the find text, a byte each (the list read in its own order).
+    std::vector<quint8> matchingPositions() const;
+    std::vector<RowKey> allKeys() const;
+    // Every key of the list in the current sort order (list order when unsorted).
+    std::vector<RowKey> sortedKeys() const;
+    // The keys of `candidates` that pass the kind and the find text, in their order.
+    std::vector<RowKey> filtered(const std::vector<RowKey> &candidates) const;
+    // Where the rows with these keys go in `base` (which holds none of them) under the current order; returns the
+    // merge. onlyMatching leaves out those that do not pass the filter.
+    std::vector<RowKey> placed(const std::vector<RowKey> &base, std::vector<RowKey> entering, bool onlyMatching) const;
+    bool placedBefore(RowKey a, RowKey b) const;
+
+    // Tells views how the shown rows become `next`: the rows that leave are removed, those that come are inserted,
+    // and only a reorder of the same rows is a layout change.
+    void moveTo(std::vector<RowKey> next);
+    // A layout change to `order`, which holds exactly the shown rows.
+    void reorderTo(std::vector<RowKey> order);
+    void leaveIdentity();
+    void enterIdentityIfDue();
+    void forget(const std::vector<RowKey> &sortedGone);
+    void refilter(bool narrowing);
 
     void onAboutToBeReset();
     void onReset();
-    void onRowsAboutToBeInserted(const QModelIndex &parent, int first, int last);
-    void onRowsInserted(const QModelIndex &parent, int first, int last);
-    void onRowsAboutToBeRemoved(const QModelIndex &parent, int first, int last);
-    void onRowsRemoved(const QModelIndex &parent, int first, int last);
+    void onRowsAboutToBeInserted(int first, int last);
+    void onRowsInserted(int first, int last);
+    void onRowsAboutToBeRemoved(int first, int last);
+    void onRowsRemoved(int first, int last);
+    void onRowsAboutToBeDropped(const std::vector<RowKey> &keys);
     void onDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
+    void scheduleFrame();
 
     DomainListModel &m_source;
     int m_sortColumn = -1;
@@ -95,21 +107,15 @@ private:
     QString m_foldedText;
     bool m_findHasCase = false;
 
-    // Every list position in sort order (empty in list order).
-    std::vector<int> m_order;
-    // The shown list positions, in the order shown (empty while everything is shown in list order).
-    std::vector<int> m_shown;
-    // List position to shown row, or -1 (empty while everything is shown in list order).
-    std::vector<int> m_positionOf;
-    // Per list position: bits 0-1 the record kind, bit 2 unfinished, bits 3-6 which searched texts have case.
-    std::vector<quint8> m_category;
-    std::array<int, KindCount> m_counts {};
-    // List positions changed since the last frame, and a mark per position.
-    std::vector<int> m_changed;
-    std::vector<quint8> m_changedMark;
+    // Everything shown in list order: the list's own rows and signals, no vectors at all.
+    bool m_identity = true;
+    // The shown keys in the order shown (empty in identity).
+    std::vector<RowKey> m_shown;
+    // Every key of the list in sort order, while sorted: a new filter needs no new sort.
+    std::vector<RowKey> m_order;
+    // Keys whose cells changed since the last frame.
+    std::vector<RowKey> m_changed;
     QTimer m_frameTimer;
-    // Everything shown in list order: no vectors at all.
-    bool m_allInListOrder = true;
 };
 
 } // namespace quernfold

@@ -28,9 +28,13 @@ StoreMirror::StoreMirror(const DomainListModel &model, ResultsStore &store, QObj
     connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
         [this](const QModelIndex &, int first, int last) { rowsAboutToBeRemoved(first, last); });
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { modelReset(); });
-    connect(&model, &DomainListModel::rowsAboutToBeDropped, this, [this](const std::vector<int> &rows) {
+    connect(&model, &DomainListModel::rowsAboutToBeDropped, this, [this](const std::vector<RowKey> &keys) {
         writeDirtyRows();
         handAll();
+        std::vector<int> rows;
+        rows.reserve(keys.size());
+        for (const RowKey key : keys)
+            rows.push_back(m_model.positionOf(key));
         m_store.removeRows(rows);
         m_handed -= int(rows.size());
         // The reset that follows is this removal; the store has it already.

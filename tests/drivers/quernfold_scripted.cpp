@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
             if (action == QStringLiteral("batch")) {
                 window.startOrStopBatchQuery();
             } else if (action == QStringLiteral("selected")) {
-                window.selectRows({ 0 });
+                window.selectRows({ window.model().keyAt(0) });
                 window.querySelectedRow();
             }
         });
