@@ -9,7 +9,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <vector>
+
+#include <QHashFunctions>
 
 namespace quernfold {
 
@@ -19,8 +21,7 @@ constexpr qsizetype kMostAsciiCharacters = 253;
 // Mapping drops some characters (soft hyphens, joiners, variation selectors), so a line can be longer than the name
 // it gives, but never by this much: a longer one is refused before the library spends time on it.
 constexpr qsizetype kMostTypedUnits = 1024;
-// Distinct suffixes remembered per thread. A hostile file of a million made-up ones only makes the memory start over.
-constexpr size_t kMostRememberedSuffixes = 4096;
+constexpr size_t kRememberedSuffixes = 4096;
 
 // A name's ASCII form as libpsl reads it: a C string.
 struct AsciiName {
@@ -134,19 +135,37 @@ bool isPublicSuffix(const char *suffix)
     return psl_is_public_suffix2(suffixList(), suffix, PSL_TYPE_ICANN | PSL_TYPE_NO_STAR_RULE) != 0;
 }
 
-// A lookup in the list costs a few hundred nanoseconds, most of it the call itself; the suffixes of a long list
-// repeat ("com", "com.cn").
+// A lookup in the list costs a few hundred nanoseconds, most of it the call itself, while the suffixes of a long
+// list repeat ("com", "com.cn"): each thread remembers the answers in a table of fixed size, where a suffix seen
+// once takes one slot from another and a hostile file of made-up ones costs no memory.
+class SuffixMemory
+{
+public:
+    bool lookUp(const char *suffix)
+    {
+        const size_t length = std::strlen(suffix);
+        Slot &slot = m_slots[qHashBits(suffix, length) % m_slots.size()];
+        if (slot.known && slot.suffix.size() == length && std::memcmp(slot.suffix.data(), suffix, length) == 0)
+            return slot.listed;
+        slot.suffix.assign(suffix, length);
+        slot.listed = isPublicSuffix(suffix);
+        slot.known = true;
+        return slot.listed;
+    }
+
+private:
+    struct Slot {
+        std::string suffix;
+        bool listed = false;
+        bool known = false;
+    };
+    std::vector<Slot> m_slots = std::vector<Slot>(kRememberedSuffixes);
+};
+
 bool isRememberedPublicSuffix(const char *suffix)
 {
-    thread_local std::unordered_map<std::string, bool> remembered;
-    const std::string key(suffix);
-    if (const auto found = remembered.find(key); found != remembered.end())
-        return found->second;
-    if (remembered.size() >= kMostRememberedSuffixes)
-        remembered.clear();
-    const bool listed = isPublicSuffix(suffix);
-    remembered.emplace(key, listed);
-    return listed;
+    thread_local SuffixMemory memory;
+    return memory.lookUp(suffix);
 }
 
 bool isAllDigits(const char *text)
