@@ -1,13 +1,18 @@
 // Import of domain files of 10k, 100k and 1M lines into the list model (cleaning, duplicate check, rows in),
 // next to iconv decoding the same file, and a 1M-line import appended to a list that already holds 1M rows;
+// names: 1M ASCII lines onto 1M rows and 100k non-ASCII lines with their mapping and checks, the same lines cleaned
+// as before the name libraries (cleaning and shape only), and the public suffix lookups of 1M names;
 // export of 10k, 100k and 1M queried rows as the text block, CSV and XLSX, by the writers alone and by the
 // window (which writes off its thread while a 10 ms timer measures how long it ever goes unanswered). Every
 // measured run happens in a fresh child process of this program so its peak RSS belongs to that run alone.
 //
 //   bench_import_export            all sizes
 //   bench_import_export --big      also a file of 10M lines
+//   bench_import_export --names    the pasted GBK imports and the name figures, no export
 #include "window/main_window.h"
+#include "domainlist/domain_cleaner.h"
 #include "domainlist/domain_list_model.h"
+#include "domainlist/domain_name.h"
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"
 #include "domainlist/import_file.h"
@@ -107,6 +112,161 @@ bool writeGbkFile(const QString &path, int lines)
         }
     }
     return true;
+}
+
+// Lines of plain ASCII names as a registrar's export or a crawler gives them: "www.", addresses, repeats and a few
+// lines that are no domain (an address, one label, an unlisted suffix), UTF-8 (so ASCII) with LF.
+bool writeAsciiFile(const QString &path, int lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk;
+    for (int i = 0; i < lines; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        switch (i % 8) {
+        case 0:
+            chunk += "www.example" + n + ".com\n";
+            break;
+        case 1:
+            chunk += "https://news.example" + n + ".org/path?q=1\n";
+            break;
+        case 2:
+            chunk += "shop" + n + ".example.com.cn\n";
+            break;
+        case 3:
+            chunk += "10.0." + QByteArray::number(i % 256) + ".1\n";
+            break;
+        case 4:
+            chunk += "site-" + n + ".net.cn\n";
+            break;
+        case 5:
+            chunk += "site-" + QByteArray::number(i - 1) + ".net.cn\n";
+            break;
+        case 6:
+            chunk += i % 16 == 6 ? "host" + n + "\n" : "a" + n + ".invalid\n";
+            break;
+        default:
+            chunk += "blog-" + n + ".example.net\n";
+            break;
+        }
+        if (chunk.size() > 65536 || i + 1 == lines) {
+            if (file.write(chunk) != chunk.size())
+                return false;
+            chunk.clear();
+        }
+    }
+    return true;
+}
+
+// Names in other scripts and spellings, each through the library: Chinese names under Chinese and ASCII suffixes,
+// full-width letters, capital umlauts, ideographic full stops, A-labels.
+bool writeUnicodeFile(const QString &path, int lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QString chunk;
+    for (int i = 0; i < lines; ++i) {
+        const QString n = QString::number(i);
+        switch (i % 5) {
+        case 0:
+            chunk += QStringLiteral("中文域名") + n + QStringLiteral(".中国\n");
+            break;
+        case 1:
+            chunk += QStringLiteral("www.测试") + n + QStringLiteral(".公司.cn\n");
+            break;
+        case 2:
+            chunk += QStringLiteral("ＳＨＯＰ") + n + QStringLiteral("．ｃｏｍ\n");
+            break;
+        case 3:
+            chunk += QStringLiteral("BÜCHER") + n + QStringLiteral(".de\n");
+            break;
+        default:
+            chunk += QStringLiteral("例子") + n + QStringLiteral("。中国\n");
+            break;
+        }
+        if (chunk.size() > 65536 || i + 1 == lines) {
+            const QByteArray bytes = chunk.toUtf8();
+            if (file.write(bytes) != bytes.size())
+                return false;
+            chunk.clear();
+        }
+    }
+    return true;
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The same lines through the cleaning the import did before names were mapped (cleaning, "www.", the shape of a
+// name) and through today's, in this process: the in-run baseline for what the libraries add.
+int childCleaning(const QString &path)
+{
+    const QStringList lines = fileLines(path);
+    double start = cpuMs();
+    qsizetype before = 0;
+    for (const QString &line : lines) {
+        const QString domain = stripWww(cleanDomain(line));
+        before += isDomainName(domain) ? 1 : 0;
+    }
+    const double beforeMs = cpuMs() - start;
+    start = cpuMs();
+    qsizetype now = 0;
+    for (const QString &line : lines)
+        now += importedDomain(line).isEmpty() ? 0 : 1;
+    std::printf("%.0f %.0f %lld %lld\n", beforeMs, cpuMs() - start, static_cast<long long>(before),
+        static_cast<long long>(now));
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+// Public suffix lookups of 1M names: the check every imported name gets (its top-level domain) and the registrable
+// domain, over names in the list's form.
+int childSuffixes(int names)
+{
+    QStringList list;
+    list.reserve(names);
+    for (int i = 0; i < names; ++i) {
+        const QString n = QString::number(i);
+        switch (i % 4) {
+        case 0:
+            list << QStringLiteral("example") + n + QStringLiteral(".com");
+            break;
+        case 1:
+            list << QStringLiteral("blog.shop") + n + QStringLiteral(".example.com.cn");
+            break;
+        case 2:
+            list << QStringLiteral("www.site-") + n + QStringLiteral(".net");
+            break;
+        default:
+            list << QStringLiteral("host") + n + QStringLiteral(".co.uk");
+            break;
+        }
+    }
+    QElapsedTimer timer;
+    timer.start();
+    double cpuStart = cpuMs();
+    qsizetype domains = 0;
+    for (const QString &name : std::as_const(list))
+        domains += checkDomainName(name).verdict == NameVerdict::Domain ? 1 : 0;
+    const qint64 checkMs = timer.restart();
+    const double checkCpuMs = cpuMs() - cpuStart;
+    cpuStart = cpuMs();
+    qsizetype registrable = 0;
+    for (const QString &name : std::as_const(list))
+        registrable += registrableDomain(name).isEmpty() ? 0 : 1;
+    const qint64 registrableMs = timer.elapsed();
+    std::printf("%lld %.0f %lld %.0f %lld %lld\n", static_cast<long long>(checkMs), checkCpuMs,
+        static_cast<long long>(registrableMs), cpuMs() - cpuStart, static_cast<long long>(domains),
+        static_cast<long long>(registrable));
+    std::fflush(stdout);
+    std::_Exit(0);
 }
 
 int childImport(const QString &path, int listed)
@@ -302,10 +462,25 @@ qint64 iconvMs(const QString &path)
     return timer.elapsed();
 }
 
-void benchImport(const QTemporaryDir &dir, int lines, int listed, const char *target)
+enum class Lines { PastedGbk, Ascii, Unicode };
+
+bool writeLines(const QString &path, int lines, Lines kind)
 {
-    const QString path = dir.filePath(QStringLiteral("import-%1.txt").arg(lines));
-    if (!writeGbkFile(path, lines)) {
+    switch (kind) {
+    case Lines::Ascii:
+        return writeAsciiFile(path, lines);
+    case Lines::Unicode:
+        return writeUnicodeFile(path, lines);
+    case Lines::PastedGbk:
+        break;
+    }
+    return writeGbkFile(path, lines);
+}
+
+void benchImport(const QTemporaryDir &dir, int lines, int listed, const char *target, Lines kind = Lines::PastedGbk)
+{
+    const QString path = dir.filePath(QStringLiteral("import-%1-%2.txt").arg(lines).arg(int(kind)));
+    if (!writeLines(path, lines, kind)) {
         std::printf("import %d lines: could not write the file\n", lines);
         return;
     }
@@ -317,8 +492,10 @@ void benchImport(const QTemporaryDir &dir, int lines, int listed, const char *ta
         return;
     }
     const qint64 ms = figures.at(0).toLongLong();
-    std::printf("import %8d lines (%6.1f MB)%s: %6lld ms wall, %6s ms cpu, peak RSS %s -> %s MiB%s\n", lines,
-        bytes / 1e6, listed > 0 ? qPrintable(QStringLiteral(" after %1 listed rows").arg(listed)) : "",
+    const char *const kinds[] = { "", " ASCII", " non-ASCII" };
+    std::printf("import %8d%s lines (%6.1f MB)%s: %6lld ms wall, %6s ms cpu, peak RSS %s -> %s MiB%s\n", lines,
+        kinds[int(kind)], bytes / 1e6,
+        listed > 0 ? qPrintable(QStringLiteral(" after %1 listed rows").arg(listed)) : "",
         static_cast<long long>(ms), figures.at(1).constData(), figures.at(9).constData(), figures.at(10).constData(),
         target);
     std::printf("    read and clean %s ms, duplicate check %s ms (peak memory added %s MiB), rows in %lld ms\n",
@@ -328,6 +505,16 @@ void benchImport(const QTemporaryDir &dir, int lines, int listed, const char *ta
                 "gap while reading %s ms\n",
         figures.at(12).constData(), figures.at(3).constData(), figures.at(4).constData(), figures.at(2).constData(),
         figures.at(5).constData(), figures.at(6).constData());
+    if (kind != Lines::PastedGbk) {
+        const QList<QByteArray> cleaning = runChild({ QStringLiteral("--cleaning"), path });
+        if (cleaning.size() == 4)
+            std::printf("    the same lines cleaned as before the name libraries: %s ms cpu (%s domains); with mapping "
+                        "and checks: %s ms cpu (%s domains)\n",
+                cleaning.at(0).constData(), cleaning.at(2).constData(), cleaning.at(1).constData(),
+                cleaning.at(3).constData());
+        QFile::remove(path);
+        return;
+    }
     const qint64 iconv = iconvMs(path);
     if (iconv < 0)
         std::printf("    iconv not found, no comparison\n");
@@ -383,6 +570,10 @@ int main(int argc, char *argv[])
         return childImport(args.at(2), args.at(4).toInt());
     if (args.size() == 4 && args.at(1) == QLatin1String("--export"))
         return childExport(args.at(2), args.at(3).toInt());
+    if (args.size() == 3 && args.at(1) == QLatin1String("--cleaning"))
+        return childCleaning(args.at(2));
+    if (args.size() == 3 && args.at(1) == QLatin1String("--suffixes"))
+        return childSuffixes(args.at(2).toInt());
 
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -395,6 +586,16 @@ int main(int argc, char *argv[])
     benchImport(dir, 1000000, 1000000, "  (target <= 2000 ms, duplicate check <= 64 MiB)");
     if (args.contains(QLatin1String("--big")))
         benchImport(dir, 10000000, 0, "  (no target: must not crash)");
+    benchImport(dir, 1000000, 1000000, "  (target <= 2000 ms; 419 ms before the name libraries)", Lines::Ascii);
+    benchImport(dir, 100000, 0, "  (target <= 1000 ms)", Lines::Unicode);
+    const QList<QByteArray> suffixes = runChild({ QStringLiteral("--suffixes"), QStringLiteral("1000000") });
+    if (suffixes.size() == 6)
+        std::printf("public suffix lookups of 1000000 names  (target <= 300 ms):\n    the check as at import %s ms wall, "
+                    "%s ms cpu (%s domains)\n    registrable domain %s ms wall, %s ms cpu (%s found)\n",
+            suffixes.at(0).constData(), suffixes.at(1).constData(), suffixes.at(4).constData(),
+            suffixes.at(2).constData(), suffixes.at(3).constData(), suffixes.at(5).constData());
+    if (args.contains(QLatin1String("--names")))
+        return 0;
     for (const char *extension : { "txt", "csv", "xlsx" }) {
         const QString ext = QString::fromLatin1(extension);
         benchExport(dir, ext, 10000, "");

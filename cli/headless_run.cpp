@@ -339,7 +339,10 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
     ImportResult list = readList(request.list);
     if (list.status != ImportResult::Ok)
         return fail(kExitUsage, listProblem(request.list, list));
-    dropDuplicateDomains(list.rows, nullptr);
+    const qsizetype skipped = list.skipped + dropDuplicateDomains(list.rows, nullptr);
+    if (skipped > 0 && !request.quiet)
+        printToStderr("quernfold: skipped " + QByteArray::number(skipped)
+            + (skipped == 1 ? " line (a repeat or not a domain)\n" : " lines (repeats or not domains)\n"));
     // Cells that came with the list (our own CSV read back) describe an earlier run; this one starts afresh.
     for (DomainRow &row : list.rows)
         row.lookup.reset();

@@ -1,5 +1,9 @@
 #include "domainlist/domain_cleaner.h"
 
+#include "domainlist/domain_name.h"
+
+#include <algorithm>
+
 namespace quernfold {
 
 namespace {
@@ -47,7 +51,7 @@ bool beginsLabel(QStringView line, qsizetype at)
 }
 
 // The host part of an address: what stands before the path, query or fragment, after the user info and before
-// the port.
+// the port. An IPv6 literal keeps its brackets and the colons inside them, so it is told apart as an address.
 QStringView hostOf(QStringView address)
 {
     const char16_t *const p = address.utf16();
@@ -58,7 +62,7 @@ QStringView hostOf(QStringView address)
     const qsizetype at = host.lastIndexOf(u'@');
     if (at >= 0)
         host = host.sliced(at + 1);
-    const qsizetype colon = host.indexOf(u':');
+    const qsizetype colon = host.indexOf(u':', host.startsWith(u'[') ? std::max<qsizetype>(host.indexOf(u']'), 0) : 0);
     if (colon >= 0)
         host = host.first(colon);
     return host;
@@ -145,14 +149,23 @@ QString stripWww(QString line)
     return kept;
 }
 
+CheckedName importedName(QStringView line)
+{
+    CheckedName checked = checkDomainName(cleanDomain(line));
+    if (checked.verdict != NameVerdict::Domain || !containsWww(checked.name))
+        return checked;
+    checked.name = stripWww(std::move(checked.name));
+    // Taking whole labels off the front leaves the other labels and the suffix as they were; only the count can
+    // fall to one ("www.com").
+    if (!checked.name.contains(u'.'))
+        checked.verdict = NameVerdict::SingleLabel;
+    return checked;
+}
+
 QString importedDomain(QStringView line)
 {
-    QString domain = cleanDomain(line);
-    if (containsWww(domain))
-        domain = stripWww(std::move(domain));
-    if (!isDomainName(domain))
-        return {};
-    return domain;
+    CheckedName checked = importedName(line);
+    return checked.verdict == NameVerdict::Domain ? std::move(checked.name) : QString();
 }
 
 } // namespace quernfold

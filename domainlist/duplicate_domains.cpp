@@ -1,5 +1,7 @@
 #include "domainlist/duplicate_domains.h"
 
+#include "domainlist/domain_name.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -57,15 +59,24 @@ qsizetype dropDuplicateDomains(std::vector<DomainRow> &rows, const DomainListMod
 {
     const int listedCount = listed ? listed->count() : 0;
     DomainTable table(size_t(listedCount) + rows.size());
+    // Few listed rows, if any, are in another form than the list's: they alone get a copy.
+    QHash<int, QString> listForms;
     // Numbers below listedCount are rows of the list; the rest are rows kept from `rows`, at their new place.
-    const auto domainOf = [&](int number) -> const QString & {
-        return number < listedCount ? listed->row(number).domain : rows[size_t(number - listedCount)].domain;
+    const auto keyOf = [&](int number) -> QStringView {
+        if (number >= listedCount)
+            return repeatKey(rows[size_t(number - listedCount)].domain);
+        const auto form = listForms.constFind(number);
+        return repeatKey(form != listForms.cend() ? *form : listed->row(number).domain);
     };
-    for (int i = 0; i < listedCount; ++i)
-        table.findOrAdd(listed->row(i).domain, i, domainOf);
+    for (int i = 0; i < listedCount; ++i) {
+        QString form = listFormIfDifferent(listed->row(i).domain);
+        if (!form.isNull())
+            listForms.insert(i, std::move(form));
+        table.findOrAdd(keyOf(i), i, keyOf);
+    }
     size_t kept = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (table.findOrAdd(rows[i].domain, listedCount + int(kept), domainOf) >= 0)
+        if (table.findOrAdd(repeatKey(rows[i].domain), listedCount + int(kept), keyOf) >= 0)
             continue;
         if (kept != i)
             rows[kept] = std::move(rows[i]);
@@ -74,6 +85,20 @@ qsizetype dropDuplicateDomains(std::vector<DomainRow> &rows, const DomainListMod
     const qsizetype dropped = qsizetype(rows.size() - kept);
     rows.resize(kept);
     return dropped;
+}
+
+bool listHoldsName(const DomainListModel &listed, QStringView name)
+{
+    const QStringView key = repeatKey(name);
+    for (int i = 0; i < listed.count(); ++i) {
+        const QString &domain = listed.row(i).domain;
+        if (repeatKey(domain) == key)
+            return true;
+        const QString form = listFormIfDifferent(domain);
+        if (!form.isNull() && repeatKey(form) == key)
+            return true;
+    }
+    return false;
 }
 
 } // namespace quernfold

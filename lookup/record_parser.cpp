@@ -10,13 +10,41 @@ constexpr QStringView kTableMarker = u"<tbody id=\"table_tr\">";
 constexpr QStringView kCellMarker = u"<td>";
 constexpr qsizetype kCellsRead = 5;
 
-// Removes blanks (U+0020) only: a record number padded with tabs or line breaks keeps them.
-QStringView trimBlanks(QStringView text)
+// What a page pads a cell with: blanks, tabs and line breaks of the markup, no-break and ideographic spaces, and
+// a no-break space still written as its entity (nothing here decodes entities).
+bool isPadding(QChar c)
 {
-    while (!text.isEmpty() && text.front() == u' ')
-        text = text.sliced(1);
-    while (!text.isEmpty() && text.back() == u' ')
-        text.chop(1);
+    switch (c.unicode()) {
+    case u' ':
+    case u'\t':
+    case u'\n':
+    case u'\r':
+    case u'\f':
+    case u'\v':
+    case u'\u00A0':
+    case u'\u3000':
+        return true;
+    default:
+        return false;
+    }
+}
+
+QStringView trimPadding(QStringView text)
+{
+    static constexpr QStringView kEntities[] = { u"&nbsp;", u"&#160;", u"&#xa0;", u"&#xA0;" };
+    for (qsizetype before = -1; before != text.size();) {
+        before = text.size();
+        while (!text.isEmpty() && isPadding(text.front()))
+            text = text.sliced(1);
+        while (!text.isEmpty() && isPadding(text.back()))
+            text.chop(1);
+        for (const QStringView entity : kEntities) {
+            if (text.startsWith(entity))
+                text = text.sliced(entity.size());
+            if (text.endsWith(entity))
+                text.chop(entity.size());
+        }
+    }
     return text;
 }
 
@@ -60,16 +88,17 @@ FilingRecord parseRecordPage(QStringView page)
         cellStart = next;
     }
 
-    info.holder = cellText(cells[2]);
-    info.recordType = cellText(cells[3]);
-    info.siteName = cellText(cells[5]);
+    // The registry's values are what stands between the padding; inside a cell nothing changes.
+    info.holder = trimPadding(cellTextView(cells[2])).toString();
+    info.recordType = trimPadding(cellTextView(cells[3])).toString();
+    info.siteName = trimPadding(cellTextView(cells[5])).toString();
 
     const QStringView numberCell = cells[4];
     if (const qsizetype firstGt = numberCell.indexOf(u'>'); firstGt >= 0) {
         QStringView inner = numberCell.sliced(firstGt + 1);
         if (const qsizetype secondGt = inner.indexOf(u'>'); secondGt >= 0)
             inner = inner.first(secondGt);
-        info.recordNo = trimBlanks(cellTextView(inner)).toString();
+        info.recordNo = trimPadding(cellTextView(inner)).toString();
     }
     return info;
 }

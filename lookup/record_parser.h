@@ -11,7 +11,8 @@ namespace quernfold {
 QString cellText(QStringView piece);
 
 // Cuts the record out of a result page at the site's fixed markers. Plain text cutting: no HTML parsing, no
-// entity decoding, no case folding. Never fails; whatever piece is missing gives the empty text.
+// entity decoding, no case folding; each of the four values loses the padding at its ends (blanks, tabs, line
+// breaks, no-break and ideographic spaces, "&nbsp;"). Never fails; whatever piece is missing gives the empty text.
 FilingRecord parseRecordPage(QStringView page);
 
 // Whether the page carries the record table at all; an error or captcha page does not.

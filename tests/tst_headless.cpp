@@ -309,6 +309,49 @@ private slots:
         QCOMPARE(QDir(m_home->path()).entryList(QDir::Files | QDir::Hidden), files);
     }
 
+    // The list is mapped and checked as the import does it; the site is asked about each name in the list's form.
+    void query_mapsNamesAndSaysWhatItSkipped_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QStringList>("domains");
+        QTest::addColumn<QString>("said"); // on standard error; empty: nothing about skipped lines
+        QTest::newRow("mapped, repeats and no domains skipped")
+            << u"例子。中国\nＡＢＣ.com\nxn--fiqs8s.cn\n中国.cn\n192.168.0.1\n[2001:db8::1]:443\nlocalhost\n"
+               "12345\na.b\nwww.abc.com\nBÜCHER.de\n"_s
+            << QStringList { u"例子.中国"_s, u"abc.com"_s, u"中国.cn"_s, u"bücher.de"_s }
+            << u"quernfold: skipped 7 lines (repeats or not domains)\n"_s;
+        QTest::newRow("one skipped") << u"a.com\nmycomputer\n"_s << QStringList { u"a.com"_s }
+                                     << u"quernfold: skipped 1 line (a repeat or not a domain)\n"_s;
+        QTest::newRow("none skipped") << u"a.com\n"_s << QStringList { u"a.com"_s } << QString();
+    }
+    void query_mapsNamesAndSaysWhatItSkipped()
+    {
+        QFETCH(QString, list);
+        QFETCH(QStringList, domains);
+        QFETCH(QString, said);
+        QueryProcess program(m_home->path());
+        program.start(
+            { u"--query"_s, listFile(list), u"--lookup-base"_s, m_site->baseUrl(), u"--format"_s, u"jsonl"_s });
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, 0);
+        const QString err = QString::fromUtf8(run.err);
+        QCOMPARE(err.count(u"skipped"_s), said.isEmpty() ? 0 : 1);
+        QVERIFY2(said.isEmpty() || err.contains(said), qPrintable(err));
+        QStringList written;
+        for (const QByteArray &line : run.out.trimmed().split('\n'))
+            written << QJsonDocument::fromJson(line).object().value(u"domain"_s).toString();
+        QCOMPARE(written, domains);
+        QStringList asked;
+        for (const site::RecordedRequest &request : m_site->requests())
+            asked << QString::fromLatin1(request.target);
+        asked.sort();
+        QStringList expected;
+        for (const QString &domain : std::as_const(domains))
+            expected << u"/s-0/"_s + QString::fromLatin1(domain.toUtf8().toPercentEncoding()) + u".html"_s;
+        expected.sort();
+        QCOMPARE(asked, expected);
+    }
+
     // Refused as it arrives: the program does not wait for the end of a stream that is already too long.
     void query_standardInputOverTheLineBound_refusedBeforeItEnds()
     {

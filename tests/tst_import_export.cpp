@@ -230,13 +230,13 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("example") << QStringLiteral("www.example.com\r\n\r\nexample.org")
                                  << QStringList { QStringLiteral("example.com"), QStringLiteral("example.org") };
-        QTest::newRow("every line end") << QStringLiteral("a\rb\nc\r\n\r\nd\n\re\r")
-                                        << QStringList { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
-                                               QStringLiteral("d"), QStringLiteral("e") };
+        QTest::newRow("every line end") << QStringLiteral("a.cn\rb.cn\nc.cn\r\n\r\nd.cn\n\re.cn\r")
+                                        << QStringList { QStringLiteral("a.cn"), QStringLiteral("b.cn"),
+                                               QStringLiteral("c.cn"), QStringLiteral("d.cn"), QStringLiteral("e.cn") };
         QTest::newRow("duplicates kept") << QStringLiteral("a.cn\r\na.cn\r\n")
                                          << QStringList { QStringLiteral("a.cn"), QStringLiteral("a.cn") };
         QTest::newRow("blank lines are no domains") << QStringLiteral("   \r\n\r\n\t") << QStringList {};
-        QTest::newRow("www. line loses its dot") << QStringLiteral("www.\r\nb") << QStringList { u"www"_s, u"b"_s };
+        QTest::newRow("one label is no domain") << QStringLiteral("www.\r\nb\r\nb.cn") << QStringList { u"b.cn"_s };
         QTest::newRow("no non-empty line") << QStringLiteral("\r\n\n\r\r\n") << QStringList {};
         QTest::newRow("nothing") << QString() << QStringList {};
     }
@@ -276,16 +276,17 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("gbk crlf") << gbk(u"www.中文域名.中国\r\n例子.公司\r\n\r\nabc.com"_s)
                                   << QStringList { u"中文域名.中国"_s, u"例子.公司"_s, u"abc.com"_s };
-        QTest::newRow("gbk long run") << gbk(u"中文域名测试中文域名测试中文域名测试\nb"_s)
-                                      << QStringList { u"中文域名测试中文域名测试中文域名测试"_s, u"b"_s };
-        QTest::newRow("gbk four-byte") << gbk(u"😀😀😀.com\r€"_s) << QStringList { u"😀😀😀.com"_s, u"€"_s };
-        QTest::newRow("gbk cut at end") << QByteArray("a.com\r\nb\x81") << QStringList { u"a.com"_s, u"b\uFFFD"_s };
+        QTest::newRow("gbk long run") << gbk(u"中文域名测试中文域名测试中文域名.中国\nb.cn"_s)
+                                      << QStringList { u"中文域名测试中文域名测试中文域名.中国"_s, u"b.cn"_s };
+        QTest::newRow("gbk four-byte") << gbk(u"ก𠀀ข.com\r€.com\rc.com"_s) << QStringList { u"ก𠀀ข.com"_s, u"c.com"_s };
+        QTest::newRow("gbk cut at end") << QByteArray("a.com\r\nb.cn\x81") << QStringList { u"a.com"_s };
         QTest::newRow("utf8 lf") << utf8(u"中文.中国\n例子.com\n"_s) << QStringList { u"中文.中国"_s, u"例子.com"_s };
         QTest::newRow("utf8 bom") << kBom + utf8(u"a.com\r\n中文.cn"_s) << QStringList { u"a.com"_s, u"中文.cn"_s };
-        QTest::newRow("utf8 inner mark") << utf8(u"中.\uFEFFx.cn"_s) << QStringList { u"中.\uFEFFx.cn"_s };
-        QTest::newRow("marks after a cut") << utf8(u"a.\uFEFF\uFEFFex"_s) << QStringList { u"a.\uFEFF\uFEFFex"_s };
+        // A mark inside a name is kept by the reading and dropped by the mapping.
+        QTest::newRow("utf8 inner mark") << utf8(u"中.\uFEFFx.cn"_s) << QStringList { u"中.x.cn"_s };
+        QTest::newRow("marks after a cut") << utf8(u"a.\uFEFF\uFEFFcn"_s) << QStringList { u"a.cn"_s };
         QTest::newRow("www across pieces")
-            << QByteArray("wwwww.a.www.b\r\nwww.\r\n") << QStringList { u"wwwww.a.b"_s, u"www"_s };
+            << QByteArray("wwwww.a.www.cn\r\nwww.\r\n") << QStringList { u"wwwww.a.cn"_s };
     }
     void readDomainDevice_anyReadSize_matchesWholeDecode()
     {
@@ -429,9 +430,9 @@ private slots:
         writeFile(dir.filePath(u"binary"_s), binary);
         const ImportResult fromBinary = readDomainFile(dir.filePath(u"binary"_s));
         QCOMPARE(fromBinary.status, ImportResult::Ok);
-        QVERIFY(!fromBinary.domains().isEmpty());
+        QVERIFY(fromBinary.skipped > 0);
         for (const QString &domain : fromBinary.domains())
-            QVERIFY(!domain.isEmpty() && !domain.contains(u'\r') && !domain.contains(u'\n'));
+            QCOMPARE(importedDomain(domain), domain);
 
         // Ten million bytes without one place to cut: read whole, then no domain (its label is far too long).
         writeFile(dir.filePath(u"long"_s), QByteArray(10 * 1000 * 1000, 'x') + "\r\nb.com");
@@ -649,15 +650,14 @@ private slots:
         QTest::newRow("trailing dot") << u"example.cn."_s << u"example.cn"_s;
         QTest::newRow("capital WWW") << u"WWW.UPPER.EXAMPLE.COM"_s << u"upper.example.com"_s;
         QTest::newRow("chinese kept") << u"www.中文域名.中国"_s << u"中文域名.中国"_s;
-        QTest::newRow("non-ASCII case kept") << u"ÄBC.DE"_s << u"Äbc.de"_s;
+        QTest::newRow("non-ASCII letters lower-cased") << u"ÄBC.DE"_s << u"äbc.de"_s;
         QTest::newRow("space inside") << u"not a domain"_s << QString();
         QTest::newRow("empty label") << u"foo..bar.com"_s << QString();
         QTest::newRow("hyphen at label edges") << u"-bad-.com"_s << QString();
         QTest::newRow("hyphen at label end") << u"a.bad-.com"_s << QString();
         QTest::newRow("label of 63") << QString(63, u'a') + u".cn"_s << QString(63, u'a') + u".cn"_s;
         QTest::newRow("label of 64") << QString(64, u'a') + u".cn"_s << QString();
-        QTest::newRow("label of 63 characters beyond the BMP") << QString(63, u'x').replace(u"x"_s, u"😀"_s) + u".cn"_s
-                                                               << QString(63, u'x').replace(u"x"_s, u"😀"_s) + u".cn"_s;
+        QTest::newRow("characters beyond the BMP") << u"𠀀𠀁.cn"_s << u"𠀀𠀁.cn"_s;
         const QString name253 = QString(62, u'a') + u'.' + QString(61, u'b') + u'.' + QString(61, u'c') + u'.'
             + QString(63, u'd') + u".cn"_s;
         QTest::newRow("name of 253") << name253 << name253;
@@ -760,7 +760,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("refused");
         // The bound here is 3 lines; empty lines are no rows and do not count.
-        QTest::newRow("at the bound") << QByteArray("a\r\nb\r\n\r\n\nc") << false;
+        QTest::newRow("at the bound") << QByteArray("a.cn\r\nb.cn\r\n\r\n\nc.cn") << false;
         QTest::newRow("one over") << QByteArray("a\nb\nc\nd\n") << true;
         QTest::newRow("one over, no last line end") << QByteArray("a\rb\rc\rd") << true;
         QTest::newRow("over with a bom") << QByteArray("\xEF\xBB\xBF\xE4\xB8\xAD\na\nb\nc") << true;

@@ -71,6 +71,8 @@ private slots:
 
     void add_reportsEveryOutcome_data();
     void add_reportsEveryOutcome();
+    void add_refusesOtherSpellingsOfListedNames_data();
+    void add_refusesOtherSpellingsOfListedNames();
     void add_numbersRowsInOrderAndRefusesDuplicates();
 
     void mouseDown_onlyRightButtonOpensContextMenu();
@@ -295,8 +297,16 @@ void TestMainWindow::add_reportsEveryOutcome_data()
     QTest::newRow("com") << std::optional<QString>(u"example.com"_qs) << added << u"example.com"_qs;
     QTest::newRow("gov.cn") << std::optional<QString>(u"example.gov.cn"_qs) << added << u"example.gov.cn"_qs;
     QTest::newRow("hk subdomain") << std::optional<QString>(u"sub.example.hk"_qs) << added << u"sub.example.hk"_qs;
-    QTest::newRow("contains com") << std::optional<QString>(u"mycomputer"_qs) << added << u"mycomputer"_qs;
-    QTest::newRow("contains me") << std::optional<QString>(u"home"_qs) << added << u"home"_qs;
+    // The suffix texts alone let these through; they are no domains.
+    QTest::newRow("contains com, one label") << std::optional<QString>(u"mycomputer"_qs) << refused << QString();
+    QTest::newRow("contains me, one label") << std::optional<QString>(u"home"_qs) << refused << QString();
+    QTest::newRow("contains cn, no such suffix") << std::optional<QString>(u"cn.example"_qs) << refused << QString();
+    QTest::newRow("address") << std::optional<QString>(u"http://10.0.0.1/cn"_qs) << refused << QString();
+    QTest::newRow("IDNA refuses") << std::optional<QString>(u"a_b.com"_qs) << refused << QString();
+    QTest::newRow("ideographic stop") << std::optional<QString>(u"例子。cn"_qs) << added << u"例子.cn"_qs;
+    QTest::newRow("full-width letters") << std::optional<QString>(u"ＡＢＣ．ＣＯＭ"_qs) << added << u"abc.com"_qs;
+    QTest::newRow("A-label") << std::optional<QString>(u"xn--fiqs8s.cn"_qs) << added << u"中国.cn"_qs;
+    QTest::newRow("capital umlaut") << std::optional<QString>(u"BÜCHER.com"_qs) << added << u"bücher.com"_qs;
     QTest::newRow("capitals lower-cased") << std::optional<QString>(u"EXAMPLE.COM"_qs) << added << u"example.com"_qs;
     QTest::newRow("io") << std::optional<QString>(u"example.io"_qs) << refused << QString();
     QTest::newRow("co.uk") << std::optional<QString>(u"example.co.uk"_qs) << refused << QString();
@@ -327,6 +337,35 @@ void TestMainWindow::add_reportsEveryOutcome()
     QCOMPARE(columnTexts(w.window->model(), DomainListModel::DomainColumn),
         stored.isNull() ? QStringList() : QStringList(stored));
     QCOMPARE(w.dialogs.boxes.size(), 0);
+}
+
+void TestMainWindow::add_refusesOtherSpellingsOfListedNames_data()
+{
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("added");
+    QTest::newRow("www. typed, listed without") << u"newsite.cn"_qs << u"www.newsite.cn"_qs << false;
+    QTest::newRow("listed with www., typed without") << u"www.newsite.cn"_qs << u"newsite.cn"_qs << false;
+    QTest::newRow("A-label typed") << u"中国.cn"_qs << u"XN--FIQS8S.cn"_qs << false;
+    QTest::newRow("listed as an A-label long ago") << u"xn--fiqs8s.cn"_qs << u"中国.cn"_qs << false;
+    QTest::newRow("listed in capitals long ago") << u"BÜCHER.com"_qs << u"bücher.com"_qs << false;
+    QTest::newRow("another name under it") << u"newsite.cn"_qs << u"shop.newsite.cn"_qs << true;
+    QTest::newRow("www inside is part of the name") << u"newsite.cn"_qs << u"a.www.newsite.cn"_qs << true;
+}
+
+void TestMainWindow::add_refusesOtherSpellingsOfListedNames()
+{
+    QFETCH(QString, listed);
+    QFETCH(QString, typed);
+    QFETCH(bool, added);
+    ScriptedWindow w;
+    w.window->load();
+    w.window->model().setDomains({ listed });
+    w.dialogs.inputAnswers << typed;
+    w.window->addDomain();
+    QCOMPARE(w.panel(2), added ? u"域名添加成功.."_qs : u"该域名已在列表中.."_qs);
+    QCOMPARE(w.window->model().count(), added ? 2 : 1);
+    QCOMPARE(w.window->model().row(0).domain, listed);
 }
 
 void TestMainWindow::add_numbersRowsInOrderAndRefusesDuplicates()

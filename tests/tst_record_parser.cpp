@@ -67,12 +67,26 @@ private slots:
         QTest::newRow("last cell without < up to the end of the page")
             << u"x"_s + kMarker + u"<td>1</td><td>甲</td><td>乙</td><td><a>号</a></td><td>站名"_s
             << QStringList { u"号"_s, u"甲"_s, u"乙"_s, QString() };
-        QTest::newRow("spaces around the number trimmed, leading spaces elsewhere kept")
-            << page(recordRow(u" "_s + holder, u" 企业"_s, u"   "_s + number + u"  "_s, u" 官网"_s))
-            << QStringList { number, u" "_s + holder, u" 企业"_s, u" 官网"_s };
-        QTest::newRow("tabs and line breaks around the number kept")
-            << page(recordRow(holder, u"企业"_s, u"\t"_s + number + u"\n"_s, u"官网"_s))
-            << QStringList { u"\t"_s + number + u"\n"_s, holder, u"企业"_s, u"官网"_s };
+        QTest::newRow("blanks around every cell")
+            << page(recordRow(u" "_s + holder, u" 企业"_s, u"   "_s + number + u"  "_s, u" 远山论坛"_s))
+            << QStringList { number, holder, u"企业"_s, u"远山论坛"_s };
+        QTest::newRow("line break and indentation") << page(recordRow(
+            u"\r\n\t\t"_s + holder + u"\n  "_s, u"\t企业\t"_s, u"\n"_s + number + u"\r\n"_s, u"\n    远山论坛\n  "_s))
+                                                    << QStringList { number, holder, u"企业"_s, u"远山论坛"_s };
+        QTest::newRow("no-break and ideographic spaces") << page(recordRow(
+            u"\u3000"_s + holder + u"\u00A0"_s, u"\u00A0企业"_s, u"\u3000"_s + number, u"\u3000\u3000远山论坛"_s))
+                                                         << QStringList { number, holder, u"企业"_s, u"远山论坛"_s };
+        QTest::newRow("no-break space as an entity") << page(recordRow(u"&nbsp;"_s + holder, u"企业&#160;"_s,
+            u"&nbsp; "_s + number + u" &#xA0;"_s, u"&nbsp;&nbsp;\u3000远山论坛&nbsp;"_s))
+                                                     << QStringList { number, holder, u"企业"_s, u"远山论坛"_s };
+        QTest::newRow("inside a cell nothing changes")
+            << page(recordRow(u" 杭州 星辰&nbsp;科技 "_s, u"企\u3000业"_s, u"浙ICP备 1号"_s, u"远山\n论坛"_s))
+            << QStringList { u"浙ICP备 1号"_s, u"杭州 星辰&nbsp;科技"_s, u"企\u3000业"_s, u"远山\n论坛"_s };
+        QTest::newRow("padding only") << page(recordRow(u" \t"_s, u"&nbsp;"_s, u"\u3000"_s, u"\n"_s))
+                                      << QStringList { QString(), QString(), QString(), QString() };
+        QTest::newRow("an entity cut short stays")
+            << page(recordRow(u"&nbsp"_s + holder, u"企业&nbsp"_s, number, u"站"_s))
+            << QStringList { number, u"&nbsp"_s + holder, u"企业&nbsp"_s, u"站"_s };
         QTest::newRow("number not wrapped")
             << page(u"<tr><td>1</td><td>甲<i></i></td><td>企业</td><td>"_s + number + u"</td>\n   <td>官网</td></tr>"_s)
             << QStringList { QString(), u"甲"_s, u"企业"_s, u"官网"_s };

@@ -46,7 +46,7 @@ done <<<"$listing"
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == quernfold ]] || fail "Package is '$(field Package)'"
 [[ $(field Version) == "$version" ]] || fail "Version is '$(field Version)'"
-for dependency in libqt6widgets6 libcurl4 libc6 qt6-qpa-plugins; do
+for dependency in libqt6widgets6 libcurl4 libc6 qt6-qpa-plugins libidn2-0 libpsl5 publicsuffix; do
     grep -qw -- "$dependency" <<<"$(field Depends)" || fail "Depends lacks $dependency: $(field Depends)"
 done
 for recommended in fonts-wqy-microhei qt6-translations-l10n ca-certificates; do

@@ -13,6 +13,7 @@ packages=(
     libcurl4-openssl-dev ca-certificates
     libsqlite3-dev libqt6sql6-sqlite
     libxlsxwriter-dev python3-openpyxl
+    libidn2-dev libpsl-dev publicsuffix
     dpkg-dev file librsvg2-bin desktop-file-utils appstream
     "$@"
 )

@@ -4,6 +4,7 @@
 
 #include "domainlist/add_domain.h"
 #include "domainlist/domain_cleaner.h"
+#include "domainlist/duplicate_domains.h"
 #include "platform/browser.h"
 #include "platform/clipboard.h"
 #include "platform/http.h"
@@ -681,16 +682,18 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("请输入域名.."));
         return;
     }
-    const QString domain = cleanDomain(*text);
-    if (!isDomainName(domain) || !containsAcceptedSuffix(domain)) {
+    // The suffix test alone let "mycomputer" and "home" through; the name must be a domain as well. A typed
+    // "www." stays, unlike at import, but "www.x.cn" is still a repeat of a listed "x.cn".
+    const CheckedName checked = checkDomainName(cleanDomain(*text));
+    if (checked.verdict != NameVerdict::Domain || !containsAcceptedSuffix(checked.name)) {
         setMessage(QStringLiteral("域名不正确,您请检查.."));
         return;
     }
-    if (m_model.containsDomain(domain)) {
+    if (listHoldsName(m_model, checked.name)) {
         setMessage(QStringLiteral("该域名已在列表中.."));
         return;
     }
-    m_model.appendDomain(domain);
+    m_model.appendDomain(checked.name);
     setMessage(QStringLiteral("域名添加成功.."));
 }
 

@@ -1,5 +1,6 @@
-// The import's encoding detection, line splitting, cleaning and CSV reading on any file. Input: one byte that
-// picks the read size (and, by its top bit, lines or CSV), then the file's bytes.
+// The import's encoding detection, line splitting, cleaning, name mapping and CSV reading on any file. Input: one
+// byte that picks the read size (and, by its top bit, lines or CSV), then the file's bytes.
+#include "domainlist/domain_name.h"
 #include "domainlist/import_file.h"
 #include "fuzz_check.h"
 
@@ -18,6 +19,16 @@ ImportResult readInPieces(QByteArray &bytes, qsizetype readSize, ImportKind kind
     return readDomainDevice(device, QStringLiteral("fuzz"), {}, readSize, kind);
 }
 
+// The shortcuts for plain names and for rows already in the list's form give the library's answer.
+void checkShortcuts(const QString &cleaned)
+{
+    const CheckedName quick = checkDomainName(cleaned);
+    const CheckedName library = checkDomainNameThroughLibrary(cleaned);
+    FUZZ_CHECK(quick.verdict == library.verdict);
+    FUZZ_CHECK(quick.name == library.name);
+    FUZZ_CHECK(listFormIfDifferent(cleaned) == (library.name == cleaned ? QString() : library.name));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -32,13 +43,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // One byte never decodes to more than one UTF-16 unit in either encoding.
     FUZZ_CHECK(text.size() <= bytes.size());
 
+    // Every line as the cleaning leaves it, before any name is checked; the first few are enough.
+    qsizetype rawLines = 0;
+    for (const QStringView raw : QStringView(text).tokenize(u'\n')) {
+        if (++rawLines > 16)
+            break;
+        for (const QStringView part : raw.tokenize(u'\r'))
+            checkShortcuts(cleanDomain(part));
+    }
+
     const QStringList lines = splitDomainLines(text);
     bool anyLooksLikeBlockLine = false;
     for (const QString &line : lines) {
         FUZZ_CHECK(!line.contains(u'\r') && !line.contains(u'\n'));
-        // What the import keeps is a domain, and cleaning it again changes nothing: nothing is stripped twice.
-        FUZZ_CHECK(isDomainName(line));
+        // What the import keeps is a domain in the list's form, and importing it again changes nothing: nothing is
+        // stripped or mapped twice.
+        FUZZ_CHECK(importedName(line).verdict == NameVerdict::Domain);
         FUZZ_CHECK(importedDomain(line) == line);
+        FUZZ_CHECK(listFormIfDifferent(line).isNull());
+        const QString registrable = registrableDomain(line);
+        FUZZ_CHECK(registrable.isEmpty() || line == registrable || line.endsWith(u'.' + registrable));
         anyLooksLikeBlockLine = anyLooksLikeBlockLine || line.count(QStringLiteral("----")) >= 4;
     }
     // Joined with any line end and split again, the domains come back as they were (unless one of them happens to

@@ -102,6 +102,23 @@ int main(int argc, char *argv[])
     write(out, u"import_lines"_s, u"csv_gbk_foreign.csv"_s,
         '\x82' + codepage::toNarrow(u"域名,备注\r\n例子.cn,\"甲,乙\"\r\n\"http://B.com/x\",\r\n,\n"_s));
 
+    // Names for the mapping: other dots and full-width forms, A-labels, addresses, one label, over-long labels,
+    // mixed scripts, bidi and joiner characters; dots by the thousand; and bytes that are not UTF-8.
+    const QString names = u"例子。中国\r\nＡＢＣ．ｃｏｍ\r\nBÜCHER.de\r\nxn--fiqs8s.cn\r\n中国.cn\r\n192.168.0.1\r\n"
+                          "[2001:db8::1]:443\r\n12345\r\nlocalhost\r\na.b\r\n"_s
+        + QString(64, u'a')
+        + u".cn\r\n一二三四五六七八九十甲乙丙丁戊己庚辛壬癸子丑寅卯辰巳.cn\r\np\u0430ypal.com\r\n"
+          "例子abc.中国\r\n\u05D0\u05D1.com\r\na\u05D0.com\r\n\u0627\u0661.com\r\n\u200Fa.com\r\n"
+          "\u202Eexample.com\r\na\u200Cb.com\r\n\u0915\u094D\u200D\u0937.com\r\nex\u00ADample.com\r\n"
+          "e\u0301cole.fr\r\nfaß.de\r\na_b.com\r\nab--cd.com\r\nxn--abc.com\r\nwww.例子.公司\r\n"_s;
+    write(out, u"import_lines"_s, u"utf8_names.txt"_s, '\x02' + names.toUtf8());
+    write(out, u"import_lines"_s, u"utf8_dots.txt"_s,
+        '\x3F' + QByteArray("a.").repeated(5000) + "cn\n" + QByteArray(".").repeated(10000) + "\n"
+            + QStringLiteral("。").repeated(3000).toUtf8() + "\n");
+    write(out, u"import_lines"_s, u"invalid_utf8_names.txt"_s,
+        QByteArray("\x04"
+                   "\xE4\xBE\x8B\xE5.cn\r\n\xC0\xAE.com\r\na\xED\xA0\x80.com\r\n\xF4\x90\x80\x80.cn\r\n"));
+
     const char *const replies[] = {
         R"({"result":"1","info":{"version":"2.0","sid":"15","must":"0"}})",
         R"({"result":0,"info":{"version":"9.9","sid":"15","must":"1"}})",
