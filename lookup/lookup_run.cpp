@@ -355,11 +355,13 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
 bool LookupRun::deliver(const std::vector<Waiter> &rows, const QString &name, const RowOutcome &outcome)
 {
     const QPointer<LookupRun> alive(this);
-    const QString byName = QStringLiteral("按主域名%1查询").arg(name);
+    QString byName;
     for (const Waiter &row : rows) {
         if (!m_model.contains(row.key))
             continue;
         if (outcome.finished) {
+            if (row.askedByAnotherName && byName.isEmpty())
+                byName = QStringLiteral("按主域名%1查询").arg(name);
             m_model.setLookupResult(row.key, outcome.record, kDone, row.askedByAnotherName ? byName : QString());
             if (alive && m_active && m_model.contains(row.key))
                 emit rowFinished(row.key);
