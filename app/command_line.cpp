@@ -33,6 +33,8 @@ QString valueNameOf(const Setting &setting)
 
 QString optionHelpOf(const Setting &setting)
 {
+    if (setting.isFlag())
+        return QStringLiteral("With --query: %1 for this run.").arg(setting.label);
     if (setting.isNumber())
         return QStringLiteral("With --query: %1 for this run, %2 to %3.")
             .arg(setting.label)
@@ -73,10 +75,15 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption(quiet);
     QList<QPair<const Setting *, QCommandLineOption>> settingOptions;
     for (const Setting &setting : settingTable()) {
-        settingOptions.append(
-            { &setting, QCommandLineOption(setting.option, optionHelpOf(setting), valueNameOf(setting)) });
+        // A yes/no setting is a bare option: given, it is yes.
+        settingOptions.append({ &setting,
+            setting.isFlag() ? QCommandLineOption(setting.option, optionHelpOf(setting))
+                             : QCommandLineOption(setting.option, optionHelpOf(setting), valueNameOf(setting)) });
         parser.addOption(settingOptions.back().second);
     }
+    const auto optionValue = [&parser](const Setting &setting, const QCommandLineOption &option) {
+        return setting.isFlag() ? QStringLiteral("1") : parser.value(option);
+    };
     parser.addPositionalArgument(QStringLiteral("FILE"),
         QStringLiteral("Text file of domain names, one a line, imported at start as the import button does."),
         QStringLiteral("[FILE]"));
@@ -135,9 +142,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
                 continue;
             // Read here, so a bad value is refused before the list is read or anything is asked.
             LookupSettings scratch;
-            const QString problem = readOptionValue(*setting, parser.value(option), scratch);
+            const QString value = optionValue(*setting, option);
+            const QString problem = readOptionValue(*setting, value, scratch);
             if (problem.isEmpty())
-                result.query.settings.insert(setting->field, parser.value(option));
+                result.query.settings.insert(setting->field, value);
             else
                 error = QStringLiteral("--%1: %2.").arg(setting->option, problem);
         }

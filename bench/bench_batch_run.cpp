@@ -2,7 +2,7 @@
 //
 //     bench_batch_run                 # every figure below
 //     bench_batch_run --rows N        # loopback rows (5000 by default)
-//     bench_batch_run --only PART     # one part: loopback, store, latency or memory
+//     bench_batch_run --only PART     # one part: loopback, store, latency, registrable or memory
 //
 // Every run of the window happens in a child process of its own (so its peak RSS is its own), started from a
 // running event loop as a click would be. The site runs in child processes too, on 127.0.0.1 only:
@@ -15,6 +15,9 @@
 //              and libcurl's multi interface with k connections. Medians of three interleaved rounds.
 //   store      the batch with parallel 1 with and without the results store behind the window, nine interleaved
 //              rounds, medians, and the CPU time per row of the window's whole process.
+//   registrable  10,000 rows over 2,000 registrable domains (five subdomains each, side by side as a sorted list
+//              has them) from a site 20 ms away, parallel 8, with 按主域名查询 off and on: both times, their ratio,
+//              and the requests each run sent as the site's own log counts them. Three interleaved rounds.
 //   memory     peak RSS of a 2,000-row and a 100,000-row run.
 // Each window run also reports the longest gap between the ticks of a 10 ms timer.
 #include "window/main_window.h"
@@ -29,6 +32,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -75,6 +79,9 @@ int windowRun(const QStringList &args)
     const int parallel = value("--parallel", QStringLiteral("1")).toInt();
     const bool qnam = value("--client", QStringLiteral("curl")) == QStringLiteral("qnam");
     const QString storeFolder = value("--store", {});
+    // Rows in groups of this many subdomains of one registrable domain; 0 for a domain a row.
+    const int subdomains = value("--subdomains", QStringLiteral("0")).toInt();
+    const bool byRegistrable = args.contains(QStringLiteral("--by-registrable"));
 
     bench::CountingDialogs dialogs;
     std::unique_ptr<HttpClient> http;
@@ -91,13 +98,25 @@ int windowRun(const QStringList &args)
     config.settings.effective.lookupBase = base;
     config.settings.effective.parallel = parallel;
     config.settings.effective.retries = 0;
+    config.settings.effective.byRegistrable = byRegistrable;
     if (!storeFolder.isEmpty())
         config.storePath = storeFolder + QStringLiteral("/quernfold.db");
     MainWindow window(platform, config);
     // The version check is not what is measured; left running it would land in the middle of the run.
     if (auto *versionCheckTimer = window.findChild<QTimer *>(QStringLiteral("Timer1")))
         versionCheckTimer->stop();
-    const QStringList domains = domainList(rows, QStringLiteral("d"));
+    QStringList domains = domainList(rows, QStringLiteral("d"));
+    // The name each row's record is served for.
+    QStringList recordNames = domains;
+    if (subdomains > 0) {
+        domains.clear();
+        recordNames.clear();
+        for (int i = 0; i < rows; ++i) {
+            const QString name = QStringLiteral("r%1.cn").arg(i / subdomains);
+            domains << QStringLiteral("s%1.").arg(i % subdomains) + name;
+            recordNames << (byRegistrable ? name : domains.last());
+        }
+    }
     // With a store the list goes in once the window has settled the last session's (there is none), so that the
     // store keeps it and every result written into it.
     QObject::connect(&window, &MainWindow::listReady, [&] { window.model().setDomains(domains); });
@@ -133,7 +152,7 @@ int windowRun(const QStringList &args)
     for (int i = 0; i < window.model().count(); ++i) {
         if (window.model().cell(i, DomainListModel::StatusColumn) == QStringLiteral("查询完毕"))
             ++finished;
-        if (window.model().cell(i, DomainListModel::RecordNoColumn) != site::expectedRecord(domains.at(i)).recordNo)
+        if (window.model().cell(i, DomainListModel::RecordNoColumn) != site::expectedRecord(recordNames.at(i)).recordNo)
             ++wrong;
     }
     std::printf("rate=%.1f\ngap_ms=%.1f\nrss_mib=%.1f\nfinished=%d\nwrong=%d\nasked=%d\ncpu_us_per_row=%.2f\n",
@@ -151,8 +170,9 @@ struct ChildResult {
     double cpuUsPerRow = 0; // every thread of the window's process, from the click until its results are saved
 };
 
-ChildResult runWindowChild(
-    const QString &base, int rows, int parallel, const QString &client, bool realWindow, bool withStore = false)
+// extra: further arguments of the window run (--subdomains N, --by-registrable).
+ChildResult runWindowChild(const QString &base, int rows, int parallel, const QString &client, bool realWindow,
+    bool withStore = false, const QStringList &extra = {})
 {
     QTemporaryDir storeFolder;
     QProcess child;
@@ -166,9 +186,10 @@ ChildResult runWindowChild(
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("--window-run"), QStringLiteral("--base"), base, QStringLiteral("--rows"),
+        QStringList { QStringLiteral("--window-run"), QStringLiteral("--base"), base, QStringLiteral("--rows"),
             QString::number(rows), QStringLiteral("--parallel"), QString::number(parallel), QStringLiteral("--client"),
-            client, QStringLiteral("--store"), withStore ? storeFolder.path() : QString() });
+            client, QStringLiteral("--store"), withStore ? storeFolder.path() : QString() }
+            + extra);
     ChildResult result;
     if (!child.waitForFinished(600000)) {
         child.kill();
@@ -348,6 +369,7 @@ bool measureStore(const QString &loopBase, int loopbackRows)
 }
 
 bool measureLatency(bool pinned);
+bool measureRegistrable(bool pinned);
 bool measureMemory(const QString &loopBase);
 
 // `only`: one part (loopback, store, latency, memory), or empty for all of them.
@@ -395,6 +417,8 @@ int orchestrate(int loopbackRows, const QString &only)
 
     if (wanted("latency"))
         valid = measureLatency(pinned) && valid;
+    if (wanted("registrable"))
+        valid = measureRegistrable(pinned) && valid;
     if (wanted("memory"))
         valid = measureMemory(loopBase) && valid;
     if (!valid)
@@ -443,6 +467,70 @@ bool measureLatency(bool pinned)
         valid = valid && batch.ok;
     }
     return valid;
+}
+
+// Record-page requests in the site's log so far.
+int loggedLookups(const QString &logFile)
+{
+    QFile log(logFile);
+    if (!log.open(QIODevice::ReadOnly))
+        return -1;
+    int count = 0;
+    for (const QByteArray &line : log.readAll().split('\n')) {
+        if (line.startsWith("GET /s-0/"))
+            ++count;
+    }
+    return count;
+}
+
+bool measureRegistrable(bool pinned)
+{
+    constexpr int kRows = 10000;
+    constexpr int kSubdomains = 5;
+    constexpr int kLatencyMs = 20;
+    constexpr int kParallel = 8;
+    constexpr int kRounds = 3;
+    std::printf("== 按主域名查询: %d rows over %d registrable domains, site %d ms away, parallel %d ==\n", kRows,
+        kRows / kSubdomains, kLatencyMs, kParallel);
+    QTemporaryDir logFolder;
+    const QString logFile = logFolder.filePath(QStringLiteral("site.log"));
+    SiteProcess site;
+    if (pinned)
+        pinTo(0);
+    const QString base = site.start(kLatencyMs, logFile);
+    if (pinned)
+        pinTo(1);
+    if (base.isEmpty())
+        return false;
+    const QStringList grouped { QStringLiteral("--subdomains"), QString::number(kSubdomains) };
+    bool valid = true;
+    std::vector<double> offSeconds;
+    std::vector<double> onSeconds;
+    std::vector<int> offRequests;
+    std::vector<int> onRequests;
+    for (int round = 0; round < kRounds; ++round) {
+        for (const bool on : { false, true }) {
+            const int before = loggedLookups(logFile);
+            const ChildResult run = runWindowChild(base, kRows, kParallel, QStringLiteral("curl"), false, false,
+                on ? grouped + QStringList { QStringLiteral("--by-registrable") } : grouped);
+            const int requests = loggedLookups(logFile) - before;
+            valid = valid && run.ok && before >= 0;
+            (on ? onSeconds : offSeconds).push_back(run.rate > 0 ? kRows / run.rate : 0);
+            (on ? onRequests : offRequests).push_back(requests);
+        }
+        std::printf("  round %d: off %.2f s, %d requests; on %.2f s, %d requests\n", round + 1, offSeconds.back(),
+            offRequests.back(), onSeconds.back(), onRequests.back());
+    }
+    const double off = median(offSeconds);
+    const double on = median(onSeconds);
+    std::printf(
+        "median of %d rounds: off %.2f s, on %.2f s, on / off %.3f (target <= 0.25)\n", kRounds, off, on, on / off);
+    const auto [onLeast, onMost] = std::minmax_element(onRequests.begin(), onRequests.end());
+    const auto [offLeast, offMost] = std::minmax_element(offRequests.begin(), offRequests.end());
+    std::printf("requests in the site's log a run: on %d to %d (target exactly %d), off %d to %d\n", *onLeast, *onMost,
+        kRows / kSubdomains, *offLeast, *offMost);
+    const bool exact = *onLeast == kRows / kSubdomains && *onMost == kRows / kSubdomains;
+    return valid && exact;
 }
 
 bool measureMemory(const QString &loopBase)

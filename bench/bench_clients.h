@@ -43,14 +43,17 @@ public:
         }
     }
 
-    // Starts the site on a port it picks and reads the one line that names it. Empty on failure.
-    QString start(int latencyMs)
+    // Starts the site on a port it picks and reads the one line that names it. Empty on failure. With a log file,
+    // the site appends every request it receives to it.
+    QString start(int latencyMs, const QString &logFile = {})
     {
         const QString program = siteExecutable();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(program,
-            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--latency-ms"),
-                QString::number(latencyMs) });
+        QStringList arguments { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--latency-ms"),
+            QString::number(latencyMs) };
+        if (!logFile.isEmpty())
+            arguments << QStringLiteral("--log-file") << logFile;
+        m_process.start(program, arguments);
         if (!m_process.waitForStarted(10000)) {
             std::fprintf(stderr, "cannot start %s: %s\n", qPrintable(program), qPrintable(m_process.errorString()));
             return {};

@@ -1,8 +1,12 @@
 #include "lookup/lookup_run.h"
 
 #include "domainlist/domain_list_model.h"
+#include "lookup/registrable_name.h"
 
 #include <QPointer>
+
+#include <algorithm>
+#include <optional>
 
 namespace quernfold {
 
@@ -12,6 +16,10 @@ const QString kQuerying = QStringLiteral("查询中");
 const QString kDone = QStringLiteral("查询完毕");
 
 constexpr qint64 kLongestRetryAfterSeconds = 120;
+
+// Rows one turn of the event loop may start. Rows that share a request take no place in flight, so without a
+// bound a long list of them would all be written before the window could paint once.
+constexpr int kRowsPerTurn = 256;
 
 } // namespace
 
@@ -26,6 +34,8 @@ RunOptions runOptionsFor(QueryMode mode, const LookupSettings &settings, const P
         options.intervalMs = settings.intervalMs;
         options.giveUpAfter = kGiveUpAfterFailedRows;
     }
+    if (settings.byRegistrable)
+        options.nameToAsk = registrableName;
     return options;
 }
 
@@ -78,6 +88,12 @@ void LookupRun::start(const QString &lookupBase, QueryMode mode, std::vector<Row
     m_failuresInARow = 0;
     m_startedAny = false;
     m_pausedUntilMs = 0;
+    if (sharing()) {
+        for (const RowKey key : m_rows) {
+            if (const DomainRow *row = m_model.find(key))
+                ++m_rowsLeft[m_options.nameToAsk(row->domain)];
+        }
+    }
     m_clock.start();
     // The first row goes out from the event loop, as every later one does, so whatever the caller does right
     // after start() (a message, disabling controls) comes first.
@@ -104,6 +120,14 @@ void LookupRun::abort()
             m_http.cancel(slot.request);
     }
     m_slots.clear();
+    forgetShared();
+}
+
+void LookupRun::forgetShared()
+{
+    m_inFlight.clear();
+    m_answers.clear();
+    m_rowsLeft.clear();
 }
 
 void LookupRun::schedule(qint64 atMs)
@@ -118,11 +142,17 @@ void LookupRun::pump(bool mayFinish)
     if (!m_active)
         return;
     const QPointer<LookupRun> alive(this);
-    while (startNext(m_clock.elapsed())) {
+    for (int started = 0; startNext(m_clock.elapsed());) {
         // Starting a row tells the window and writes the list; either may have ended the run.
         if (!alive || !m_active)
             return;
+        if (++started == kRowsPerTurn) {
+            schedule(0);
+            return;
+        }
     }
+    if (!alive || !m_active)
+        return;
     if (m_slots.empty() && (m_stopRequested || m_next >= m_rows.size())) {
         // From inside a reply (the rows left were all skipped) the run ends from the event loop, after the reply
         // has been written.
@@ -152,21 +182,22 @@ void LookupRun::pump(bool mayFinish)
 bool LookupRun::startNext(qint64 now)
 {
     const qint64 earliestStart = qMax(m_pausedUntilMs, m_startedAny ? m_lastStartMs + m_options.intervalMs : qint64(0));
-    if (now < earliestStart)
-        return false;
+    const bool maySend = now >= earliestStart;
 
     // A due retry goes before a new row, and due retries go in row order: the slots are listed as their rows
     // started.
     Slot *due = nullptr;
-    for (Slot &slot : m_slots) {
-        if (slot.retryAtMs >= 0 && slot.retryAtMs <= now) {
-            due = &slot;
-            break;
+    if (maySend) {
+        for (Slot &slot : m_slots) {
+            if (slot.retryAtMs >= 0 && slot.retryAtMs <= now) {
+                due = &slot;
+                break;
+            }
         }
     }
     if (due) {
-        if (!m_model.contains(due->key)) {
-            m_slots.remove_if([due](const Slot &s) { return &s == due; });
+        if (pruneRows(*due)) {
+            removeSlot(due);
             return true;
         }
         due->retryAtMs = -1;
@@ -175,26 +206,50 @@ bool LookupRun::startNext(qint64 now)
         return true;
     }
 
-    if (m_stopRequested || m_next >= m_rows.size() || int(m_slots.size()) >= m_options.parallel)
+    if (m_stopRequested || m_next >= m_rows.size())
         return false;
-    const RowKey key = m_rows[m_next++];
+    const RowKey key = m_rows[m_next];
     const DomainRow *row = m_model.find(key);
-    if (!row)
+    if (!row) {
+        ++m_next;
         return true;
-    Slot &slot = m_slots.emplace_back();
-    slot.key = key;
-    slot.domain = row->domain;
+    }
+    const QString name = sharing() ? m_options.nameToAsk(row->domain) : row->domain;
+    const bool askedByAnotherName = name != row->domain;
+    // A row whose name is asked about already, or was answered, needs no place in flight and no turn.
+    const bool needsRequest = !sharing() || (!m_inFlight.contains(name) && !m_answers.contains(name));
+    if (needsRequest && (!maySend || int(m_slots.size()) >= m_options.parallel))
+        return false;
+    ++m_next;
     const QPointer<LookupRun> alive(this);
     emit rowStarted(key);
     if (!alive || !m_active)
         return false;
-    // The window may have changed the list in its answer to the signal.
-    if (!m_model.setStatus(key, kQuerying)) {
-        m_slots.pop_back();
-        return true;
+    // The window may have changed the list in its answer to the signal, which may also have ended a request's
+    // wait for its retry: what this row joins is looked up afresh.
+    if (sharing()) {
+        const auto answer = m_answers.constFind(name);
+        const std::optional<RowOutcome> answered
+            = answer != m_answers.cend() ? std::optional<RowOutcome>(*answer) : std::nullopt;
+        reached(name);
+        if (answered) {
+            deliver({ { key, askedByAnotherName } }, name, *answered);
+            return true;
+        }
     }
+    if (!m_model.setStatus(key, kQuerying))
+        return true;
     if (!alive || !m_active)
         return false;
+    if (Slot *shared = m_inFlight.value(name)) {
+        shared->rows.push_back({ key, askedByAnotherName });
+        return true;
+    }
+    Slot &slot = m_slots.emplace_back();
+    slot.name = name;
+    slot.rows.push_back({ key, askedByAnotherName });
+    if (sharing())
+        m_inFlight.insert(name, &slot);
     send(slot, now);
     return true;
 }
@@ -204,25 +259,47 @@ void LookupRun::send(Slot &slot, qint64 now)
     m_startedAny = true;
     m_lastStartMs = now;
     Slot *target = &slot;
-    slot.request = m_http.start(
-        recordPageRequest(recordPageUrl(m_lookupBase, slot.domain), m_options.deadlineMs, m_options.proxy),
-        [this, target](HttpResponse &&response) { onReply(target, std::move(response)); });
+    slot.request
+        = m_http.start(recordPageRequest(recordPageUrl(m_lookupBase, slot.name), m_options.deadlineMs, m_options.proxy),
+            [this, target](HttpResponse &&response) { onReply(target, std::move(response)); });
+}
+
+void LookupRun::removeSlot(Slot *slot)
+{
+    const auto shared = m_inFlight.constFind(slot->name);
+    if (shared != m_inFlight.cend() && *shared == slot)
+        m_inFlight.erase(shared);
+    m_slots.remove_if([slot](const Slot &s) { return &s == slot; });
+}
+
+bool LookupRun::pruneRows(Slot &slot)
+{
+    // A row that left the list under a request: its part of the answer then belongs to nobody.
+    slot.rows.erase(std::remove_if(slot.rows.begin(), slot.rows.end(),
+                        [this](const Waiter &row) { return !m_model.contains(row.key); }),
+        slot.rows.end());
+    return slot.rows.empty();
+}
+
+void LookupRun::reached(const QString &name)
+{
+    const auto left = m_rowsLeft.find(name);
+    if (left == m_rowsLeft.end() || --*left > 0)
+        return;
+    m_rowsLeft.erase(left);
+    m_answers.remove(name);
 }
 
 void LookupRun::onReply(Slot *slot, HttpResponse &&response)
 {
     slot->request = 0;
-    const RowKey key = slot->key;
-    const auto removeSlot = [this, slot] { m_slots.remove_if([slot](const Slot &s) { return &s == slot; }); };
-    // A row that left the list under a request: the answer then belongs to nobody.
-    const auto stillThere = [this, key] { return m_model.contains(key); };
-    if (!stillThere()) {
-        removeSlot();
-        continueRun();
-        return;
-    }
     const QPointer<LookupRun> alive(this);
     if (!response.ok() || response.status >= 400) {
+        if (pruneRows(*slot)) {
+            removeSlot(slot);
+            continueRun();
+            return;
+        }
         const RowOutcome outcome = readRowOutcome(m_mode, response);
         if (outcome.retryable && slot->retriesMade < m_options.retries && !m_stopRequested) {
             const qint64 now = m_clock.elapsed();
@@ -233,14 +310,16 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
             slot->retryAtMs = now + waitMs;
             slot->reason = outcome.reason;
         } else {
-            const int retriesMade = slot->retriesMade;
-            removeSlot();
-            m_model.setStatus(key, kQuerying, rowNote(outcome.reason, retriesMade));
-            if (alive && m_active && stillThere())
-                emit rowEnded(key);
-            if (!alive || !m_active)
+            // Not remembered for the name: a row that reaches it later asks again.
+            RowOutcome failed;
+            failed.reason = rowNote(outcome.reason, slot->retriesMade);
+            const std::vector<Waiter> rows = std::move(slot->rows);
+            const QString name = slot->name;
+            removeSlot(slot);
+            if (!deliver(rows, name, failed))
                 return;
-            // An answer we cannot use still shows the site is there.
+            // An answer we cannot use still shows the site is there. Requests are counted, not the rows they
+            // served.
             m_failuresInARow = outcome.siteUnreachable ? m_failuresInARow + 1 : 0;
             if (m_options.giveUpAfter > 0 && m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
                 m_stopRequested = true;
@@ -253,23 +332,48 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         return;
     }
 
-    // A page came back: whatever it says, the site will not be asked about this row again, so the next row goes
-    // out before this one is read. Reading and writing then overlap the next round trip.
-    removeSlot();
+    // A page came back: whatever it says, the site will not be asked about these rows again, so the next row goes
+    // out before this one is read. Reading and writing then overlap the next round trip. A page that rows still to
+    // come will take is read first, so that they find it.
     m_failuresInARow = 0;
-    continueRun();
-    if (!alive || !m_active || !stillThere())
-        return;
-    RowOutcome outcome = readRowOutcome(m_mode, response);
-    if (outcome.finished) {
-        m_model.setLookupResult(key, std::move(outcome.record), kDone);
-        if (alive && m_active && stillThere())
-            emit rowFinished(key);
-    } else {
-        m_model.setStatus(key, kQuerying, outcome.reason);
+    const std::vector<Waiter> rows = std::move(slot->rows);
+    const QString name = slot->name;
+    removeSlot(slot);
+    std::optional<RowOutcome> outcome;
+    if (m_rowsLeft.contains(name)) {
+        outcome = readRowOutcome(m_mode, response);
+        m_answers.insert(name, *outcome);
     }
-    if (alive && m_active && stillThere())
-        emit rowEnded(key);
+    continueRun();
+    if (!alive || !m_active)
+        return;
+    if (!outcome)
+        outcome = readRowOutcome(m_mode, response);
+    deliver(rows, name, *outcome);
+}
+
+bool LookupRun::deliver(const std::vector<Waiter> &rows, const QString &name, const RowOutcome &outcome)
+{
+    const QPointer<LookupRun> alive(this);
+    QString byName;
+    for (const Waiter &row : rows) {
+        if (!m_model.contains(row.key))
+            continue;
+        if (outcome.finished) {
+            if (row.askedByAnotherName && byName.isEmpty())
+                byName = QStringLiteral("按主域名%1查询").arg(name);
+            m_model.setLookupResult(row.key, outcome.record, kDone, row.askedByAnotherName ? byName : QString());
+            if (alive && m_active && m_model.contains(row.key))
+                emit rowFinished(row.key);
+        } else {
+            m_model.setStatus(row.key, kQuerying, outcome.reason);
+        }
+        if (alive && m_active && m_model.contains(row.key))
+            emit rowEnded(row.key);
+        if (!alive || !m_active)
+            return false;
+    }
+    return true;
 }
 
 void LookupRun::continueRun()
@@ -286,28 +390,26 @@ void LookupRun::continueRun()
 void LookupRun::endRetryWaits()
 {
     // Taken out first and written after: a listener of the list may end the run while we write.
-    struct Note {
-        RowKey key;
-        QString text;
+    struct Ended {
+        std::vector<Waiter> rows;
+        QString name;
+        RowOutcome outcome;
     };
-    std::vector<Note> notes;
+    std::vector<Ended> ended;
     for (auto it = m_slots.begin(); it != m_slots.end();) {
-        if (it->retryAtMs < 0) {
-            ++it;
+        Slot &slot = *it;
+        ++it;
+        if (slot.retryAtMs < 0)
             continue;
-        }
-        notes.push_back({ it->key, rowNote(it->reason, it->retriesMade) });
-        it = m_slots.erase(it);
+        // Those rows keep "查询中" and learn why they did not finish.
+        RowOutcome outcome;
+        outcome.reason = rowNote(slot.reason, slot.retriesMade);
+        ended.push_back({ std::move(slot.rows), slot.name, std::move(outcome) });
+        removeSlot(&slot);
     }
-    // Those rows keep "查询中" and learn why they did not finish.
-    const QPointer<LookupRun> alive(this);
-    for (const Note &note : notes) {
-        if (!alive)
+    for (const Ended &request : ended) {
+        if (!deliver(request.rows, request.name, request.outcome))
             return;
-        if (!m_model.setStatus(note.key, kQuerying, note.text))
-            continue;
-        if (alive && m_active && m_model.contains(note.key))
-            emit rowEnded(note.key);
     }
 }
 
@@ -318,6 +420,7 @@ void LookupRun::finish()
     m_pump.stop();
     m_rows = {};
     m_next = 0;
+    forgetShared();
     const QPointer<LookupRun> alive(this);
     if (m_stopRequested && leftRows)
         emit stopNoticed();
@@ -327,10 +430,16 @@ void LookupRun::finish()
 
 void LookupRun::dropWaitsForRemovedRows()
 {
-    // A row gone while it waits for its retry would hold the run's end for the wait and then ask for nothing.
+    // A request waiting for its retry with none of its rows left would hold the run's end for the wait and then
+    // ask for nobody.
     if (!m_active)
         return;
-    m_slots.remove_if([this](const Slot &slot) { return slot.retryAtMs >= 0 && !m_model.contains(slot.key); });
+    for (auto it = m_slots.begin(); it != m_slots.end();) {
+        Slot &slot = *it;
+        ++it;
+        if (slot.retryAtMs >= 0 && pruneRows(slot))
+            removeSlot(&slot);
+    }
     schedule(0);
 }
 

@@ -28,6 +28,17 @@ bool readProxy(QString &text)
     return isValidProxyChoice(text);
 }
 
+// What QSettings writes for a bool, and what a person writes in a variable.
+std::optional<bool> readFlag(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    if (text == u"1" || text.compare(u"true", Qt::CaseInsensitive) == 0)
+        return true;
+    if (text == u"0" || text.compare(u"false", Qt::CaseInsensitive) == 0)
+        return false;
+    return std::nullopt;
+}
+
 // What every setting has: its names in the dialog, the file, the environment and on the command line.
 Setting named(SettingField field, const char16_t *label, const char *key, const char *variable, const char *option)
 {
@@ -62,6 +73,14 @@ QList<Setting> makeTable()
         setting.valueForm = valueForm;
         return setting;
     };
+    const auto flag = [](SettingField field, const char16_t *label, const char *key, const char *variable,
+                          const char *option, bool LookupSettings::*member, const QString &problem) {
+        Setting setting = named(field, label, key, variable, option);
+        setting.flag = member;
+        setting.problem = problem;
+        setting.valueForm = QStringLiteral("1, 0, true or false");
+        return setting;
+    };
     return {
         text(SettingField::LookupBase, u"查询网站地址", "lookup/base", "QUERNFOLD_LOOKUP_BASE", "lookup-base",
             &LookupSettings::lookupBase, readBase, {},
@@ -82,10 +101,28 @@ QList<Setting> makeTable()
             QStringLiteral("empty, none, http://host:port or socks5://host:port")),
         number(SettingField::ReuseDays, u"复用几天内的结果", "lookup/reuseDays", "QUERNFOLD_REUSE_DAYS", "reuse-days",
             0, 365, 0, &LookupSettings::reuseDays),
+        flag(SettingField::ByRegistrable, u"按主域名查询", "lookup/byRegistrable", "QUERNFOLD_BY_REGISTRABLE",
+            "by-registrable-domain", &LookupSettings::byRegistrable, QStringLiteral("按主域名查询须为是(1)或否(0)..")),
     };
 }
 
 enum class Taken { Yes, Clamped, Ignored };
+
+// A text or yes/no field's value as typed, into its member. False, changing nothing, when it is not a valid one.
+bool readNonNumber(const Setting &setting, const QString &value, LookupSettings &into)
+{
+    if (setting.isFlag()) {
+        const std::optional<bool> on = readFlag(value);
+        if (on)
+            into.*setting.flag = *on;
+        return on.has_value();
+    }
+    QString text = value;
+    if (!setting.readText(text))
+        return false;
+    into.*setting.text = text;
+    return true;
+}
 
 // A whole number as typed: blanks around it and a sign are fine. Digits beyond what 64 bits hold still say
 // "very large", so they clamp like any other value out of range rather than count as no number at all.
@@ -127,25 +164,29 @@ Taken take(
                           .arg(clamped);
         return Taken::Clamped;
     }
-    QString text = value;
-    if (!setting.readText(text)) {
+    if (!readNonNumber(setting, value, into)) {
         if (notes)
             *notes << QStringLiteral("%1: \"%2\" is not a valid %3; ignored").arg(source, value, setting.fileKey);
         return Taken::Ignored;
     }
-    into.*setting.text = text;
     return Taken::Yes;
 }
 
 QString valueText(const LookupSettings &settings, const Setting &setting)
 {
-    return setting.isNumber() ? QString::number(settings.*setting.number) : settings.*setting.text;
+    if (setting.isNumber())
+        return QString::number(settings.*setting.number);
+    if (setting.isFlag())
+        return settings.*setting.flag ? QStringLiteral("1") : QStringLiteral("0");
+    return settings.*setting.text;
 }
 
 void copyField(const Setting &setting, const LookupSettings &from, LookupSettings &to)
 {
     if (setting.isNumber())
         to.*setting.number = from.*setting.number;
+    else if (setting.isFlag())
+        to.*setting.flag = from.*setting.flag;
     else
         to.*setting.text = from.*setting.text;
 }
@@ -172,6 +213,8 @@ LookupSettings::LookupSettings()
     for (const Setting &setting : settingTable()) {
         if (setting.isNumber())
             this->*setting.number = setting.defaultValue;
+        else if (setting.isFlag())
+            this->*setting.flag = setting.defaultValue != 0;
     }
 }
 
@@ -211,6 +254,8 @@ bool writeSettingsFile(const QString &path, const LookupSettings &settings)
     for (const Setting &setting : settingTable()) {
         if (setting.isNumber())
             file.setValue(setting.fileKey, settings.*setting.number);
+        else if (setting.isFlag())
+            file.setValue(setting.fileKey, settings.*setting.flag);
         else
             file.setValue(setting.fileKey, settings.*setting.text);
     }
@@ -248,10 +293,8 @@ QString readOptionValue(const Setting &setting, const QString &value, LookupSett
         into.*setting.number = number;
         return {};
     }
-    QString text = value;
-    if (!setting.readText(text))
+    if (!readNonNumber(setting, value, into))
         return QStringLiteral("\"%1\" is not %2").arg(value, setting.valueForm);
-    into.*setting.text = text;
     return {};
 }
 
@@ -274,11 +317,8 @@ QString readForm(const SettingsForm &form, LookupSettings *out)
             if (!ok || value < setting.min || value > setting.max)
                 return QStringLiteral("%1须为%2到%3之间的整数..").arg(setting.label).arg(setting.min).arg(setting.max);
             read.*setting.number = value;
-        } else {
-            QString text = form.text(setting.field);
-            if (!setting.readText(text))
-                return setting.problem;
-            read.*setting.text = text;
+        } else if (!readNonNumber(setting, form.text(setting.field), read)) {
+            return setting.problem;
         }
     }
     if (out)

@@ -19,15 +19,17 @@ struct LookupSettings {
     int deadlineSeconds; // 单个请求时限(秒)
     QString proxy; // 代理: empty follows the environment, "none", or "http://host:port" / "socks5://host:port"
     int reuseDays; // 复用几天内的结果: 0 never reuses
+    bool byRegistrable; // 按主域名查询: each row is asked for by its registrable domain
 
     bool operator==(const LookupSettings &other) const;
     bool operator!=(const LookupSettings &other) const { return !(*this == other); }
 };
 
-enum class SettingField { LookupBase, Parallel, IntervalMs, Retries, DeadlineSeconds, Proxy, ReuseDays };
+enum class SettingField { LookupBase, Parallel, IntervalMs, Retries, DeadlineSeconds, Proxy, ReuseDays, ByRegistrable };
 
 // One setting as the file, the environment, the dialog and the tests all know it. Number fields carry their range
-// and default; text fields (min > max) are read by `readText`, which trims the text and says whether it is valid.
+// and default; text fields (min > max) are read by `readText`, which trims the text and says whether it is valid;
+// yes/no fields are written "1" or "0" and read from "1", "0", "true" or "false" (defaultValue 1 is yes).
 struct Setting {
     SettingField field;
     QString label; // as the dialog and its messages name it
@@ -40,11 +42,13 @@ struct Setting {
     int LookupSettings::*number = nullptr;
     QString LookupSettings::*text = nullptr;
     bool (*readText)(QString &text) = nullptr;
+    bool LookupSettings::*flag = nullptr;
     QString placeholder; // what the dialog shows in an empty text field
-    QString problem; // the message for a bad value of a text field
-    QString valueForm; // what a text field's value must be, in the command line's words
+    QString problem; // the message for a bad value of a text or yes/no field
+    QString valueForm; // what a text or yes/no field's value must be, in the command line's words
 
     bool isNumber() const { return number != nullptr; }
+    bool isFlag() const { return flag != nullptr; }
 };
 
 // In the order the dialog shows them.
@@ -70,6 +74,7 @@ SettingsState applyEnvironment(const LookupSettings &saved, const QProcessEnviro
 
 // A value given for one run on the command line, read as the dialog reads its field: nothing is clamped. Puts it
 // into `into` and returns an empty text, or returns what is wrong with it, with the range or the form it must have.
+// A yes/no field is a bare option on the command line, which stands for "1".
 QString readOptionValue(const Setting &setting, const QString &value, LookupSettings &into);
 
 // The dialog's fields as typed.

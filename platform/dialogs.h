@@ -49,6 +49,8 @@ struct FormField {
     // A whole number between min and max when min <= max; free text otherwise.
     int min = 0;
     int max = -1;
+    // A yes/no box instead: its text is "1" when ticked, "0" when not.
+    bool check = false;
     QString placeholder; // shown in an empty text field
     // The environment variable that fixes the field for this run: shown with it, not editable. Empty for none.
     QString fixedBy;

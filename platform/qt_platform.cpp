@@ -1,6 +1,7 @@
 #include "platform/qt_platform.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDialog>
@@ -126,7 +127,12 @@ std::optional<QList<FormField>> QtDialogs::formDialog(
     QList<std::function<QString()>> readers;
     for (const FormField &field : fields) {
         QWidget *editor = nullptr;
-        if (field.min <= field.max) {
+        if (field.check) {
+            auto *box = new QCheckBox(&dialog);
+            box->setChecked(field.text.trimmed() == u"1");
+            readers << [box] { return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0"); };
+            editor = box;
+        } else if (field.min <= field.max) {
             // The form is checked again on OK; the spin box only makes a wrong value harder to type.
             auto *spin = new QSpinBox(&dialog);
             spin->setRange(field.min, field.max);

@@ -408,6 +408,44 @@ private slots:
         QCOMPARE(m_site->requests().size(), 2);
     }
 
+    // Asked by registrable domain: one request a name, each row noted with the name asked, and the history keeps
+    // each row's own domain, so a later run reuses them without asking the site.
+    void query_byRegistrableDomain_asksOnceAndRecordsEachRow()
+    {
+        const QString list = listFile(u"a.x.cn\nb.x.cn\nx.cn\nc.y.com.cn\n"_s);
+        QueryProcess first(m_home->path());
+        first.start({ u"--query"_s, list, u"--lookup-base"_s, m_site->baseUrl(), u"--by-registrable-domain"_s,
+            u"--parallel"_s, u"2"_s, u"--format"_s, u"jsonl"_s, u"--quiet"_s });
+        const Finished firstRun = first.wait();
+        QCOMPARE(firstRun.exitCode, 0);
+        QStringList asked;
+        for (const site::RecordedRequest &request : m_site->requests())
+            asked << QString::fromUtf8(request.target);
+        asked.sort();
+        QCOMPARE(asked, QStringList({ u"/s-0/x.cn.html"_s, u"/s-0/y.com.cn.html"_s }));
+
+        QueryProcess second(m_home->path());
+        second.start({ u"--query"_s, list, u"--lookup-base"_s, m_site->baseUrl(), u"--reuse-days"_s, u"1"_s,
+            u"--format"_s, u"jsonl"_s, u"--quiet"_s });
+        const Finished secondRun = second.wait();
+        QCOMPARE(secondRun.exitCode, 0);
+        QCOMPARE(m_site->requests().size(), 2);
+
+        const QStringList names = { u"x.cn"_s, u"x.cn"_s, u"x.cn"_s, u"y.com.cn"_s };
+        const QStringList notes
+            = { u"按主域名x.cn查询"_s, u"按主域名x.cn查询"_s, QString(), u"按主域名y.com.cn查询"_s };
+        for (const bool reused : { false, true }) {
+            const QList<QByteArray> lines = (reused ? secondRun.out : firstRun.out).trimmed().split('\n');
+            QCOMPARE(lines.size(), names.size());
+            for (int i = 0; i < lines.size(); ++i) {
+                const QJsonObject row = QJsonDocument::fromJson(lines.at(i)).object();
+                QCOMPARE(row.value(u"record_no"_s).toString(), site::expectedRecord(names.at(i)).recordNo);
+                const QString note = row.value(u"note"_s).toString();
+                QVERIFY2(reused ? note.startsWith(u"复用"_s) : note == notes.at(i), qPrintable(note));
+            }
+        }
+    }
+
     // The window's list stays the window's, also while it is open; the results join the history, and a later run
     // reuses them without asking the site.
     void query_keepsHistoryAndLeavesTheWindowsList()

@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -38,12 +39,29 @@ QString domainOf(const HttpRequest &request)
     return request.url.path().section(u'/', -1).chopped(5);
 }
 
+QStringList numberedDomains(int rows)
+{
+    QStringList domains;
+    for (int i = 0; i < rows; ++i)
+        domains << u"r%1.cn"_s.arg(i);
+    return domains;
+}
+
+// What the settings give a run that asks by registrable domain.
+RunOptions byRegistrable(RunOptions options = {})
+{
+    LookupSettings settings;
+    settings.byRegistrable = true;
+    options.nameToAsk = runOptionsFor(QueryMode::Batch, settings, {}).nameToAsk;
+    return options;
+}
+
 struct RunFixture {
     explicit RunFixture(int rows)
+        : RunFixture(numberedDomains(rows))
+    { }
+    explicit RunFixture(const QStringList &domains)
     {
-        QStringList domains;
-        for (int i = 0; i < rows; ++i)
-            domains << u"r%1.cn"_s.arg(i);
         model.setDomains(domains);
         QObject::connect(&run, &LookupRun::rowStarted, [this](RowKey row) { started << model.positionOf(row); });
         QObject::connect(&run, &LookupRun::stopNoticed, [this] { events << u"stopNoticed"_s; });
@@ -462,6 +480,118 @@ private slots:
         QCOMPARE(ended, (QList<int> { 0, 1, 2, 3 }));
         QCOMPARE(finished, (QList<int> { 0, 3 }));
         QCOMPARE(t.http.requests.size(), 4);
+    }
+
+    // Rows asked about by their registrable domain, answered in any order, with rows leaving the list and a stop on
+    // the way. Against the obvious reference: no name is asked about twice, never more than `parallel` requests
+    // are out, every row the run reached holds its name's record (with the note when the name is not its own),
+    // and no other row is touched.
+    void byName_oneRequestPerNameWhateverHappens()
+    {
+        const QStringList names = { u"x.cn"_s, u"y.com.cn"_s, u"z.org"_s, u"w.gov.cn"_s };
+        const QStringList prefixes = { QString(), u"a."_s, u"b."_s, u"c.d."_s };
+        for (quint32 seed = 1; seed <= 150; ++seed) {
+            QRandomGenerator random(seed);
+            QStringList domains;
+            QHash<QString, QString> nameOf;
+            for (int i = 1 + random.bounded(12); i > 0; --i) {
+                const QString name = names.at(random.bounded(names.size()));
+                domains << prefixes.at(random.bounded(prefixes.size())) + name;
+                nameOf.insert(domains.last(), name);
+            }
+            RunFixture t(domains);
+            t.answer = [](const HttpRequest &) { return std::nullopt; };
+            QHash<RowKey, QString> domainByKey;
+            for (int row = 0; row < t.model.count(); ++row)
+                domainByKey.insert(t.model.keyAt(row), domains.at(row));
+            QSet<RowKey> started;
+            QHash<RowKey, int> ended;
+            QObject::connect(&t.run, &LookupRun::rowStarted, [&started](RowKey row) { started.insert(row); });
+            QObject::connect(&t.run, &LookupRun::rowEnded, [&ended](RowKey row) { ++ended[row]; });
+            RunOptions options = byRegistrable();
+            options.parallel = 1 + random.bounded(3);
+            QStringList steps { u"parallel %1, rows %2"_s.arg(options.parallel).arg(domains.join(u' ')) };
+            const auto context = [&] { return qPrintable(u"seed %1: %2"_s.arg(seed).arg(steps.join(u"; "_s))); };
+            t.start(options);
+            bool stopped = false;
+            while (QTest::qWaitFor([&t] { return !t.http.pendingIds().isEmpty() || t.events.contains(u"finished"_s); })
+                && !t.events.contains(u"finished"_s)) {
+                QVERIFY2(t.http.pendingIds().size() <= options.parallel, context());
+                const int pick = random.bounded(10);
+                if (pick == 0 && t.model.count() > 0) {
+                    const int row = random.bounded(t.model.count());
+                    steps << u"remove %1"_s.arg(t.model.cell(row, DomainListModel::DomainColumn));
+                    t.model.removeRows({ t.model.keyAt(row) });
+                } else if (pick == 1 && !stopped) {
+                    steps << u"stop"_s;
+                    stopped = true;
+                    t.run.requestStop();
+                } else {
+                    const QList<HttpClient::RequestId> pending = t.http.pendingIds();
+                    const HttpClient::RequestId id = pending.at(random.bounded(pending.size()));
+                    steps << u"answer "_s + domainOf(t.http.requests.at(int(id) - 1));
+                    t.http.complete(id, recordPage(t.http.requests.at(int(id) - 1).url));
+                }
+            }
+            QVERIFY2(t.events.contains(u"finished"_s), context());
+            const QStringList asked = t.requestedDomains();
+            QVERIFY2(QSet<QString>(asked.cbegin(), asked.cend()).size() == asked.size(), context());
+            for (int row = 0; row < t.model.count(); ++row) {
+                const RowKey key = t.model.keyAt(row);
+                const QString name = nameOf.value(domainByKey.value(key));
+                if (!started.contains(key)) {
+                    QVERIFY2(t.status(row).isEmpty(), context());
+                    continue;
+                }
+                QVERIFY2(asked.contains(name), context());
+                QVERIFY2(t.status(row) == u"查询完毕"_s, context());
+                QVERIFY2(t.model.cell(row, DomainListModel::RecordNoColumn) == site::expectedRecord(name).recordNo,
+                    context());
+                const QString note = domainByKey.value(key) == name ? QString() : u"按主域名%1查询"_s.arg(name);
+                QVERIFY2(t.model.note(row) == note, context());
+                QVERIFY2(ended.value(key) == 1, context());
+            }
+        }
+    }
+
+    // A shared request that fails fails every row waiting on it, each with the reason; its retry serves them all,
+    // and giving up counts requests, not the rows they serve.
+    void byName_failedRequestMarksEveryRowWaitingOnIt_data()
+    {
+        QTest::addColumn<QStringList>("domains");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<QStringList>("requested");
+        QTest::addColumn<QStringList>("notes");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("a retry serves every row")
+            << QStringList { u"a.x.cn"_s, u"b.x.cn"_s, u"x.cn"_s } << 1 << QStringList { u"x.cn"_s, u"x.cn"_s }
+            << QStringList(3, u"无法连接(连接被拒绝),已重试1次"_s) << QStringList { u"finished"_s };
+        QTest::newRow("giving up counts requests")
+            << QStringList { u"a.x.cn"_s, u"b.x.cn"_s, u"c.x.cn"_s, u"a.y.cn"_s, u"y.cn"_s, u"z.cn"_s } << 0
+            << QStringList { u"x.cn"_s, u"y.cn"_s } << (QStringList(5, u"无法连接(连接被拒绝)"_s) << QString())
+            << QStringList { u"gaveUp 无法连接(连接被拒绝)"_s, u"stopNoticed"_s, u"finished"_s };
+    }
+    void byName_failedRequestMarksEveryRowWaitingOnIt()
+    {
+        QFETCH(QStringList, domains);
+        QFETCH(int, retries);
+        QFETCH(QStringList, requested);
+        QFETCH(QStringList, notes);
+        QFETCH(QStringList, events);
+        RunFixture t(domains);
+        t.answer = [](const HttpRequest &) { return ScriptedHttp::failure(HttpFailure::Refused); };
+        RunOptions options = byRegistrable();
+        options.retries = retries;
+        options.retryBaseMs = 20;
+        options.giveUpAfter = 2;
+        t.start(options);
+        QVERIFY(t.waitFinished());
+        QCOMPARE(t.requestedDomains(), requested);
+        for (int row = 0; row < domains.size(); ++row) {
+            QCOMPARE(t.model.note(row), notes.at(row));
+            QCOMPARE(t.status(row), notes.at(row).isEmpty() ? QString() : u"查询中"_s);
+        }
+        QCOMPARE(t.events, events);
     }
 
     void abort_cancelsEverythingAndSaysNothing()

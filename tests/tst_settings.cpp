@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -28,7 +29,7 @@ QMap<QString, QString> goodAnswer()
     return { { u"QUERNFOLD_LOOKUP_BASE"_s, u"http://127.0.0.1:9/"_s }, { u"QUERNFOLD_PARALLEL"_s, u"4"_s },
         { u"QUERNFOLD_INTERVAL_MS"_s, u"250"_s }, { u"QUERNFOLD_RETRIES"_s, u"3"_s },
         { u"QUERNFOLD_DEADLINE_S"_s, u"20"_s }, { u"QUERNFOLD_PROXY"_s, u"socks5://127.0.0.1:1080"_s },
-        { u"QUERNFOLD_REUSE_DAYS"_s, u"7"_s } };
+        { u"QUERNFOLD_REUSE_DAYS"_s, u"7"_s }, { u"QUERNFOLD_BY_REGISTRABLE"_s, u"1"_s } };
 }
 
 SettingsForm goodForm()
@@ -80,6 +81,9 @@ private slots:
             << u"代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."_s;
         QTest::newRow("proxy none") << u"QUERNFOLD_PROXY"_s << u"none"_s << QString();
         QTest::newRow("proxy from environment") << u"QUERNFOLD_PROXY"_s << QString() << QString();
+        QTest::newRow("by registrable off") << u"QUERNFOLD_BY_REGISTRABLE"_s << u"0"_s << QString();
+        QTest::newRow("by registrable neither")
+            << u"QUERNFOLD_BY_REGISTRABLE"_s << u"2"_s << u"按主域名查询须为是(1)或否(0).."_s;
     }
     void readForm_namesTheFirstBadField()
     {
@@ -101,6 +105,7 @@ private slots:
             QCOMPARE(read.deadlineSeconds, 20);
             QCOMPARE(read.proxy, u"socks5://127.0.0.1:1080"_s);
             QCOMPARE(read.reuseDays, 7);
+            QCOMPARE(read.byRegistrable, true);
         }
     }
 
@@ -110,16 +115,20 @@ private slots:
         QTest::addColumn<int>("parallel");
         QTest::addColumn<int>("retries");
         QTest::addColumn<QString>("base");
+        QTest::addColumn<bool>("byRegistrable");
         QTest::addColumn<int>("notes");
-        QTest::newRow("good") << QByteArray("[lookup]\nparallel=8\nretries=0\nbase=http://a.cn/\n") << 8 << 0
-                              << u"http://a.cn"_s << 0;
-        QTest::newRow("out of range clamped")
-            << QByteArray("[lookup]\nparallel=99\nretries=-3\n") << 16 << 0 << u"http://default.example"_s << 2;
+        QTest::newRow("good") << QByteArray("[lookup]\nparallel=8\nretries=0\nbase=http://a.cn/\nbyRegistrable=true\n")
+                              << 8 << 0 << u"http://a.cn"_s << true << 0;
+        QTest::newRow("yes as a digit") << QByteArray("[lookup]\nbyRegistrable= 1\n") << 1 << 2
+                                        << u"http://default.example"_s << true << 0;
+        QTest::newRow("out of range clamped") << QByteArray("[lookup]\nparallel=99\nretries=-3\nbyRegistrable=FALSE\n")
+                                              << 16 << 0 << u"http://default.example"_s << false << 2;
         QTest::newRow("not numbers ignored")
-            << QByteArray("[lookup]\nparallel=many\nbase=javascript:x\n") << 1 << 2 << u"http://default.example"_s << 2;
+            << QByteArray("[lookup]\nparallel=many\nbase=javascript:x\nbyRegistrable=yes\n") << 1 << 2
+            << u"http://default.example"_s << false << 3;
         static const char garbage[] = "\x00\xff[[[\n=\x01\n";
         QTest::newRow("binary garbage") << QByteArray(garbage, sizeof garbage - 1) << 1 << 2
-                                        << u"http://default.example"_s << -1;
+                                        << u"http://default.example"_s << false << -1;
     }
     void file_badValuesAreClampedOrIgnoredAndNoted()
     {
@@ -127,6 +136,7 @@ private slots:
         QFETCH(int, parallel);
         QFETCH(int, retries);
         QFETCH(QString, base);
+        QFETCH(bool, byRegistrable);
         QFETCH(int, notes);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"quernfold.ini"_s);
@@ -138,6 +148,7 @@ private slots:
         QCOMPARE(read.parallel, parallel);
         QCOMPARE(read.retries, retries);
         QCOMPARE(read.lookupBase, base);
+        QCOMPARE(read.byRegistrable, byRegistrable);
         if (notes >= 0)
             QCOMPARE(noted.size(), notes);
     }
@@ -161,13 +172,16 @@ private slots:
         env.insert(u"QUERNFOLD_LOOKUP_BASE"_s, u"http://env.cn/"_s);
         env.insert(u"QUERNFOLD_PARALLEL"_s, u"40"_s); // clamped, still fixes the field
         env.insert(u"QUERNFOLD_RETRIES"_s, u"x"_s); // ignored, fixes nothing
+        env.insert(u"QUERNFOLD_BY_REGISTRABLE"_s, u"True"_s);
         QStringList notes;
         const SettingsState state = applyEnvironment(saved, env, &notes);
         QCOMPARE(state.effective.lookupBase, u"http://env.cn"_s);
         QCOMPARE(state.effective.parallel, 16);
         QCOMPARE(state.effective.retries, 2);
+        QCOMPARE(state.effective.byRegistrable, true);
         QCOMPARE(state.saved, saved);
-        QCOMPARE(state.fixedBy.keys(), QList<SettingField>({ SettingField::LookupBase, SettingField::Parallel }));
+        QCOMPARE(state.fixedBy.keys(),
+            QList<SettingField>({ SettingField::LookupBase, SettingField::Parallel, SettingField::ByRegistrable }));
         QCOMPARE(notes.size(), 2);
     }
 
@@ -230,6 +244,8 @@ private slots:
         QCOMPARE(w.dialogs.forms.size(), 2);
         QCOMPARE(fieldText(w.dialogs.forms.at(0), u"QUERNFOLD_PARALLEL"_s), u"5"_s);
         QCOMPARE(findField(w.dialogs.forms.at(0), u"QUERNFOLD_PARALLEL"_s)->fixedBy, u"QUERNFOLD_PARALLEL"_s);
+        QVERIFY(findField(w.dialogs.forms.at(0), u"QUERNFOLD_BY_REGISTRABLE"_s)->check);
+        QCOMPARE(fieldText(w.dialogs.forms.at(0), u"QUERNFOLD_BY_REGISTRABLE"_s), u"0"_s);
         QCOMPARE(fieldText(w.dialogs.forms.at(1), u"QUERNFOLD_RETRIES"_s), u"9"_s);
         QVERIFY(!QFile::exists(config.settingsPath));
 
@@ -245,14 +261,17 @@ private slots:
         QCOMPARE(saved.parallel, 3); // the file keeps its own value where the environment decides
         QCOMPARE(saved.retries, 3);
         QCOMPARE(saved.proxy, u"socks5://127.0.0.1:1080"_s);
+        QCOMPARE(saved.byRegistrable, true);
 
-        // The next lookup goes where the dialog said, through the proxy it named.
+        // The next lookup goes where the dialog said, through the proxy it named, by the registrable domain.
         http.answerAlways(ScriptedHttp::reply(200, "text/html", QStringLiteral("没有符合").toUtf8()));
-        w.window->model().setDomains({ u"a.cn"_s });
+        w.window->model().setDomains({ u"www.a.cn"_s, u"a.cn"_s });
         w.find<QPushButton>(u"Command2"_s)->click();
         QTRY_VERIFY(!w.window->isQuerying());
         QCOMPARE(http.requests.size(), 1);
         QCOMPARE(http.requests.first().url, QUrl(u"http://127.0.0.1:9/s-0/a.cn.html"_s));
+        QCOMPARE(w.window->model().note(0), u"按主域名a.cn查询"_s);
+        QCOMPARE(w.window->model().note(1), QString());
         QCOMPARE(http.requests.first().proxy, QByteArray("socks5://127.0.0.1:1080"));
         QCOMPARE(http.requests.first().deadlineMs, 20000);
     }
@@ -286,6 +305,7 @@ private slots:
                 QCOMPARE(editor->isEnabled(), setting.field != SettingField::Parallel);
                 auto *spin = qobject_cast<QSpinBox *>(editor);
                 QCOMPARE(spin != nullptr, setting.isNumber());
+                QCOMPARE(qobject_cast<QCheckBox *>(editor) != nullptr, setting.isFlag());
                 if (spin) {
                     QCOMPARE(spin->minimum(), setting.min);
                     QCOMPARE(spin->maximum(), setting.max);
@@ -293,6 +313,7 @@ private slots:
             }
             dialog->findChild<QSpinBox *>(u"QUERNFOLD_RETRIES"_s)->setValue(4);
             dialog->findChild<QLineEdit *>(u"QUERNFOLD_PROXY"_s)->setText(u"none"_s);
+            dialog->findChild<QCheckBox *>(u"QUERNFOLD_BY_REGISTRABLE"_s)->setChecked(true);
             checked = true;
             dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         });
@@ -303,6 +324,7 @@ private slots:
         QCOMPARE(saved.retries, 4);
         QCOMPARE(saved.proxy, u"none"_s);
         QCOMPARE(saved.lookupBase, u"http://a.cn"_s);
+        QCOMPARE(saved.byRegistrable, true);
     }
 };
 

@@ -15,6 +15,7 @@ QList<FormField> settingsFields(const SettingsForm &form)
         field.text = form.text(setting.field);
         field.min = setting.min;
         field.max = setting.max;
+        field.check = setting.isFlag();
         field.placeholder = setting.placeholder;
         field.fixedBy = form.fixedBy.value(setting.field);
         fields << field;

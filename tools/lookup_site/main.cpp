@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
 
@@ -29,6 +30,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption logOption(
         QStringLiteral("log"), QStringLiteral("Print \"METHOD target\" of every request on stdout."));
     parser.addOption(logOption);
+    const QCommandLineOption logFileOption(QStringLiteral("log-file"),
+        QStringLiteral("Append \"METHOD target\" of every request to FILE instead of stdout."), QStringLiteral("FILE"));
+    parser.addOption(logFileOption);
     parser.process(app);
 
     bool ok = false;
@@ -46,12 +50,22 @@ int main(int argc, char *argv[])
 
     quernfold::site::LookupSite site;
     site.setLatencyMs(latencyMs);
+    // A log file is read by whoever started us while we run: a pipe nobody drains would stall us after 64 KiB.
+    FILE *log = nullptr;
+    if (parser.isSet(logFileOption)) {
+        log = std::fopen(QFile::encodeName(parser.value(logFileOption)).constData(), "a");
+        if (!log) {
+            std::fprintf(stderr, "cannot open the log file %s\n", qPrintable(parser.value(logFileOption)));
+            return 2;
+        }
+    } else if (parser.isSet(logOption)) {
+        log = stdout;
+    }
     // Nobody can read the recorded requests from outside the process, so they are kept only long enough to be
     // printed.
-    const bool log = parser.isSet(logOption);
-    site.setRecording(log);
+    site.setRecording(log != nullptr);
     if (log) {
-        QObject::connect(&site, &quernfold::site::LookupSite::requestReceived, &site, [&site] {
+        QObject::connect(&site, &quernfold::site::LookupSite::requestReceived, &site, [&site, log] {
             for (const quernfold::site::RecordedRequest &request : site.requests()) {
                 // Whatever a client sent must not reach the terminal as control sequences.
                 QByteArray line = request.method + ' ' + request.target;
@@ -59,9 +73,9 @@ int main(int argc, char *argv[])
                     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
                         c = '?';
                 }
-                std::printf("%s\n", line.constData());
+                std::fprintf(log, "%s\n", line.constData());
             }
-            std::fflush(stdout);
+            std::fflush(log);
             site.clearRequests();
         });
     }
