@@ -1,7 +1,7 @@
 #include "lookup/lookup_run.h"
 
 #include "domainlist/domain_list_model.h"
-#include "lookup/registrable_name.h"
+#include "domainlist/domain_name.h"
 
 #include <QPointer>
 
@@ -34,8 +34,14 @@ RunOptions runOptionsFor(QueryMode mode, const LookupSettings &settings, const P
         options.intervalMs = settings.intervalMs;
         options.giveUpAfter = kGiveUpAfterFailedRows;
     }
-    if (settings.byRegistrable)
-        options.nameToAsk = registrableName;
+    if (settings.byRegistrable) {
+        // A name with no registrable part (a public suffix itself, a row kept from before names were checked) is
+        // asked about as it stands.
+        options.nameToAsk = [](const QString &domain) {
+            QString registrable = registrableDomain(domain);
+            return registrable.isEmpty() ? domain : registrable;
+        };
+    }
     return options;
 }
 
