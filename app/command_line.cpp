@@ -13,16 +13,19 @@ const QString kQueryHelp = QStringLiteral(
     "settings file and the environment, and the options above for this run. Results go to standard output as CSV\n"
     "(--format jsonl: one JSON object a line, keys id, domain, record_no, holder, record_type, site_name, status,\n"
     "note), or to the --output file in the format of its extension, as the export does (.csv, .xlsx, .jsonl; any\n"
-    "other name gets the text block appended). Progress goes to standard error. The first interrupt (Ctrl-C,\n"
-    "SIGTERM) stops as the stop button does and still writes every row; a second one aborts the rows in flight.\n"
+    "other name gets the text block appended). Progress and errors go to standard error. The first interrupt\n"
+    "(Ctrl-C, SIGTERM) stops as the stop button does and still writes every row; a second one aborts the rows in\n"
+    "flight. When standard output is closed (| head), the run stops at once and ends without a word.\n"
     "\n"
-    "Exit status with --query:\n"
+    "Exit status with --query (when several apply, the first of 4, 141, 130, 143, 3, 1):\n"
     "  0    every row finished\n"
     "  1    some rows unfinished\n"
     "  2    a usage error or an unreadable list\n"
-    "  3    the run gave up: the lookup site seems unreachable\n"
-    "  4    the output could not be written\n"
-    "  130  after a second interrupt\n");
+    "  3    the run gave up: the lookup site seems unreachable, or the proxy cannot be reached\n"
+    "  4    the --output file could not be written\n"
+    "  130  interrupted by SIGINT (every row still written), or a second interrupt\n"
+    "  141  standard output was closed\n"
+    "  143  stopped by SIGTERM (every row still written)\n");
 
 QString valueNameOf(const Setting &setting)
 {

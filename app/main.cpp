@@ -1,14 +1,16 @@
 #include "app/command_line.h"
 #include "app/config.h"
+#include "app/interrupt_pipe.h"
 #include "cli/headless_run.h"
-#include "window/main_window.h"
 #include "platform/curl_http.h"
+#include "window/main_window.h"
 
 #include "platform/qt_platform.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -50,8 +52,13 @@ int main(int argc, char *argv[])
     platform.http = &http;
     platform.quit = [](int status) { QCoreApplication::exit(status); };
 
+    // A logout, kill or a container stopped ends the program as a close would, without the question. Made before
+    // the window so it outlives the window's last save: a second signal then must not cut that short.
+    quernfold::InterruptPipe endSignals({ SIGTERM, SIGHUP });
     quernfold::MainWindow window(platform, config);
     dialogs.setParentWidget(&window);
+    QObject::connect(
+        &endSignals, &quernfold::InterruptPipe::interrupted, &window, &quernfold::MainWindow::endWithoutQuestion);
     window.load();
     // From inside the event loop, so that a close during the import can end it.
     if (!commandLine.listFile.isEmpty())

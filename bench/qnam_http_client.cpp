@@ -48,8 +48,9 @@ HttpFailure failureFor(QNetworkReply::NetworkError error)
     case QNetworkReply::SslHandshakeFailedError:
         return HttpFailure::Tls;
     case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyConnectionClosedError:
     case QNetworkReply::ProxyNotFoundError:
+        return HttpFailure::ProxyUnreachable;
+    case QNetworkReply::ProxyConnectionClosedError:
     case QNetworkReply::ProxyTimeoutError:
         return HttpFailure::Proxy;
     default:

@@ -7,6 +7,7 @@
 #include "domainlist/xlsx_file.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -50,7 +51,8 @@ private:
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0) {
-                m_error = QStringLiteral("cannot write to standard output (%1)")
+                m_readerGone = errno == EPIPE;
+                m_error = QStringLiteral("cannot write to standard output: %1")
                               .arg(QString::fromLocal8Bit(std::strerror(errno)));
                 return false;
             }
@@ -68,7 +70,8 @@ class FileOutput : public ResultOutput
 {
 public:
     FileOutput(const QString &path, QueryRequest::Format format)
-        : m_sink(path)
+        : m_path(path)
+        , m_sink(path)
         , m_writer(textWriter(
               format, [this](QByteArrayView bytes) { return m_sink.write(bytes); }, true))
     { }
@@ -77,26 +80,29 @@ public:
     {
         if (m_sink.open())
             return true;
-        m_error = m_sink.error();
+        takeSinkFailure();
         return false;
     }
     bool writeRow(const DomainListModel &model, int row) override
     {
         if (m_writer->writeRow(row + 1, exportTextCells(model, row)))
             return true;
-        m_error = m_sink.error();
+        takeSinkFailure();
         return false;
     }
     bool finish(const DomainListModel &) override
     {
         if (m_writer->flush() && m_sink.commit())
             return true;
-        m_error = m_sink.error();
+        takeSinkFailure();
         m_sink.discard();
         return false;
     }
 
 private:
+    void takeSinkFailure() { m_error = fileFailureText(m_path, m_sink.failed().failure); }
+
+    QString m_path;
     ExportSink m_sink;
     std::unique_ptr<TextRowWriter> m_writer;
 };
@@ -118,7 +124,8 @@ public:
     bool finish(const DomainListModel &) override
     {
         const ExportResult result = appendExportBlock(m_path, m_builder.finish());
-        m_error = result.error;
+        if (!result.ok)
+            m_error = fileFailureText(m_path, result.failure);
         return result.ok;
     }
 
@@ -141,7 +148,8 @@ public:
         for (int i = 0; i < model.count(); ++i)
             rows[size_t(i)] = i;
         const ExportResult result = writeXlsxExport(m_path, model, rows, {});
-        m_error = result.error;
+        if (!result.ok)
+            m_error = fileFailureText(m_path, result.failure);
         return result.ok;
     }
     bool needsAllRows() const override { return true; }
@@ -150,17 +158,30 @@ private:
     QString m_path;
 };
 
-// Whether a file written at the end can be: a whole run's rows should not be lost to a typo in the folder.
-bool canWriteLater(const QString &path)
+// Why a file written at the end could not be, in the system's words; empty when it can. A whole run's rows should
+// not be lost to a typo in the folder.
+QString cannotWriteLater(const QString &path)
 {
     const QFileInfo info(path);
-    if (info.exists())
-        return !info.isDir() && info.isWritable();
-    const QFileInfo folder(info.absolutePath());
-    return folder.isDir() && folder.isWritable();
+    if (info.isDir())
+        return QString::fromLocal8Bit(std::strerror(EISDIR));
+    const QByteArray target = QFile::encodeName(info.exists() ? path : info.absolutePath());
+    if (::access(target.constData(), info.exists() ? W_OK : W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return {};
 }
 
 } // namespace
+
+QString fileFailureText(const QString &path, const FileFailure &failure)
+{
+    QString text
+        = (failure.step == FileFailure::Open ? QStringLiteral("cannot open %1") : QStringLiteral("cannot write %1"))
+              .arg(path);
+    if (!failure.reason.isEmpty())
+        text += QStringLiteral(": ") + failure.reason;
+    return text;
+}
 
 std::unique_ptr<ResultOutput> openResultOutput(const QueryRequest &request, QString *error)
 {
@@ -186,8 +207,9 @@ std::unique_ptr<ResultOutput> openResultOutput(const QueryRequest &request, QStr
     case ExportFormat::TextBlock:
         break;
     }
-    if (!canWriteLater(path)) {
-        *error = exportOpenFailedMessage(path);
+    const QString problem = cannotWriteLater(path);
+    if (!problem.isEmpty()) {
+        *error = fileFailureText(path, { FileFailure::Open, problem });
         return nullptr;
     }
     if (exportFormatFor(path) == ExportFormat::Xlsx)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "domainlist/export_file.h"
 
 #include <QString>
 
@@ -26,11 +27,18 @@ public:
     // A workbook sizes its columns from every row, so the rows keep their cells until finish(); the other
     // formats are done with a row once it is written.
     virtual bool needsAllRows() const { return false; }
+    // What went wrong, as a line for standard error.
     QString error() const { return m_error; }
+    // The reader of standard output has gone (a pipe closed by `head`): nothing more can reach anyone.
+    bool readerGone() const { return m_readerGone; }
 
 protected:
     QString m_error;
+    bool m_readerGone = false;
 };
+
+// "cannot open out.csv: No such file or directory": a file's failure as the command line says it.
+QString fileFailureText(const QString &path, const FileFailure &failure);
 
 // The output the request asks for, ready to take rows; null with `error` set when it cannot be opened, before any
 // row is looked up.

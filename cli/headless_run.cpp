@@ -3,7 +3,7 @@
 // the exit status.
 #include "cli/headless_run.h"
 
-#include "cli/interrupt_pipe.h"
+#include "app/interrupt_pipe.h"
 #include "app/run_texts.h"
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/import_file.h"
@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace quernfold {
@@ -24,6 +25,7 @@ namespace quernfold {
 namespace {
 
 const QString kFinished = QStringLiteral("查询完毕");
+const QString kNotReached = QStringLiteral("未查询(已停止)");
 // A terminal's line keeps up with the run without flickering; a log gets a line it can keep.
 constexpr int kTerminalRedrawMs = 250;
 constexpr int kLogLineMs = 10000;
@@ -66,16 +68,42 @@ ImportResult readList(const QString &list)
 QString listProblem(const QString &list, const ImportResult &result)
 {
     const QString name = list == QStringLiteral("-") ? QStringLiteral("standard input") : list;
+    const QString reason = result.reason.isEmpty() ? QString() : QStringLiteral(": ") + result.reason;
     switch (result.status) {
     case ImportResult::OpenFailed:
-        return QStringLiteral("cannot open the list %1").arg(name);
+        return QStringLiteral("cannot open %1").arg(name) + reason;
     case ImportResult::TooLarge:
         return QStringLiteral("the list %1 is over 512 MiB").arg(name);
     case ImportResult::TooManyLines:
         return QStringLiteral("the list %1 has over 10 million lines").arg(name);
     case ImportResult::ReadFailed:
-        return QStringLiteral("reading the list %1 failed").arg(name);
+        return QStringLiteral("cannot read %1").arg(name) + reason;
     case ImportResult::Ok:
+        break;
+    }
+    return {};
+}
+
+// Why a fetch failed, in the system's or the transport's words.
+QString fetchFailureText(const HttpResponse &reply)
+{
+    if (reply.systemError != 0)
+        return QString::fromLocal8Bit(std::strerror(reply.systemError));
+    if (!reply.error.isEmpty())
+        return reply.error;
+    return QStringLiteral("HTTP status %1").arg(reply.status);
+}
+
+// The history's trouble in the command line's words. The store's own reason is the window's, in Chinese.
+QString historyProblem(ResultsStore::Problem problem, const QString &reason, const QString &storePath)
+{
+    switch (problem) {
+    case ResultsStore::Problem::Unavailable:
+        return QStringLiteral("the results store %1 cannot be used; the history is not kept").arg(storePath);
+    case ResultsStore::Problem::DamagedReplaced:
+        return QStringLiteral("the results store %1 was damaged; it was moved to %2 and a new one started")
+            .arg(storePath, reason);
+    case ResultsStore::Problem::ListInUse:
         break;
     }
     return {};
@@ -100,10 +128,7 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
         connect(&m_run, &LookupRun::rowFinished, this, [this](RowKey row) { m_history->add(m_model, row); });
     }
     connect(&m_run, &LookupRun::rowEnded, this, &HeadlessRun::onRowEnded);
-    connect(&m_run, &LookupRun::gaveUp, this, [this](const QString &reason) {
-        m_gaveUp = true;
-        complain(QStringLiteral("the lookup site seems unreachable, stopped: %1").arg(reason));
-    });
+    connect(&m_run, &LookupRun::gaveUp, this, [this](const QString &, const HttpResponse &reply) { onGaveUp(reply); });
     connect(&m_run, &LookupRun::finished, this, &HeadlessRun::finishRun);
     m_progressTimer.setInterval(m_reporting.terminal ? kTerminalRedrawMs : kLogLineMs);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { reportProgress(false); });
@@ -163,11 +188,13 @@ void HeadlessRun::startLookups(std::vector<RowKey> rows)
         runOptionsFor(QueryMode::Batch, settings, m_config.proxyEnvironment));
 }
 
-void HeadlessRun::interrupt()
+void HeadlessRun::interrupt(int signalNumber)
 {
+    m_outcome.interrupted(signalNumber);
+    // Through already: the output is complete and stays so; the exit status tells of the signal.
     if (m_phase == Phase::Done)
         return;
-    if (++m_interrupts == 1) {
+    if (m_outcome.interrupts == 1) {
         m_stopRequested = true;
         say(QStringLiteral("stopping: rows in flight finish, the rest is written unfinished (interrupt again to "
                            "abort)"));
@@ -196,7 +223,7 @@ void HeadlessRun::markEnded(int row, bool reached)
     if (reached)
         ++m_endedCount;
     if (m_model.cell(row, DomainListModel::StatusColumn) != kFinished) {
-        ++m_unfinished;
+        ++m_outcome.unfinished;
         return;
     }
     const QString recordNo = m_model.cell(row, DomainListModel::RecordNoColumn);
@@ -208,7 +235,7 @@ void HeadlessRun::markEnded(int row, bool reached)
 
 void HeadlessRun::writeReadyRows()
 {
-    if (m_outputFailed)
+    if (m_outcome.outputFailed)
         return;
     const int first = m_nextOut;
     const bool keepCells = m_output->needsAllRows();
@@ -228,13 +255,36 @@ void HeadlessRun::writeReadyRows()
 
 void HeadlessRun::failOutput()
 {
-    if (m_outputFailed)
+    if (m_outcome.outputFailed || m_outcome.readerGone)
         return;
-    m_outputFailed = true;
-    complain(m_output->error());
+    // A reader that has read enough (`| head`) is no fault: the run ends without a word, as a program that
+    // SIGPIPE ends.
+    if (m_output->readerGone()) {
+        m_outcome.readerGone = true;
+        m_reporting.quiet = true;
+    } else {
+        m_outcome.outputFailed = true;
+        complain(m_output->error());
+    }
     // Nothing more can reach the reader; asking the site on would only cost it.
     m_run.abort();
     finishRun();
+}
+
+void HeadlessRun::onGaveUp(const HttpResponse &reply)
+{
+    m_outcome.gaveUp = true;
+    const LookupSettings &settings = m_config.settings.effective;
+    if (reply.failure == HttpFailure::ProxyUnreachable) {
+        const QByteArray proxy = runOptionsFor(QueryMode::Batch, settings, m_config.proxyEnvironment).proxy;
+        complain(QStringLiteral("the proxy %1 cannot be reached, stopped: %2")
+                     .arg(QString::fromUtf8(proxy), fetchFailureText(reply)));
+        return;
+    }
+    complain(QStringLiteral("the lookup site %1 seems unreachable, stopped after %2 rows in a row failed: %3")
+                 .arg(settings.lookupBase)
+                 .arg(kGiveUpAfterFailedRows)
+                 .arg(fetchFailureText(reply)));
 }
 
 void HeadlessRun::finishRun()
@@ -246,30 +296,43 @@ void HeadlessRun::finishRun()
     if (m_history)
         m_history->flush();
     m_progressTimer.stop();
-    // Rows never reached, and rows dropped in flight by an abort, go out as they are: unfinished.
+    // Rows never reached, and rows dropped in flight by an abort, go out as they are: unfinished. One never asked
+    // says so, or it would read as a row nobody meant to look up.
     for (size_t row = 0; row < m_ended.size(); ++row) {
-        if (!m_ended[row])
-            markEnded(int(row), false);
+        if (m_ended[row])
+            continue;
+        if (m_model.text(int(row), DomainListModel::StatusColumn).isEmpty())
+            m_model.setStatus(int(row), QString(), kNotReached);
+        markEnded(int(row), false);
     }
     writeReadyRows();
-    if (!m_outputFailed && !m_output->finish(m_model)) {
-        m_outputFailed = true;
+    if (!m_outcome.outputFailed && !m_outcome.readerGone && !m_output->finish(m_model)) {
+        m_outcome.outputFailed = true;
         complain(m_output->error());
     }
     reportProgress(true);
-    const int status = exitStatus();
-    QTimer::singleShot(0, this, [this, status] { emit finished(status); });
+    QTimer::singleShot(0, this, [this] { emit finished(); });
 }
 
-int HeadlessRun::exitStatus() const
+void QueryOutcome::interrupted(int signalNumber)
 {
-    if (m_outputFailed)
+    if (interrupts++ == 0)
+        firstInterrupt = signalNumber;
+}
+
+int queryExitStatus(const QueryOutcome &outcome)
+{
+    if (outcome.outputFailed)
         return kExitOutputFailed;
-    if (m_interrupts >= 2)
+    if (outcome.readerGone)
+        return kExitReaderGone;
+    if (outcome.interrupts >= 2)
         return kExitInterrupted;
-    if (m_gaveUp)
+    if (outcome.interrupts == 1)
+        return outcome.firstInterrupt == SIGTERM ? kExitTerminated : kExitInterrupted;
+    if (outcome.gaveUp)
         return kExitGaveUp;
-    return m_unfinished > 0 ? kExitSomeUnfinished : kExitAllFinished;
+    return outcome.unfinished > 0 ? kExitSomeUnfinished : kExitAllFinished;
 }
 
 void HeadlessRun::reportProgress(bool last)
@@ -284,7 +347,10 @@ void HeadlessRun::reportProgress(bool last)
         line += QStringLiteral(", took %1").arg(durationText(qint64(seconds * 1000)));
     else if (rate > 0)
         line += QStringLiteral(", %1 left").arg(durationText(qint64((total - m_endedCount) / rate * 1000)));
-    line += QStringLiteral("; found %1, no record %2, unfinished %3").arg(m_found).arg(m_noRecord).arg(m_unfinished);
+    line += QStringLiteral("; found %1, no record %2, unfinished %3")
+                .arg(m_found)
+                .arg(m_noRecord)
+                .arg(m_outcome.unfinished);
     if (m_reporting.terminal) {
         // Carriage return and erase to the end: the line is drawn over in place.
         printToStderr("\r" + line.toLocal8Bit() + "\x1b[K" + (last ? "\n" : ""));
@@ -347,8 +413,12 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
     for (DomainRow &row : list.rows)
         row.lookup.reset();
 
-    // A pipe reader that went away is a failed write to report, not a silent death by SIGPIPE.
+    // A reader that went away is a failed write the run answers, ending as quietly as SIGPIPE would but with the
+    // history it has saved.
     std::signal(SIGPIPE, SIG_IGN);
+    // Installed once the list is in: until then an interrupt ends the program as it always did. From here until
+    // the program returns, the last save included, a signal never cuts it short.
+    InterruptPipe interrupts({ SIGINT, SIGTERM });
     CurlHttpClient http(config.httpTimeoutMs);
     std::unique_ptr<ResultsStore> store;
     if (!config.storePath.isEmpty())
@@ -356,21 +426,28 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
     HeadlessRun::Reporting reporting;
     reporting.quiet = request.quiet;
     reporting.terminal = ::isatty(STDERR_FILENO) != 0;
-    HeadlessRun run(config, std::move(list.rows), std::move(output), http, store.get(), reporting);
+    auto run
+        = std::make_unique<HeadlessRun>(config, std::move(list.rows), std::move(output), http, store.get(), reporting);
     if (store) {
-        QObject::connect(
-            store.get(), &ResultsStore::problemOccurred, &run, [](ResultsStore::Problem, const QString &reason) {
-                printToStderr("quernfold: the history is not kept: " + reason.toLocal8Bit() + '\n');
+        QObject::connect(store.get(), &ResultsStore::problemOccurred, run.get(),
+            [storePath = config.storePath](ResultsStore::Problem problem, const QString &reason) {
+                const QString text = historyProblem(problem, reason, storePath);
+                if (!text.isEmpty())
+                    printToStderr("quernfold: " + text.toLocal8Bit() + '\n');
             });
     }
-    // Installed once the list is in: until then an interrupt ends the program as it always did.
-    InterruptPipe interrupts;
-    QObject::connect(&interrupts, &InterruptPipe::interrupted, &run, &HeadlessRun::interrupt);
-    QObject::connect(&run, &HeadlessRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
-    run.start();
+    QObject::connect(&interrupts, &InterruptPipe::interrupted, run.get(), &HeadlessRun::interrupt);
+    QObject::connect(run.get(), &HeadlessRun::finished, &app, [] { QCoreApplication::exit(0); });
+    run->start();
+    app.exec();
+    QueryOutcome outcome = run->outcome();
     // The run goes first, handing the store its last results; the store's destructor then waits until they are in
-    // the file.
-    return app.exec();
+    // the file. A signal meanwhile waits in the pipe, and counts.
+    run.reset();
+    store.reset();
+    for (const int signalNumber : interrupts.takePending())
+        outcome.interrupted(signalNumber);
+    return queryExitStatus(outcome);
 }
 
 } // namespace quernfold

@@ -22,10 +22,28 @@ enum QueryExit : int {
     kExitAllFinished = 0,
     kExitSomeUnfinished = 1,
     kExitUsage = 2, // also an unreadable list
-    kExitGaveUp = 3, // the site seems unreachable
-    kExitOutputFailed = 4,
-    kExitInterrupted = 130, // a second interrupt
+    kExitGaveUp = 3, // the site (or the proxy) cannot be reached
+    kExitOutputFailed = 4, // the --output file
+    // A run ended by a signal says so as the shell says it of a process the signal killed: 128 and its number.
+    kExitInterrupted = 128 + 2, // SIGINT, and any second interrupt
+    kExitTerminated = 128 + 15, // SIGTERM
+    kExitReaderGone = 128 + 13, // standard output closed: SIGPIPE
 };
+
+// What decides a run's exit status.
+struct QueryOutcome {
+    bool outputFailed = false;
+    bool readerGone = false;
+    int firstInterrupt = 0; // the first interrupt's signal number, 0 for none
+    int interrupts = 0;
+    bool gaveUp = false;
+    qint64 unfinished = 0;
+
+    void interrupted(int signalNumber);
+};
+
+// When several apply, the first of 4, 141, 130 (a second interrupt), 130 or 143 (the first), 3 and 1.
+int queryExitStatus(const QueryOutcome &outcome);
 
 // Looks up the request's list without a window in a QCoreApplication of its own, so no display is needed and no
 // platform plugin is loaded, and returns the exit status.
@@ -50,12 +68,13 @@ public:
 
     void start();
     // The first stops as the stop button does: no new row, rows in flight finish, every row is written. The second
-    // aborts the rows in flight and writes what is through.
-    void interrupt();
+    // aborts the rows in flight and writes what is through. Once the run is through, it only counts.
+    void interrupt(int signalNumber);
+    QueryOutcome outcome() const { return m_outcome; }
 
 signals:
-    // Once, when the output is complete (or has failed).
-    void finished(int exitStatus);
+    // Once, when the output is complete (or has failed); outcome() says how it went.
+    void finished();
 
 private:
     enum class Phase { Idle, Reusing, LookingUp, Done };
@@ -67,8 +86,8 @@ private:
     void markEnded(int row, bool reached = true);
     void writeReadyRows();
     void failOutput();
+    void onGaveUp(const HttpResponse &reply);
     void finishRun();
-    int exitStatus() const;
     void reportProgress(bool last);
     void say(const QString &line) const;
     void complain(const QString &line) const;
@@ -83,17 +102,14 @@ private:
     LookupRun m_run;
     std::unique_ptr<ReuseMatcher> m_reuse;
     Phase m_phase = Phase::Idle;
-    int m_interrupts = 0;
+    QueryOutcome m_outcome;
     bool m_stopRequested = false;
-    bool m_gaveUp = false;
-    bool m_outputFailed = false;
     // One byte a row: whether the run is through with it. The next row to write is m_nextOut.
     std::vector<char> m_ended;
     int m_nextOut = 0;
     qint64 m_endedCount = 0;
     qint64 m_found = 0;
     qint64 m_noRecord = 0;
-    qint64 m_unfinished = 0;
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
     bool m_progressShown = false;

@@ -185,20 +185,20 @@ ExportResult writeCsvExport(
 {
     ExportSink sink(path);
     if (!sink.open())
-        return { false, sink.error() };
+        return sink.failed();
     ExportTicker ticker(control, qint64(rows.size()));
     CsvWriter writer([&sink](QByteArrayView bytes) { return sink.write(bytes); }, true);
     for (size_t i = 0; i < rows.size(); ++i) {
         const int row = rows[i];
         if (!writer.writeRow(row + 1, exportTextCells(model, row)))
-            return { false, sink.error() };
+            return sink.failed();
         if (!ticker.step(qint64(i + 1))) {
             sink.discard();
             return { false, {}, true };
         }
     }
     if (!writer.flush() || !sink.commit())
-        return { false, sink.error() };
+        return sink.failed();
     ticker.finish();
     return { true, {} };
 }

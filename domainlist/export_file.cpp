@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace quernfold {
@@ -41,6 +43,18 @@ qint64 rowLineUnits(const DomainListModel &model, const std::vector<int> &rows)
 }
 
 } // namespace
+
+bool needsQuotedExportLine(const ExportCells &cells)
+{
+    for (int i = 0; i < kExportLineCells; ++i) {
+        const QStringView cell = cells[size_t(i)];
+        // A hyphen at the end of a cell runs into the separator after it, and the reader's leftmost "----" would
+        // start inside the cell.
+        if (cell.contains(u"----") || (i < kExportLineCells - 1 && cell.endsWith(u'-')))
+            return true;
+    }
+    return cells[0].startsWith(u'"');
+}
 
 ExportFormat exportFormatFor(const QString &path)
 {
@@ -79,16 +93,23 @@ ExportBlockBuilder::ExportBlockBuilder(qint64 expectedUnits)
 void ExportBlockBuilder::addRow(const ExportCells &cells)
 {
     const QStringView separator = u"----";
-    m_piece.append(cells[0])
-        .append(separator)
-        .append(cells[1])
-        .append(separator)
-        .append(cells[2])
-        .append(separator)
-        .append(cells[3])
-        .append(separator)
-        .append(cells[4])
-        .append(u"\r\n");
+    const bool quoted = needsQuotedExportLine(cells);
+    for (int i = 0; i < kExportLineCells; ++i) {
+        if (i > 0)
+            m_piece.append(separator);
+        if (!quoted) {
+            m_piece.append(cells[size_t(i)]);
+            continue;
+        }
+        m_piece.append(u'"');
+        for (const QChar c : cells[size_t(i)]) {
+            if (c == u'"')
+                m_piece.append(u'"');
+            m_piece.append(c);
+        }
+        m_piece.append(u'"');
+    }
+    m_piece.append(u"\r\n");
     ++m_rows;
     if (m_piece.size() >= kEncodePieceUnits)
         encodePiece();
@@ -128,25 +149,26 @@ ExportResult appendExportBlock(const QString &path, const QByteArray &block)
 {
     const QFileInfo info(path);
     if (info.isDir())
-        return { false, exportOpenFailedMessage(path) };
+        return exportFailed(path, FileFailure::Open, QString::fromLocal8Bit(std::strerror(EISDIR)));
     // A device or pipe has no end to append at; asking for one only makes Qt complain.
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     if (!info.exists() || info.isFile())
         mode |= QIODevice::Append;
     QFile file(path);
     if (!file.open(mode))
-        return { false, exportOpenFailedMessage(path) };
+        return exportFailed(path, FileFailure::Open, file.errorString());
     const qint64 sizeBefore = file.isSequential() ? -1 : file.size();
     const qint64 written = file.write(block);
     if (written != block.size()) {
+        const QString reason = file.errorString();
         // A half block would read as a list that ends early; the file goes back to what it was.
         if (sizeBefore >= 0 && file.size() != sizeBefore)
             file.resize(sizeBefore);
-        return { false, exportWriteFailedMessage(path) };
+        return exportFailed(path, FileFailure::Write, reason);
     }
     file.close();
     if (file.error() != QFileDevice::NoError)
-        return { false, exportWriteFailedMessage(path) };
+        return exportFailed(path, FileFailure::Write, file.errorString());
     return { true, {} };
 }
 

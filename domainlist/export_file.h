@@ -34,18 +34,35 @@ struct ExportControl {
     const std::atomic_bool *cancelled = nullptr;
 };
 
+// Why a file could not be written: the step that failed and the system's words for it, for a caller that says it
+// in words of its own.
+struct FileFailure {
+    enum Step { None, Open, Write };
+    Step step = None;
+    QString reason; // "No such file or directory"; empty when the system gave none
+};
+
 struct ExportResult {
     bool ok = false;
     // Our own message for the panel when the file could not be opened or written; empty on success.
     QString error;
     // Called off through ExportControl::cancelled; nothing was written.
     bool cancelled = false;
+    FileFailure failure = {};
 };
 
 // The block one export appends, in the narrow code page: a line per row (the rows given, in that order) with
 // domain, record number, holder, type and site name joined by "----", then an empty line and the total line
 // "共:N个域名". Every line ends in CR LF. The window refuses an empty list before it gets here.
+// A line that would not read back the way it was written (needsQuotedExportLine) has each of its five cells in
+// double quotes, a quote inside doubled: "abc----d.com"----"京ICP备1号"----"某公司"----"企业"----"a----b". No
+// domain begins with a quote, so no line of an earlier block reads as such a line.
 QByteArray buildExportBlock(const DomainListModel &model, const std::vector<int> &rows);
+
+// Domain, record number, holder, type and site name: the cells of a block's line.
+inline constexpr int kExportLineCells = 5;
+// Whether the line's cells, joined by "----", could be cut apart in more than one way.
+bool needsQuotedExportLine(const ExportCells &cells);
 
 // The same block a row at a time, for rows that come one by one (the command line's run has each as it finishes).
 class ExportBlockBuilder

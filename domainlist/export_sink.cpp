@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
 namespace quernfold {
 
 namespace {
@@ -23,6 +26,12 @@ QString exportWriteFailedMessage(const QString &path)
     return QStringLiteral("写入文件失败:") + path + QStringLiteral("..");
 }
 
+ExportResult exportFailed(const QString &path, FileFailure::Step step, const QString &reason)
+{
+    const QString message = step == FileFailure::Open ? exportOpenFailedMessage(path) : exportWriteFailedMessage(path);
+    return { false, message, false, { step, reason } };
+}
+
 ExportSink::ExportSink(const QString &path)
     : m_path(path)
 { }
@@ -36,14 +45,14 @@ bool ExportSink::open()
 {
     const QFileInfo info(m_path);
     if (info.isDir()) {
-        m_error = exportOpenFailedMessage(m_path);
+        fail(FileFailure::Open, QString::fromLocal8Bit(std::strerror(EISDIR)));
         return false;
     }
     if (info.exists() && !info.isFile()) {
         m_directFile = std::make_unique<QFile>(m_path);
         if (!m_directFile->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            fail(FileFailure::Open, m_directFile->errorString());
             m_directFile.reset();
-            m_error = exportOpenFailedMessage(m_path);
             return false;
         }
         return true;
@@ -52,8 +61,8 @@ bool ExportSink::open()
     // Unbuffered: the writers hand over large pieces anyway, and a write that fails must say so at once. Qt 6.4's
     // commit() does not notice a failure of the flush it does itself.
     if (!m_saveFile->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        fail(FileFailure::Open, m_saveFile->errorString());
         m_saveFile.reset();
-        m_error = exportOpenFailedMessage(m_path);
         return false;
     }
     return true;
@@ -65,7 +74,7 @@ bool ExportSink::write(QByteArrayView bytes)
     if (!file || !m_error.isEmpty())
         return false;
     if (file->write(bytes.data(), bytes.size()) != bytes.size()) {
-        m_error = exportWriteFailedMessage(m_path);
+        fail(FileFailure::Write, file->errorString());
         return false;
     }
     return true;
@@ -74,15 +83,22 @@ bool ExportSink::write(QByteArrayView bytes)
 bool ExportSink::commit()
 {
     if (m_error.isEmpty() && m_saveFile && (m_saveFile->error() != QFileDevice::NoError || !m_saveFile->commit()))
-        m_error = exportWriteFailedMessage(m_path);
+        fail(FileFailure::Write, m_saveFile->errorString());
     if (m_error.isEmpty() && m_directFile) {
         m_directFile->close();
         if (m_directFile->error() != QFileDevice::NoError)
-            m_error = exportWriteFailedMessage(m_path);
+            fail(FileFailure::Write, m_directFile->errorString());
     }
     m_saveFile.reset();
     m_directFile.reset();
     return m_error.isEmpty();
+}
+
+void ExportSink::fail(FileFailure::Step step, const QString &reason)
+{
+    const ExportResult result = exportFailed(m_path, step, reason);
+    m_error = result.error;
+    m_failure = result.failure;
 }
 
 void ExportSink::discard()

@@ -17,6 +17,8 @@ namespace quernfold {
 
 QString exportOpenFailedMessage(const QString &path);
 QString exportWriteFailedMessage(const QString &path);
+// A failed export: the panel's message for the step, the system's reason beside it.
+ExportResult exportFailed(const QString &path, FileFailure::Step step, const QString &reason);
 
 // Where a file written whole goes: a temporary file beside it that replaces it only once everything is written
 // (QSaveFile), so a failure leaves what was there and no half file. A device or pipe that already exists cannot
@@ -34,12 +36,17 @@ public:
     // Gives up: the temporary file goes, the target stays as it was.
     void discard();
     QString error() const { return m_error; }
+    // What an export that ends on this sink's failure returns.
+    ExportResult failed() const { return { false, m_error, false, m_failure }; }
 
 private:
+    void fail(FileFailure::Step step, const QString &reason);
+
     QString m_path;
     std::unique_ptr<QSaveFile> m_saveFile;
     std::unique_ptr<QFile> m_directFile;
     QString m_error;
+    FileFailure m_failure;
 };
 
 // Rows as text, gathered into pieces and handed to an output as UTF-8 when a piece is full or on flush(): a long

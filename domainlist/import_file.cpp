@@ -10,7 +10,12 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace quernfold {
 
@@ -128,22 +133,65 @@ bool isTotalLine(QStringView line)
     return std::all_of(count.begin(), count.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
-// A line of our export block: domain, record number, holder, type and site name joined by "----". A site name
-// that holds "----" itself stays whole; a line with fewer than five cells is a plain line.
-bool takeExportLine(QStringView line, QStringView &domain, std::unique_ptr<LookupCells> &cells)
+using ExportLine = std::array<QString, kExportLineCells>;
+
+// A line the export wrote with its cells quoted: five of them, each in double quotes with any quote inside doubled,
+// joined by "----" and nothing else.
+bool readQuotedExportLine(QStringView line, ExportLine &cells)
 {
     const QStringView separator = u"----";
-    QStringView parts[4];
+    qsizetype at = 0;
+    for (int i = 0; i < kExportLineCells; ++i) {
+        if (i > 0) {
+            if (!line.sliced(at).startsWith(separator))
+                return false;
+            at += separator.size();
+        }
+        if (at >= line.size() || line[at] != u'"')
+            return false;
+        QString &cell = cells[size_t(i)];
+        for (++at;; ++at) {
+            const qsizetype quote = line.indexOf(u'"', at);
+            if (quote < 0)
+                return false;
+            cell.append(line.sliced(at, quote - at));
+            at = quote + 1;
+            if (at == line.size() || line[at] != u'"')
+                break;
+            cell.append(u'"');
+        }
+    }
+    return at == line.size();
+}
+
+// A line as the export has always written it: the cells between the first four "----", the site name holding
+// whatever follows (a "----" of its own included). Fewer than five cells make a plain line.
+bool readPlainExportLine(QStringView line, ExportLine &cells)
+{
+    const QStringView separator = u"----";
     qsizetype from = 0;
-    for (QStringView &part : parts) {
+    for (int i = 0; i < kExportLineCells - 1; ++i) {
         const qsizetype at = line.indexOf(separator, from);
         if (at < 0)
             return false;
-        part = line.sliced(from, at - from);
+        cells[size_t(i)] = line.sliced(from, at - from).toString();
         from = at + separator.size();
     }
-    domain = parts[0];
-    FilingRecord record { parts[1].toString(), parts[2].toString(), parts[3].toString(), line.sliced(from).toString() };
+    cells[kExportLineCells - 1] = line.sliced(from).toString();
+    return true;
+}
+
+// A line of our export block: domain, record number, holder, type and site name joined by "----".
+bool takeExportLine(QStringView line, QString &domain, std::unique_ptr<LookupCells> &cells)
+{
+    ExportLine parts;
+    if (!readQuotedExportLine(line, parts)) {
+        parts = {};
+        if (!readPlainExportLine(line, parts))
+            return false;
+    }
+    domain = std::move(parts[0]);
+    FilingRecord record { std::move(parts[1]), std::move(parts[2]), std::move(parts[3]), std::move(parts[4]) };
     // The block carries no status. A lookup that finished always wrote record cells (the record, "无记录",
     // "未知"), and one that did not left them empty: so a row with any record cell is done, and a row with
     // none comes back as never queried, for 查询未完成项 and the batch to pick up again.
@@ -195,7 +243,7 @@ private:
     {
         if (line.isEmpty() || isTotalLine(line))
             return;
-        QStringView domain;
+        QString domain;
         std::unique_ptr<LookupCells> cells;
         if (takeExportLine(line, domain, cells))
             take(domain, std::move(cells));
@@ -407,6 +455,19 @@ QString tooManyLinesMessage(const QString &name)
     return QStringLiteral("文件超过1000万行,无法导入:") + name + QStringLiteral("..");
 }
 
+// Why the path is no file to read, in the system's words; empty for a plain file.
+QString notAFileReason(const QString &path)
+{
+    struct stat status { };
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (S_ISDIR(status.st_mode))
+        return QString::fromLocal8Bit(std::strerror(EISDIR));
+    if (!S_ISREG(status.st_mode))
+        return QStringLiteral("not a regular file");
+    return {};
+}
+
 std::unique_ptr<RowCutter> cutterFor(ImportKind kind, ImportResult &out)
 {
     if (kind == ImportKind::Csv)
@@ -462,6 +523,12 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
     ProgressTicker ticker(progress);
     readSize = std::max<qsizetype>(readSize, 1);
     bool failed = false;
+    // Taken when the read fails: a later seek clears what the device says.
+    const auto readFailed = [&failed, &result, &device] {
+        if (!failed)
+            result.reason = device.errorString();
+        failed = true;
+    };
     const auto refuse = [&result, &name](ImportResult::Status status) {
         result.status = status;
         result.error = status == ImportResult::TooLarge ? tooLargeMessage(name) : tooManyLinesMessage(name);
@@ -485,7 +552,7 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
             const qint64 got = device.read(kept.data() + old, want);
             kept.resize(old + std::max<qint64>(got, 0));
             if (got < 0)
-                failed = true;
+                readFailed();
             if (got <= 0)
                 break;
             if (kept.size() > sizeLimit)
@@ -525,7 +592,7 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
             ticker.tick(0, total);
         }
         if (sniffer.failed()) {
-            failed = true;
+            readFailed();
             readable = sniffer.readPosition();
         }
     }
@@ -542,7 +609,8 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
         cutter->feed(decodeBlock(block, encoding, reader.lastBlock() && !failed && !reader.failed()));
         ticker.tick(reader.position(), total);
     }
-    failed = failed || reader.failed();
+    if (reader.failed())
+        readFailed();
     // A line cut short by a read error is dropped rather than imported as a wrong domain.
     if (!failed)
         cutter->finish();
@@ -559,10 +627,12 @@ ImportResult readDomainFile(const QString &path, const ImportProgress &progress)
 {
     // Only plain files: a device such as /dev/zero would be read for ever.
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    const QString notReadable = notAFileReason(path);
+    if (!notReadable.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         ImportResult failed;
         failed.status = ImportResult::OpenFailed;
         failed.error = openFailedMessage(path);
+        failed.reason = notReadable.isEmpty() ? file.errorString() : notReadable;
         return failed;
     }
     if (file.size() > kImportSizeLimit) {

@@ -54,6 +54,8 @@ struct ImportResult {
     qsizetype skipped = 0;
     // Our own message for the panel on OpenFailed, TooLarge, TooManyLines and ReadFailed; empty on Ok.
     QString error;
+    // The system's words for why opening or reading failed ("No such file or directory"), when it gave any.
+    QString reason;
 
     QStringList domains() const;
 };

@@ -135,12 +135,12 @@ ExportResult writeXlsxExport(const QString &path, const DomainListModel &model, 
 
     ExportSink sink(path);
     if (!sink.open())
-        return { false, sink.error() };
+        return sink.failed();
     // libxlsxwriter wants a file name of its own; the finished workbook is copied into place from there.
     QTemporaryFile workbookFile(QDir::tempPath() + QStringLiteral("/quernfold-XXXXXX.xlsx"));
     if (!workbookFile.open()) {
         sink.discard();
-        return { false, exportWriteFailedMessage(path) };
+        return exportFailed(path, FileFailure::Write, workbookFile.errorString());
     }
     workbookFile.close();
     const QByteArray workbookName = QFile::encodeName(workbookFile.fileName());
@@ -151,7 +151,7 @@ ExportResult writeXlsxExport(const QString &path, const DomainListModel &model, 
     Workbook workbook { workbook_new_opt(workbookName.constData(), &options) };
     if (!workbook.handle) {
         sink.discard();
-        return { false, exportWriteFailedMessage(path) };
+        return exportFailed(path, FileFailure::Write, {});
     }
     lxw_format *bold = workbook_add_format(workbook.handle);
     format_set_bold(bold);
@@ -201,10 +201,15 @@ ExportResult writeXlsxExport(const QString &path, const DomainListModel &model, 
             return { false, {}, true };
         }
     }
-    // Closing writes and zips the whole workbook: the long step, which cannot be called off halfway.
-    if (!written || workbook.close() != LXW_NO_ERROR) {
+    if (!written) {
         sink.discard();
-        return { false, exportWriteFailedMessage(path) };
+        return exportFailed(path, FileFailure::Write, {});
+    }
+    // Closing writes and zips the whole workbook: the long step, which cannot be called off halfway.
+    const lxw_error closed = workbook.close();
+    if (closed != LXW_NO_ERROR) {
+        sink.discard();
+        return exportFailed(path, FileFailure::Write, QString::fromUtf8(lxw_strerror(closed)));
     }
     if (control.cancelled && control.cancelled->load()) {
         sink.discard();
@@ -212,7 +217,7 @@ ExportResult writeXlsxExport(const QString &path, const DomainListModel &model, 
     }
     QFile finished(workbookFile.fileName());
     if (!copyInto(finished, sink) || !sink.commit())
-        return { false, sink.error().isEmpty() ? exportWriteFailedMessage(path) : sink.error() };
+        return sink.error().isEmpty() ? exportFailed(path, FileFailure::Write, finished.errorString()) : sink.failed();
     ticker.finish();
     return { true, {} };
 }

@@ -327,10 +327,11 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
             // An answer we cannot use still shows the site is there. Requests are counted, not the rows they
             // served.
             m_failuresInARow = outcome.siteUnreachable ? m_failuresInARow + 1 : 0;
-            if (m_options.giveUpAfter > 0 && m_failuresInARow >= m_options.giveUpAfter && !m_stopRequested) {
+            if (m_options.giveUpAfter > 0 && (outcome.endsRun || m_failuresInARow >= m_options.giveUpAfter)
+                && !m_stopRequested) {
                 m_stopRequested = true;
                 endRetryWaits();
-                emit gaveUp(outcome.reason);
+                emit gaveUp(outcome.reason, response);
             }
         }
         if (alive && m_active)

@@ -77,8 +77,9 @@ signals:
     void rowEnded(quernfold::RowKey row);
     // The run met a stop with rows left that it will not query.
     void stopNoticed();
-    // The run stops by itself: this many rows in a row failed to fetch. `reason` is the last one's.
-    void gaveUp(const QString &reason);
+    // The run stops by itself: this many rows in a row failed to fetch, or one met a proxy that cannot be reached.
+    // `reason` is the last one's, `reply` what the last fetch came back with.
+    void gaveUp(const QString &reason, const HttpResponse &reply);
     void finished();
 
 private:

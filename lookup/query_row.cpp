@@ -89,6 +89,7 @@ QString failureReason(const HttpResponse &response)
         return QStringLiteral("页面过大");
     case HttpFailure::Tls:
         return QStringLiteral("无法建立安全连接");
+    case HttpFailure::ProxyUnreachable:
     case HttpFailure::Proxy:
         return QStringLiteral("无法连接代理");
     case HttpFailure::BadAddress:
@@ -114,6 +115,7 @@ RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response)
             = response.failure != HttpFailure::BadAddress && response.failure != HttpFailure::TooManyRedirects;
         outcome.retryable = response.ok() ? isTransientStatus(response.status) : isTransientFailure(response.failure);
         outcome.retryAfterSeconds = response.retryAfterSeconds;
+        outcome.endsRun = response.failure == HttpFailure::ProxyUnreachable;
         return outcome;
     }
     const QString page = pagetext::decodePage(response.contentType, response.body);

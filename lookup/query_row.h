@@ -30,6 +30,8 @@ struct RowOutcome {
     bool siteUnreachable = false;
     // A transient failure that may well succeed when tried again.
     bool retryable = false;
+    // No row can get through the way this one went (the proxy cannot be reached): a batch run ends at once.
+    bool endsRun = false;
     qint64 retryAfterSeconds = -1;
 };
 

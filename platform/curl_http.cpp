@@ -29,11 +29,14 @@ HttpFailure failureFor(CURLcode code, bool overLimit, bool viaProxy)
     switch (code) {
     case CURLE_OK:
         return HttpFailure::None;
+    // Through a proxy the only connection curl makes is the one to the proxy; what lies beyond it fails otherwise
+    // (CURLE_PROXY, or the proxy's own reply).
     case CURLE_COULDNT_CONNECT:
-        return viaProxy ? HttpFailure::Proxy : HttpFailure::Refused;
+        return viaProxy ? HttpFailure::ProxyUnreachable : HttpFailure::Refused;
     case CURLE_COULDNT_RESOLVE_HOST:
         return HttpFailure::HostNotFound;
     case CURLE_COULDNT_RESOLVE_PROXY:
+        return HttpFailure::ProxyUnreachable;
     case CURLE_PROXY:
         return HttpFailure::Proxy;
     case CURLE_WRITE_ERROR:
@@ -454,6 +457,15 @@ void CurlHttpClient::finish(Transfer *t, int curlCode)
     case HttpFailure::TooLarge:
         response.error = QStringLiteral("body larger than %1 bytes").arg(t->limit);
         break;
+    case HttpFailure::Refused:
+    case HttpFailure::ProxyUnreachable: {
+        // Only a failed connect sets it, and only for this transfer's own attempt.
+        long systemError = 0;
+        curl_easy_getinfo(t->easy, CURLINFO_OS_ERRNO, &systemError);
+        response.systemError = int(systemError);
+        response.error = QString::fromUtf8(t->errorText[0] ? t->errorText : curl_easy_strerror(code));
+        break;
+    }
     default:
         response.error = QString::fromUtf8(t->errorText[0] ? t->errorText : curl_easy_strerror(code));
         break;

@@ -22,7 +22,9 @@ enum class HttpFailure {
     Deadline, // the request's total time ran out
     TooLarge, // the body is over the request's limit
     Tls, // handshake or certificate check failed
-    Proxy, // the proxy could not be reached or refused the tunnel
+    // The proxy itself could not be reached (not found, or nothing listens there): no request can get through it.
+    ProxyUnreachable,
+    Proxy, // the proxy was reached but would not carry the request
     // The site answered, but with an address we cannot follow: malformed, or a scheme other than http and https
     // (also where a redirect led). Asking again gives the same answer.
     BadAddress,
@@ -47,6 +49,8 @@ struct HttpRequest {
 struct HttpResponse {
     HttpFailure failure = HttpFailure::None;
     QString error; // what the transport said, for the curious; empty on success
+    // The system's error number behind a connection that could not be made (ECONNREFUSED...), 0 when there is none.
+    int systemError = 0;
     int status = 0;
     QByteArray contentType;
     QByteArray body;

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
@@ -251,6 +253,71 @@ private slots:
         if (killAtRow > 0)
             QVERIFY2(!mustBeBack.isEmpty(), "the run had not got far enough to test anything");
         QCOMPARE(ResultsStore::integrityReport(db), QStringLiteral("ok"));
+    }
+
+    // A logout, `kill` or `docker stop` in the middle of a run: the program ends at once with 0, asks nothing, and
+    // the next start finds the list and every result shown before the signal, also those the window had not
+    // handed to the store yet.
+    void endSignal_savesWhatIsPendingAndExitsZero_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("atRow"); // once this many rows finished; 0: as soon as the list is in place
+        QTest::newRow("SIGTERM as the list is put in") << SIGTERM << 0;
+        QTest::newRow("SIGTERM during the run") << SIGTERM << 5;
+        QTest::newRow("SIGHUP during the run") << SIGHUP << 5;
+    }
+    void endSignal_savesWhatIsPendingAndExitsZero()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, atRow);
+        constexpr int kRows = 40;
+        m_site->setSlowDelayMs(40);
+        QStringList domains;
+        for (int i = 0; i < kRows; ++i)
+            domains << QStringLiteral("slow.row%1.cn").arg(i);
+        QTemporaryDir data;
+        QProcess running;
+        running.setProcessEnvironment(programEnvironment(*m_site,
+            { { QStringLiteral("XDG_DATA_HOME"), data.path() },
+                { QStringLiteral("QUERNFOLD_SCRIPT_DOMAINS"), domains.join(u',') },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ACTION"), QStringLiteral("batch") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_TRACE"), QStringLiteral("1") } }));
+        QStringList lines;
+        bool signalled = false;
+        QList<int> finishedBefore;
+        QObject::connect(&running, &QProcess::readyReadStandardOutput, [&] {
+            while (running.canReadLine()) {
+                const QString line = QString::fromUtf8(running.readLine()).trimmed();
+                lines << line;
+                if (signalled)
+                    continue;
+                if (line.startsWith(QStringLiteral("finished: ")))
+                    finishedBefore << line.mid(10).toInt();
+                if ((atRow == 0 && line == QStringLiteral("listed")) || (atRow > 0 && finishedBefore.size() >= atRow)) {
+                    signalled = true;
+                    ::kill(pid_t(running.processId()), signalNumber);
+                }
+            }
+        });
+        QSignalSpy finished(&running, &QProcess::finished);
+        running.start(programPath());
+        QVERIFY(running.waitForStarted(10000));
+        QVERIFY(finished.wait(30000));
+        lines += QString::fromUtf8(running.readAllStandardOutput()).split(u'\n');
+        QVERIFY(signalled);
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(running.exitCode(), 0);
+        // No box was answered: the exit question never came.
+        QVERIFY2(lines.contains(QStringLiteral("boxes:")), qPrintable(lines.join(u'|')));
+
+        const Run next = runProgram(*m_site,
+            { { QStringLiteral("XDG_DATA_HOME"), data.path() },
+                { QStringLiteral("QUERNFOLD_SCRIPT_CLOSE_WHEN_READY"), QStringLiteral("1") },
+                { QStringLiteral("QUERNFOLD_SCRIPT_ANSWERS"), QStringLiteral("yes,yes") } });
+        QCOMPARE(next.exitCode, 0);
+        QCOMPARE(next.rows.size(), kRows);
+        for (const int row : std::as_const(finishedBefore))
+            QCOMPARE(next.rows.value(row), recordRow(row + 1, domains.at(row)));
     }
 
 private:

@@ -457,12 +457,86 @@ private slots:
             gbk(u"例子.cn----京ICP备12345678号----某某公司----企业----例子\r\n"_s)
                 + QByteArray("b.org----------------\r\n\r\n\xB9\xB2:2\xB8\xF6\xD3\xF2\xC3\xFB\r\n"));
 
-        // Cells go out as they are, even when they look like separators or line ends.
+        // Cells go out as they are, line ends included; only a line that could be cut apart otherwise gets quotes.
         DomainListModel odd;
-        odd.appendDomain(u"a----b"_s);
+        odd.appendDomain(u"a.cn"_s);
         odd.setCell(odd.keyAt(0), DomainListModel::SiteNameColumn, u"x\r\ny"_s);
+        odd.appendDomain(u"a----b.cn"_s);
+        odd.setCell(odd.keyAt(1), DomainListModel::HolderColumn, u"\"甲\""_s);
         QCOMPARE(buildExportBlock(odd, allRows(odd)),
-            QByteArray("a----b----------------x\r\ny\r\n\r\n") + gbk(u"共:1个域名\r\n"_s));
+            QByteArray("a.cn----------------x\r\ny\r\n")
+                + gbk(u"\"a----b.cn\"----\"\"----\"\"\"甲\"\"\"----\"\"----\"\"\r\n"_s) + QByteArray("\r\n")
+                + gbk(u"共:2个域名\r\n"_s));
+    }
+
+    // Whatever the cells hold, a row comes back from the block as it went in: a domain or a cell with "----" in
+    // it, a cell ending in "-" (its hyphen runs into the separator), quotes.
+    void readBack_textBlockCellsWithSeparators_comeBackWhole_data()
+    {
+        QTest::addColumn<QStringList>("cells"); // domain, record number, holder, type, site name
+        QTest::newRow("plain") << QStringList { u"a.com"_s, u"京ICP备1号"_s, u"甲"_s, u"企业"_s, u"站"_s };
+        QTest::newRow("domain with ----")
+            << QStringList { u"abc----d.com"_s, u"京ICP备1号"_s, u"甲"_s, u"企业"_s, u"站"_s };
+        QTest::newRow("never queried, domain with ----") << QStringList { u"abc----d.com"_s, {}, {}, {}, {} };
+        QTest::newRow("holder with ----")
+            << QStringList { u"a.com"_s, u"京ICP备1号"_s, u"甲----乙"_s, u"企业"_s, u"站"_s };
+        QTest::newRow("cells ending in -") << QStringList { u"a.com"_s, u"京ICP备1号-"_s, u"甲-"_s, u"-"_s, u"站-"_s };
+        QTest::newRow("quotes and ----") << QStringList { u"a.com"_s, u"\""_s, u"\"甲\"\""_s, u"企业"_s,
+            u"\"----\""_s };
+    }
+    void readBack_textBlockCellsWithSeparators_comeBackWhole()
+    {
+        QFETCH(QStringList, cells);
+        DomainListModel model;
+        model.appendDomain(u"before.cn"_s);
+        model.appendDomain(cells[0]);
+        const bool queried = !cells[1].isEmpty();
+        if (queried)
+            model.setLookupResult(model.keyAt(1), { cells[1], cells[2], cells[3], cells[4] }, u"查询完毕"_s);
+        model.appendDomain(u"after.cn"_s);
+        QByteArray block = buildExportBlock(model, allRows(model));
+        QBuffer buffer(&block);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const ImportResult back = readDomainDevice(buffer, u"block"_s);
+        QCOMPARE(back.domains(), (QStringList { u"before.cn"_s, cells[0], u"after.cn"_s }));
+        QCOMPARE(bool(back.rows[1].lookup), queried);
+        if (queried)
+            QCOMPARE(rowCells(back.rows[1]).mid(0, 5), cells);
+    }
+
+    // Lines as earlier blocks have them read as they always did, also those a quoted line could be taken for.
+    void readBack_earlierTextBlocks_readAsBefore_data()
+    {
+        QTest::addColumn<QString>("line");
+        // Domain and record cells; only the domain when it has none; none for a line not to be read as quoted.
+        QTest::addColumn<QStringList>("cells");
+        QTest::newRow("five cells") << u"a.com----京ICP备1号----甲----企业----站"_s
+                                    << QStringList { u"a.com"_s, u"京ICP备1号"_s, u"甲"_s, u"企业"_s, u"站"_s };
+        QTest::newRow("site name holding ----")
+            << u"a.com----1----甲----企业----站----点"_s
+            << QStringList { u"a.com"_s, u"1"_s, u"甲"_s, u"企业"_s, u"站----点"_s };
+        QTest::newRow("never queried") << u"a.com----------------"_s << QStringList { u"a.com"_s };
+        QTest::newRow("quoted cells with more after them")
+            << u"\"a.com\"----\"1\"----\"甲\"----\"企业\"----\"站\"x"_s << QStringList();
+    }
+    void readBack_earlierTextBlocks_readAsBefore()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, cells);
+        QByteArray bytes = gbk(line + u"\r\n"_s);
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const ImportResult back = readDomainDevice(buffer, u"block"_s);
+        // Like a quoted line but not one: read the old way, whatever the cleaning then makes of `"a.com"`.
+        if (cells.isEmpty()) {
+            QVERIFY(!back.domains().contains(u"a.com"_s));
+            return;
+        }
+        QCOMPARE(back.rows.size(), size_t(1));
+        QCOMPARE(back.rows[0].domain, cells[0]);
+        QCOMPARE(bool(back.rows[0].lookup), cells.size() > 1);
+        if (cells.size() > 1)
+            QCOMPARE(rowCells(back.rows[0]).mid(0, 5), cells);
     }
 
     void buildExportBlock_manyRows_inListOrderAndLossless()
@@ -1116,6 +1190,43 @@ private slots:
         QVERIFY(!result.ok && result.cancelled);
         QCOMPARE(fileBytes(path), QByteArray("keep me"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { name });
+    }
+
+    // The window's export reads the list on a thread of its own while the window reads it too: no writer may write
+    // to the list's strings, as QString::utf16() does to one that holds a literal (it copies it into a buffer of
+    // its own). Cells from literals are what a run writes ("查询完毕", "无记录").
+    void writers_readTheCellsWithoutTouchingThem_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("text block") << u"out.txt"_s;
+        QTest::newRow("csv") << u"out.csv"_s;
+        QTest::newRow("xlsx") << u"out.xlsx"_s;
+    }
+    void writers_readTheCellsWithoutTouchingThem()
+    {
+        QFETCH(QString, name);
+        std::vector<DomainRow> rows(2);
+        rows[0].domain = QStringLiteral("a----b.cn");
+        rows[0].lookup = std::make_unique<LookupCells>();
+        rows[0].lookup->record
+            = { QStringLiteral("无记录"), QStringLiteral("未知"), QStringLiteral("未知-"), QStringLiteral("未知") };
+        rows[0].lookup->status = QStringLiteral("查询完毕");
+        rows[0].lookup->note = QStringLiteral("复用");
+        rows[1].domain = QStringLiteral("b.cn");
+        DomainListModel model;
+        model.appendRows(std::move(rows));
+        const auto where = [&model] {
+            std::vector<const QChar *> texts;
+            for (int row = 0; row < model.count(); ++row) {
+                for (const QStringView cell : exportTextCells(model, row))
+                    texts.push_back(cell.data());
+            }
+            return texts;
+        };
+        const std::vector<const QChar *> before = where();
+        QTemporaryDir dir;
+        QVERIFY(writeExport(dir.filePath(name), model, allRows(model)).ok);
+        QVERIFY(where() == before);
     }
 };
 

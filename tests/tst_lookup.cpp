@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -592,9 +593,11 @@ private slots:
         QCOMPARE(m_site->requests().size(), 1);
         QCOMPARE(m_site->requests().at(0).target, QByteArray("http://lookup.test.example/s-0/example.cn.html"));
 
-        // A proxy that refuses connections fails the request as a proxy failure.
+        // A proxy that refuses connections is a proxy that cannot be reached, with the system's reason.
         request.proxy = "http://127.0.0.1:" + QByteArray::number(unusedPort());
-        QCOMPARE(fetch(http, request).failure, HttpFailure::Proxy);
+        const HttpResponse refused = fetch(http, request);
+        QCOMPARE(refused.failure, HttpFailure::ProxyUnreachable);
+        QCOMPARE(refused.systemError, ECONNREFUSED);
     }
 
     // The proxy a request names was chosen with no_proxy already applied; the environment's no_proxy must not

@@ -93,6 +93,7 @@ private slots:
     void translations_standardButtonsReadChinese();
     void model_passesItemModelTester();
     void accessibility_controlsExposeTheirTexts();
+    void accessibility_everyControlHasAName();
 };
 
 void TestMainWindow::create_controlsHaveTheirNamesGeometryAndStates_data()
@@ -747,6 +748,33 @@ void TestMainWindow::accessibility_controlsExposeTheirTexts()
     QVERIFY(cell);
     QCOMPARE(cell->text(QAccessible::Name), u"b.cn"_qs);
     QCOMPARE(table->cellAt(1, 0)->text(QAccessible::Name), u"2"_qs);
+}
+
+// Whatever a screen reader can land on says what it is: every widget but plain containers and labels, which are
+// read by their text. The find bar is shown and the list long enough to scroll, so their parts are all there.
+void TestMainWindow::accessibility_everyControlHasAName()
+{
+    ScriptedWindow w;
+    w.window->load();
+    QStringList domains;
+    for (int i = 0; i < 200; ++i)
+        domains << QStringLiteral("d%1.cn").arg(i);
+    w.window->model().setDomains(domains);
+    w.window->showFindBar();
+    const QList<QWidget *> widgets = w.window->findChildren<QWidget *>();
+    QVERIFY(widgets.size() > 30);
+    QStringList unnamed;
+    for (QWidget *widget : widgets) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(iface);
+        const QAccessible::Role role = iface->role();
+        if (role == QAccessible::Client || role == QAccessible::Border || role == QAccessible::StaticText)
+            continue;
+        if (iface->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QString::fromLatin1(widget->metaObject()->className()) + u' ' + widget->objectName();
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u", ")));
+    QCOMPARE(w.find<QWidget>(QStringLiteral("clearFind"))->accessibleName(), u"清除查找"_qs);
 }
 
 QTEST_MAIN(TestMainWindow)

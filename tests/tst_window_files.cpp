@@ -66,7 +66,8 @@ private slots:
         QCOMPARE(w.panel(2), QStringLiteral("导入完毕，共导入3个域名。"));
         QCOMPARE(w.dialogs.fileDialogs.first().title, QStringLiteral(" 打开文件"));
         QCOMPARE(w.dialogs.fileDialogs.first().filter,
-            QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|"));
+            QStringLiteral(
+                "域名列表(*.txt *.csv)|*.txt;*.csv|文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|"));
 
         // Cancel: the dialog offers the last name, and nothing changes.
         w.window->importList();

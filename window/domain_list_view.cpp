@@ -2,9 +2,12 @@
 
 #include "domainlist/domain_list_model.h"
 
+#include <QAbstractButton>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
@@ -40,6 +43,15 @@ DomainListView::DomainListView(QWidget *parent)
     verticalHeader()->setMinimumSectionSize(1);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
+    // Names for the parts Qt makes on its own, so a screen reader has something to say for each: the headers are
+    // scroll areas too, with scroll bars that never show.
+    horizontalHeader()->setAccessibleName(QStringLiteral("列标题"));
+    verticalHeader()->setAccessibleName(QStringLiteral("行号"));
+    for (QScrollBar *bar : findChildren<QScrollBar *>())
+        bar->setAccessibleName(
+            bar->orientation() == Qt::Vertical ? QStringLiteral("垂直滚动条") : QStringLiteral("水平滚动条"));
+    for (QAbstractButton *corner : findChildren<QAbstractButton *>())
+        corner->setAccessibleName(QStringLiteral("全选"));
     m_changeTimer->setSingleShot(true);
     m_changeTimer->setInterval(kFrameMs);
     connect(m_changeTimer, &QTimer::timeout, this, &DomainListView::flushChanges);

@@ -100,7 +100,9 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     buildMenus();
     buildControls();
 
-    m_importDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|");
+    // Every kind the import reads at once, then each alone.
+    m_importDialog.filter = QStringLiteral(
+        "域名列表(*.txt *.csv)|*.txt;*.csv|文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|");
     m_importDialog.title = QStringLiteral(" 打开文件");
     m_exportDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|Excel 工作簿(*.xlsx)|*.xlsx|");
     m_exportDialog.title = QStringLiteral(" 保存数据");
@@ -130,6 +132,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildMenus()
 {
+    menuBar()->setAccessibleName(QStringLiteral("菜单栏"));
+    // Shown only when the menus do not fit the bar.
+    for (QToolButton *more : menuBar()->findChildren<QToolButton *>())
+        more->setAccessibleName(QStringLiteral("更多菜单"));
     m_programMenu = menuBar()->addMenu(QStringLiteral("程序菜单"));
     m_programMenu->setObjectName(QStringLiteral("menu"));
     QAction *about = m_programMenu->addAction(QStringLiteral("软件说明"), this, &MainWindow::showAbout);
@@ -177,6 +183,9 @@ void MainWindow::buildMenus()
     // The shortcut works while the menu is closed, too.
     addAction(find);
     connect(m_listMenu, &QMenu::aboutToShow, this, &MainWindow::updateKindTexts);
+    // A menu is announced by its own name, which is not its title.
+    for (QMenu *menu : { m_programMenu, m_listMenu, m_kindMenu })
+        menu->setAccessibleName(menu->title());
 }
 
 void MainWindow::buildControls()
@@ -255,6 +264,7 @@ void MainWindow::buildControls()
     // fixed ones leave.
     m_statusBar = new QStatusBar(client);
     m_statusBar->setObjectName(QStringLiteral("S1"));
+    m_statusBar->setAccessibleName(QStringLiteral("状态栏"));
     m_statusBar->setSizeGripEnabled(false);
     static const char16_t *const panelTexts[3] = { u"提示", u"正在检测版本更新", u"" };
     QLabel *panels[3] = {};
@@ -330,6 +340,12 @@ void MainWindow::buildFindBar(QWidget *client)
     m_findField->setAccessibleName(QStringLiteral("查找"));
     m_findField->setPlaceholderText(QStringLiteral("查找域名、备案号、备案人或网站名称"));
     m_findField->setClearButtonEnabled(true);
+    // The line edit makes its clear button itself, with an icon and no name a screen reader could say.
+    for (QToolButton *clear : m_findField->findChildren<QToolButton *>()) {
+        clear->setObjectName(QStringLiteral("clearFind"));
+        clear->setAccessibleName(QStringLiteral("清除查找"));
+        clear->setToolTip(QStringLiteral("清除查找"));
+    }
     m_findField->installEventFilter(this);
     connect(
         m_findField, &QLineEdit::textChanged, this, [this](const QString &text) { m_shownModel->setFindText(text); });
@@ -772,6 +788,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     endProgram(0);
     event->accept();
+}
+
+void MainWindow::endWithoutQuestion()
+{
+    endProgram(0);
 }
 
 void MainWindow::endProgram(int status)

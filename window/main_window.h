@@ -98,6 +98,9 @@ public:
     void editQuerySettings();
     // Closes the window, which asks first.
     void askToExit();
+    // Ends the program as a close does, without the question: the session is ending (a logout, kill, a container
+    // stopped). Whatever the store has not written yet is written before the program is gone.
+    void endWithoutQuestion();
     // The list's context menu.
     void querySelectedRow();
     void deleteSelectedRow();

@@ -8,22 +8,25 @@
 //   QUERNFOLD_SCRIPT_SCREENSHOT  a PNG path: the window is saved there once the action has run, then closed
 //   QUERNFOLD_SCRIPT_ANSWERS    answers for the message boxes in order: yes, no or ok
 //   QUERNFOLD_SCRIPT_CLOSE_WHEN_READY  1: ask the window to close once the list of the last session is settled
-//   QUERNFOLD_SCRIPT_TRACE      1: print "finished: <row>" the moment a row's status turns "查询完毕"
+//   QUERNFOLD_SCRIPT_TRACE      1: print "listed" once the list is in place, and "finished: <row>" the moment a
+//                               row's status turns "查询完毕"
 //
 // The list and the action wait until the window has settled the list kept from the last session (XDG_DATA_HOME
-// says where its store is).
+// says where its store is). SIGTERM and SIGHUP end it as they end the program.
 // After the event loop ends it prints "boxes:", the texts of the boxes it answered, every row, "opened:" and the
 // addresses the browser was asked for, and "status:" with the event loop's result.
 #include "app/config.h"
-#include "window/main_window.h"
+#include "app/interrupt_pipe.h"
 #include "platform/browser.h"
 #include "platform/curl_http.h"
 #include "platform/qt_platform.h"
+#include "window/main_window.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 using namespace quernfold;
@@ -61,10 +64,13 @@ int main(int argc, char *argv[])
     CurlHttpClient http(config.httpTimeoutMs);
     Platform platform { &dialogs, &browser, &skin, &http, [](int status) { QCoreApplication::exit(status); } };
 
+    InterruptPipe endSignals({ SIGTERM, SIGHUP });
     MainWindow window(platform, config);
     dialogs.setParentWidget(&window);
+    QObject::connect(&endSignals, &InterruptPipe::interrupted, &window, &MainWindow::endWithoutQuestion);
 
-    if (qEnvironmentVariableIntValue("QUERNFOLD_SCRIPT_TRACE") == 1) {
+    const bool trace = qEnvironmentVariableIntValue("QUERNFOLD_SCRIPT_TRACE") == 1;
+    if (trace) {
         QObject::connect(&window.model(), &QAbstractItemModel::dataChanged,
             [&window](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
                 for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
@@ -80,6 +86,8 @@ int main(int argc, char *argv[])
     QObject::connect(&window, &MainWindow::listReady, &window, [&] {
         if (!domains.isEmpty())
             window.model().setDomains(domains.split(u','));
+        if (trace)
+            print(QStringLiteral("listed"));
         if (closeWhenReady)
             QTimer::singleShot(0, &window, [&window] { window.close(); });
         QTimer::singleShot(0, &window, [&] {

@@ -1,4 +1,4 @@
-#include "cli/interrupt_pipe.h"
+#include "app/interrupt_pipe.h"
 
 #include <QSocketNotifier>
 
@@ -12,7 +12,6 @@ namespace quernfold {
 namespace {
 
 int g_pipe[2] = { -1, -1 };
-constexpr int kSignals[] = { SIGINT, SIGTERM };
 
 void onSignal(int signalNumber)
 {
@@ -35,8 +34,9 @@ void closePipe()
 
 } // namespace
 
-InterruptPipe::InterruptPipe(QObject *parent)
+InterruptPipe::InterruptPipe(std::initializer_list<int> signalNumbers, QObject *parent)
     : QObject(parent)
+    , m_signals(signalNumbers)
 {
     if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
@@ -45,9 +45,9 @@ InterruptPipe::InterruptPipe(QObject *parent)
     sigemptyset(&action.sa_mask);
     // Restarted, so a read or write the signal lands in goes on as if nothing happened.
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : kSignals) {
+    for (const int signalNumber : m_signals) {
         if (sigaction(signalNumber, &action, nullptr) != 0) {
-            for (const int installed : kSignals)
+            for (const int installed : m_signals)
                 std::signal(installed, SIG_DFL);
             closePipe();
             return;
@@ -62,20 +62,32 @@ InterruptPipe::~InterruptPipe()
     if (!m_notifier)
         return;
     m_notifier.reset();
-    for (const int signalNumber : kSignals)
+    for (const int signalNumber : m_signals)
         std::signal(signalNumber, SIG_DFL);
     closePipe();
 }
 
-void InterruptPipe::drain()
+std::vector<int> InterruptPipe::takePending()
 {
+    std::vector<int> received;
     unsigned char bytes[16];
-    for (;;) {
+    while (m_notifier) {
         const ssize_t got = ::read(g_pipe[0], bytes, sizeof bytes);
         if (got <= 0)
+            break;
+        received.insert(received.end(), bytes, bytes + got);
+    }
+    return received;
+}
+
+void InterruptPipe::drain()
+{
+    for (;;) {
+        const std::vector<int> received = takePending();
+        if (received.empty())
             return;
-        for (ssize_t i = 0; i < got; ++i) {
-            emit interrupted(bytes[i]);
+        for (const int signalNumber : received) {
+            emit interrupted(signalNumber);
             // A listener may have ended us; the pipe is gone then.
             if (g_pipe[0] < 0)
                 return;
