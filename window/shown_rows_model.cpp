@@ -535,7 +535,9 @@ void ShownRowsModel::applyPendingChanges()
     };
     if (m_sortColumn >= 0)
         m_order = placed(unchanged(m_order), changed, false);
-    moveTo(placed(unchanged(m_shown), std::move(changed), true));
+    // Taken apart before `changed` is handed on: an argument moved from first would leave nothing to take out.
+    std::vector<RowKey> kept = unchanged(m_shown);
+    moveTo(placed(kept, std::move(changed), true));
 }
 
 void ShownRowsModel::scheduleFrame()
