@@ -302,7 +302,7 @@ void HeadlessRun::finishRun()
         if (m_ended[row])
             continue;
         if (m_model.text(int(row), DomainListModel::StatusColumn).isEmpty())
-            m_model.setStatus(int(row), QString(), kNotReached);
+            m_model.setStatus(m_model.keyAt(int(row)), QString(), kNotReached);
         markEnded(int(row), false);
     }
     writeReadyRows();
