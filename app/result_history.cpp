@@ -59,7 +59,8 @@ qint64 reuseCutoff(int reuseDays, qint64 nowSecs)
 void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &entry)
 {
     const QString when = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-    model.setLookupResult(row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when));
+    model.setLookupResult(
+        row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when), entry.lookedUpAt);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "domainlist/domain_list_model.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <iterator>
 
@@ -28,6 +30,32 @@ bool hasCase(const QString &text)
 }
 
 } // namespace
+
+const std::array<ListColumn, DomainListModel::ColumnCount> &DomainListModel::columns()
+{
+    // 域名 starts wide enough for a 30-character domain (30 digits: digits are as wide as the widest letters but
+    // m and w, and a cell's text needs a pixel or two beyond its measured width), ID for row 1,000,000; the record
+    // columns take what the list has beyond that, each in its share of the widths the layout was drawn with.
+    static const std::array<ListColumn, ColumnCount> table = { {
+        { u"ID", "id", 500, u"0000000", false, false, true },
+        { u"域名", "domain", 1800, u"000000000000000000000000000000", false, false, false },
+        { u"备案号", "recordNo", 2000, nullptr, true, false, true },
+        { u"备案人", "holder", 2400, nullptr, true, false, true },
+        { u"备案类型", "recordType", 1440, nullptr, true, false, true },
+        { u"网站名称", "siteName", 1440, nullptr, true, false, true },
+        { u"查询状态", "status", 1440, nullptr, true, false, true },
+        { u"说明", "note", 2400, nullptr, true, true, true },
+        { u"查询时间", "lookedUpAt", 1440, u"0000-00-00 00:00", false, true, true },
+    } };
+    return table;
+}
+
+QString DomainListModel::timeText(qint64 secondsSinceEpoch)
+{
+    if (secondsSinceEpoch == 0)
+        return {};
+    return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
 
 DomainListModel::DomainListModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -92,6 +120,8 @@ QString DomainListModel::cell(int position, Column column) const
 {
     if (column == IdColumn)
         return QString::number(position + 1);
+    if (column == LookedUpAtColumn)
+        return timeText(lookedUpAt(position));
     return text(position, column);
 }
 
@@ -114,9 +144,17 @@ const QString &DomainListModel::text(int position, Column column) const
         return r.lookup->record.siteName;
     case StatusColumn:
         return r.lookup->status;
+    case NoteColumn:
+        return r.lookup->note;
     default:
         return empty;
     }
+}
+
+qint64 DomainListModel::lookedUpAt(int position) const
+{
+    const Row &r = m_rows[size_t(position)];
+    return r.lookup ? r.lookup->lookedUpAt : 0;
 }
 
 QString DomainListModel::note(int position) const
@@ -154,9 +192,7 @@ QVariant DomainListModel::headerData(int section, Qt::Orientation orientation, i
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
-    static const char16_t *const headers[ColumnCount]
-        = { u"ID", u"域名", u"备案号", u"备案人", u"备案类型", u"网站名称", u"查询状态" };
-    return QString::fromUtf16(headers[section]);
+    return QString::fromUtf16(columns()[size_t(section)].header);
 }
 
 Qt::ItemFlags DomainListModel::flags(const QModelIndex &index) const
@@ -282,13 +318,30 @@ void DomainListModel::appendRows(std::vector<Row> rows)
 void DomainListModel::replaceRows(std::vector<Row> rows)
 {
     adoptRows(rows, false);
-    restoreRows(std::move(rows));
+    resetRows(std::move(rows), nullptr);
+}
+
+std::vector<DomainListModel::Row> DomainListModel::exchangeRows(std::vector<Row> rows)
+{
+    adoptRows(rows, false);
+    std::vector<Row> replaced;
+    resetRows(std::move(rows), &replaced);
+    return replaced;
 }
 
 void DomainListModel::restoreRows(std::vector<Row> rows)
 {
     adoptRows(rows, true);
+    resetRows(std::move(rows), nullptr);
+}
+
+void DomainListModel::resetRows(std::vector<Row> rows, std::vector<Row> *replaced)
+{
     beginResetModel();
+    if (replaced) {
+        replaced->reserve(m_rows.size());
+        std::move(m_rows.begin(), m_rows.end(), std::back_inserter(*replaced));
+    }
     m_rows.clear();
     m_rows.shrink_to_fit();
     m_flags.clear();
@@ -306,7 +359,10 @@ void DomainListModel::restoreRows(std::vector<Row> rows)
 
 void DomainListModel::reinsertRows(std::vector<Row> rows)
 {
-    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.key < b.key; });
+    const auto byKey = [](const Row &a, const Row &b) { return a.key < b.key; };
+    // Rows taken out together come back in list order: a million of them need no sort.
+    if (!std::is_sorted(rows.begin(), rows.end(), byKey))
+        std::sort(rows.begin(), rows.end(), byKey);
     rows.erase(std::unique(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.key == b.key; }),
         rows.end());
     rows.erase(std::remove_if(rows.begin(), rows.end(),
@@ -511,7 +567,8 @@ bool DomainListModel::setCell(RowKey key, Column column, const QString &text)
     return true;
 }
 
-bool DomainListModel::setLookupResult(RowKey key, FilingRecord record, const QString &status, const QString &note)
+bool DomainListModel::setLookupResult(
+    RowKey key, FilingRecord record, const QString &status, const QString &note, std::optional<qint64> lookedUpAt)
 {
     const int position = positionOf(key);
     if (position < 0)
@@ -520,9 +577,10 @@ bool DomainListModel::setLookupResult(RowKey key, FilingRecord record, const QSt
     cells.record = std::move(record);
     cells.status = status;
     cells.note = note;
+    cells.lookedUpAt = lookedUpAt ? *lookedUpAt : QDateTime::currentSecsSinceEpoch();
     refreshFlags(position);
     // One change for the whole result: views and screen readers hear about a row once, not five times.
-    emit dataChanged(index(position, RecordNoColumn), index(position, StatusColumn));
+    emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));
     return true;
 }
 
@@ -535,8 +593,7 @@ bool DomainListModel::setStatus(RowKey key, const QString &status, const QString
     cells.status = status;
     cells.note = note;
     refreshFlags(position);
-    const QModelIndex changed = index(position, StatusColumn);
-    emit dataChanged(changed, changed);
+    emit dataChanged(index(position, StatusColumn), index(position, NoteColumn));
     return true;
 }
 
@@ -547,7 +604,7 @@ std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(RowKey key)
         return nullptr;
     std::unique_ptr<LookupCells> cells = std::move(m_rows[size_t(position)].lookup);
     refreshFlags(position);
-    emit dataChanged(index(position, RecordNoColumn), index(position, StatusColumn));
+    emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));
     return cells;
 }
 

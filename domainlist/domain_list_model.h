@@ -10,6 +10,7 @@
 #include <array>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quernfold {
@@ -32,6 +33,9 @@ struct LookupCells {
     QString status;
     // Why the last lookup did not finish ("连接中断,已重试2次"); empty once one has.
     QString note;
+    // When the record and status were looked up, in seconds since 1970 UTC (a reused result: when it was first
+    // looked up); 0 for never.
+    qint64 lookedUpAt = 0;
 };
 
 struct DomainRow {
@@ -45,6 +49,22 @@ struct DomainRow {
 // (no status, one still running, one given up), whatever record cells the row holds.
 enum class RowKind { Found, NoRecord, Deleted, Unfinished };
 inline constexpr int kRowKindCount = 4;
+
+// A column of the list, as the header shows it and the window lays it out.
+struct ListColumn {
+    const char16_t *header;
+    // Its name in the settings file; never changes.
+    const char *name;
+    // The width it starts at, in twips as the layout was drawn.
+    int twips;
+    // A text the column starts wide enough to show whole (nullptr: none).
+    const char16_t *fits;
+    // Shares whatever room the list has beyond the columns' widths.
+    bool stretches;
+    // Hidden until the user shows it from the header's menu.
+    bool optional;
+    bool hideable;
+};
 
 // The domain list: the program's only data. The ID column is the row's position, derived on read, so the
 // numbering 1..n holds after every add, import and delete without rewriting anything.
@@ -60,8 +80,16 @@ public:
         RecordTypeColumn,
         SiteNameColumn,
         StatusColumn,
+        NoteColumn,
+        LookedUpAtColumn,
         ColumnCount
     };
+    // The seven columns every row has had from the start: what Ctrl+C copies and the store keeps.
+    static constexpr int BaseColumnCount = StatusColumn + 1;
+    // Header, width and place of every column, in column order; new columns go at the end.
+    static const std::array<ListColumn, ColumnCount> &columns();
+    // A time as the 查询时间 column shows it, in local time; empty for 0.
+    static QString timeText(qint64 secondsSinceEpoch);
 
     using Row = DomainRow;
 
@@ -117,6 +145,8 @@ public:
     std::vector<Row> removeRows(std::vector<RowKey> keys);
     // Takes every row out (one reset) and returns them.
     std::vector<Row> takeAll();
+    // replaceRows() that hands back the rows it replaced, with their keys and cells.
+    std::vector<Row> exchangeRows(std::vector<Row> rows);
     void clear();
 
     int count() const { return int(m_rows.size()); }
@@ -124,8 +154,11 @@ public:
     // The row with this key, or nullptr.
     const Row *find(RowKey key) const;
     QString cell(int position, Column column) const;
-    // A record or status cell, or the domain, without a copy (empty for a row not looked up); not the ID.
+    // A record, status or note cell, or the domain, without a copy (empty for a row not looked up); not the ID or
+    // the time.
     const QString &text(int position, Column column) const;
+    // When the row's result was looked up (0: never).
+    qint64 lookedUpAt(int position) const;
     QString note(int position) const;
 
     // Rows of a kind, kept as rows change; and a row's kind.
@@ -137,9 +170,11 @@ public:
     // Writes by key; each returns false, changing nothing, when the row has left the list.
     // One of the record or status cells; ID and domain are not written through here.
     bool setCell(RowKey key, Column column, const QString &text);
-    // A lookup's result: the four record cells, the status and the note in one change. A finished row's note says
-    // where its result came from (a reused one), an unfinished row's why it did not finish.
-    bool setLookupResult(RowKey key, FilingRecord record, const QString &status, const QString &note = {});
+    // A lookup's result: the four record cells, the status, the note and the time in one change. A finished row's
+    // note says where its result came from (a reused one), an unfinished row's why it did not finish. Without a
+    // time the result is stamped now.
+    bool setLookupResult(RowKey key, FilingRecord record, const QString &status, const QString &note = {},
+        std::optional<qint64> lookedUpAt = std::nullopt);
     // The status cell and the row's note in one change.
     bool setStatus(RowKey key, const QString &status, const QString &note = {});
     // Takes the row's lookup cells out, leaving the row as never looked up: for a caller that has written them
@@ -167,6 +202,8 @@ private:
     void refreshFlags(int position);
     RowKey takeKey();
     void adoptRows(std::vector<Row> &rows, bool keepKeys);
+    // In place of every row (one reset); the rows that were there go to `replaced` when it is given.
+    void resetRows(std::vector<Row> rows, std::vector<Row> *replaced);
     void removePositions(const std::vector<int> &positions, std::vector<Row> *taken);
 
     // A deque: removing a row moves only the rows on its shorter side, so a delete near either end of a

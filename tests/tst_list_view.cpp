@@ -2,6 +2,7 @@
 // remembers its size, and a run's progress and summary.
 #include "support/scripted_platform.h"
 
+#include "app/result_history.h"
 #include "window/reading_order.h"
 
 #include <QAbstractItemModelTester>
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -60,6 +62,13 @@ QStringList shownDomains(const ShownRowsModel &shown)
         domains << shown.index(row, DomainListModel::DomainColumn).data().toString();
     return domains;
 }
+
+QAction *columnItem(ScriptedWindow &w, const QString &name)
+{
+    return w.find<QAction>(u"column"_qs + name);
+}
+
+const QString kThirtyCharacters = u"nomatch.delta192.samplesite.cn"_qs;
 
 Config configWithSite(const QString &settingsPath = {})
 {
@@ -368,7 +377,11 @@ private slots:
             ScriptedWindow first(nullptr, configWithSite(path));
             first.window->load();
             first.window->resize(1000, 700);
-            first.find<DomainListView>(QStringLiteral("ListView1"))->header()->resizeSection(1, 250);
+            auto *list = first.find<DomainListView>(QStringLiteral("ListView1"));
+            QTRY_COMPARE(list->header()->length(), list->viewport()->width());
+            list->header()->resizeSection(1, 250);
+            columnItem(first, u"Note"_qs)->trigger();
+            columnItem(first, u"RecordNo"_qs)->trigger();
             written = first.window->size();
             first.dialogs.messageAnswers << MessageAnswer::Yes;
             first.window->close();
@@ -378,11 +391,105 @@ private slots:
         ScriptedWindow second(nullptr, configWithSite(path));
         second.window->load();
         QCOMPARE(second.window->size(), written);
-        QCOMPARE(second.find<DomainListView>(QStringLiteral("ListView1"))->header()->sectionSize(1), 250);
+        auto *list = second.find<DomainListView>(QStringLiteral("ListView1"));
+        QCOMPARE(list->header()->sectionSize(1), 250);
+        for (int column = 0; column < DomainListModel::ColumnCount; ++column)
+            QCOMPARE(list->isColumnShown(column),
+                column != DomainListModel::RecordNoColumn && column != DomainListModel::LookedUpAtColumn);
+        QVERIFY(!columnItem(second, u"RecordNo"_qs)->isChecked());
         // No settings file: nothing remembered, the first size as ever.
         ScriptedWindow forgetful;
         forgetful.window->load();
         QCOMPARE(forgetful.find<QWidget>(QStringLiteral("client"))->size(), QSize(851, 597));
+        // Widths kept as a bare list of numbers came from the columns that cut domains off: not read again.
+        const QString old = dir.filePath(u"old.ini"_qs);
+        QSettings(old, QSettings::IniFormat).setValue(u"window/columnWidths"_qs, u"54,120,133,160,96,96,96"_qs);
+        ScriptedWindow upgraded(nullptr, configWithSite(old));
+        upgraded.window->load();
+        auto *upgradedList = upgraded.find<DomainListView>(QStringLiteral("ListView1"));
+        QVERIFY(upgradedList->header()->sectionSize(1) >= upgradedList->widthForText(kThirtyCharacters));
+    }
+
+    void columns_fillTheListAndFitA30CharacterDomain_data()
+    {
+        QTest::addColumn<int>("clientWidth");
+        QTest::addColumn<bool>("optionalShown");
+        QTest::newRow("first size") << 851 << false;
+        QTest::newRow("first size, 说明 and 查询时间 shown") << 851 << true;
+        QTest::newRow("maximised at 1280 px") << 1280 << false;
+        QTest::newRow("maximised, 说明 and 查询时间 shown") << 1280 << true;
+    }
+    void columns_fillTheListAndFitA30CharacterDomain()
+    {
+        QFETCH(int, clientWidth);
+        QFETCH(bool, optionalShown);
+        ScriptedWindow w;
+        w.window->load();
+        QStringList domains;
+        for (int row = 0; row < 2000; ++row)
+            domains << u"site%1.com.cn"_qs.arg(row);
+        domains[7] = kThirtyCharacters;
+        domains[8] = u"sx00008.samplesite-long.com.cn"_qs;
+        w.window->model().setDomains(domains);
+        auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
+        QHeaderView *header = list->header();
+        if (optionalShown) {
+            columnItem(w, u"Note"_qs)->trigger();
+            columnItem(w, u"LookedUpAt"_qs)->trigger();
+        }
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        QTRY_COMPARE(header->length(), list->viewport()->width());
+        QList<int> firstWidths;
+        for (int column = 0; column < header->count(); ++column)
+            firstWidths << header->sectionSize(column);
+
+        w.window->resize(w.window->width() + clientWidth - 851, w.window->height());
+        QTRY_COMPARE(w.find<QWidget>(QStringLiteral("client"))->width(), clientWidth);
+        // Nothing blank at the right, nothing beyond it.
+        QTRY_COMPARE(header->length(), list->viewport()->width());
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+        for (const int row : { 7, 8 }) {
+            const QModelIndex cell = list->model()->index(row, DomainListModel::DomainColumn);
+            QVERIFY(list->fontMetrics().horizontalAdvance(cell.data().toString()) < header->sectionSize(1));
+            QCOMPARE(list->toolTipFor(cell), QString());
+        }
+        for (int column = 0; column < header->count(); ++column) {
+            QCOMPARE(!header->isSectionHidden(column), optionalShown || column < DomainListModel::BaseColumnCount);
+            if (header->isSectionHidden(column))
+                continue;
+            QVERIFY2(
+                header->sectionSizeHint(column) <= header->sectionSize(column), qPrintable(QString::number(column)));
+            // The room the window gained went to the record columns.
+            if (clientWidth > 851 && DomainListModel::columns()[size_t(column)].stretches)
+                QVERIFY(header->sectionSize(column) > firstWidths.at(column));
+            else if (clientWidth > 851)
+                QCOMPARE(header->sectionSize(column), firstWidths.at(column));
+        }
+    }
+
+    // 查询时间: stamped when a lookup writes its result, the history's time for a reused one; sorted by time.
+    void lookedUpAt_stampedShownAndSorted()
+    {
+        DomainListModel model;
+        ShownRowsModel shown(model);
+        QAbstractItemModelTester tester(&shown, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setDomains({ u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs });
+        const qint64 nine = QDateTime(QDate(2026, 3, 1), QTime(9, 5)).toSecsSinceEpoch();
+        model.setLookupResult(model.keyAt(0), record(u"1"_qs), kDone, {}, nine + 3600);
+        writeReusedResult(model, model.keyAt(1), HistoryEntry { record(u"2"_qs), kDone, nine });
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        model.setLookupResult(model.keyAt(2), record(u"3"_qs), kDone);
+        QCOMPARE(model.cell(0, DomainListModel::LookedUpAtColumn), u"2026-03-01 10:05"_qs);
+        QCOMPARE(model.cell(1, DomainListModel::LookedUpAtColumn), u"2026-03-01 09:05"_qs);
+        QVERIFY(model.lookedUpAt(2) >= before && model.lookedUpAt(2) <= QDateTime::currentSecsSinceEpoch());
+        QCOMPARE(model.cell(3, DomainListModel::LookedUpAtColumn), QString());
+        QCOMPARE(model.cell(1, DomainListModel::NoteColumn), u"复用2026-03-01 09:05的查询结果"_qs);
+        shown.sortBy(DomainListModel::LookedUpAtColumn, Qt::DescendingOrder);
+        QCOMPARE(shownDomains(shown), QStringList({ u"c.cn"_qs, u"a.cn"_qs, u"b.cn"_qs, u"d.cn"_qs }));
+        // A row looked up later moves to its place, once.
+        model.setLookupResult(model.keyAt(3), record(u"4"_qs), kDone, {}, nine + 1800);
+        shown.applyPendingChanges();
+        QCOMPARE(shownDomains(shown), QStringList({ u"c.cn"_qs, u"a.cn"_qs, u"d.cn"_qs, u"b.cn"_qs }));
     }
 
     void idColumn_fitsSevenDigits()

@@ -305,7 +305,8 @@ private slots:
         QCOMPARE(changes.size(), 2);
         QCOMPARE(changes.at(0).at(0).toModelIndex(), model.index(model.positionOf(row), DomainListModel::StatusColumn));
         QCOMPARE(changes.at(1).at(0).toModelIndex(), model.index(model.positionOf(row), DomainListModel::RecordNoColumn));
-        QCOMPARE(changes.at(1).at(1).toModelIndex(), model.index(model.positionOf(row), DomainListModel::StatusColumn));
+        QCOMPARE(
+            changes.at(1).at(1).toModelIndex(), model.index(model.positionOf(row), DomainListModel::LookedUpAtColumn));
     }
 
     // Why a row did not finish is kept with the row: the batch leaves it "查询中", the note says why.

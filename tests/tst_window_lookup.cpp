@@ -64,7 +64,7 @@ struct LookupWindow {
     QStringList rowCells(int row)
     {
         QStringList cells;
-        for (int column = DomainListModel::RecordNoColumn; column < DomainListModel::ColumnCount; ++column)
+        for (int column = DomainListModel::RecordNoColumn; column < DomainListModel::BaseColumnCount; ++column)
             cells << model().cell(row, DomainListModel::Column(column));
         return cells;
     }

@@ -33,7 +33,8 @@ QStringList snapshot(const DomainListModel &model)
     QStringList rows;
     for (int row = 0; row < model.count(); ++row) {
         QStringList cells;
-        for (int column = 0; column < DomainListModel::ColumnCount; ++column)
+        // The store keeps the seven cells and the note; the time is not kept yet.
+        for (int column = 0; column < DomainListModel::BaseColumnCount; ++column)
             cells << model.cell(row, DomainListModel::Column(column));
         rows << cells.join(u'|') + u'#' + model.note(row);
     }

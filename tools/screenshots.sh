@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The screenshots in docs/screenshots/: the window at its first size with a list imported, and the window
 # maximised (by a small window manager) in the middle of a batch run over 10,000 rows, sorted by 备案人 in
-# descending order, against the local site (each page 20 ms away, so the run lasts long enough to be seen).
-# Runs under Xvfb; nothing leaves 127.0.0.1.
+# descending order, against the local site (each page 20 ms away, so the run lasts long enough to be seen); then the
+# columns after a run over 2,000 rows whose longest domains have 30 characters, at the first size and maximised.
+# `tools/screenshots.sh columns` makes only the last two. Runs under Xvfb; nothing leaves 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh xdotool imagemagick matchbox-window-manager
@@ -43,15 +44,28 @@ for i in $(seq 1 10000); do
 done >"$work/list.txt"
 
 export QUERNFOLD_LOOKUP_BASE=$base QUERNFOLD_VERSION_BASE=$base QUERNFOLD_PARALLEL=4 QUERNFOLD_RETRIES=0
+# 2,000 rows, every tenth with a 30-character domain.
+for i in $(seq 1 2000); do
+    case $((i % 10)) in
+        3) printf "sx%05d.samplesite-long.com.cn\n" "$i" ;;
+        7) echo "nomatch.delta$i.example.cn" ;;
+        9) echo "deleted.$i.com" ;;
+        *) echo "site$i.com.cn" ;;
+    esac
+done >"$work/list2000.txt"
+
 export XDG_CONFIG_HOME=$work/config
-export OUT=$out LIST=$work/list.txt
+# Each start gets a results store of its own, so that no last list is offered back and the
+# user's own store is left alone.
+export OUT=$out LIST=$work/list.txt LIST2000=$work/list2000.txt WORK=$work
+if [[ ${1:-} != columns ]]; then
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     set -euo pipefail
     shot() { # window id or "root", file
         sleep 0.5
         if [[ $1 == root ]]; then import -window root "$2"; else import -window "$1" "$2"; fi
     }
-    ./build/app/quernfold "$LIST" &
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold "$LIST" &
     app=$!
     wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
     sleep 3
@@ -67,20 +81,53 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     matchbox-window-manager -use_titlebar yes &
     wm=$!
     sleep 1
-    ./build/app/quernfold "$LIST" &
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold "$LIST" &
     app=$!
     wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
     sleep 3
     eval "$(xdotool getwindowgeometry --shell "$wid")"
     echo "window at $X,$Y size ${WIDTH}x$HEIGHT"
     # 备案人 header twice (descending), then 批量查询 (81 px above the bottom edge, 224 px from the left).
-    xdotool mousemove --window "$wid" $((8 + 54 + 120 + 133 + 40)) 38 click 1
+    xdotool mousemove --window "$wid" $((8 + 54 + 204 + 216 + 60)) 38 click 1
     sleep 0.5
     xdotool click 1
     sleep 0.5
     xdotool mousemove --window "$wid" 224 $((HEIGHT - 81)) click 1
     sleep 6
     shot root "$OUT/maximised-during-run.png"
+    kill -TERM "$app" "$wm" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+'
+fi
+
+# The columns: a run over the 2,000 rows to its end, then the window as it stands, at the first size and maximised.
+rm -rf "$XDG_CONFIG_HOME"
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    set -euo pipefail
+    finished() { # window id, file: 批量查询 clicked, the run left to end, the window taken
+        eval "$(xdotool getwindowgeometry --shell "$1")"
+        xdotool mousemove --window "$1" 224 $((HEIGHT - 81)) click 1
+        sleep 30
+        import -window "$1" "$2"
+    }
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold "$LIST2000" &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 3
+    finished "$wid" "$OUT/columns-first-size.png"
+    kill -TERM "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+
+    mkdir -p "$XDG_CONFIG_HOME/quernfold"
+    printf "[window]\nmaximized=true\nsize=@Size(851 622)\n" >"$XDG_CONFIG_HOME/quernfold/quernfold.ini"
+    matchbox-window-manager -use_titlebar yes &
+    wm=$!
+    sleep 1
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold "$LIST2000" &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 3
+    finished "$wid" "$OUT/columns-maximised.png"
     kill -TERM "$app" "$wm" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
 '

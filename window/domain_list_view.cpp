@@ -6,10 +6,14 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+
+#include <numeric>
 
 namespace quernfold {
 
@@ -55,6 +59,176 @@ DomainListView::DomainListView(QWidget *parent)
     m_changeTimer->setSingleShot(true);
     m_changeTimer->setInterval(kFrameMs);
     connect(m_changeTimer, &QTimer::timeout, this, &DomainListView::flushChanges);
+    m_columnMenu = new QMenu(this);
+    m_columnMenu->setObjectName(QStringLiteral("columnMenu"));
+    horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(horizontalHeader(), &QHeaderView::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (!m_columnMenu->isEmpty())
+            m_columnMenu->popup(horizontalHeader()->viewport()->mapToGlobal(pos));
+    });
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, &DomainListView::onSectionResized);
+}
+
+void DomainListView::planColumns(std::vector<ColumnPlan> plan)
+{
+    m_plan = std::move(plan);
+    QHeaderView *header = horizontalHeader();
+    m_fitting = true;
+    for (int column = 0; column < int(m_plan.size()) && column < header->count(); ++column) {
+        const ColumnPlan &planned = m_plan[size_t(column)];
+        header->setSectionHidden(column, false);
+        header->resizeSection(column, planned.width);
+        header->setSectionHidden(column, !planned.shown);
+    }
+    m_fitting = false;
+    buildColumnMenu();
+    fitColumns();
+}
+
+void DomainListView::buildColumnMenu()
+{
+    m_columnMenu->clear();
+    for (int column = 0; column < int(m_plan.size()); ++column) {
+        const ColumnPlan &planned = m_plan[size_t(column)];
+        QAction *item
+            = m_columnMenu->addAction(model() ? model()->headerData(column, Qt::Horizontal).toString() : planned.name);
+        item->setObjectName(QStringLiteral("column") + planned.name.left(1).toUpper() + planned.name.mid(1));
+        item->setCheckable(true);
+        item->setChecked(planned.shown);
+        item->setEnabled(planned.hideable);
+        connect(item, &QAction::toggled, this, [this, column](bool shown) { setColumnShown(column, shown); });
+    }
+}
+
+void DomainListView::setColumnShown(int column, bool shown)
+{
+    if (column < 0 || column >= int(m_plan.size()) || isColumnShown(column) == shown
+        || (!shown && !m_plan[size_t(column)].hideable))
+        return;
+    ColumnPlan &planned = m_plan[size_t(column)];
+    QHeaderView *header = horizontalHeader();
+    m_fitting = true;
+    if (shown) {
+        header->showSection(column);
+        header->resizeSection(column, planned.width);
+    } else {
+        planned.width = header->sectionSize(column);
+        header->hideSection(column);
+    }
+    m_fitting = false;
+    planned.shown = shown;
+    if (QAction *item = m_columnMenu->actions().value(column)) {
+        const QSignalBlocker quiet(item);
+        item->setChecked(shown);
+    }
+    fitColumns();
+}
+
+int DomainListView::columnWidth(int column) const
+{
+    if (isColumnShown(column) || column >= int(m_plan.size()))
+        return horizontalHeader()->sectionSize(column);
+    return m_plan[size_t(column)].width;
+}
+
+int DomainListView::widthForText(const QString &text) const
+{
+    // What the delegate asks for a cell holding the text: the text and the margins it is painted with.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.text = text;
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
+}
+
+int DomainListView::leastWidth(int column) const
+{
+    // The header's caption stays whole.
+    return qMax(horizontalHeader()->minimumSectionSize(), horizontalHeader()->sectionSizeHint(column));
+}
+
+void DomainListView::fitColumns()
+{
+    // Before the view is shown its list area has no width of its own yet.
+    if (m_plan.empty() || !isVisible())
+        return;
+    m_fittedWidth = viewport()->width();
+    absorb(-1, horizontalHeader()->length() - m_fittedWidth);
+}
+
+void DomainListView::onSectionResized(int column, int oldSize, int newSize)
+{
+    // Showing and hiding pass through zero; the view's own changes need nothing made up.
+    if (m_fitting || m_plan.empty() || !isVisible() || oldSize == 0 || newSize == 0)
+        return;
+    absorb(column, horizontalHeader()->length() - viewport()->width());
+}
+
+void DomainListView::absorb(int changed, int excess)
+{
+    if (excess == 0)
+        return;
+    QHeaderView *header = horizontalHeader();
+    const int changedAt = changed < 0 ? -1 : header->visualIndex(changed);
+    std::vector<int> after;
+    std::vector<int> before;
+    int lastShown = -1;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int column = header->logicalIndex(visual);
+        if (column == changed || header->isSectionHidden(column) || column >= int(m_plan.size()))
+            continue;
+        lastShown = column;
+        if (m_plan[size_t(column)].stretches)
+            (visual < changedAt ? before : after).push_back(column);
+    }
+    // With every stretching column hidden, the last one shown takes up the slack.
+    if (after.empty() && before.empty() && lastShown >= 0)
+        after.push_back(lastShown);
+    m_fitting = true;
+    share(before, share(after, excess));
+    m_fitting = false;
+}
+
+int DomainListView::share(const std::vector<int> &columns, int excess)
+{
+    if (columns.empty() || excess == 0)
+        return excess;
+    QHeaderView *header = horizontalHeader();
+    const bool shrinking = excess > 0;
+    // Narrower: each gives in proportion to what it has above its least width. Wider: each takes in proportion
+    // to its width, so the user's proportions hold.
+    std::vector<int> room(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const int width = header->sectionSize(columns[i]);
+        room[i] = shrinking ? qMax(0, width - leastWidth(columns[i])) : qMax(1, width);
+    }
+    const qint64 total = std::accumulate(room.begin(), room.end(), qint64(0));
+    if (total == 0)
+        return excess;
+    const int moved = shrinking ? int(qMin<qint64>(excess, total)) : excess;
+    std::vector<int> parts(columns.size());
+    int given = 0;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        parts[i] = int(qint64(moved) * room[i] / total);
+        given += parts[i];
+    }
+    // What rounding left over goes a pixel at a time to those with room for it.
+    for (bool progress = true; given != moved && progress;) {
+        progress = false;
+        for (size_t i = 0; i < columns.size() && given != moved; ++i) {
+            const int step = moved > given ? 1 : -1;
+            if (shrinking && parts[i] + step > room[i])
+                continue;
+            parts[i] += step;
+            given += step;
+            progress = true;
+        }
+    }
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (parts[i] != 0)
+            header->resizeSection(columns[i], header->sectionSize(columns[i]) - parts[i]);
+    }
+    return excess - given;
 }
 
 void DomainListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &)
@@ -181,8 +355,20 @@ QString DomainListView::toolTipFor(const QModelIndex &index) const
     return index.data(Qt::DisplayRole).toString();
 }
 
+void DomainListView::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    fitColumns();
+}
+
 bool DomainListView::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::Resize) {
+        const bool handled = QTableView::viewportEvent(event);
+        if (viewport()->width() != m_fittedWidth)
+            fitColumns();
+        return handled;
+    }
     if (event->type() != QEvent::ToolTip)
         return QTableView::viewportEvent(event);
     const auto *help = static_cast<QHelpEvent *>(event);

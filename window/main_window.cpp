@@ -58,7 +58,10 @@ constexpr int kFindBarHeight = 28;
 
 const QString kWindowSize = QStringLiteral("window/size");
 const QString kWindowMaximized = QStringLiteral("window/maximized");
+// Widths as a list of numbers, from before the columns had names in the file: they cut domains off, so they are
+// not read again.
 const QString kColumnWidths = QStringLiteral("window/columnWidths");
+const QString kColumnKey = QStringLiteral("window/columns/%1/%2");
 
 const QString kExitQuestion = QStringLiteral("是否确定退出软件?");
 const QString kPromptTitle = QStringLiteral("提示");
@@ -99,6 +102,7 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
 
     buildMenus();
     buildControls();
+    buildUndo();
 
     // Every kind the import reads at once, then each alone.
     m_importDialog.filter = QStringLiteral(
@@ -212,16 +216,9 @@ void MainWindow::buildControls()
     header->setStretchLastSection(false);
     header->setSortIndicatorShown(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The widths below are where the columns start; a long domain can be read by dragging its column wider.
+    // Any column can be dragged wider or narrower, or fitted to its contents by a double click on its edge.
     header->setSectionResizeMode(QHeaderView::Interactive);
-    static const int columnTwips[DomainListModel::ColumnCount] = { 500, 1800, 2000, 2400, 1440, 1440, 1440 };
-    for (int column = 0; column < DomainListModel::ColumnCount; ++column)
-        header->resizeSection(column, px(columnTwips[column]));
-    // The ID of row 1,000,000 must not end in "…": room for seven digits and the cell's margins.
-    const int focusMargin = m_domainList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_domainList);
-    header->resizeSection(DomainListModel::IdColumn,
-        qMax(px(columnTwips[0]),
-            m_domainList->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 2 * (focusMargin + 1) + 2));
+    m_domainList->planColumns(startingColumns());
     connect(m_domainList, &DomainListView::mouseDown, this, &MainWindow::showListMenuOnRightPress);
     connect(m_domainList, &DomainListView::deletePressed, this, &MainWindow::deleteSelectedRow);
     connect(m_domainList, &DomainListView::copyPressed, this, &MainWindow::copySelectedRows);
@@ -419,6 +416,23 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+std::vector<ColumnPlan> MainWindow::startingColumns() const
+{
+    std::vector<ColumnPlan> plan;
+    for (const ListColumn &column : DomainListModel::columns()) {
+        ColumnPlan planned;
+        planned.name = QString::fromLatin1(column.name);
+        planned.width = px(column.twips);
+        if (column.fits)
+            planned.width = qMax(planned.width, m_domainList->widthForText(QString::fromUtf16(column.fits)));
+        planned.stretches = column.stretches;
+        planned.hideable = column.hideable;
+        planned.shown = !column.optional;
+        plan.push_back(planned);
+    }
+    return plan;
+}
+
 void MainWindow::restoreWindowState()
 {
     if (m_config.settingsPath.isEmpty())
@@ -429,13 +443,17 @@ void MainWindow::restoreWindowState()
         resize(size.expandedTo(minimumSizeHint()));
     if (file.value(kWindowMaximized).toBool())
         setWindowState(windowState() | Qt::WindowMaximized);
-    const QStringList widths = file.value(kColumnWidths).toString().split(u',', Qt::SkipEmptyParts);
-    for (int column = 0; column < DomainListModel::ColumnCount && column < widths.size(); ++column) {
+    // A column the file does not know (one added since) starts as it would without a file.
+    std::vector<ColumnPlan> plan = startingColumns();
+    for (ColumnPlan &planned : plan) {
         bool ok = false;
-        const int width = widths.at(column).toInt(&ok);
+        const int width = file.value(kColumnKey.arg(planned.name, QStringLiteral("width"))).toInt(&ok);
         if (ok && width >= 8 && width <= 4000)
-            m_domainList->header()->resizeSection(column, width);
+            planned.width = width;
+        if (planned.hideable)
+            planned.shown = file.value(kColumnKey.arg(planned.name, QStringLiteral("shown")), planned.shown).toBool();
     }
+    m_domainList->planColumns(std::move(plan));
 }
 
 void MainWindow::saveWindowState() const
@@ -446,10 +464,12 @@ void MainWindow::saveWindowState() const
     const bool maximized = isMaximized();
     file.setValue(kWindowSize, maximized ? normalGeometry().size() : size());
     file.setValue(kWindowMaximized, maximized);
-    QStringList widths;
-    for (int column = 0; column < DomainListModel::ColumnCount; ++column)
-        widths << QString::number(m_domainList->header()->sectionSize(column));
-    file.setValue(kColumnWidths, widths.join(u','));
+    file.remove(kColumnWidths);
+    for (int column = 0; column < DomainListModel::ColumnCount; ++column) {
+        const QString name = QString::fromLatin1(DomainListModel::columns()[size_t(column)].name);
+        file.setValue(kColumnKey.arg(name, QStringLiteral("width")), m_domainList->columnWidth(column));
+        file.setValue(kColumnKey.arg(name, QStringLiteral("shown")), m_domainList->isColumnShown(column));
+    }
 }
 
 QString MainWindow::kindText(ShownRowsModel::Kind kind) const
@@ -561,7 +581,7 @@ void MainWindow::copySelectedRows()
         const int source = m_shownModel->sourceRow(row);
         if (source < 0)
             continue;
-        for (int column = 0; column < DomainListModel::ColumnCount; ++column) {
+        for (int column = 0; column < DomainListModel::BaseColumnCount; ++column) {
             QString cell = m_model.cell(source, DomainListModel::Column(column));
             // A tab or line break inside a cell would split it across the spreadsheet's cells.
             cell.replace(u'\t', u' ').replace(u'\r', u' ').replace(u'\n', u' ');
@@ -660,6 +680,7 @@ void MainWindow::setListControlsEnabled(bool enabled)
     m_domainList->setLocked(!enabled);
     m_querySettingsAction->setEnabled(enabled);
     m_clearHistoryAction->setEnabled(enabled);
+    m_undoAction->setEnabled(enabled && m_undo.canUndo());
     m_addButton->setEnabled(enabled);
     m_importButton->setEnabled(enabled);
     m_exportButton->setEnabled(enabled);
@@ -740,7 +761,8 @@ void MainWindow::deleteSelectedRow()
     }
     if (rows.size() == 1) {
         setMessage(first->domain + QStringLiteral("删除成功.."));
-        m_model.removeRows(std::move(rows));
+        m_undo.recordDelete(m_model.removeRows(std::move(rows)));
+        updateUndoAction();
         return;
     }
     const int count = int(rows.size());
@@ -749,7 +771,8 @@ void MainWindow::deleteSelectedRow()
             MessageButtons::YesNo | MessageIcon::Information, kPromptTitle);
     if (m_closing || answer != MessageAnswer::Yes)
         return;
-    m_model.removeRows(std::move(rows));
+    m_undo.recordDelete(m_model.removeRows(std::move(rows)));
+    updateUndoAction();
     setMessage(QStringLiteral("已删除%1个域名..").arg(groupedNumber(count)));
 }
 
@@ -759,8 +782,48 @@ void MainWindow::clearList()
         QStringLiteral("确定要清空列表?"), MessageButtons::YesNo | MessageIcon::Information, kToolTitle);
     if (m_closing || answer != MessageAnswer::Yes)
         return;
-    m_model.clear();
+    m_undo.recordClear(m_model.takeAll());
+    updateUndoAction();
     setMessage(QStringLiteral("列表已清空.."));
+}
+
+void MainWindow::buildUndo()
+{
+    m_listMenu->addSeparator()->setObjectName(QStringLiteral("x7"));
+    m_undoAction = m_listMenu->addAction(QStringLiteral("撤销"), this, &MainWindow::undoLastChange);
+    m_undoAction->setObjectName(QStringLiteral("undo"));
+    m_undoAction->setShortcut(QKeySequence::Undo);
+    m_undoAction->setShortcutContext(Qt::WindowShortcut);
+    // Ctrl+Z works while the menu is closed, too.
+    addAction(m_undoAction);
+    updateUndoAction();
+}
+
+void MainWindow::updateUndoAction()
+{
+    // The rows a run writes or an export reads stay where they are until it is over.
+    m_undoAction->setEnabled(m_undo.canUndo() && !isQuerying() && !isExporting() && !m_restoring && !m_closing);
+}
+
+void MainWindow::undoLastChange()
+{
+    if (!m_undoAction->isEnabled() || m_importing)
+        return;
+    const std::optional<ListUndo::Undone> undone = m_undo.undo(m_model);
+    updateUndoAction();
+    if (!undone)
+        return;
+    switch (undone->change) {
+    case ListUndo::Change::Delete:
+        setMessage(QStringLiteral("已撤销删除,恢复%1个域名..").arg(groupedNumber(undone->restored)));
+        break;
+    case ListUndo::Change::Clear:
+        setMessage(QStringLiteral("已撤销清空列表.."));
+        break;
+    case ListUndo::Change::Replace:
+        setMessage(QStringLiteral("已撤销导入,恢复原列表.."));
+        break;
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

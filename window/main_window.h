@@ -6,6 +6,7 @@
 #include "app/run_texts.h"
 #include "window/shown_rows_model.h"
 #include "domainlist/domain_list_model.h"
+#include "domainlist/list_undo.h"
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "platform/platform.h"
@@ -106,6 +107,9 @@ public:
     void deleteSelectedRow();
     void clearList();
     void queryUnfinishedRows();
+    // Ctrl+Z, 撤销: brings back what the last delete, clear or replacing import took out.
+    void undoLastChange();
+    int undoSteps() const { return m_undo.steps(); }
     // The program menu's 清除历史结果..: forgets every stored lookup result after asking.
     void clearHistory();
 
@@ -145,6 +149,10 @@ private:
     // list taking what the window gained.
     void placeControls();
     void restoreWindowState();
+    // The columns as they start, before the settings file has its say.
+    std::vector<ColumnPlan> startingColumns() const;
+    void buildUndo();
+    void updateUndoAction();
     void updateKindTexts();
     QString kindText(ShownRowsModel::Kind kind) const;
     void showPendingProgress();
@@ -234,6 +242,8 @@ private:
     HttpClient::RequestId m_versionRequest = 0;
     QAction *m_querySettingsAction = nullptr;
     QAction *m_clearHistoryAction = nullptr;
+    QAction *m_undoAction = nullptr;
+    ListUndo m_undo;
     // None when the configuration names no store. The mirror goes first, handing over what it still holds.
     std::unique_ptr<ResultsStore> m_store;
     std::unique_ptr<HistoryRecorder> m_history;

@@ -142,10 +142,14 @@ void MainWindow::importListFile(const QString &path)
     }
     const qsizetype skipped = result.skipped + dropDuplicateDomains(result.rows, append ? &m_model : nullptr);
     const qsizetype imported = qsizetype(result.rows.size());
-    if (append)
+    if (append) {
         m_model.appendRows(std::move(result.rows));
-    else
-        m_model.replaceRows(std::move(result.rows));
+    } else {
+        const RowKey firstNew = m_model.nextKey();
+        std::vector<DomainRow> replaced = m_model.exchangeRows(std::move(result.rows));
+        m_undo.recordReplace(std::move(replaced), firstNew, m_model.nextKey());
+        updateUndoAction();
+    }
     if (result.status == ImportResult::ReadFailed) {
         setMessage(importReadFailedMessage(path, imported));
         return;

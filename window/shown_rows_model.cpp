@@ -233,22 +233,44 @@ std::vector<RowKey> ShownRowsModel::sortedKeys() const
     for (size_t i = 0; i < positions.size(); ++i)
         positions[i] = int(i);
     const auto column = DomainListModel::Column(m_sortColumn);
+    const bool descending = m_sortOrder == Qt::DescendingOrder;
     // Ties stay in ascending position, which is list order and key order.
-    sortByReadingKey(positions, m_sortOrder == Qt::DescendingOrder,
-        [this, column](int position) -> const QString & { return m_source.text(position, column); });
+    if (column == DomainListModel::LookedUpAtColumn) {
+        std::stable_sort(positions.begin(), positions.end(), [this, descending](int a, int b) {
+            const qint64 timeA = m_source.lookedUpAt(a);
+            const qint64 timeB = m_source.lookedUpAt(b);
+            return descending ? timeA > timeB : timeA < timeB;
+        });
+    } else {
+        sortByReadingKey(positions, descending,
+            [this, column](int position) -> const QString & { return m_source.text(position, column); });
+    }
     std::vector<RowKey> keys(positions.size());
     for (size_t i = 0; i < positions.size(); ++i)
         keys[i] = m_source.keyAt(positions[i]);
     return keys;
 }
 
+void ShownRowsModel::appendSortKey(int position, std::string &key) const
+{
+    if (m_sortColumn != DomainListModel::LookedUpAtColumn) {
+        appendReadingKey(m_source.text(position, DomainListModel::Column(m_sortColumn)), key);
+        return;
+    }
+    // Big-endian with the sign bit flipped: the bytes compare as the times do.
+    const quint64 time = quint64(m_source.lookedUpAt(position)) ^ (quint64(1) << 63);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        key += char((time >> shift) & 0xff);
+}
+
 bool ShownRowsModel::placedBefore(RowKey a, RowKey b) const
 {
     if (m_sortColumn < 0)
         return a < b;
-    const auto column = DomainListModel::Column(m_sortColumn);
-    const std::string keyA = readingKey(m_source.text(m_source.positionOf(a), column));
-    const std::string keyB = readingKey(m_source.text(m_source.positionOf(b), column));
+    std::string keyA;
+    std::string keyB;
+    appendSortKey(m_source.positionOf(a), keyA);
+    appendSortKey(m_source.positionOf(b), keyB);
     const int order = keyA.compare(keyB);
     if (order != 0)
         return m_sortOrder == Qt::DescendingOrder ? order > 0 : order < 0;
@@ -270,7 +292,6 @@ std::vector<RowKey> ShownRowsModel::placed(
         return merged;
     }
     // Each entering row's key is made once; a row already in place needs its key only when a search meets it.
-    const auto column = DomainListModel::Column(m_sortColumn);
     const bool descending = m_sortOrder == Qt::DescendingOrder;
     struct Keyed {
         std::string sortKey;
@@ -278,8 +299,10 @@ std::vector<RowKey> ShownRowsModel::placed(
     };
     std::vector<Keyed> keyed;
     keyed.reserve(entering.size());
-    for (const RowKey key : entering)
-        keyed.push_back({ readingKey(m_source.text(m_source.positionOf(key), column)), key });
+    for (const RowKey key : entering) {
+        keyed.push_back({ {}, key });
+        appendSortKey(m_source.positionOf(key), keyed.back().sortKey);
+    }
     std::sort(keyed.begin(), keyed.end(), [descending](const Keyed &a, const Keyed &b) {
         const int order = a.sortKey.compare(b.sortKey);
         if (order != 0)
@@ -289,7 +312,7 @@ std::vector<RowKey> ShownRowsModel::placed(
     std::string scratch;
     const auto before = [&](RowKey placedKey, const Keyed &entry) {
         scratch.clear();
-        appendReadingKey(m_source.text(m_source.positionOf(placedKey), column), scratch);
+        appendSortKey(m_source.positionOf(placedKey), scratch);
         const int order = scratch.compare(entry.sortKey);
         if (order != 0)
             return descending ? order > 0 : order < 0;

@@ -6,6 +6,7 @@
 #include <QStringMatcher>
 #include <QTimer>
 
+#include <string>
 #include <vector>
 
 namespace quernfold {
@@ -76,6 +77,8 @@ private:
     // merge. onlyMatching leaves out those that do not pass the filter.
     std::vector<RowKey> placed(const std::vector<RowKey> &base, std::vector<RowKey> entering, bool onlyMatching) const;
     bool placedBefore(RowKey a, RowKey b) const;
+    // The bytes the row sorts by in the sorted column.
+    void appendSortKey(int position, std::string &key) const;
 
     // Tells views how the shown rows become `next`: the rows that leave are removed, those that come are inserted,
     // and only a reorder of the same rows is a layout change.

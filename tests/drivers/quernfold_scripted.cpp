@@ -74,7 +74,8 @@ int main(int argc, char *argv[])
         QObject::connect(&window.model(), &QAbstractItemModel::dataChanged,
             [&window](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
                 for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-                    if (bottomRight.column() == DomainListModel::StatusColumn
+                    if (topLeft.column() <= DomainListModel::StatusColumn
+                        && bottomRight.column() >= DomainListModel::StatusColumn
                         && window.model().cell(row, DomainListModel::StatusColumn) == QStringLiteral("查询完毕"))
                         print(QStringLiteral("finished: %1").arg(row));
                 }
@@ -154,7 +155,7 @@ int main(int argc, char *argv[])
     print(QStringLiteral("boxes: ") + answered.join(u'|'));
     for (int row = 0; row < window.model().count(); ++row) {
         QStringList cells;
-        for (int column = 0; column < DomainListModel::ColumnCount; ++column)
+        for (int column = 0; column < DomainListModel::BaseColumnCount; ++column)
             cells << window.model().cell(row, DomainListModel::Column(column));
         print(QStringLiteral("row: ") + cells.join(u'|'));
     }
