@@ -117,7 +117,7 @@ private slots:
         QTest::addColumn<int>("clicks");
         QTest::newRow("ID") << 0 << 1;
         const char *const names[] = { "域名", "备案号", "备案人", "备案类型", "网站名称", "查询状态" };
-        for (int column = 1; column < DomainListModel::ColumnCount; ++column) {
+        for (int column = 1; column < DomainListModel::BaseColumnCount; ++column) {
             QTest::addRow("%s up", names[column - 1]) << column << 1;
             QTest::addRow("%s down", names[column - 1]) << column << 2;
         }

@@ -61,6 +61,7 @@ DomainListView::DomainListView(QWidget *parent)
     connect(m_changeTimer, &QTimer::timeout, this, &DomainListView::flushChanges);
     m_columnMenu = new QMenu(this);
     m_columnMenu->setObjectName(QStringLiteral("columnMenu"));
+    m_columnMenu->setAccessibleName(QStringLiteral("显示的列"));
     horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(horizontalHeader(), &QHeaderView::customContextMenuRequested, this, [this](const QPoint &pos) {
         if (!m_columnMenu->isEmpty())

@@ -965,7 +965,7 @@ private:
 
     void sort(const Step &step)
     {
-        const int column = int(step.a % DomainListModel::ColumnCount);
+        const int column = int(step.a % DomainListModel::BaseColumnCount);
         window().sortByColumn(column);
         if (column == DomainListModel::IdColumn) {
             m_ref.sortColumn = -1;
@@ -1016,7 +1016,7 @@ private:
         QString expected;
         for (const int row : selected) {
             QStringList cells;
-            for (int column = 0; column < DomainListModel::ColumnCount; ++column) {
+            for (int column = 0; column < DomainListModel::BaseColumnCount; ++column) {
                 QString cell = m_ref.cell(shown[size_t(row)], column);
                 cells << cell.replace(u'\t', u' ').replace(u'\r', u' ').replace(u'\n', u' ');
             }
@@ -1117,7 +1117,7 @@ private:
             if (list.keyAt(position) != row.key)
                 return fail(u"list"_s,
                     u"row %1 has key %2, not %3"_s.arg(position).arg(keyValue(list.keyAt(position))).arg(keyValue(row.key)));
-            for (int column = DomainListModel::DomainColumn; column < DomainListModel::ColumnCount; ++column) {
+            for (int column = DomainListModel::DomainColumn; column < DomainListModel::BaseColumnCount; ++column) {
                 const QString cell = list.cell(position, DomainListModel::Column(column));
                 if (cell != row.text(column))
                     return fail(u"list"_s,
@@ -1167,7 +1167,7 @@ private:
                     .arg(viewState(), keys.join(u' '), wanted.join(u' ')));
         }
         for (int row = 0; row < shown.rowCount(); ++row) {
-            for (int column = 0; column < DomainListModel::ColumnCount; ++column) {
+            for (int column = 0; column < DomainListModel::BaseColumnCount; ++column) {
                 const QString cell = shown.index(row, column).data().toString();
                 const QString want = m_ref.cell(expected[size_t(row)], column);
                 if (cell != want)
