@@ -10,6 +10,7 @@ namespace {
 
 const QString kQuerying = QStringLiteral("查询中");
 const QString kDone = QStringLiteral("查询完毕");
+const QString kFailed = QStringLiteral("查询失败");
 
 constexpr qint64 kLongestRetryAfterSeconds = 120;
 
@@ -235,7 +236,7 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         } else {
             const int retriesMade = slot->retriesMade;
             removeSlot();
-            m_model.setStatus(key, kQuerying, rowNote(outcome.reason, retriesMade));
+            m_model.setStatus(key, kFailed, rowNote(outcome.reason, retriesMade));
             if (alive && m_active && stillThere())
                 emit rowEnded(key);
             if (!alive || !m_active)
@@ -266,7 +267,7 @@ void LookupRun::onReply(Slot *slot, HttpResponse &&response)
         if (alive && m_active && stillThere())
             emit rowFinished(key);
     } else {
-        m_model.setStatus(key, kQuerying, outcome.reason);
+        m_model.setStatus(key, kFailed, outcome.reason);
     }
     if (alive && m_active && stillThere())
         emit rowEnded(key);
@@ -299,12 +300,12 @@ void LookupRun::endRetryWaits()
         notes.push_back({ it->key, rowNote(it->reason, it->retriesMade) });
         it = m_slots.erase(it);
     }
-    // Those rows keep "查询中" and learn why they did not finish.
+    // The run gives up on those rows; their notes say why.
     const QPointer<LookupRun> alive(this);
     for (const Note &note : notes) {
         if (!alive)
             return;
-        if (!m_model.setStatus(note.key, kQuerying, note.text))
+        if (!m_model.setStatus(note.key, kFailed, note.text))
             continue;
         if (alive && m_active && m_model.contains(note.key))
             emit rowEnded(note.key);

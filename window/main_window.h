@@ -172,6 +172,10 @@ private:
     bool lookupSiteIsSet();
     RunOptions runOptions(QueryMode mode) const;
     void onRowStarted(RowKey row);
+    // The batch run has reached this row of m_runRows; the ones after it it has not.
+    void noteRowReached(RowKey row);
+    // Rows a stopped batch run never reached say so in their note.
+    void markRowsNotReached();
     void onRunGaveUp(const QString &reason);
     void onRunFinished();
     void runVersionCheck();
@@ -224,6 +228,8 @@ private:
     // The batch run's rows, how many have started, since when, and (time, started) samples of the last ten seconds.
     std::vector<RowKey> m_runRows;
     int m_rowsStarted = 0;
+    // How many of m_runRows the run has reached (started, or skipped as gone from the list).
+    size_t m_runReached = 0;
     bool m_runStopped = false;
     QElapsedTimer m_runClock;
     std::deque<std::pair<qint64, int>> m_rateSamples;
