@@ -6,9 +6,10 @@
 
 namespace quernfold::test {
 
-MessageAnswer ScriptedDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
+MessageAnswer ScriptedDialogs::messageBox(
+    const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
 {
-    boxes << AskedBox { text, style, title };
+    boxes << AskedBox { text, style, title, captions };
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (messageAnswers.isEmpty()) {
