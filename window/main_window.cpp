@@ -98,6 +98,7 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
 
     buildMenus();
     buildControls();
+    buildPasteAction();
 
     m_importDialog.filter = QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|所有文件(*.*)|*.*|");
     m_importDialog.title = QStringLiteral(" 打开文件");
@@ -280,6 +281,7 @@ void MainWindow::buildControls()
     connect(m_clockTimer, &QTimer::timeout, this, &MainWindow::updateRunProgress);
     m_clockTimer->start();
     buildFindBar(client);
+    buildFilterLine(client);
     placeControls();
 
     // Keyboard order: add, import, export, studio site, batch query, list, company site.
@@ -330,8 +332,10 @@ void MainWindow::buildFindBar(QWidget *client)
     m_findField->setPlaceholderText(QStringLiteral("查找域名、备案号、备案人或网站名称"));
     m_findField->setClearButtonEnabled(true);
     m_findField->installEventFilter(this);
-    connect(
-        m_findField, &QLineEdit::textChanged, this, [this](const QString &text) { m_shownModel->setFindText(text); });
+    connect(m_findField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        const PlaceKeeper place(this);
+        m_shownModel->setFindText(text);
+    });
     auto *close = new QToolButton(m_findBar);
     close->setObjectName(QStringLiteral("closeFind"));
     close->setText(QStringLiteral("关闭"));
@@ -388,6 +392,7 @@ void MainWindow::placeControls()
     m_runSummary->setGeometry(messageRight - summaryWidth - 6, kPanelGap + 2, summaryWidth, panelHeight - 4);
     const QRect list = m_domainList->geometry();
     m_findBar->setGeometry(list.left() + 1, list.bottom() - kFindBarHeight, list.width() - 2, kFindBarHeight);
+    placeFilterLine();
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -435,12 +440,16 @@ void MainWindow::saveWindowState() const
     file.setValue(kColumnWidths, widths.join(u','));
 }
 
-QString MainWindow::kindText(ShownRowsModel::Kind kind) const
+QString MainWindow::kindLabel(ShownRowsModel::Kind kind)
 {
     static const char16_t *const labels[ShownRowsModel::KindCount]
         = { u"全部", u"有备案", u"无记录", u"备案已被删除", u"未完成" };
-    return QStringLiteral("%1(%2)").arg(
-        QString::fromUtf16(labels[int(kind)]), groupedNumber(m_shownModel->count(kind)));
+    return QString::fromUtf16(labels[int(kind)]);
+}
+
+QString MainWindow::kindText(ShownRowsModel::Kind kind) const
+{
+    return QStringLiteral("%1(%2)").arg(kindLabel(kind), groupedNumber(m_shownModel->count(kind)));
 }
 
 void MainWindow::updateKindTexts()
@@ -455,6 +464,7 @@ void MainWindow::updateKindTexts()
 
 void MainWindow::showKind(ShownRowsModel::Kind kind)
 {
+    const PlaceKeeper place(this);
     m_shownModel->setKind(kind);
     m_kindActions->actions().at(int(kind))->setChecked(true);
     m_kindBox->setCurrentIndex(int(kind));
@@ -478,6 +488,7 @@ void MainWindow::hideFindBar()
 
 void MainWindow::sortByColumn(int column)
 {
+    const PlaceKeeper place(this);
     QHeaderView *header = m_domainList->header();
     if (column <= DomainListModel::IdColumn) {
         m_shownModel->sortBy(-1, Qt::AscendingOrder);
@@ -681,6 +692,12 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("请输入域名.."));
         return;
     }
+    // Several lines pasted into the box are a small import.
+    const QString trimmed = text->trimmed();
+    if (trimmed.contains(u'\n') || trimmed.contains(u'\r')) {
+        appendDomainLines(*text, QStringLiteral("输入的内容"));
+        return;
+    }
     const QString domain = cleanDomain(*text);
     if (!isDomainName(domain) || !containsAcceptedSuffix(domain)) {
         setMessage(QStringLiteral("域名不正确,您请检查.."));
@@ -690,7 +707,7 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("该域名已在列表中.."));
         return;
     }
-    m_model.appendDomain(domain);
+    showAddedRows(m_model.appendDomain(domain));
     setMessage(QStringLiteral("域名添加成功.."));
 }
 
