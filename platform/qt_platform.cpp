@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <memory>
 
 namespace quernfold {
 
@@ -35,19 +36,19 @@ int QtDialogs::titleWidth(const QString &title)
     return textWidth + kTitleBarButtonsWidth;
 }
 
-MessageAnswer QtDialogs::messageBox(
-    const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
+std::unique_ptr<QMessageBox> QtDialogs::buildMessageBox(
+    QWidget *parent, const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
 {
-    QMessageBox box(m_parent);
-    box.setWindowTitle(title);
-    box.setText(text);
-    box.setTextFormat(Qt::PlainText);
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(title);
+    box->setText(text);
+    box->setTextFormat(Qt::PlainText);
     // Addresses and paths in a box can be copied out of it.
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    box.setIcon(style.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setIcon(style.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon);
     // A box sizes itself to its text; a short question under a longer title would have the title cut to "Tar…".
     // The box takes the layout's least width, so a spacer across it holds the box open wide enough.
-    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout())) {
         grid->addItem(new QSpacerItem(titleWidth(title), 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
             0, 1, grid->columnCount());
     }
@@ -66,15 +67,22 @@ MessageAnswer QtDialogs::messageBox(
     QMessageBox::StandardButtons standard;
     for (const QMessageBox::StandardButton button : buttons)
         standard |= button;
-    box.setStandardButtons(standard);
+    box->setStandardButtons(standard);
     for (qsizetype i = 0; i < buttons.size() && i < captions.size(); ++i) {
         if (!captions.at(i).isEmpty())
-            box.button(buttons.at(i))->setText(captions.at(i));
+            box->button(buttons.at(i))->setText(captions.at(i));
     }
-    box.setDefaultButton(buttons.first());
+    box->setDefaultButton(buttons.first());
     if (style.buttons == MessageButtons::YesNoCancel)
-        box.setEscapeButton(QMessageBox::Cancel);
-    const int clicked = box.exec();
+        box->setEscapeButton(QMessageBox::Cancel);
+    return box;
+}
+
+MessageAnswer QtDialogs::messageBox(
+    const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
+{
+    const std::unique_ptr<QMessageBox> box = buildMessageBox(m_parent, text, style, title, captions);
+    const int clicked = box->exec();
     switch (style.buttons) {
     case MessageButtons::YesNoCancel:
         if (clicked == QMessageBox::Yes)

@@ -8,7 +8,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 class QApplication;
+class QMessageBox;
 
 namespace quernfold {
 
@@ -34,6 +37,9 @@ public:
     static constexpr int kTitleBarButtonsWidth = 140;
     // The least width of a box or dialog whose title bar shows `title` whole.
     static int titleWidth(const QString &title);
+    // The box messageBox() shows, built and not yet shown.
+    static std::unique_ptr<QMessageBox> buildMessageBox(
+        QWidget *parent, const QString &text, MessageStyle style, const QString &title, const QStringList &captions);
 
 private:
     std::optional<QString> runFileDialog(FileDialogSettings &settings, bool save);

@@ -133,38 +133,19 @@ void MainWindow::showPlace(RowKey current)
 
 void MainWindow::showAddedRows(RowKey firstAdded)
 {
-    const int count = m_shownModel->rowCount();
     QItemSelection selection;
-    const auto select = [&](int from, int to) {
-        selection.select(m_shownModel->index(from, 0), m_shownModel->index(to, DomainListModel::ColumnCount - 1));
-    };
     int first = -1;
-    if (m_shownModel->sortColumn() < 0) {
-        // In list order the shown keys rise and the new rows are the last ones shown.
-        int low = 0;
-        int high = count;
-        while (low < high) {
-            const int middle = low + (high - low) / 2;
-            if (m_shownModel->keyAt(middle) < firstAdded)
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        if (low < count) {
-            first = low;
-            select(low, count - 1);
-        }
-    } else {
-        int runStart = -1;
-        for (int row = 0; row <= count; ++row) {
-            const bool added = row < count && m_shownModel->keyAt(row) >= firstAdded;
-            if (added && runStart < 0)
-                runStart = row;
-            if (!added && runStart >= 0) {
-                select(runStart, row - 1);
-                first = first < 0 ? runStart : first;
-                runStart = -1;
-            }
+    int runStart = -1;
+    const int count = m_shownModel->rowCount();
+    for (int row = 0; row <= count; ++row) {
+        const bool added = row < count && m_shownModel->keyAt(row) >= firstAdded;
+        if (added && runStart < 0)
+            runStart = row;
+        if (!added && runStart >= 0) {
+            selection.select(
+                m_shownModel->index(runStart, 0), m_shownModel->index(row - 1, DomainListModel::ColumnCount - 1));
+            first = first < 0 ? runStart : first;
+            runStart = -1;
         }
     }
     // Rows the kind or the find text hides cannot be shown; the filter line says that rows are hidden.
