@@ -109,7 +109,6 @@ private slots:
     void exitDuringInputBox_writesNothingAfterwards();
 
     void websiteButtons_openConfiguredSites();
-    void messageBox_captionsNameTheButtons_data();
     void messageBox_captionsNameTheButtons();
     void inputBox_keepsPastedLinesWhole();
     void settings_unwritableFile_saysSoInABox();
@@ -661,42 +660,24 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
 }
 
-void TestMainWindow::messageBox_captionsNameTheButtons_data()
-{
-    QTest::addColumn<QString>("click");
-    QTest::addColumn<MessageAnswer>("answer");
-    QTest::newRow("追加") << u"追加"_qs << MessageAnswer::Yes;
-    QTest::newRow("替换") << u"替换"_qs << MessageAnswer::No;
-    QTest::newRow("取消") << u"取消"_qs << MessageAnswer::Cancel;
-    QTest::newRow("escape") << QString() << MessageAnswer::Cancel;
-}
-
 void TestMainWindow::messageBox_captionsNameTheButtons()
 {
-    QFETCH(QString, click);
-    QFETCH(MessageAnswer, answer);
     QtDialogs dialogs;
     QStringList shown;
     QString defaultButton;
     whenModal([&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         for (const QMessageBox::StandardButton button : { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel })
-            shown << (box->button(button) ? box->button(button)->text() : u"<none>"_qs);
-        defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
-        for (QAbstractButton *button : box->buttons()) {
-            if (button->text() == click) {
-                button->click();
-                return;
-            }
-        }
-        QTest::keyClick(box, Qt::Key_Escape);
+            shown << box->button(button)->text();
+        defaultButton = box->defaultButton()->text();
+        box->button(QMessageBox::No)->click();
     });
     const MessageAnswer given = dialogs.messageBox(u"列表中已有2个域名。"_qs,
         MessageButtons::YesNoCancel | MessageIcon::Information, u"提示"_qs, { u"追加"_qs, u"替换"_qs, u"取消"_qs });
     QCOMPARE(shown, QStringList({ u"追加"_qs, u"替换"_qs, u"取消"_qs }));
     // The safe answer stays the one Enter gives.
     QCOMPARE(defaultButton, u"追加"_qs);
-    QCOMPARE(given, answer);
+    QCOMPARE(given, MessageAnswer::No);
 }
 
 void TestMainWindow::inputBox_keepsPastedLinesWhole()
