@@ -69,7 +69,7 @@ public:
     explicit CountingDialogs(MessageAnswer answer = MessageAnswer::No)
         : m_answer(answer)
     { }
-    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &) override
+    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &, const QStringList &) override
     {
         ++asked;
         std::fprintf(stderr, "asked: %s\n", qPrintable(text));

@@ -373,7 +373,7 @@ public:
     explicit ExportDialogs(QString path)
         : m_path(std::move(path))
     { }
-    MessageAnswer messageBox(const QString &text, MessageStyle, const QString &) override
+    MessageAnswer messageBox(const QString &text, MessageStyle, const QString &, const QStringList &) override
     {
         std::fprintf(stderr, "asked: %s\n", qPrintable(text));
         return MessageAnswer::Cancel;

@@ -12,6 +12,7 @@ namespace {
 const QString kNoRecord = QStringLiteral("无记录");
 const QString kDeleted = QStringLiteral("备案已被删除");
 const QString kDone = QStringLiteral("查询完毕");
+const QString kNotReached = QStringLiteral("未查询(已停止)");
 
 constexpr quint8 kKindMask = 3;
 constexpr quint8 kFoundBits = 1;
@@ -157,10 +158,13 @@ qint64 DomainListModel::lookedUpAt(int position) const
     return r.lookup ? r.lookup->lookedUpAt : 0;
 }
 
-QString DomainListModel::note(int position) const
+const QString &DomainListModel::note(int position) const
 {
+    static const QString none;
     const Row &r = m_rows.at(size_t(position));
-    return r.lookup ? r.lookup->note : QString();
+    if (r.lookup && !r.lookup->note.isEmpty())
+        return r.lookup->note;
+    return isNotReached(position) ? kNotReached : none;
 }
 
 QVariant DomainListModel::data(const QModelIndex &index, int role) const
@@ -597,13 +601,34 @@ bool DomainListModel::setStatus(RowKey key, const QString &status, const QString
     return true;
 }
 
+void DomainListModel::markNotReached(const std::vector<RowKey> &keys)
+{
+    int first = -1;
+    int last = -1;
+    for (const RowKey key : keys) {
+        const int position = positionOf(key);
+        // A finished result stays what it was; only a row still without one is worth the note.
+        if (position < 0 || !isOfKind(position, RowKind::Unfinished))
+            continue;
+        m_flags[size_t(position)] |= kNotReachedBit;
+        first = first < 0 ? position : std::min(first, position);
+        last = std::max(last, position);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, StatusColumn), index(last, StatusColumn),
+            { NoteRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole });
+}
+
 std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(RowKey key)
 {
     const int position = positionOf(key);
     if (position < 0 || !m_rows[size_t(position)].lookup)
         return nullptr;
     std::unique_ptr<LookupCells> cells = std::move(m_rows[size_t(position)].lookup);
+    // Giving the cells back is no new lookup: a row the run never reached still says so.
+    const quint8 notReached = m_flags[size_t(position)] & kNotReachedBit;
     refreshFlags(position);
+    m_flags[size_t(position)] |= notReached;
     emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));
     return cells;
 }

@@ -159,7 +159,8 @@ public:
     const QString &text(int position, Column column) const;
     // When the row's result was looked up (0: never).
     qint64 lookedUpAt(int position) const;
-    QString note(int position) const;
+    // The row's own note; for a row a stopped run never reached, and that has no note of its own, "未查询(已停止)".
+    const QString &note(int position) const;
 
     // Rows of a kind, kept as rows change; and a row's kind.
     int count(RowKind kind) const { return m_kindCounts[size_t(kind)]; }
@@ -177,6 +178,10 @@ public:
         std::optional<qint64> lookedUpAt = std::nullopt);
     // The status cell and the row's note in one change.
     bool setStatus(RowKey key, const QString &status, const QString &note = {});
+    // Marks the unfinished rows among these as not reached by a run that stopped: their note says so, at no cost
+    // in memory (a bit of the row's flags, no lookup cells). The next lookup write of a row clears its mark.
+    void markNotReached(const std::vector<RowKey> &keys);
+    bool isNotReached(int position) const { return m_flags[size_t(position)] & kNotReachedBit; }
     // Takes the row's lookup cells out, leaving the row as never looked up: for a caller that has written them
     // elsewhere and wants their memory back (the command line's run, once a row is out).
     std::unique_ptr<LookupCells> takeLookupCells(RowKey key);
@@ -192,7 +197,9 @@ public:
 
 private:
     static constexpr int kTextCaseShift = 4;
-    // Bits 0-1 the record kind (0 none, 1 found, 2 no record, 3 deleted), bit 2 unfinished, bits 4-7 TextCase.
+    static constexpr quint8 kNotReachedBit = 8;
+    // Bits 0-1 the record kind (0 none, 1 found, 2 no record, 3 deleted), bit 2 unfinished, bit 3 not reached by a
+    // stopped run, bits 4-7 TextCase.
     static quint8 flagsOf(const Row &row);
     static bool flagsOfKind(quint8 flags, RowKind kind);
     void countFlags(quint8 flags, int delta);

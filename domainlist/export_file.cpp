@@ -77,11 +77,12 @@ const std::array<QString, kExportColumnCount> &exportCaptions()
 ExportCells exportTextCells(const DomainListModel &model, int row)
 {
     const DomainListModel::Row &r = model.row(row);
+    // The note through the list: a row a stopped run never reached has no cells, yet its note says so.
     if (!r.lookup)
-        return { r.domain, {}, {}, {}, {}, {}, {} };
+        return { r.domain, {}, {}, {}, {}, {}, model.note(row) };
     const LookupCells &cells = *r.lookup;
     return { r.domain, cells.record.recordNo, cells.record.holder, cells.record.recordType, cells.record.siteName,
-        cells.status, cells.note };
+        cells.status, model.note(row) };
 }
 
 ExportBlockBuilder::ExportBlockBuilder(qint64 expectedUnits)

@@ -14,6 +14,7 @@ namespace {
 
 const QString kQuerying = QStringLiteral("查询中");
 const QString kDone = QStringLiteral("查询完毕");
+const QString kFailed = QStringLiteral("查询失败");
 
 constexpr qint64 kLongestRetryAfterSeconds = 120;
 
@@ -373,7 +374,7 @@ bool LookupRun::deliver(const std::vector<Waiter> &rows, const QString &name, co
             if (alive && m_active && m_model.contains(row.key))
                 emit rowFinished(row.key);
         } else {
-            m_model.setStatus(row.key, kQuerying, outcome.reason);
+            m_model.setStatus(row.key, kFailed, outcome.reason);
         }
         if (alive && m_active && m_model.contains(row.key))
             emit rowEnded(row.key);

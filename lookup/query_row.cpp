@@ -119,7 +119,7 @@ RowOutcome readRowOutcome(QueryMode mode, const HttpResponse &response)
         return outcome;
     }
     const QString page = pagetext::decodePage(response.contentType, response.body);
-    // An empty page is the site saying nothing; the row stays "查询中" and can simply be queried again.
+    // An empty page is the site saying nothing; the row did not finish and can simply be queried again.
     if (page.isEmpty())
         return unfinished(QStringLiteral("空页面"));
     if (page.contains(u"没有符合"))

@@ -20,7 +20,7 @@ HttpRequest recordPageRequest(const QUrl &url, int deadlineMs, const QByteArray 
 
 // What one fetch of a row's result page means for the row.
 struct RowOutcome {
-    // True when the four record cells are to be written with "查询完毕"; otherwise the row stays "查询中".
+    // True when the four record cells are to be written with "查询完毕"; otherwise the row did not finish.
     bool finished = false;
     FilingRecord record;
     // Why the row did not finish, in words a user can act on.

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace quernfold {
@@ -61,7 +62,11 @@ class Dialogs
 {
 public:
     virtual ~Dialogs() = default;
-    virtual MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &title) = 0;
+    // `captions`: the buttons' own captions, in the order of the buttons (Yes, No, Cancel; or Ok), where the
+    // standard one would be vague about what the answer does; a missing or empty caption keeps the standard one.
+    virtual MessageAnswer messageBox(
+        const QString &text, MessageStyle style, const QString &title, const QStringList &captions = {})
+        = 0;
     // std::nullopt when the box was cancelled or closed; an empty string for an empty confirmed input.
     virtual std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText)
         = 0;

@@ -1,5 +1,6 @@
 #include "platform/qt_platform.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -8,7 +9,10 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -20,36 +24,76 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
+#include <memory>
 
 namespace quernfold {
 
-MessageAnswer QtDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
+int QtDialogs::titleWidth(const QString &title)
 {
-    QMessageBox box(m_parent);
-    box.setWindowTitle(title);
-    box.setText(text);
-    box.setTextFormat(Qt::PlainText);
+    // The window manager draws the title in its own font, mostly the desktop's title font, else the application's.
+    const int textWidth = qMax(QFontMetrics(QApplication::font()).horizontalAdvance(title),
+        QFontMetrics(QFontDatabase::systemFont(QFontDatabase::TitleFont)).horizontalAdvance(title));
+    return textWidth + kTitleBarButtonsWidth;
+}
+
+std::unique_ptr<QMessageBox> QtDialogs::buildMessageBox(
+    QWidget *parent, const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
+{
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(title);
+    box->setText(text);
+    box->setTextFormat(Qt::PlainText);
     // Addresses and paths in a box can be copied out of it.
-    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    box.setIcon(style.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon);
-    if (style.buttons == MessageButtons::YesNoCancel) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::Cancel);
-        const int clicked = box.exec();
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setIcon(style.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon);
+    // A box sizes itself to its text; a short question under a longer title would have the title cut to "Tar…".
+    // The box takes the layout's least width, so a spacer across it holds the box open wide enough.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout())) {
+        grid->addItem(new QSpacerItem(titleWidth(title), 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+            0, 1, grid->columnCount());
+    }
+    QList<QMessageBox::StandardButton> buttons;
+    switch (style.buttons) {
+    case MessageButtons::YesNoCancel:
+        buttons = { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel };
+        break;
+    case MessageButtons::YesNo:
+        buttons = { QMessageBox::Yes, QMessageBox::No };
+        break;
+    case MessageButtons::Ok:
+        buttons = { QMessageBox::Ok };
+        break;
+    }
+    QMessageBox::StandardButtons standard;
+    for (const QMessageBox::StandardButton button : buttons)
+        standard |= button;
+    box->setStandardButtons(standard);
+    for (qsizetype i = 0; i < buttons.size() && i < captions.size(); ++i) {
+        if (!captions.at(i).isEmpty())
+            box->button(buttons.at(i))->setText(captions.at(i));
+    }
+    box->setDefaultButton(buttons.first());
+    if (style.buttons == MessageButtons::YesNoCancel)
+        box->setEscapeButton(QMessageBox::Cancel);
+    return box;
+}
+
+MessageAnswer QtDialogs::messageBox(
+    const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
+{
+    const std::unique_ptr<QMessageBox> box = buildMessageBox(m_parent, text, style, title, captions);
+    const int clicked = box->exec();
+    switch (style.buttons) {
+    case MessageButtons::YesNoCancel:
         if (clicked == QMessageBox::Yes)
             return MessageAnswer::Yes;
         return clicked == QMessageBox::No ? MessageAnswer::No : MessageAnswer::Cancel;
-    }
-    if (style.buttons == MessageButtons::YesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
-        const int clicked = box.exec();
+    case MessageButtons::YesNo:
         return clicked == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    case MessageButtons::Ok:
+        break;
     }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.exec();
     return MessageAnswer::Ok;
 }
 
@@ -59,6 +103,13 @@ std::optional<QString> QtDialogs::inputBox(const QString &prompt, const QString 
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setTextValue(defaultText);
+    if (auto *line = dialog.findChild<QLineEdit *>()) {
+        // The dialog's layout decides its least size; the line's width holds it open for the title.
+        line->setMinimumWidth(titleWidth(title));
+        // The line keeps pasted lines (it shows their breaks as blanks), and the caller takes them one by one; it
+        // must not cut a long paste in the middle of a domain.
+        line->setMaxLength(std::numeric_limits<int>::max());
+    }
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
@@ -172,6 +223,11 @@ std::optional<QList<FormField>> QtDialogs::formDialog(
 void SystemClipboard::setText(const QString &text)
 {
     QGuiApplication::clipboard()->setText(text);
+}
+
+QString SystemClipboard::text() const
+{
+    return QGuiApplication::clipboard()->text();
 }
 
 bool DesktopBrowser::openUrl(const QUrl &url)

@@ -8,7 +8,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 class QApplication;
+class QMessageBox;
 
 namespace quernfold {
 
@@ -18,7 +21,8 @@ class QtDialogs : public Dialogs
 public:
     void setParentWidget(QWidget *parent) { m_parent = parent; }
 
-    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &title) override;
+    MessageAnswer messageBox(
+        const QString &text, MessageStyle style, const QString &title, const QStringList &captions = {}) override;
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
@@ -27,6 +31,15 @@ public:
 
     // "label|pattern|label|pattern|" to Qt's name filters, in order.
     static QStringList nameFilters(const QString &filter);
+
+    // What a title bar needs beside its text: the window icon and the minimise, maximise and close buttons, with
+    // their margins, at the sizes common window managers draw them.
+    static constexpr int kTitleBarButtonsWidth = 140;
+    // The least width of a box or dialog whose title bar shows `title` whole.
+    static int titleWidth(const QString &title);
+    // The box messageBox() shows, built and not yet shown.
+    static std::unique_ptr<QMessageBox> buildMessageBox(
+        QWidget *parent, const QString &text, MessageStyle style, const QString &title, const QStringList &captions);
 
 private:
     std::optional<QString> runFileDialog(FileDialogSettings &settings, bool save);
@@ -43,6 +56,7 @@ class SystemClipboard : public Clipboard
 {
 public:
     void setText(const QString &text) override;
+    QString text() const override;
 };
 
 // Our skin format is a Qt style sheet, applied to the whole application.

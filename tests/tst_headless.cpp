@@ -381,7 +381,7 @@ private slots:
         const QList<Expected> rows = { { u"slow.com"_s, site::expectedRecord(u"slow.com"_s), kDone, {} },
             { u"b.cn"_s, site::expectedRecord(u"b.cn"_s), kDone, {} },
             { u"nomatch.org"_s, noRecord(u"无记录"_s), kDone, {} },
-            { u"e500.com"_s, {}, u"查询中"_s, u"HTTP 状态 500"_s },
+            { u"e500.com"_s, {}, u"查询失败"_s, u"HTTP 状态 500"_s },
             { u"deleted.cn"_s, noRecord(u"备案已被删除"_s), kDone, {} } };
         QString csv;
         QString block;

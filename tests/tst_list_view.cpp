@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -111,6 +112,122 @@ private slots:
         const QList<QAction *> kinds = w.find<QMenu>(QStringLiteral("showKind"))->actions();
         QCOMPARE(kinds.at(int(kind))->text(), menuText);
         QVERIFY(kinds.at(int(kind))->isChecked());
+    }
+
+    void filterLine_saysWhatIsShown_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("find");
+        QTest::addColumn<QString>("line"); // empty: no line
+        QTest::addColumn<QString>("matches");
+        QTest::newRow("everything") << Kind::All << QString() << QString() << QString();
+        QTest::newRow("a kind") << Kind::Found << QString() << u"显示: 有备案 · 2 / 5行"_qs << QString();
+        QTest::newRow("a find") << Kind::All << u"星辰"_qs << u"显示: 全部 · 1 / 5行 · 查找 \"星辰\""_qs
+                                << u"1个匹配"_qs;
+        QTest::newRow("both, nothing left")
+            << Kind::Unfinished << u"星辰"_qs << u"显示: 未完成 · 0 / 5行 · 查找 \"星辰\""_qs << u"0个匹配"_qs;
+    }
+    void filterLine_saysWhatIsShown()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QString, find);
+        QFETCH(QString, line);
+        QFETCH(QString, matches);
+        ScriptedWindow w;
+        w.window->load();
+        fillKinds(w.window->model());
+        auto *list = w.find<DomainListView>(u"ListView1"_qs);
+        const QRect fullList = list->geometry();
+        w.window->showKind(kind);
+        w.window->showFindBar();
+        w.find<QLineEdit>(u"findText"_qs)->setText(find);
+        auto *filterLine = w.find<QWidget>(u"filterLine"_qs);
+        auto *text = w.find<QLabel>(u"filterText"_qs);
+        QCOMPARE(filterLine->isVisible() ? text->text() : QString(), line);
+        QCOMPARE(QAccessible::queryAccessibleInterface(text)->text(QAccessible::Name), line);
+        QCOMPARE(w.find<QLabel>(u"findMatches"_qs)->text(), matches);
+        // The line takes the list's top; the list keeps its bottom.
+        QVERIFY(!filterLine->isVisible() || !filterLine->geometry().intersects(list->geometry()));
+        QCOMPARE(list->geometry().bottom(), fullList.bottom());
+
+        w.find<QToolButton>(u"showAllRows"_qs)->click();
+        QVERIFY(!filterLine->isVisible());
+        QCOMPARE(w.window->shownModel().rowCount(), 5);
+        QCOMPARE(list->geometry(), fullList);
+    }
+
+    void filterLine_followsCountsAtDisplayRate()
+    {
+        ScriptedWindow w;
+        w.window->load();
+        DomainListModel &model = w.window->model();
+        model.setDomains(QStringList(1200, u"r.cn"_qs));
+        w.window->showKind(Kind::Found);
+        auto *text = w.find<QLabel>(u"filterText"_qs);
+        QCOMPARE(text->text(), u"显示: 有备案 · 0 / 1,200行"_qs);
+        // Results arrive as a run writes them: the line catches up at the counts' rate, not row by row.
+        for (int i = 0; i < 1100; ++i)
+            model.setLookupResult(model.keyAt(i), record(u"京ICP备1号"_qs), kDone);
+        QCOMPARE(text->text(), u"显示: 有备案 · 0 / 1,200行"_qs);
+        QTRY_COMPARE(text->text(), u"显示: 有备案 · 1,100 / 1,200行"_qs);
+    }
+
+    void place_currentRowStaysInViewElseTop_data()
+    {
+        using Change = std::function<void(ScriptedWindow &)>;
+        QTest::addColumn<int>("current"); // list position, -1 for none
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<bool>("keptInView"); // else the list shows its top
+        const auto find = [](const QString &text) {
+            return Change([text](ScriptedWindow &w) {
+                w.window->showFindBar();
+                w.find<QLineEdit>(u"findText"_qs)->setText(text);
+            });
+        };
+        const Change sort = [](ScriptedWindow &w) { w.window->sortByColumn(DomainListModel::HolderColumn); };
+        QTest::newRow("sort") << 1501 << sort << true;
+        QTest::newRow("no current row, sort") << -1 << sort << false;
+        QTest::newRow("filter keeps it") << 1501 << Change([](ScriptedWindow &w) { w.window->showKind(Kind::Found); })
+                                         << true;
+        QTest::newRow("filter hides it") << 1501
+                                         << Change([](ScriptedWindow &w) { w.window->showKind(Kind::NoRecord); })
+                                         << false;
+        QTest::newRow("find keeps it") << 1501 << find(u"d15"_qs) << true;
+        QTest::newRow("find hides it") << 1501 << find(u"d00"_qs) << false;
+    }
+    void place_currentRowStaysInViewElseTop()
+    {
+        QFETCH(int, current);
+        QFETCH(std::function<void(ScriptedWindow &)>, change);
+        QFETCH(bool, keptInView);
+        ScriptedWindow w;
+        w.window->load();
+        // Every tenth row without a record, the others found, their holders in no particular order.
+        DomainListModel &model = w.window->model();
+        QStringList domains;
+        for (int i = 0; i < 2000; ++i)
+            domains << u"d%1.cn"_qs.arg(i, 4, 10, QChar(u'0'));
+        model.setDomains(domains);
+        for (int i = 0; i < 2000; ++i)
+            model.setLookupResult(model.keyAt(i),
+                i % 10 ? record(u"京ICP备1号"_qs, u"单位%1"_qs.arg(i * 7919 % 2000)) : record(u"无记录"_qs), kDone);
+        auto *list = w.find<DomainListView>(u"ListView1"_qs);
+        if (current >= 0)
+            list->setCurrentIndex(w.window->shownModel().index(current, 1));
+        // Far down the list, as after scrolling there.
+        list->doItemsLayout();
+        list->scrollTo(w.window->shownModel().index(1500, 1), QAbstractItemView::PositionAtCenter);
+        QVERIFY(list->verticalScrollBar()->value() > 0);
+
+        change(w);
+        QVERIFY(w.window->shownModel().rowCount() > 0);
+        if (keptInView) {
+            const QModelIndex index = list->currentIndex();
+            QCOMPARE(w.window->shownModel().keyAt(index.row()), model.keyAt(current));
+            QVERIFY(list->visualRect(index).intersects(list->viewport()->rect()));
+        } else {
+            QCOMPARE(list->rowAt(0), 0);
+        }
     }
 
     void sort_ordersAsAReaderWould_data()

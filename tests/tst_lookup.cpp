@@ -36,9 +36,10 @@ namespace {
 
 const QStringList kOldCells = { u"旧备案号"_s, u"旧备案人"_s, u"旧类型"_s, u"旧网站"_s };
 
-QStringList unchanged()
+// The record cells a lookup that did not finish leaves as they were, under the status it gives up with.
+QStringList failed()
 {
-    return kOldCells + QStringList { u"查询中"_s };
+    return kOldCells + QStringList { u"查询失败"_s };
 }
 QStringList found(const FilingRecord &r)
 {
@@ -218,11 +219,11 @@ private slots:
             { "no match", u"nomatch.example.cn"_s, noRecord, noRecord },
             // A deleted filing reads the same in both modes, so an exported batch never shows it as current.
             { "deleted record", u"deleted.example.cn"_s, deleted, deleted },
-            { "empty body", u"empty.example.cn"_s, unchanged(), unchanged() },
+            { "empty body", u"empty.example.cn"_s, failed(), failed() },
             // An error status is a failed fetch, never "no filing".
-            { "404 page", u"e404.example.cn"_s, unchanged(), unchanged() },
-            { "500 page", u"e500.example.cn"_s, unchanged(), unchanged() },
-            { "page without table marker", u"nomarker.example.cn"_s, unchanged(), noRecord },
+            { "404 page", u"e404.example.cn"_s, failed(), failed() },
+            { "500 page", u"e500.example.cn"_s, failed(), failed() },
+            { "page without table marker", u"nomarker.example.cn"_s, failed(), noRecord },
             { "fewer than five cells", few,
                 { QString(), rec(few).holder, rec(few).recordType, QString(), u"查询完毕"_s }, noRecord },
             { "several rows", u"rows.example.cn"_s, found(rec(u"rows.example.cn"_s)),
@@ -277,7 +278,7 @@ private slots:
         otherSpelling.replace(u"color:#CCCCCC;"_s, u"color:#cccccc;"_s);
         QTest::newRow("lower-case deleted style, selected")
             << codepage::toNarrow(otherSpelling) << QueryMode::Selected << found(site::expectedRecord(domain));
-        QTest::newRow("a lone blank is a page, batch") << QByteArray(" ") << QueryMode::Batch << unchanged();
+        QTest::newRow("a lone blank is a page, batch") << QByteArray(" ") << QueryMode::Batch << failed();
         QTest::newRow("a lone blank is a page, selected") << QByteArray(" ") << QueryMode::Selected << noRecord;
     }
     void queryRow_customPage()
@@ -309,8 +310,8 @@ private slots:
             changes.at(1).at(1).toModelIndex(), model.index(model.positionOf(row), DomainListModel::LookedUpAtColumn));
     }
 
-    // Why a row did not finish is kept with the row: the batch leaves it "查询中", the note says why.
-    void queryRow_failedFetch_leavesQueryingWithReason_data()
+    // Why a row did not finish is kept with the row: the batch gives up on it, the note says why.
+    void queryRow_failedFetch_marksFailedWithReason_data()
     {
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QString>("base"); // empty: the local site
@@ -329,7 +330,7 @@ private slots:
         QTest::newRow("empty page") << u"empty.example.cn"_s << QString() << 30000 << u"空页面"_s;
         QTest::newRow("not a record page") << u"nomarker.example.cn"_s << QString() << 30000 << u"不是备案页面"_s;
     }
-    void queryRow_failedFetch_leavesQueryingWithReason()
+    void queryRow_failedFetch_marksFailedWithReason()
     {
         QFETCH(QString, domain);
         QFETCH(QString, base);
@@ -337,12 +338,12 @@ private slots:
         QFETCH(QString, reason);
         CurlHttpClient http(timeoutMs);
         QString note;
-        QCOMPARE(query(domain, QueryMode::Batch, http, base, &note), unchanged());
+        QCOMPARE(query(domain, QueryMode::Batch, http, base, &note), failed());
         QCOMPARE(note, reason);
         // A later lookup that finishes takes the mark away.
         DomainListModel model;
         const int row = model.positionOf(model.appendDomain(domain));
-        model.setStatus(model.keyAt(row), u"查询中"_s, note);
+        model.setStatus(model.keyAt(row), u"查询失败"_s, note);
         model.setLookupResult(model.keyAt(row), { u"1"_s, u"2"_s, u"3"_s, u"4"_s }, u"查询完毕"_s);
         QVERIFY(model.note(row).isEmpty());
         QVERIFY(!model.data(model.index(row, DomainListModel::StatusColumn), Qt::ToolTipRole).isValid());

@@ -217,7 +217,7 @@ private slots:
             QVERIFY2(t.startedAtMs.at(1) - t.startedAtMs.at(0) >= 20, qPrintable(QString::number(t.startedAtMs.at(1))));
             QVERIFY(t.startedAtMs.at(2) - t.startedAtMs.at(1) >= 60);
         }
-        QCOMPARE(t.status(0), u"查询中"_s);
+        QCOMPARE(t.status(0), u"查询失败"_s);
         QCOMPARE(t.model.note(0), note);
         QCOMPARE(t.status(1), u"查询完毕"_s);
     }
@@ -353,7 +353,7 @@ private slots:
         QVERIFY(t.waitFinished());
         QCOMPARE(t.http.requests.size(), 12);
         QCOMPARE(t.events, QStringList({ u"gaveUp 无法连接(连接被拒绝)"_s, u"stopNoticed"_s, u"finished"_s }));
-        QCOMPARE(t.status(11), u"查询中"_s);
+        QCOMPARE(t.status(11), u"查询失败"_s);
         QVERIFY(t.status(12).isEmpty());
         QVERIFY(t.status(13).isEmpty());
     }

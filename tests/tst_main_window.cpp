@@ -5,13 +5,17 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -20,6 +24,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionHeader>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -53,6 +58,22 @@ void selectRow(ScriptedWindow &w, int row)
 QAction *action(ScriptedWindow &w, const char *name)
 {
     return w.window->findChild<QAction *>(QString::fromLatin1(name));
+}
+
+// Hands the real box or dialog to `look` once it is up and modal, from inside its own event loop; `look` closes it.
+void whenModal(std::function<void(QWidget *)> look)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, look] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        look(modal);
+    });
+    poll->start();
 }
 
 } // namespace
@@ -91,6 +112,9 @@ private slots:
     void exitDuringInputBox_writesNothingAfterwards();
 
     void websiteButtons_openConfiguredSites();
+    void messageBox_captionsNameTheButtons();
+    void inputBox_keepsPastedLinesWhole();
+    void settings_unwritableFile_saysSoInABox();
     void translations_standardButtonsReadChinese();
     void model_passesItemModelTester();
     void accessibility_controlsExposeTheirTexts();
@@ -722,6 +746,60 @@ void TestMainWindow::websiteButtons_openConfiguredSites()
     QCOMPARE(w.dialogs.boxes.first().title, u"提示"_qs);
     QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::Ok | MessageIcon::Information);
     QCOMPARE(w.panel(2), u"正在检测版本更新"_qs);
+}
+
+void TestMainWindow::messageBox_captionsNameTheButtons()
+{
+    QtDialogs dialogs;
+    QStringList shown;
+    QString defaultButton;
+    whenModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        for (const QMessageBox::StandardButton button : { QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel })
+            shown << box->button(button)->text();
+        defaultButton = box->defaultButton()->text();
+        box->button(QMessageBox::No)->click();
+    });
+    const MessageAnswer given = dialogs.messageBox(u"列表中已有2个域名。"_qs,
+        MessageButtons::YesNoCancel | MessageIcon::Information, u"提示"_qs, { u"追加"_qs, u"替换"_qs, u"取消"_qs });
+    QCOMPARE(shown, QStringList({ u"追加"_qs, u"替换"_qs, u"取消"_qs }));
+    // The safe answer stays the one Enter gives.
+    QCOMPARE(defaultButton, u"追加"_qs);
+    QCOMPARE(given, MessageAnswer::No);
+}
+
+void TestMainWindow::inputBox_keepsPastedLinesWhole()
+{
+    // Longer than a line edit takes by default, so a paste cut at its limit would end in half a domain.
+    QString pasted;
+    for (int i = 0; i < 3000; ++i)
+        pasted += u"domain%1.example.cn\r\n"_qs.arg(i);
+    QGuiApplication::clipboard()->setText(pasted);
+    QtDialogs dialogs;
+    int titleWidth = 0;
+    whenModal([&](QWidget *modal) {
+        titleWidth = modal->width();
+        if (auto *line = modal->findChild<QLineEdit *>())
+            line->paste();
+        QTest::keyClick(modal, Qt::Key_Return);
+    });
+    const std::optional<QString> typed = dialogs.inputBox(u"请输入域名"_qs, u"请输入域名"_qs, QString());
+    QCOMPARE(typed.value_or(QString()), pasted);
+    QVERIFY2(titleWidth >= QtDialogs::titleWidth(u"请输入域名"_qs), qPrintable(QString::number(titleWidth)));
+}
+
+void TestMainWindow::settings_unwritableFile_saysSoInABox()
+{
+    // The settings hold for this run only; the box that says so is measured like every other (scripted dialogs).
+    QTemporaryDir dir;
+    QFile(dir.filePath(u"file"_qs)).open(QIODevice::WriteOnly);
+    Config config;
+    config.settingsPath = dir.filePath(u"file/quernfold.ini"_qs);
+    ScriptedWindow w(nullptr, config);
+    w.dialogs.formAnswers << QMap<QString, QString> { { u"QUERNFOLD_LOOKUP_BASE"_qs, u"http://127.0.0.1:9"_qs } };
+    w.window->editQuerySettings();
+    QCOMPARE(w.dialogs.boxes.size(), 1);
+    QCOMPARE(w.dialogs.boxes.first().text, u"查询设置无法写入%1,仅在本次运行中有效.."_qs.arg(config.settingsPath));
 }
 
 void TestMainWindow::translations_standardButtonsReadChinese()

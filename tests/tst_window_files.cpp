@@ -4,13 +4,14 @@
 #include "domainlist/import_file.h"
 #include "platform/codepage.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -239,7 +240,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("out.txt"));
         w.dialogs.fileAnswers << dir.filePath(QStringLiteral("out")) << path;
         w.window->exportList();
-        QTRY_COMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
+        QTRY_COMPARE(w.panel(2), QStringLiteral("保存成功!路径:%1 (已导出2/2行)").arg(path));
         QCOMPARE(w.dialogs.fileDialogs.first().title, QStringLiteral(" 保存数据"));
         QCOMPARE(w.dialogs.fileDialogs.first().filter,
             QStringLiteral("文本文件(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|Excel 工作簿(*.xlsx)|*.xlsx|"));
@@ -249,16 +250,26 @@ private slots:
                                             "b.cn----------------\r\n\r\n\xB9\xB2:2\xB8\xF6\xD3\xF2\xC3\xFB\r\n");
         QCOMPARE(readAll(path), block);
 
-        // The export dialog keeps its own name, apart from the import dialog's.
+        // The export dialog keeps its own name, apart from the import dialog's. Under a filter only the rows shown
+        // go, and the message says how many of the list's.
+        w.window->showKind(ShownRowsModel::Kind::Found);
         w.window->exportList();
         QCOMPARE(w.dialogs.fileDialogs.at(1).fileName, path);
+        // The writing thread reads the rows where they are: nothing is pasted in meanwhile.
+        w.clipboard.current = QStringLiteral("c.cn");
+        w.window->pasteDomains();
+        QCOMPARE(w.window->model().count(), 2);
         QTRY_VERIFY(!w.window->isExporting());
-        QCOMPARE(readAll(path), block + block);
+        const QByteArray foundBlock
+            = block.left(block.indexOf("b.cn")) + QByteArray("\r\n\xB9\xB2:1\xB8\xF6\xD3\xF2\xC3\xFB\r\n");
+        QCOMPARE(readAll(path), block + foundBlock);
+        const QString saved = QStringLiteral("保存成功!路径:%1 (已导出1/2行)").arg(path);
+        QCOMPARE(w.panel(2), saved);
 
         // Cancel writes nothing and leaves the message.
         w.window->exportList();
-        QCOMPARE(readAll(path), block + block);
-        QCOMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + path);
+        QCOMPARE(readAll(path), block + foundBlock);
+        QCOMPARE(w.panel(2), saved);
     }
 
     void export_typeAndName_chooseTheFormat_data()
@@ -296,7 +307,7 @@ private slots:
         w.window->enableWorkingButtons();
         QVERIFY(!importButton->isEnabled());
         QVERIFY(!w.find<QPushButton>(QStringLiteral("Command2"))->isEnabled());
-        QTRY_COMPARE(w.panel(2), QStringLiteral("保存成功!路径:") + dir.filePath(saved));
+        QTRY_COMPARE(w.panel(2), QStringLiteral("保存成功!路径:%1 (已导出2/2行)").arg(dir.filePath(saved)));
         QVERIFY(importButton->isEnabled());
         QVERIFY(readAll(dir.filePath(saved)).startsWith(start));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { saved });
@@ -334,13 +345,13 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("message");
         const QString listed = QStringLiteral("listed.cn");
-        QTest::newRow("yes appends, checking the listed rows too")
+        QTest::newRow("追加 appends, checking the listed rows too")
             << std::optional(MessageAnswer::Yes)
             << QStringList { listed, QStringLiteral("a.com"), QStringLiteral("new.cn") }
             << QStringLiteral("导入完毕，共导入1个域名。跳过2行(重复或不是域名)。");
-        QTest::newRow("no replaces") << std::optional(MessageAnswer::No)
-                                     << QStringList { listed, QStringLiteral("new.cn") }
-                                     << QStringLiteral("导入完毕，共导入2个域名。跳过1行(重复或不是域名)。");
+        QTest::newRow("替换 replaces") << std::optional(MessageAnswer::No)
+                                       << QStringList { listed, QStringLiteral("new.cn") }
+                                       << QStringLiteral("导入完毕，共导入2个域名。跳过1行(重复或不是域名)。");
         QTest::newRow("cancel changes nothing")
             << std::optional(MessageAnswer::Cancel) << QStringList { listed, QStringLiteral("a.com") }
             << QStringLiteral("已取消..");
@@ -367,9 +378,11 @@ private slots:
         QCOMPARE(w.dialogs.boxes.size(), answer ? 1 : 0);
         if (answer) {
             QCOMPARE(w.dialogs.boxes.first().text,
-                QStringLiteral("列表中已有2个域名。\n是: 把导入的域名加在列表后面\n否: 用导入的域名替换整个列表"));
+                QStringLiteral("列表中已有2个域名。\n追加: 把导入的域名加在列表后面\n替换: 用导入的域名替换整个列表"));
             QCOMPARE(w.dialogs.boxes.first().title, QStringLiteral("提示"));
             QCOMPARE(w.dialogs.boxes.first().style, MessageButtons::YesNoCancel | MessageIcon::Information);
+            QCOMPARE(w.dialogs.boxes.first().captions,
+                QStringList({ QStringLiteral("追加"), QStringLiteral("替换"), QStringLiteral("取消") }));
         }
         if (answer == MessageAnswer::Yes) {
             // Rows already there keep their place and their results; the new ones are numbered after them.
@@ -378,6 +391,58 @@ private slots:
         }
         QCOMPARE(domains(w.window->model()), expected);
         QCOMPARE(w.panel(2), message);
+    }
+
+    // Lines pasted on the list, through its menu or into 单个添加 join the list as an append import's would: cleaned,
+    // repeats and non-domains skipped and counted; the rows added are selected and in view.
+    void paste_addsLinesAsAnAppendImport_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QString>("message");
+        const QString lines = QStringLiteral("https://www.New.cn/path\r\nd1.cn\n\nnot a domain\r中文.中国\nnew.cn\n");
+        const QStringList added { QStringLiteral("new.cn"), QStringLiteral("中文.中国") };
+        const QString counted = QStringLiteral("导入完毕，共导入2个域名。跳过3行(重复或不是域名)。");
+        QTest::newRow("Ctrl+V") << QStringLiteral("key") << lines << added << counted;
+        QTest::newRow("menu, nothing new") << QStringLiteral("menu") << QStringLiteral("d1.cn") << QStringList()
+                                           << QStringLiteral("导入完毕，共导入0个域名。跳过1行(重复或不是域名)。");
+        QTest::newRow("单个添加, lines") << QStringLiteral("add") << lines << added << counted;
+        QTest::newRow("单个添加, one") << QStringLiteral("add") << QStringLiteral("one.cn")
+                                       << QStringList { QStringLiteral("one.cn") } << QStringLiteral("域名添加成功..");
+    }
+    void paste_addsLinesAsAnAppendImport()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, text);
+        QFETCH(QStringList, added);
+        QFETCH(QString, message);
+        ScriptedWindow w;
+        w.window->load();
+        QStringList listed;
+        for (int i = 0; i < 1000; ++i)
+            listed << QStringLiteral("d%1.cn").arg(i);
+        w.window->model().setDomains(listed);
+        auto *list = w.find<DomainListView>(QStringLiteral("ListView1"));
+        w.clipboard.current = text;
+        w.dialogs.inputAnswers << text;
+        if (how == QStringLiteral("key")) {
+            QApplication::setActiveWindow(w.window.get());
+            QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+            list->setFocus();
+            QTest::keyClick(list, Qt::Key_V, Qt::ControlModifier);
+        } else if (how == QStringLiteral("menu")) {
+            w.window->findChild<QAction *>(QStringLiteral("pasteDomains"))->trigger();
+        } else {
+            w.window->addDomain();
+        }
+        QCOMPARE(w.panel(2), message);
+        QCOMPARE(domains(w.window->model()), listed + added);
+        std::vector<RowKey> addedKeys;
+        for (int i = 0; i < added.size(); ++i)
+            addedKeys.push_back(w.window->model().keyAt(1000 + i));
+        QCOMPARE(w.window->selectedKeys(), addedKeys);
+        QVERIFY(added.isEmpty() || list->visualRect(list->currentIndex()).intersects(list->viewport()->rect()));
     }
 
     void startupImport_endsAsTheImportButton_data()

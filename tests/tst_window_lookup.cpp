@@ -2,8 +2,10 @@
 #include "lookup_site.h"
 #include "support/scripted_platform.h"
 
+#include "domainlist/export_file.h"
 #include "platform/curl_http.h"
 
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -33,8 +35,7 @@ struct LookupWindow {
         w->window->load();
         QObject::connect(
             w->window.get(), &MainWindow::messageWritten, [this](const QString &text) { messages << text; });
-        // Runs `atRowStart` whenever a row is marked "查询中" afresh, i.e. while its page is being fetched (a row
-        // that failed keeps "查询中" and gains a note instead).
+        // Runs `atRowStart` whenever a row is marked "查询中", i.e. while its page is being fetched.
         QObject::connect(&model(), &QAbstractItemModel::dataChanged, [this](const QModelIndex &from) {
             if (from.column() == DomainListModel::StatusColumn
                 && model().cell(from.row(), DomainListModel::StatusColumn) == QStringLiteral("查询中")
@@ -85,6 +86,8 @@ QStringList found(const QString &domain)
 
 const QStringList kUntouched { QString(), QString(), QString(), QString(), QString() };
 const QStringList kFetching { QString(), QString(), QString(), QString(), QStringLiteral("查询中") };
+const QStringList kFailed { QString(), QString(), QString(), QString(), QStringLiteral("查询失败") };
+const QString kNotReached = QStringLiteral("未查询(已停止)");
 
 } // namespace
 
@@ -196,8 +199,10 @@ private slots:
         QCOMPARE(t.site.requests().size(), 2);
         QCOMPARE(t.rowCells(0), found(QStringLiteral("slow.com")));
         QCOMPARE(t.rowCells(1), found(QStringLiteral("slow.cn")));
-        for (int row = 2; row < 5; ++row)
+        for (int row = 2; row < 5; ++row) {
             QCOMPARE(t.rowCells(row), kUntouched);
+            QCOMPARE(t.model().note(row), kNotReached);
+        }
         QCOMPARE(t.messages.mid(t.messages.size() - 2),
             QStringList({ QStringLiteral("停止查询.."), QStringLiteral("查询完毕..") }));
         QCOMPARE(t.button("Command2")->text(), QStringLiteral("批量查询"));
@@ -220,7 +225,7 @@ private slots:
         QCOMPARE(t.button("Command2")->text(), QStringLiteral("批量查询"));
     }
 
-    void batch_failuresLeaveRowsFetchingAndRunGoesOn()
+    void batch_failuresMarkRowsFailedAndRunGoesOn()
     {
         LookupWindow t(400);
         t.site.setOversizedBytes(17 * 1024 * 1024);
@@ -239,7 +244,7 @@ private slots:
         QVERIFY(t.run());
         QVERIFY(websiteOpenedMidRun);
         for (int row = 0; row < 6; ++row) {
-            QVERIFY2(t.rowCells(row) == kFetching, qPrintable(domains.at(row)));
+            QVERIFY2(t.rowCells(row) == kFailed, qPrintable(domains.at(row)));
             QVERIFY2(!t.model().note(row).isEmpty(), qPrintable(domains.at(row)));
         }
         QCOMPARE(t.rowCells(6), found(QStringLiteral("ok.com")));
@@ -269,12 +274,60 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !w.window->isQuerying(); }, 20000));
         QCOMPARE(messages.mid(messages.size() - 2),
             QStringList({ QStringLiteral("停止查询.."), QStringLiteral("查询完毕..") }));
-        QCOMPARE(w.window->model().cell(9, DomainListModel::StatusColumn), QStringLiteral("查询中"));
+        QCOMPARE(w.window->model().cell(9, DomainListModel::StatusColumn), QStringLiteral("查询失败"));
         QVERIFY(w.window->model().cell(10, DomainListModel::StatusColumn).isEmpty());
+        QCOMPARE(w.window->model().note(10), kNotReached);
         QCOMPARE(w.dialogs.boxes.size(), 1);
         QCOMPARE(w.dialogs.boxes.first().text,
             QStringLiteral("查询网站似乎无法访问,已停止查询。\n最后的原因:无法连接(连接被拒绝)"));
         QCOMPARE(w.find<QPushButton>(QStringLiteral("Command2"))->text(), QStringLiteral("批量查询"));
+    }
+
+    // After a run no row claims to be looked up: each has finished, has been given up on (and says why), or was
+    // never reached because of the stop (and says so, without lookup cells of its own).
+    void batch_stop_leavesEveryRowWithATruthfulStatus()
+    {
+        LookupWindow t;
+        t.site.setSlowDelayMs(100);
+        t.model().setDomains({ QStringLiteral("e404.com"), QStringLiteral("empty.com"), QStringLiteral("slow.com"),
+            QStringLiteral("a.cn"), QStringLiteral("b.cn") });
+        // A result from before that the run does not reach again stays what it was.
+        t.model().setLookupResult(
+            t.model().keyAt(4), site::expectedRecord(QStringLiteral("b.cn")), QStringLiteral("查询完毕"));
+        t.atRowStart = [&](int row) {
+            if (row == 2)
+                t.button("Command2")->click();
+        };
+        QVERIFY(t.run());
+        struct Expected {
+            QString status;
+            QString note;
+        };
+        const Expected expected[] = { { QStringLiteral("查询失败"), QStringLiteral("HTTP 状态 404") },
+            { QStringLiteral("查询失败"), QStringLiteral("空页面") }, { QStringLiteral("查询完毕"), QString() },
+            { QString(), kNotReached }, { QStringLiteral("查询完毕"), QString() } };
+        for (int row = 0; row < 5; ++row) {
+            const QModelIndex status = t.model().index(row, DomainListModel::StatusColumn);
+            QCOMPARE(status.data().toString(), expected[row].status);
+            QCOMPARE(status.data(Qt::ToolTipRole).toString(), expected[row].note);
+            // The export's 说明 column.
+            QCOMPARE(exportTextCells(t.model(), row).back().toString(), expected[row].note);
+        }
+        QVERIFY(!t.model().row(3).lookup);
+        QCOMPARE(t.model().count(RowKind::Unfinished), 3);
+        const QString summary = t.w->find<QLabel>(QStringLiteral("runSummary"))->text();
+        QVERIFY2(summary.startsWith(QStringLiteral("已停止 · 有备案1 · 无记录0 · 已删除0 · 未完成2 · 未查询2 · ")),
+            qPrintable(summary));
+
+        // 查询未完成项 takes the failed rows and those never reached; a row looked up loses its mark.
+        t.site.clearRequests();
+        QVERIFY(t.run([&] { t.w->window->queryUnfinishedRows(); }));
+        QCOMPARE(t.targets(),
+            QStringList({ QStringLiteral("/s-0/e404.com.html"), QStringLiteral("/s-0/empty.com.html"),
+                QStringLiteral("/s-0/a.cn.html") }));
+        QCOMPARE(t.rowCells(3), found(QStringLiteral("a.cn")));
+        QVERIFY(t.model().note(3).isEmpty());
+        QCOMPARE(t.model().count(RowKind::Unfinished), 2);
     }
 
     void unfinished_queriesOnlyRowsNotFinished()
@@ -409,7 +462,7 @@ private slots:
         t.model().setDomains({ QStringLiteral("reset.com") });
         t.select(0);
         QVERIFY(t.run([&] { t.w->window->querySelectedRow(); }));
-        QCOMPARE(t.rowCells(0), kFetching);
+        QCOMPARE(t.rowCells(0), kFailed);
         QCOMPARE(t.model().note(0), QStringLiteral("连接中断"));
         QVERIFY(t.messages.isEmpty());
         QVERIFY(t.button("Command2")->isEnabled() && !t.list()->isLocked() && t.button("Command1_0")->isEnabled()

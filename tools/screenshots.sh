@@ -2,8 +2,10 @@
 # The screenshots in docs/screenshots/: the window at its first size with a list imported, and the window
 # maximised (by a small window manager) in the middle of a batch run over 10,000 rows, sorted by 备案人 in
 # descending order, against the local site (each page 20 ms away, so the run lasts long enough to be seen); then the
-# columns after a run over 2,000 rows whose longest domains have 30 characters, at the first size and maximised.
-# `tools/screenshots.sh columns` makes only the last two. Runs under Xvfb; nothing leaves 127.0.0.1.
+# columns after a run over 2,000 rows whose longest domains have 30 characters, at the first size and maximised;
+# then, after a run over 2,000 rows, 有备案 and a find text chosen in the find bar with the line over the list that
+# says what it shows, and the question a second import of the list asks, with its three buttons.
+# `tools/screenshots.sh columns` makes only the columns' two. Runs under Xvfb; nothing leaves 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh xdotool imagemagick matchbox-window-manager
@@ -131,4 +133,50 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     kill -TERM "$app" "$wm" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
 '
+
+if [[ ${1:-} != columns ]]; then
+rm -rf "$XDG_CONFIG_HOME"
+# Every tenth row without a record, every tenth an error page: 查询失败.
+for i in $(seq 1 2000); do
+    case $((i % 10)) in
+        3) echo "nomatch.$i.cn" ;;
+        7) echo "e404.$i.cn" ;;
+        *) echo "site$i.com.cn" ;;
+    esac
+done >"$work/short.txt"
+export SHORT=$work/short.txt
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    set -euo pipefail
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold "$SHORT" &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 2
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    # 批量查询, then, with the run over, Ctrl+F, a find text, and 有备案 in the kind box before the find field.
+    xdotool mousemove --window "$wid" 224 $((HEIGHT - 81)) click 1
+    sleep 14
+    xdotool windowfocus --sync "$wid" || true
+    xdotool key ctrl+f
+    sleep 0.5
+    xdotool type --delay 150 "星辰"
+    sleep 0.5
+    xdotool key shift+Tab
+    sleep 0.3
+    xdotool key Down
+    sleep 1
+    import -window "$wid" "$OUT/filter-line.png"
+    # 批量导入 (136 px from the left), the same list typed into the file dialog: the append or replace question,
+    # taken with the window behind it.
+    xdotool mousemove --window "$wid" 136 $((HEIGHT - 81)) click 1
+    sleep 2
+    xdotool type --delay 20 "$SHORT"
+    xdotool key Return
+    sleep 1.5
+    import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" "$OUT/import-question.png"
+    xdotool key Escape
+    sleep 0.5
+    kill -TERM "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+'
+fi
 ls -l "$out"

@@ -103,6 +103,7 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     buildMenus();
     buildControls();
     buildUndo();
+    buildPasteAction();
 
     // Every kind the import reads at once, then each alone.
     m_importDialog.filter = QStringLiteral(
@@ -288,6 +289,7 @@ void MainWindow::buildControls()
     connect(m_clockTimer, &QTimer::timeout, this, &MainWindow::updateRunProgress);
     m_clockTimer->start();
     buildFindBar(client);
+    buildFilterLine(client);
     placeControls();
 
     // Keyboard order: add, import, export, studio site, batch query, list, company site.
@@ -344,8 +346,10 @@ void MainWindow::buildFindBar(QWidget *client)
         clear->setToolTip(QStringLiteral("清除查找"));
     }
     m_findField->installEventFilter(this);
-    connect(
-        m_findField, &QLineEdit::textChanged, this, [this](const QString &text) { m_shownModel->setFindText(text); });
+    connect(m_findField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        const PlaceKeeper place(this);
+        m_shownModel->setFindText(text);
+    });
     auto *close = new QToolButton(m_findBar);
     close->setObjectName(QStringLiteral("closeFind"));
     close->setText(QStringLiteral("关闭"));
@@ -402,6 +406,7 @@ void MainWindow::placeControls()
     m_runSummary->setGeometry(messageRight - summaryWidth - 6, kPanelGap + 2, summaryWidth, panelHeight - 4);
     const QRect list = m_domainList->geometry();
     m_findBar->setGeometry(list.left() + 1, list.bottom() - kFindBarHeight, list.width() - 2, kFindBarHeight);
+    placeFilterLine();
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -472,12 +477,16 @@ void MainWindow::saveWindowState() const
     }
 }
 
-QString MainWindow::kindText(ShownRowsModel::Kind kind) const
+QString MainWindow::kindLabel(ShownRowsModel::Kind kind)
 {
     static const char16_t *const labels[ShownRowsModel::KindCount]
         = { u"全部", u"有备案", u"无记录", u"备案已被删除", u"未完成" };
-    return QStringLiteral("%1(%2)").arg(
-        QString::fromUtf16(labels[int(kind)]), groupedNumber(m_shownModel->count(kind)));
+    return QString::fromUtf16(labels[int(kind)]);
+}
+
+QString MainWindow::kindText(ShownRowsModel::Kind kind) const
+{
+    return QStringLiteral("%1(%2)").arg(kindLabel(kind), groupedNumber(m_shownModel->count(kind)));
 }
 
 void MainWindow::updateKindTexts()
@@ -492,6 +501,7 @@ void MainWindow::updateKindTexts()
 
 void MainWindow::showKind(ShownRowsModel::Kind kind)
 {
+    const PlaceKeeper place(this);
     m_shownModel->setKind(kind);
     m_kindActions->actions().at(int(kind))->setChecked(true);
     m_kindBox->setCurrentIndex(int(kind));
@@ -515,6 +525,7 @@ void MainWindow::hideFindBar()
 
 void MainWindow::sortByColumn(int column)
 {
+    const PlaceKeeper place(this);
     QHeaderView *header = m_domainList->header();
     if (column <= DomainListModel::IdColumn) {
         m_shownModel->sortBy(-1, Qt::AscendingOrder);
@@ -719,6 +730,12 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("请输入域名.."));
         return;
     }
+    // Several lines pasted into the box are a small import.
+    const QString trimmed = text->trimmed();
+    if (trimmed.contains(u'\n') || trimmed.contains(u'\r')) {
+        appendDomainLines(*text, QStringLiteral("输入的内容"));
+        return;
+    }
     // The suffix test alone let "mycomputer" and "home" through; the name must be a domain as well. A typed
     // "www." stays, unlike at import, but "www.x.cn" is still a repeat of a listed "x.cn".
     const CheckedName checked = checkDomainName(cleanDomain(*text));
@@ -730,7 +747,7 @@ void MainWindow::addDomain()
         setMessage(QStringLiteral("该域名已在列表中.."));
         return;
     }
-    m_model.appendDomain(checked.name);
+    showAddedRows(m_model.appendDomain(checked.name));
     setMessage(QStringLiteral("域名添加成功.."));
 }
 

@@ -126,6 +126,10 @@ public:
     // A click on a column header: sorts by it, a second click reverses, the ID column goes back to list order.
     void sortByColumn(int column);
     void showKind(ShownRowsModel::Kind kind);
+    // The filter line's button: every row again, whatever kind or find text was chosen.
+    void showAllRows();
+    // Ctrl+V on the list and 粘贴域名: the clipboard's lines join the list as an append import's would.
+    void pasteDomains();
 
 signals:
     // Every write of the message panel, also those that the next write replaces at once.
@@ -154,7 +158,39 @@ private:
     void buildUndo();
     void updateUndoAction();
     void updateKindTexts();
+    static QString kindLabel(ShownRowsModel::Kind kind);
     QString kindText(ShownRowsModel::Kind kind) const;
+    void buildFilterLine(QWidget *client);
+    // The line over the list that says what it shows, and the find bar's count of matches.
+    void updateFilterLine();
+    // Makes room for the filter line over the list while it shows.
+    void placeFilterLine();
+    void buildPasteAction();
+    // The current row's key, or RowKey::None.
+    RowKey currentKey() const;
+    // After a sort, filter or find: the row that was current stays in view if it is still shown, else the list
+    // shows its top.
+    void showPlace(RowKey current);
+    // Taken before a change of the shown rows; when it goes, the row that was current is kept in view.
+    class PlaceKeeper
+    {
+    public:
+        explicit PlaceKeeper(MainWindow *window)
+            : m_window(window)
+            , m_current(window->currentKey())
+        { }
+        ~PlaceKeeper() { m_window->showPlace(m_current); }
+        PlaceKeeper(const PlaceKeeper &) = delete;
+        PlaceKeeper &operator=(const PlaceKeeper &) = delete;
+
+    private:
+        MainWindow *m_window;
+        RowKey m_current;
+    };
+    // Selects the rows added from `firstAdded` on (keys rise, so every newer key is theirs) and shows the first.
+    void showAddedRows(RowKey firstAdded);
+    // Lines of domains typed or pasted: cleaned, repeats dropped and appended as an append import does.
+    void appendDomainLines(const QString &text, const QString &origin);
     void showPendingProgress();
     void updateRunProgress();
     void showRunSummary();
@@ -183,6 +219,10 @@ private:
     bool lookupSiteIsSet();
     RunOptions runOptions(QueryMode mode) const;
     void onRowStarted(RowKey row);
+    // The batch run has reached this row of m_runRows; the ones after it it has not.
+    void noteRowReached(RowKey row);
+    // Rows a stopped batch run never reached say so in their note.
+    void markRowsNotReached();
     void onRunGaveUp(const QString &reason);
     void onRunFinished();
     void runVersionCheck();
@@ -201,6 +241,11 @@ private:
     QLineEdit *m_findField = nullptr;
     QMenu *m_kindMenu = nullptr;
     QActionGroup *m_kindActions = nullptr;
+    QFrame *m_filterLine = nullptr;
+    QLabel *m_filterText = nullptr;
+    QLabel *m_findMatches = nullptr;
+    // The filter line follows the counts at display rate.
+    QTimer *m_filterLineTimer = nullptr;
     QTimer *m_countsTimer = nullptr;
     QProgressBar *m_runProgress = nullptr;
     QLabel *m_runSummary = nullptr;
@@ -235,6 +280,8 @@ private:
     // The batch run's rows, how many have started, since when, and (time, started) samples of the last ten seconds.
     std::vector<RowKey> m_runRows;
     int m_rowsStarted = 0;
+    // How many of m_runRows the run has reached (started, or skipped as gone from the list).
+    size_t m_runReached = 0;
     bool m_runStopped = false;
     QElapsedTimer m_runClock;
     std::deque<std::pair<qint64, int>> m_rateSamples;

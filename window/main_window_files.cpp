@@ -4,11 +4,15 @@
 #include "domainlist/duplicate_domains.h"
 #include "domainlist/export_file.h"
 #include "domainlist/import_file.h"
+#include "platform/clipboard.h"
 #include "platform/codepage.h"
 
+#include <QAction>
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMenu>
 #include <QPushButton>
 #include <QThread>
 
@@ -30,6 +34,14 @@ QString extensionOfFilter(const QString &filter, int entry)
         return {};
     return pattern.mid(1);
 }
+
+QString importedMessage(qsizetype imported, qsizetype skipped)
+{
+    QString message = QStringLiteral("导入完毕，共导入%1个域名。").arg(imported);
+    if (skipped > 0)
+        message += QStringLiteral("跳过%1行(重复或不是域名)。").arg(skipped);
+    return message;
+}
 } // namespace
 
 // The writing thread and what it hands back. Whoever ends it first calls the export off, then waits: the thread
@@ -47,6 +59,9 @@ public:
     }
 
     QString path;
+    // The rows written and the rows the list held: the message says how much of the list the file got.
+    qsizetype exportedRows = 0;
+    qsizetype listRows = 0;
     std::atomic_bool cancelled { false };
     ExportResult result;
     QThread *thread = nullptr;
@@ -101,10 +116,12 @@ void MainWindow::importListFile(const QString &path)
     // Replacing used to be the only way; with rows worth keeping (results of a long run) the user decides.
     bool append = false;
     if (m_model.count() > 0) {
+        // Buttons that say what they do: "否" for "throw the whole list away" was one slip from losing it.
         const MessageAnswer answer = m_platform.dialogs->messageBox(
-            QStringLiteral("列表中已有%1个域名。\n是: 把导入的域名加在列表后面\n否: 用导入的域名替换整个列表")
+            QStringLiteral("列表中已有%1个域名。\n追加: 把导入的域名加在列表后面\n替换: 用导入的域名替换整个列表")
                 .arg(m_model.count()),
-            MessageButtons::YesNoCancel | MessageIcon::Information, QStringLiteral("提示"));
+            MessageButtons::YesNoCancel | MessageIcon::Information, QStringLiteral("提示"),
+            { QStringLiteral("追加"), QStringLiteral("替换"), QStringLiteral("取消") });
         if (m_closing)
             return;
         if (answer == MessageAnswer::Cancel) {
@@ -154,10 +171,48 @@ void MainWindow::importListFile(const QString &path)
         setMessage(importReadFailedMessage(path, imported));
         return;
     }
-    QString message = QStringLiteral("导入完毕，共导入%1个域名。").arg(imported);
-    if (skipped > 0)
-        message += QStringLiteral("跳过%1行(重复或不是域名)。").arg(skipped);
-    setMessage(message);
+    setMessage(importedMessage(imported, skipped));
+}
+
+void MainWindow::buildPasteAction()
+{
+    // With 撤销, in the group of edits after the original items.
+    QAction *paste = m_listMenu->addAction(QStringLiteral("粘贴域名"), this, &MainWindow::pasteDomains);
+    paste->setObjectName(QStringLiteral("pasteDomains"));
+    paste->setShortcut(QKeySequence::Paste);
+    // Ctrl+V belongs to the list: in the find field it pastes text as it always does.
+    paste->setShortcutContext(Qt::WidgetShortcut);
+    m_domainList->addAction(paste);
+}
+
+void MainWindow::pasteDomains()
+{
+    // A locked list takes no keys (a run, an export, the last session's list on its way back); the shortcut is
+    // no way around that.
+    if (m_closing || m_importing || m_domainList->isLocked() || !m_platform.clipboard)
+        return;
+    appendDomainLines(m_platform.clipboard->text(), QStringLiteral("剪贴板"));
+}
+
+void MainWindow::appendDomainLines(const QString &text, const QString &origin)
+{
+    // Read by the import itself, so every line is cleaned, counted and bounded as a file's would be; the byte
+    // order mark makes it read the text as the UTF-8 it is, whatever code page the system has.
+    QByteArray bytes = QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    ImportResult result = readDomainDevice(buffer, origin);
+    if (result.status != ImportResult::Ok) {
+        setMessage(result.error);
+        return;
+    }
+    const qsizetype skipped = result.skipped + dropDuplicateDomains(result.rows, &m_model);
+    const qsizetype imported = qsizetype(result.rows.size());
+    const RowKey firstAdded = m_model.nextKey();
+    m_model.appendRows(std::move(result.rows));
+    if (imported > 0)
+        showAddedRows(firstAdded);
+    setMessage(importedMessage(imported, skipped));
 }
 
 void MainWindow::exportList()
@@ -200,6 +255,7 @@ void MainWindow::startExport(const QString &path, std::vector<RowKey> keys)
             rows.push_back(position);
     }
     std::vector<RowKey>().swap(keys);
+    const qsizetype exportedRows = qsizetype(rows.size());
     // A million rows take seconds to write. The list is locked as during a run, so nothing changes the rows
     // the writing thread reads, and the window stays free to paint and to show the progress.
     setListControlsEnabled(false);
@@ -207,6 +263,8 @@ void MainWindow::startExport(const QString &path, std::vector<RowKey> keys)
     m_export.reset(new ExportTask);
     ExportTask *task = m_export.get();
     task->path = path;
+    task->exportedRows = exportedRows;
+    task->listRows = m_model.count();
     task->thread = QThread::create([this, task, rows = std::move(rows)] {
         ExportControl control;
         control.cancelled = &task->cancelled;
@@ -238,7 +296,9 @@ void MainWindow::onExportFinished()
         setMessage(task->result.error);
         return;
     }
-    setMessage(QStringLiteral("保存成功!路径:") + task->path);
+    // A filter can leave rows out of the file: the message says how many went in, also when all did.
+    setMessage(QStringLiteral("保存成功!路径:%1 (已导出%2/%3行)")
+                   .arg(task->path, groupedNumber(task->exportedRows), groupedNumber(task->listRows)));
 }
 
 } // namespace quernfold

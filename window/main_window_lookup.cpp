@@ -103,6 +103,7 @@ void MainWindow::runBatch(std::vector<RowKey> rows, bool reuse)
     // The clock runs from the click: the time taken in the summary includes the search for reusable results.
     m_runRows.clear();
     m_rowsStarted = 0;
+    m_runReached = 0;
     m_runStopped = false;
     m_runClock.start();
     const int reuseDays = m_config.settings.effective.reuseDays;
@@ -139,6 +140,7 @@ void MainWindow::onRowStarted(RowKey row)
     if (m_runKind != RunKind::Batch)
         return;
     ++m_rowsStarted;
+    noteRowReached(row);
     setProgressMessage(
         QStringLiteral("共有%1个域名，正在查询第%2个..").arg(m_model.count()).arg(m_model.positionOf(row) + 1));
 }
@@ -219,6 +221,23 @@ void MainWindow::showRunSummary()
     std::vector<RowKey>().swap(m_runRows);
 }
 
+void MainWindow::noteRowReached(RowKey row)
+{
+    // Rows start in the order of the run's list; those it skipped on the way had left the list.
+    const auto at = std::find(m_runRows.begin() + qsizetype(m_runReached), m_runRows.end(), row);
+    if (at != m_runRows.end())
+        m_runReached = size_t(at - m_runRows.begin()) + 1;
+}
+
+void MainWindow::markRowsNotReached()
+{
+    if (m_runReached >= m_runRows.size())
+        return;
+    // The rows are named by the list's mark, not by cells of their own: a million rows left by an early stop
+    // cost nothing more than they did.
+    m_model.markNotReached(std::vector<RowKey>(m_runRows.begin() + qsizetype(m_runReached), m_runRows.end()));
+}
+
 void MainWindow::onRunGaveUp(const QString &reason)
 {
     // As a stop click would: the rows in flight finish, nothing new starts.
@@ -234,6 +253,7 @@ void MainWindow::onRunFinished()
     if (kind == RunKind::Batch) {
         setMessage(QStringLiteral("查询完毕.."));
         m_batchQueryButton->setText(kBatchCaption);
+        markRowsNotReached();
         showRunSummary();
     }
     setListControlsEnabled(true);

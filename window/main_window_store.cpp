@@ -103,6 +103,8 @@ void MainWindow::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool 
     // A stop clicked while the history was searched ends the run before any request.
     if (!m_keepBatchRunning) {
         setMessage(QStringLiteral("停止查询.."));
+        // None of them was reached: the summary counts them and their notes say so.
+        m_runRows = std::move(left);
         onRunFinished();
         return;
     }

@@ -1,14 +1,46 @@
 #include "support/scripted_platform.h"
 
+#include "platform/qt_platform.h"
+
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <utility>
 
 namespace quernfold::test {
 
-MessageAnswer ScriptedDialogs::messageBox(const QString &text, MessageStyle style, const QString &title)
+namespace {
+
+// Every box a test drives is also built as the program shows it, laid out and measured, so no box the program
+// asks can cut its title or its text. Offscreen there is no title bar: the title's width in the program's font plus
+// the bar's buttons stands for it.
+void checkBoxFits(const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
 {
-    boxes << AskedBox { text, style, title };
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    const std::unique_ptr<QMessageBox> box = QtDialogs::buildMessageBox(nullptr, text, style, title, captions);
+    box->setAttribute(Qt::WA_DontShowOnScreen);
+    box->show();
+    const int titleNeeds
+        = QFontMetrics(QApplication::font()).horizontalAdvance(title) + QtDialogs::kTitleBarButtonsWidth;
+    const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    const bool textFits = label
+        && (label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
+                              : label->width() >= label->sizeHint().width());
+    QTest::qVerify(box->width() >= titleNeeds && textFits, "box->width() >= titleNeeds && textFits",
+        qPrintable(QStringLiteral("box %1 wide for \"%2\"").arg(box->width()).arg(title + u'|' + text)), __FILE__,
+        __LINE__);
+}
+
+} // namespace
+
+MessageAnswer ScriptedDialogs::messageBox(
+    const QString &text, MessageStyle style, const QString &title, const QStringList &captions)
+{
+    boxes << AskedBox { text, style, title, captions };
+    checkBoxFits(text, style, title, captions);
     if (whileBoxOpen)
         std::exchange(whileBoxOpen, nullptr)();
     if (messageAnswers.isEmpty()) {

@@ -24,6 +24,8 @@ struct AskedBox {
     QString text;
     MessageStyle style;
     QString title;
+    // The buttons' own captions the box was asked with (none: the standard ones).
+    QStringList captions = {};
 };
 
 // Answers modal things from prepared queues and records every question. An unprepared question is
@@ -31,7 +33,8 @@ struct AskedBox {
 class ScriptedDialogs : public Dialogs
 {
 public:
-    MessageAnswer messageBox(const QString &text, MessageStyle style, const QString &title) override;
+    MessageAnswer messageBox(
+        const QString &text, MessageStyle style, const QString &title, const QStringList &captions = {}) override;
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     std::optional<QString> openFile(FileDialogSettings &settings) override;
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
@@ -109,8 +112,14 @@ public:
 class ScriptedClipboard : public Clipboard
 {
 public:
-    void setText(const QString &text) override { texts << text; }
+    void setText(const QString &text) override
+    {
+        texts << text;
+        current = text;
+    }
+    QString text() const override { return current; }
     QStringList texts; // every text copied, in order
+    QString current; // what a paste finds: the last text copied, or what the test put there
 };
 
 class ScriptedSkin : public Skin
