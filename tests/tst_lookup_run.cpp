@@ -589,7 +589,7 @@ private slots:
         QCOMPARE(t.requestedDomains(), requested);
         for (int row = 0; row < domains.size(); ++row) {
             QCOMPARE(t.model.note(row), notes.at(row));
-            QCOMPARE(t.status(row), notes.at(row).isEmpty() ? QString() : u"查询中"_s);
+            QCOMPARE(t.status(row), notes.at(row).isEmpty() ? QString() : u"查询失败"_s);
         }
         QCOMPARE(t.events, events);
     }

@@ -203,10 +203,12 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
         contextItems << (item->isSeparator() ? u"-"_qs : item->text());
     QCOMPARE(contextItems.mid(0, 7),
         QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs, u"-"_qs, u"查询未完成项"_qs }));
-    QCOMPARE(listMenu->actions().last()->objectName(), u"undo"_qs);
-    QCOMPARE(listMenu->actions().last()->text(), u"撤销"_qs);
-    QCOMPARE(listMenu->actions().last()->shortcut(), QKeySequence(QKeySequence::Undo));
-    QVERIFY(!listMenu->actions().last()->isEnabled());
+    const QList<QAction *> items = listMenu->actions();
+    QCOMPARE(items.at(items.size() - 2)->objectName(), u"undo"_qs);
+    QCOMPARE(items.at(items.size() - 2)->text(), u"撤销"_qs);
+    QCOMPARE(items.at(items.size() - 2)->shortcut(), QKeySequence(QKeySequence::Undo));
+    QCOMPARE(items.last()->objectName(), u"pasteDomains"_qs);
+    QVERIFY(!items.at(items.size() - 2)->isEnabled()); // nothing to undo yet
 
     auto *timer1 = w.window->findChild<QTimer *>(QStringLiteral("Timer1"));
     QCOMPARE(timer1->interval(), 1000);

@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(http.requests.size(), reused ? 0 : 1);
         const DomainListModel &model = w.window->model();
         QCOMPARE(model.cell(0, DomainListModel::HolderColumn), reused ? u"旧主人"_s : QString());
-        QCOMPARE(model.cell(0, DomainListModel::StatusColumn), reused ? u"查询完毕"_s : u"查询中"_s);
+        QCOMPARE(model.cell(0, DomainListModel::StatusColumn), reused ? u"查询完毕"_s : u"查询失败"_s);
         const QString when = QDateTime::fromSecsSinceEpoch(lookedUpAt).toString(u"yyyy-MM-dd HH:mm"_s);
         QCOMPARE(model.note(0), reused ? u"复用%1的查询结果"_s.arg(when) : u"无法连接(连接被拒绝)"_s);
     }

@@ -32,6 +32,8 @@ namespace {
 
 const QString kDone = u"查询完毕"_s;
 const QString kQuerying = u"查询中"_s;
+const QString kFailed = u"查询失败"_s;
+const QString kNotReachedNote = u"未查询(已停止)"_s;
 const QString kNoRecord = u"无记录"_s;
 const QString kDeleted = u"备案已被删除"_s;
 const QString kUnknown = u"未知"_s;
@@ -153,7 +155,10 @@ struct RefRow {
     // 备案号, 备案人, 备案类型, 网站名称, 查询状态
     std::array<QString, 5> cells;
     QString note;
+    // A stopped run never reached the row: its note says so while it has none of its own.
+    bool notReached = false;
 
+    QString shownNote() const { return note.isEmpty() && notReached ? kNotReachedNote : note; }
     const QString &text(int column) const { return column == DomainListModel::DomainColumn ? domain : cells[column - 2]; }
 };
 
@@ -803,6 +808,7 @@ private:
                 if (row) {
                     row->cells = cells;
                     row->note.clear();
+                    row->notReached = false;
                 }
             } else {
                 const QString note = kFailureNotes[int(random() % quint32(kFailureNotes.size()))];
@@ -810,6 +816,7 @@ private:
                 if (row) {
                     row->cells[4] = kQuerying;
                     row->note = note;
+                    row->notReached = false;
                 }
             }
             if (written != (row != nullptr))
@@ -840,6 +847,7 @@ private:
         m_runSalt = step.c;
         m_runIsBatch = keys.size() > 1;
         m_runActive = true;
+        m_runStopped = false;
         window().findChild<QAction *>(u"cxym"_s)->trigger();
         if (!window().isQuerying()) {
             fail(u"run"_s, u"查询域名 over %1 rows started no run"_s.arg(keys.size()));
@@ -907,13 +915,15 @@ private:
         const int position = m_ref.positionOf(domain);
         if (position >= 0) {
             RefRow &row = m_ref.rows[size_t(position)];
+            // The run is through with the row either way: a failure it gives up on says so.
             if (finished) {
                 row.cells = cells;
                 row.note.clear();
             } else {
-                row.cells[4] = kQuerying;
+                row.cells[4] = kFailed;
                 row.note = note;
             }
+            row.notReached = false;
         }
         m_http->complete(id, std::move(response));
     }
@@ -921,7 +931,7 @@ private:
     void stop()
     {
         m_w->find<QPushButton>(u"Command2"_s)->click();
-        m_runQueue.clear();
+        m_runStopped = true;
     }
 
     // Rows the run started since the last look: each the next of the rows asked for, and now "查询中".
@@ -945,6 +955,7 @@ private:
             }
             row.cells[4] = kQuerying;
             row.note.clear();
+            row.notReached = false;
         }
         if (!m_http->pendingIds().isEmpty())
             return;
@@ -953,6 +964,15 @@ private:
             return;
         }
         m_runActive = false;
+        // Rows a stopped run never reached say so, unless they hold a finished result.
+        if (m_runStopped) {
+            for (const RowKey key : m_runQueue) {
+                const int position = m_ref.positionOf(key);
+                if (position >= 0 && m_ref.rows[size_t(position)].cells[4] != kDone)
+                    m_ref.rows[size_t(position)].notReached = true;
+            }
+            m_runQueue.clear();
+        }
         // A run nobody stopped starts every row chosen that is still there.
         while (!m_runQueue.empty() && m_ref.positionOf(m_runQueue.front()) < 0)
             m_runQueue.pop_front();
@@ -1043,7 +1063,8 @@ private:
             fail(u"export"_s, u"the export never finished"_s);
             return;
         }
-        if (!expectMessage(u"保存成功!路径:"_s + path))
+        if (!expectMessage(u"保存成功!路径:%1 (已导出%2/%3行)"_s.arg(path, groupedNumber(qint64(shown.size())),
+                groupedNumber(qint64(m_ref.rows.size())))))
             return;
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
@@ -1065,7 +1086,7 @@ private:
             QStringList fields { QString::number(position + 1), csvField(row.domain) };
             for (const QString &cell : row.cells)
                 fields << csvField(cell);
-            fields << csvField(row.note);
+            fields << csvField(row.shownNote());
             expected.push_back(fields);
             m_lastExport.push_back(row);
         }
@@ -1126,10 +1147,10 @@ private:
                             .arg(column)
                             .arg(cell, row.text(column)));
             }
-            if (list.note(position) != row.note)
+            if (list.note(position) != row.shownNote())
                 return fail(u"list"_s,
                     u"row %1 (%2) has the note \"%3\", not \"%4\""_s.arg(position).arg(row.domain, list.note(position),
-                        row.note));
+                        row.shownNote()));
         }
         return true;
     }
@@ -1201,6 +1222,7 @@ private:
     bool m_runIsBatch = false;
     quint32 m_runSalt = 0;
     std::deque<RowKey> m_runQueue;
+    bool m_runStopped = false;
     qsizetype m_requestsSeen = 0;
     QString m_lastExportPath;
     std::vector<RefRow> m_lastExport;
