@@ -14,11 +14,12 @@ const QString kDeleted = QStringLiteral("备案已被删除");
 const QString kDone = QStringLiteral("查询完毕");
 const QString kNotReached = QStringLiteral("未查询(已停止)");
 
-constexpr quint8 kKindMask = 3;
-constexpr quint8 kFoundBits = 1;
-constexpr quint8 kNoRecordBits = 2;
-constexpr quint8 kDeletedBits = 3;
-constexpr quint8 kUnfinishedBit = 4;
+constexpr quint16 kKindMask = 3;
+constexpr quint16 kFoundBits = 1;
+constexpr quint16 kNoRecordBits = 2;
+constexpr quint16 kDeletedBits = 3;
+constexpr quint16 kUnfinishedBit = 4;
+constexpr quint16 kChangedBit = 16;
 
 // A searched text "has case" when folding changes it: then only a caseless search finds a folded text in it.
 bool hasCase(const QString &text)
@@ -207,29 +208,31 @@ Qt::ItemFlags DomainListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-quint8 DomainListModel::flagsOf(const Row &row)
+DomainListModel::Flags DomainListModel::flagsOf(const Row &row)
 {
-    quint8 textCase = hasCase(row.domain) ? DomainHasCase : 0;
+    Flags textCase = hasCase(row.domain) ? DomainHasCase : 0;
     if (!row.lookup)
-        return kUnfinishedBit | quint8(textCase << kTextCaseShift);
+        return kUnfinishedBit | Flags(textCase << kTextCaseShift);
     const FilingRecord &record = row.lookup->record;
     const QString &recordNo = record.recordNo;
-    quint8 flags = recordNo.isEmpty() ? 0
+    Flags flags = recordNo.isEmpty() ? 0
         : recordNo == kNoRecord       ? kNoRecordBits
         : recordNo == kDeleted        ? kDeletedBits
                                       : kFoundBits;
     if (row.lookup->status != kDone)
         flags |= kUnfinishedBit;
+    if (!row.lookup->change.isEmpty())
+        flags |= kChangedBit;
     if (hasCase(record.recordNo))
         textCase |= RecordNoHasCase;
     if (hasCase(record.holder))
         textCase |= HolderHasCase;
     if (hasCase(record.siteName))
         textCase |= SiteNameHasCase;
-    return flags | quint8(textCase << kTextCaseShift);
+    return flags | Flags(textCase << kTextCaseShift);
 }
 
-bool DomainListModel::flagsOfKind(quint8 flags, RowKind kind)
+bool DomainListModel::flagsOfKind(Flags flags, RowKind kind)
 {
     switch (kind) {
     case RowKind::Found:
@@ -240,6 +243,8 @@ bool DomainListModel::flagsOfKind(quint8 flags, RowKind kind)
         return (flags & kKindMask) == kDeletedBits;
     case RowKind::Unfinished:
         return flags & kUnfinishedBit;
+    case RowKind::Changed:
+        return flags & kChangedBit;
     }
     return false;
 }
@@ -249,7 +254,7 @@ bool DomainListModel::isOfKind(int position, RowKind kind) const
     return flagsOfKind(m_flags[size_t(position)], kind);
 }
 
-void DomainListModel::countFlags(quint8 flags, int delta)
+void DomainListModel::countFlags(Flags flags, int delta)
 {
     for (int kind = 0; kind < kRowKindCount; ++kind) {
         if (flagsOfKind(flags, RowKind(kind)))
@@ -259,7 +264,7 @@ void DomainListModel::countFlags(quint8 flags, int delta)
 
 void DomainListModel::refreshFlags(int position)
 {
-    quint8 &flags = m_flags[size_t(position)];
+    Flags &flags = m_flags[size_t(position)];
     countFlags(flags, -1);
     flags = flagsOf(m_rows[size_t(position)]);
     countFlags(flags, 1);
@@ -311,7 +316,7 @@ void DomainListModel::appendRows(std::vector<Row> rows)
     const int first = count();
     beginInsertRows({}, first, first + int(rows.size()) - 1);
     for (Row &row : rows) {
-        const quint8 flags = flagsOf(row);
+        const Flags flags = flagsOf(row);
         countFlags(flags, 1);
         m_flags.push_back(flags);
         m_rows.push_back(std::move(row));
@@ -352,7 +357,7 @@ void DomainListModel::resetRows(std::vector<Row> rows, std::vector<Row> *replace
     m_flags.shrink_to_fit();
     m_kindCounts = {};
     for (Row &row : rows) {
-        const quint8 flags = flagsOf(row);
+        const Flags flags = flagsOf(row);
         countFlags(flags, 1);
         m_flags.push_back(flags);
         m_rows.push_back(std::move(row));
@@ -399,7 +404,7 @@ void DomainListModel::reinsertRows(std::vector<Row> rows)
             const int first = run.at + shift;
             const int added = int(run.to - run.from);
             beginInsertRows({}, first, first + added - 1);
-            std::vector<quint8> flags;
+            std::vector<Flags> flags;
             for (size_t i = run.from; i < run.to; ++i) {
                 flags.push_back(flagsOf(rows[i]));
                 countFlags(flags.back(), 1);
@@ -582,6 +587,9 @@ bool DomainListModel::setLookupResult(
     cells.status = status;
     cells.note = note;
     cells.lookedUpAt = lookedUpAt ? *lookedUpAt : QDateTime::currentSecsSinceEpoch();
+    // What changed is known once the history has compared this result with the earlier one.
+    cells.change.clear();
+    cells.previous.reset();
     refreshFlags(position);
     // One change for the whole result: views and screen readers hear about a row once, not five times.
     emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));
@@ -596,8 +604,25 @@ bool DomainListModel::setStatus(RowKey key, const QString &status, const QString
     LookupCells &cells = lookupCells(position);
     cells.status = status;
     cells.note = note;
+    // A lookup under way or given up on changes nothing: whatever was marked belonged to the one before.
+    const bool hadChange = !cells.change.isEmpty();
+    cells.change.clear();
+    cells.previous.reset();
     refreshFlags(position);
-    emit dataChanged(index(position, StatusColumn), index(position, NoteColumn));
+    emit dataChanged(index(position, StatusColumn), index(position, hadChange ? ColumnCount - 1 : NoteColumn));
+    return true;
+}
+
+bool DomainListModel::setChange(RowKey key, const QString &change, std::shared_ptr<const PreviousResult> previous)
+{
+    const int position = positionOf(key);
+    if (position < 0 || !m_rows[size_t(position)].lookup)
+        return false;
+    LookupCells &cells = *m_rows[size_t(position)].lookup;
+    cells.change = previous ? change : QString();
+    cells.previous = std::move(previous);
+    refreshFlags(position);
+    emit dataChanged(index(position, StatusColumn), index(position, ColumnCount - 1));
     return true;
 }
 
@@ -626,7 +651,7 @@ std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(RowKey key)
         return nullptr;
     std::unique_ptr<LookupCells> cells = std::move(m_rows[size_t(position)].lookup);
     // Giving the cells back is no new lookup: a row the run never reached still says so.
-    const quint8 notReached = m_flags[size_t(position)] & kNotReachedBit;
+    const Flags notReached = m_flags[size_t(position)] & kNotReachedBit;
     refreshFlags(position);
     m_flags[size_t(position)] |= notReached;
     emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));

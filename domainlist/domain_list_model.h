@@ -1,5 +1,6 @@
 #pragma once
 
+#include "domainlist/filing_change.h"
 #include "domainlist/filing_record.h"
 
 #include <QAbstractTableModel>
@@ -36,6 +37,11 @@ struct LookupCells {
     // When the record and status were looked up, in seconds since 1970 UTC (a reused result: when it was first
     // looked up); 0 for never.
     qint64 lookedUpAt = 0;
+    // What this lookup found changed since the domain's earlier result ("备案人变更"), and that result; empty and
+    // null when nothing changed, the domain is new to the history, or nobody has compared yet. Shared, since a
+    // row's cells are copied on their way to the store.
+    QString change {};
+    std::shared_ptr<const PreviousResult> previous {};
 };
 
 struct DomainRow {
@@ -47,8 +53,8 @@ struct DomainRow {
 
 // What a row's lookup found, as the filters and the counts see it. Unfinished is any status other than "查询完毕"
 // (no status, one still running, one given up), whatever record cells the row holds.
-enum class RowKind { Found, NoRecord, Deleted, Unfinished };
-inline constexpr int kRowKindCount = 4;
+enum class RowKind { Found, NoRecord, Deleted, Unfinished, Changed };
+inline constexpr int kRowKindCount = 5;
 
 // A column of the list, as the header shows it and the window lays it out.
 struct ListColumn {
@@ -166,7 +172,7 @@ public:
     int count(RowKind kind) const { return m_kindCounts[size_t(kind)]; }
     bool isOfKind(int position, RowKind kind) const;
     // TextCase bits of the row's searched texts.
-    quint8 textCase(int position) const { return m_flags[size_t(position)] >> kTextCaseShift; }
+    quint8 textCase(int position) const { return quint8(m_flags[size_t(position)] >> kTextCaseShift); }
 
     // Writes by key; each returns false, changing nothing, when the row has left the list.
     // One of the record or status cells; ID and domain are not written through here.
@@ -182,6 +188,10 @@ public:
     // in memory (a bit of the row's flags, no lookup cells). The next lookup write of a row clears its mark.
     void markNotReached(const std::vector<RowKey> &keys);
     bool isNotReached(int position) const { return m_flags[size_t(position)] & kNotReachedBit; }
+    // What the history says changed with the row's latest result, and the earlier result (a null pointer clears
+    // both). Rows are marked when the store has compared their result with the domain's earlier one; a new result
+    // written to the row clears the mark until then.
+    bool setChange(RowKey key, const QString &change, std::shared_ptr<const PreviousResult> previous);
     // Takes the row's lookup cells out, leaving the row as never looked up: for a caller that has written them
     // elsewhere and wants their memory back (the command line's run, once a row is out).
     std::unique_ptr<LookupCells> takeLookupCells(RowKey key);
@@ -196,13 +206,14 @@ public:
     bool isDroppingRows() const { return m_dropping; }
 
 private:
-    static constexpr int kTextCaseShift = 4;
-    static constexpr quint8 kNotReachedBit = 8;
+    using Flags = quint16;
+    static constexpr int kTextCaseShift = 8;
+    static constexpr Flags kNotReachedBit = 8;
     // Bits 0-1 the record kind (0 none, 1 found, 2 no record, 3 deleted), bit 2 unfinished, bit 3 not reached by a
-    // stopped run, bits 4-7 TextCase.
-    static quint8 flagsOf(const Row &row);
-    static bool flagsOfKind(quint8 flags, RowKind kind);
-    void countFlags(quint8 flags, int delta);
+    // stopped run, bit 4 changed since the earlier result, bits 8-11 TextCase.
+    static Flags flagsOf(const Row &row);
+    static bool flagsOfKind(Flags flags, RowKind kind);
+    void countFlags(Flags flags, int delta);
     // The row's lookup cells, made on the first write.
     LookupCells &lookupCells(int position);
     // After a write to the row's cells: its flags and the kind counts.
@@ -217,7 +228,7 @@ private:
     // million rows moves a handful.
     std::deque<Row> m_rows;
     // Per row, in step with m_rows: what its lookup found and which of its texts have case.
-    std::deque<quint8> m_flags;
+    std::deque<Flags> m_flags;
     std::array<int, kRowKindCount> m_kindCounts {};
     RowKey m_nextKey = RowKey(1);
     bool m_dropping = false;
