@@ -194,6 +194,10 @@ int keyedChild(const QString &listFile, const QString &storeFolder)
     ResultsStore &store = *window.resultsStore();
     bool valid = true;
     const auto change = [&](const char *what, const std::function<void()> &make) {
+        // Nothing of the change before may be taken for this one: its last report is in and taken.
+        while (!store.isSaved())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::processEvents();
         saved.clear();
         const StoreStats before = store.stats();
         QElapsedTimer clock;

@@ -242,6 +242,30 @@ private:
     sqlite3_vfs m_vfs {};
 };
 
+// The file size limit of this process, as on a full disk: writes past it fail (SIGXFSZ ignored) until lift() or
+// the end of the scope, however the test ends.
+struct FileSizeLimit {
+    FileSizeLimit()
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        handler = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit()
+    {
+        lift();
+        std::signal(SIGXFSZ, handler);
+    }
+    bool lower(rlim_t bytes)
+    {
+        rlimit small = saved;
+        small.rlim_cur = bytes;
+        return setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    void lift() { setrlimit(RLIMIT_FSIZE, &saved); }
+    rlimit saved {};
+    void (*handler)(int) = nullptr;
+};
+
 // Reads the lines a child prints as they come.
 struct ChildLines {
     explicit ChildLines(QProcess &child)
@@ -752,18 +776,14 @@ private slots:
             std::optional<Connection> holder;
             QTimer release;
             release.setSingleShot(true);
-            rlimit fileSize {};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &fileSize), 0);
-            const auto sizeSignal = std::signal(SIGXFSZ, SIG_IGN);
+            FileSizeLimit fileSize;
             if (fault == u"lock"_s) {
                 holder.emplace(m_path);
                 QVERIFY(holder->exec("BEGIN IMMEDIATE"));
                 connect(&release, &QTimer::timeout, this, [&] { holder.reset(); });
                 release.start(6000);
             } else if (fault == u"full"_s) {
-                rlimit small = fileSize;
-                small.rlim_cur = 256 * 1024;
-                QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+                QVERIFY(fileSize.lower(256 * 1024));
             } else {
                 FaultyVfs::failNext(1);
             }
@@ -772,20 +792,17 @@ private slots:
             write(7, u"R7"_s);
             QTRY_COMPARE_WITH_TIMEOUT(delayed.count(), 1, kWaitMs);
             QVERIFY2(delayed[0][0].toString().contains(m_path), qPrintable(delayed[0][0].toString()));
-            QVERIFY(store.isSavingDelayed());
             // Changes made while the earlier ones wait: they must land after them.
             write(7, u"R7-again"_s);
             remove({ 10049 });
             add(3);
             write(nextKey - 1, u"Rlast"_s);
-            if (fault == u"full"_s)
-                setrlimit(RLIMIT_FSIZE, &fileSize);
+            fileSize.lift();
             QTRY_COMPARE_WITH_TIMEOUT(resumed.count(), 1, kWaitMs);
             QVERIFY(!store.isSavingDelayed());
             saved.clear();
             store.listCounts([](ListCounts) {});
             QTRY_VERIFY_WITH_TIMEOUT(!saved.isEmpty(), kWaitMs);
-            std::signal(SIGXFSZ, sizeSignal);
             QCOMPARE(delayed.count(), 1);
             QCOMPARE(problems.count(), 0);
             QVERIFY(store.savesList());

@@ -110,7 +110,7 @@ struct Session {
     {
         QSignalSpy ready(w->window.get(), &MainWindow::listReady);
         w->window->load();
-        QVERIFY(ready.count() == 1 || ready.wait(5000));
+        QVERIFY(ready.count() == 1 || ready.wait(kWaitMs));
     }
     void import(const QString &folder, const QStringList &domains, std::optional<MessageAnswer> appendAnswer = {})
     {
@@ -126,7 +126,7 @@ struct Session {
     void runBatch()
     {
         w->find<QPushButton>(u"Command2"_s)->click();
-        QTRY_VERIFY(!w->window->isQuerying());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->window->isQuerying(), kWaitMs);
     }
     void select(int row) { w->window->selectRows({ model().keyAt(row) }); }
     void deleteRows(const std::vector<int> &positions)
@@ -253,7 +253,7 @@ private slots:
             // 查询域名 always asks the site.
             second.select(0);
             second.w->window->querySelectedRow();
-            QTRY_VERIFY(!second.w->window->isQuerying());
+            QTRY_VERIFY_WITH_TIMEOUT(!second.w->window->isQuerying(), kWaitMs);
             QCOMPARE(second.http.requests.size(), 3);
             QCOMPARE(second.http.requests.last().url.path(), u"/s-0/a.cn.html"_s);
         }
@@ -290,7 +290,7 @@ private slots:
         Session session(folder);
         QSignalSpy messages(session.w->window.get(), &MainWindow::messageWritten);
         session.start();
-        QTRY_VERIFY(messages.contains({ message }));
+        QTRY_VERIFY_WITH_TIMEOUT(messages.contains({ message }), kWaitMs);
         session.w->dialogs.inputAnswers << u"a.cn"_s;
         session.w->window->addDomain();
         QCOMPARE(session.model().count(), 1);
@@ -307,7 +307,7 @@ private slots:
         Session second(dir.path());
         QSignalSpy messages(second.w->window.get(), &MainWindow::messageWritten);
         second.start();
-        QTRY_VERIFY(!messages.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!messages.isEmpty(), kWaitMs);
         QVERIFY2(messages.last().first().toString().startsWith(u"结果库不可用,本次的列表和结果不会自动保存:"_s),
             qPrintable(messages.last().first().toString()));
         QVERIFY(second.w->dialogs.boxes.isEmpty());
@@ -339,7 +339,7 @@ private slots:
         clear->trigger();
         QCOMPARE(session.w->dialogs.boxes.size(), 2);
         QCOMPARE(session.w->dialogs.boxes.first().style, MessageButtons::YesNo | MessageIcon::Information);
-        QTRY_COMPARE(session.w->panel(2), u"已清除2条历史结果.."_s);
+        QTRY_COMPARE_WITH_TIMEOUT(session.w->panel(2), u"已清除2条历史结果.."_s, kWaitMs);
         session.runBatch();
         QCOMPARE(session.http.requests.size(), 6);
     }
@@ -363,7 +363,7 @@ private slots:
         QSignalSpy ready(second.w->window.get(), &MainWindow::listReady);
         second.w->window->load();
         second.w->window->importListFile(path);
-        QVERIFY(ready.wait(5000));
+        QVERIFY(ready.wait(kWaitMs));
         QCOMPARE(second.w->dialogs.boxes.size(), 2);
         QVERIFY(second.w->dialogs.boxes.at(0).text.startsWith(u"上次关闭时列表中有2个域名"_s));
         QVERIFY(second.w->dialogs.boxes.at(1).text.startsWith(u"列表中已有2个域名"_s));
