@@ -35,6 +35,21 @@ QStringList makeDomains(int rows)
     return domains;
 }
 
+// The rows as the list hands them over: keys 1.. in list order, the names shared with the caller's.
+std::vector<DomainRow> keyedRows(const QStringList &domains)
+{
+    std::vector<DomainRow> rows;
+    rows.reserve(size_t(domains.size()));
+    for (const QString &domain : domains)
+        rows.push_back(DomainRow { domain, nullptr, RowKey(qint64(rows.size()) + 1) });
+    return rows;
+}
+
+RowKey keyOf(int position)
+{
+    return RowKey(position + 1);
+}
+
 LookupCells finishedCells(int row)
 {
     return { { QStringLiteral("京ICP备%1号-1").arg(10000000 + row), QStringLiteral("北京某某科技有限公司"),
@@ -136,7 +151,7 @@ int memoryRun(const QString &mode, int rows, const QString &folder)
     } else {
         QStringList domains = makeDomains(rows);
         if (store)
-            store->replaceList(domains);
+            store->replaceList(keyedRows(domains));
         model.setDomains(std::move(domains));
         if (store)
             waitUntilSaved(*store);
@@ -200,10 +215,11 @@ int main(int argc, char *argv[])
         waitUntilSaved(store);
 
         std::printf("\n%d rows appended at once (an import):\n", rows);
+        std::vector<DomainRow> imported = keyedRows(domains);
         watch.start();
         timer.start();
         const double cpuBefore = cpuMs();
-        store.appendRows(domains);
+        store.addRows(std::move(imported));
         const double callMs = timer.nsecsElapsed() / 1e6;
         waitUntilSaved(store);
         const double savedMs = timer.nsecsElapsed() / 1e6;
@@ -211,15 +227,21 @@ int main(int argc, char *argv[])
         std::printf("  in the file after %.0f ms (CPU %.0f ms) (target <= 5000 ms)\n", savedMs, cpuMs() - cpuBefore);
 
         std::printf("\none row removed near the top, then one appended:\n");
+        const StoreStats before = store.stats();
+        std::vector<DomainRow> appended;
+        appended.push_back(DomainRow { QStringLiteral("appended.example.com"), nullptr, keyOf(rows) });
         watch.start();
         timer.restart();
-        store.removeRows({ 10 });
-        store.appendRows({ QStringLiteral("appended.example.com") });
+        store.removeRows({ keyOf(10) });
+        store.addRows(std::move(appended));
         const double removeCallMs = timer.nsecsElapsed() / 1e6;
         waitUntilSaved(store);
         const double removeSavedMs = timer.nsecsElapsed() / 1e6;
         printBlocked(removeCallMs, watch.stop());
-        std::printf("  in the file after %.1f ms\n", removeSavedMs);
+        const StoreStats after = store.stats();
+        std::printf("  in the file after %.1f ms; rows the file took: %lld deleted, %lld inserted\n", removeSavedMs,
+            static_cast<long long>(after.rowsDeleted - before.rowsDeleted),
+            static_cast<long long>(after.rowsInserted - before.rowsInserted));
 
         std::printf("\na result written into each of the %d rows and its history, two calls per row:\n", rows);
         timer.restart();
@@ -228,7 +250,7 @@ int main(int argc, char *argv[])
             QElapsedTimer call;
             call.start();
             const LookupCells cells = finishedCells(i);
-            store.writeCells(i, cells);
+            store.writeCells(keyOf(i), cells);
             store.recordResult(domains[i], cells.record, cells.status, 1700000000);
             longestCallMs = qMax(longestCallMs, call.nsecsElapsed() / 1e6);
         }
@@ -259,7 +281,7 @@ int main(int argc, char *argv[])
     for (const bool finished : { true, false }) {
         if (!finished) {
             ResultsStore store(path);
-            store.replaceList(domains);
+            store.replaceList(keyedRows(domains));
             waitUntilSaved(store);
         }
         std::printf("\nrestore of %d rows%s:\n", rows, finished ? " with record and status" : " without results");
@@ -302,7 +324,7 @@ int main(int argc, char *argv[])
             for (; written < due; ++written) {
                 const int row = inOrder ? 500000 + written : int((qint64(written) * 7919) % rows);
                 const LookupCells cells = finishedCells(row);
-                store.writeCells(row, cells);
+                store.writeCells(keyOf(row), cells);
                 store.recordResult(domains[row], cells.record, cells.status, 1800000000 + written);
             }
             longestCallMs = qMax(longestCallMs, call.nsecsElapsed() / 1e6);

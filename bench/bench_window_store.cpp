@@ -1,13 +1,14 @@
 // The window with its results store at a million rows, as a user meets it: an import of 1M domains until every
 // row is in the file, with the longest gap of the window's event loop meanwhile; the peak memory the store adds to
 // that import; and, once every row has a result, the next start, from the window made to the window shown with the
-// million rows brought back. Every
-// measured run is a child process of its own, so its peak RSS and its caches are its own. Prints the figures with
-// their targets.
+// million rows brought back. Between the two, the changes that once made the store rewrite the list (a row removed
+// then one added, a scattered delete, an import replacing the list, a clear), each timed until it is in the file,
+// with the rows the file took and a check that the file then holds exactly the list. Every measured run is a child
+// process of its own, so its peak RSS and its caches are its own. Prints the figures with their targets.
 //
 //   bench_window_store [rows]       1,000,000 rows unless told
-#include "window/main_window.h"
 #include "bench_common.h"
+#include "window/main_window.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 using namespace quernfold;
 
@@ -119,6 +121,125 @@ int importChild(const QString &listFile, const QString &storeFolder)
     return 0;
 }
 
+// Answers the window's questions from a queue (Yes when it runs dry) and gives the next domain to 单个添加.
+class QueuedDialogs : public bench::CountingDialogs
+{
+public:
+    QueuedDialogs()
+        : CountingDialogs(MessageAnswer::Yes)
+    { }
+    MessageAnswer messageBox(
+        const QString &text, MessageStyle style, const QString &title, const QStringList &captions) override
+    {
+        const MessageAnswer fallback = CountingDialogs::messageBox(text, style, title, captions);
+        return answers.isEmpty() ? fallback : answers.takeFirst();
+    }
+    std::optional<QString> inputBox(const QString &, const QString &, const QString &) override
+    {
+        ++asked;
+        return domain;
+    }
+    QList<MessageAnswer> answers;
+    QString domain;
+};
+
+// Whether the store's file holds exactly the window's rows, keys and cells included: "equal (N rows)" or the
+// first difference.
+QString compareWithStore(MainWindow &window)
+{
+    std::vector<DomainRow> stored;
+    QEventLoop loop;
+    window.resultsStore()->restore([&](std::vector<DomainRow> rows) {
+        stored = std::move(rows);
+        loop.quit();
+    });
+    loop.exec();
+    const DomainListModel &model = window.model();
+    const auto cells = [](const DomainRow &row) {
+        return row.lookup ? row.lookup->record.recordNo + u'|' + row.lookup->status + u'|' + row.lookup->note
+                          : QString();
+    };
+    for (size_t i = 0; i < std::max(stored.size(), size_t(model.count())); ++i) {
+        if (i >= stored.size() || i >= size_t(model.count()))
+            return QStringLiteral("DIFFERENT: %1 rows stored, %2 listed").arg(stored.size()).arg(model.count());
+        const DomainRow &listed = model.row(int(i));
+        if (stored[i].key != listed.key || stored[i].domain != listed.domain || cells(stored[i]) != cells(listed)) {
+            return QStringLiteral("DIFFERENT at row %1: stored %2 %3, listed %4 %5")
+                .arg(i)
+                .arg(keyValue(stored[i].key))
+                .arg(stored[i].domain)
+                .arg(keyValue(listed.key))
+                .arg(listed.domain);
+        }
+    }
+    return QStringLiteral("equal (%1 rows)").arg(model.count());
+}
+
+// In the child: the window's list at scale through the changes that once made the store rewrite it, each timed
+// until it is in the file, with what the file was asked to write and whether the file then equals the list.
+int keyedChild(const QString &listFile, const QString &storeFolder)
+{
+    Platform platform;
+    QueuedDialogs dialogs;
+    platform.dialogs = &dialogs;
+    platform.quit = [](int) {};
+    Config config;
+    config.storePath = storeFolder + QStringLiteral("/quernfold.db");
+    MainWindow window(platform, config);
+    window.findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+    QSignalSpy ready(&window, &MainWindow::listReady);
+    window.load();
+    if (!waitFor(ready))
+        return 1;
+    QSignalSpy saved(&window, &MainWindow::listSaved);
+    ResultsStore &store = *window.resultsStore();
+    bool valid = true;
+    const auto change = [&](const char *what, const std::function<void()> &make) {
+        // Nothing of the change before may be taken for this one: its last report is in and taken.
+        while (!store.isSaved())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::processEvents();
+        saved.clear();
+        const StoreStats before = store.stats();
+        QElapsedTimer clock;
+        clock.start();
+        make();
+        const qint64 madeMs = clock.elapsed();
+        if (!waitFor(saved))
+            std::exit(1);
+        const qint64 savedMs = clock.elapsed();
+        const StoreStats after = store.stats();
+        const QString equal = compareWithStore(window);
+        valid = valid && equal.startsWith(QStringLiteral("equal"));
+        std::printf("  %s: made in %lld ms, in the file %lld ms after it began; the file took %lld rows deleted, "
+                    "%lld inserted, %lld cells; store and list %s\n",
+            what, qlonglong(madeMs), qlonglong(savedMs), qlonglong(after.rowsDeleted - before.rowsDeleted),
+            qlonglong(after.rowsInserted - before.rowsInserted), qlonglong(after.cellsWritten - before.cellsWritten),
+            qPrintable(equal));
+        std::fflush(stdout);
+    };
+    change("import", [&] { window.importListFile(listFile); });
+    change("one row removed near the top, then one added", [&] {
+        window.selectRows({ window.model().keyAt(10) });
+        window.deleteSelectedRow();
+        dialogs.domain = QStringLiteral("added.example.com");
+        window.addDomain();
+    });
+    change("every 100th row removed (a scattered delete)", [&] {
+        std::vector<RowKey> rows;
+        for (int position = 0; position < window.model().count(); position += 100)
+            rows.push_back(window.model().keyAt(position));
+        window.selectRows(rows);
+        window.deleteSelectedRow();
+    });
+    change("an import replacing the list", [&] {
+        dialogs.answers << MessageAnswer::No;
+        window.importListFile(listFile);
+    });
+    change("the list cleared", [&] { window.clearList(); });
+    return valid ? 0 : 2;
+}
+
 // In the child: start a window on the store and wait until the list is back and painted.
 int restoreChild(const QString &storeFolder)
 {
@@ -193,6 +314,16 @@ int orchestrate(int rows)
     std::printf("peak memory the store adds: %.1f MiB (target <= 40 MiB)\n",
         with.value(QStringLiteral("rss_mib")) - without.value(QStringLiteral("rss_mib")));
 
+    std::printf("the list and its store at %d rows, each change until it is in the file:\n", rows);
+    std::fflush(stdout);
+    QProcess keyed;
+    keyed.setProcessChannelMode(QProcess::ForwardedChannels);
+    keyed.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--keyed"), listFile, dir.filePath(QStringLiteral("keyed")) });
+    const bool keyedEqual = keyed.waitForFinished(1800000) && keyed.exitCode() == 0;
+    if (!keyedEqual)
+        std::printf("INVALID: the store and the list differed, or the run failed\n");
+
     const QMap<QString, double> restored = runChild({ QStringLiteral("--restore"), storeFolder });
     if (restored.isEmpty())
         return 1;
@@ -205,7 +336,7 @@ int orchestrate(int rows)
     const bool valid = with.value(QStringLiteral("rows")) == rows && restored.value(QStringLiteral("rows")) == rows;
     if (!valid)
         std::printf("INVALID: not every row was imported or brought back\n");
-    return valid ? 0 : 1;
+    return valid && keyedEqual ? 0 : 1;
 }
 
 } // namespace
@@ -218,6 +349,8 @@ int main(int argc, char *argv[])
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.value(0) == QStringLiteral("--import"))
         return importChild(args.value(1), args.value(2));
+    if (args.value(0) == QStringLiteral("--keyed"))
+        return keyedChild(args.value(1), args.value(2));
     if (args.value(0) == QStringLiteral("--restore"))
         return restoreChild(args.value(1));
     return orchestrate(args.isEmpty() ? 1000000 : qMax(1, args.first().toInt()));

@@ -4,7 +4,6 @@
 
 #include <QStandardPaths>
 #include <algorithm>
-#include <numeric>
 
 namespace quernfold {
 
@@ -39,8 +38,16 @@ ResultsStore::ResultsStore(const QString &path, Scope scope, QObject *parent)
     , m_savesList(scope == Scope::ListAndHistory)
 {
     store::StoreWriter::Events events;
-    events.committed = [this](quint64 opsDone) { writerCommitted(opsDone); };
+    events.committed = [this](quint64 opsDone, const StoreStats &stats) { writerCommitted(opsDone, stats); };
     events.problem = [this](Problem problem, const QString &reason) { writerReported(problem, reason); };
+    events.delayed = [this](const QString &reason) {
+        m_delayed = true;
+        emit savingDelayed(reason);
+    };
+    events.resumed = [this] {
+        m_delayed = false;
+        emit savingResumed();
+    };
     m_writer = std::make_unique<store::StoreWriter>(path, this, std::move(events), scope == Scope::HistoryOnly);
 }
 
@@ -62,83 +69,70 @@ bool ResultsStore::takeListChange()
 void ResultsStore::startListAfresh()
 {
     m_writer->push(store::op::ClearList {});
-    m_keys.clear();
-    m_keys.shrink_to_fit();
-    // Keys start again, since no row of the old list is left to clash with.
-    m_nextKey = 1;
     m_listAdopted = true;
 }
 
-void ResultsStore::appendRows(QStringList domains)
-{
-    if (!takeListChange() || domains.isEmpty())
-        return;
-    const qint64 firstKey = m_nextKey;
-    const size_t before = m_keys.size();
-    m_keys.resize(before + size_t(domains.size()));
-    std::iota(m_keys.begin() + qsizetype(before), m_keys.end(), firstKey);
-    m_nextKey += domains.size();
-    m_writer->push(store::op::AppendRows { firstKey, std::move(domains) });
-}
-
-void ResultsStore::removeRows(std::vector<int> positions)
+void ResultsStore::addRows(std::vector<DomainRow> rows)
 {
     if (!takeListChange())
         return;
-    std::sort(positions.begin(), positions.end());
-    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    const auto valid = [this](int position) { return position >= 0 && size_t(position) < m_keys.size(); };
-    positions.erase(
-        std::remove_if(positions.begin(), positions.end(), [&](int p) { return !valid(p); }), positions.end());
-    if (positions.empty())
-        return;
-    std::vector<qint64> removed;
-    removed.reserve(positions.size());
-    // One pass closes every gap, however many rows go.
-    auto write = m_keys.begin() + positions.front();
-    size_t next = 0;
-    for (auto read = write; read != m_keys.end(); ++read) {
-        if (next < positions.size() && read - m_keys.begin() == positions[next]) {
-            removed.push_back(*read);
-            ++next;
-        } else {
-            *write++ = *read;
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const DomainRow &row) { return row.key <= RowKey::None; }),
+        rows.end());
+    // One operation is never more than a transaction's worth, so a write that has to be tried again starts over
+    // from a whole operation.
+    for (size_t from = 0; from < rows.size(); from += store::kRowsPerTransaction) {
+        const size_t to = std::min(rows.size(), from + store::kRowsPerTransaction);
+        if (from == 0 && to == rows.size()) {
+            m_writer->push(store::op::AddRows { std::move(rows) });
+            return;
         }
+        m_writer->push(store::op::AddRows { { std::make_move_iterator(rows.begin() + qsizetype(from)),
+            std::make_move_iterator(rows.begin() + qsizetype(to)) } });
     }
-    m_keys.erase(write, m_keys.end());
-    m_writer->push(store::op::RemoveRows { std::move(removed) });
 }
 
-void ResultsStore::replaceList(QStringList domains)
+void ResultsStore::removeRows(std::vector<RowKey> keys)
+{
+    if (!takeListChange())
+        return;
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    keys.erase(keys.begin(), std::upper_bound(keys.begin(), keys.end(), RowKey::None));
+    for (size_t from = 0; from < keys.size(); from += store::kRowsPerTransaction) {
+        const size_t to = std::min(keys.size(), from + store::kRowsPerTransaction);
+        m_writer->push(store::op::RemoveRows { { keys.begin() + qsizetype(from), keys.begin() + qsizetype(to) } });
+    }
+}
+
+void ResultsStore::replaceList(std::vector<DomainRow> rows)
 {
     dropList();
-    appendRows(std::move(domains));
+    addRows(std::move(rows));
 }
 
 void ResultsStore::dropList()
 {
-    if (takeListChange() && !m_keys.empty())
+    // A list not adopted yet is started afresh by the change itself.
+    const bool adopted = m_listAdopted;
+    if (takeListChange() && adopted)
         startListAfresh();
 }
 
-void ResultsStore::writeCells(int position, const LookupCells &cells)
+void ResultsStore::writeCells(RowKey key, const LookupCells &cells)
 {
-    if (!takeListChange() || position < 0 || size_t(position) >= m_keys.size())
+    if (!takeListChange() || key <= RowKey::None)
         return;
-    m_writer->push(store::op::WriteCells { m_keys[size_t(position)], cells });
+    m_writer->push(store::op::WriteCells { key, cells });
 }
 
 void ResultsStore::restore(std::function<void(std::vector<DomainRow>)> done)
 {
     m_restorePending = true;
-    m_writer->push(
-        store::op::ReadList { [this, done = std::move(done)](std::vector<qint64> keys, std::vector<DomainRow> rows) {
-            m_restorePending = false;
-            m_listAdopted = true;
-            m_keys = std::move(keys);
-            m_nextKey = m_keys.empty() ? 1 : m_keys.back() + 1;
-            done(std::move(rows));
-        } });
+    m_writer->push(store::op::ReadList { [this, done = std::move(done)](std::vector<DomainRow> rows) {
+        m_restorePending = false;
+        m_listAdopted = true;
+        done(std::move(rows));
+    } });
 }
 
 void ResultsStore::listCounts(std::function<void(ListCounts)> done)
@@ -165,19 +159,26 @@ void ResultsStore::clearHistory(std::function<void(qint64)> done)
     m_writer->push(store::op::ClearHistory { std::move(done) });
 }
 
-void ResultsStore::writerCommitted(quint64 opsDone)
+void ResultsStore::writerCommitted(quint64 opsDone, const StoreStats &stats)
 {
-    if (opsDone == m_writer->opsHanded())
+    m_stats = stats;
+    m_opsDone = opsDone;
+    if (isSaved())
         emit saved();
+}
+
+bool ResultsStore::isSaved() const
+{
+    return m_opsDone == m_writer->opsHanded();
 }
 
 void ResultsStore::writerReported(Problem problem, const QString &reason)
 {
+    if (problem == Problem::Unavailable)
+        m_delayed = false;
     if (problem != Problem::DamagedReplaced) {
         m_savesList = false;
         m_restorePending = false;
-        m_keys.clear();
-        m_keys.shrink_to_fit();
     }
     emit problemOccurred(problem, reason);
 }

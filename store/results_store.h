@@ -30,15 +30,30 @@ struct ListCounts {
     qint64 rows = 0;
     // Rows whose status says "查询完毕".
     qint64 finished = 0;
+    // The lowest key no row of this file ever had, also rows cleared or removed since: the caller's list hands out
+    // keys from here on, so that no key ever names two rows while the file lives.
+    RowKey nextKey = RowKey(1);
+};
+
+// What the store has put into the file so far, counted when it is committed: how much a change cost the file.
+struct StoreStats {
+    qint64 rowsInserted = 0;
+    qint64 rowsDeleted = 0;
+    // Rows of the list whose cells were rewritten.
+    qint64 cellsWritten = 0;
+    qint64 historyWritten = 0;
+    qint64 commits = 0;
 };
 
 // The list and the lookup history, kept in one SQLite file behind the caller's back. Every call returns at once:
 // the store's own thread does the writing, in batched transactions, and answers questions by calling back on the
-// caller's thread. The store takes the caller's list by position, as the caller's model has it, and keeps a
-// number per row (8 bytes) to find the row in the file.
+// caller's thread. A row is named by its key, as the caller's list gave it (DomainRow::key); the stored list is
+// ordered by key, which is the caller's order, so the store keeps nothing per row.
 //
-// When the file cannot be used the store says so once through problemOccurred() and from then on drops what it
-// is handed; the caller carries on without autosave.
+// A write that fails (a busy file, a full disk, an I/O error) is kept and tried again, with growing pauses, for as
+// long as the store lives: savingDelayed() says so once, savingResumed() when everything kept is in the file.
+// When the file cannot be used at all the store says so once through problemOccurred() and from then on drops
+// what it is handed; the caller carries on without autosave.
 class ResultsStore : public QObject
 {
     Q_OBJECT
@@ -46,8 +61,8 @@ public:
     // What the store could not do, with a reason in words ("无法打开<path>(disk I/O error)"); for DamagedReplaced
     // the reason is where the damaged file went.
     enum class Problem {
-        // The file cannot be opened or written (a read-only folder, a full disk, a file from a newer program):
-        // nothing is saved from here on.
+        // The file cannot be opened or used (a read-only folder, an I/O error at start-up, a file from a newer
+        // program, damage found while writing): nothing is saved from here on.
         Unavailable,
         // The file was damaged: it was moved aside and a new one started; saving goes on.
         DamagedReplaced,
@@ -63,7 +78,7 @@ public:
     static QString integrityReport(const QString &path);
 
     // What a store opens the file for. The window owns the list; a run from the command line keeps only the
-    // history, so a window started meanwhile still gets the list: such a store never takes the list's lock file,
+    // history, so a window started meanwhile still gets the list: such a store never takes the list's lock,
     // never writes or reads the list, and never moves the file aside (a damaged file is the owner's to replace).
     enum class Scope { ListAndHistory, HistoryOnly };
 
@@ -71,26 +86,35 @@ public:
     explicit ResultsStore(const QString &path, QObject *parent = nullptr);
     ResultsStore(const QString &path, Scope scope, QObject *parent = nullptr);
     // Writes what was handed over and closes the file. The one call that waits, and only for changes already
-    // made, so that quitting never loses them.
+    // made, so that quitting never loses them; a file that stays busy is given a few seconds.
     ~ResultsStore() override;
 
     QString path() const { return m_path; }
     // False once the list is known not to be saved (Unavailable or ListInUse).
     bool savesList() const { return m_savesList; }
+    // Between savingDelayed() and savingResumed().
+    bool isSavingDelayed() const { return m_delayed; }
+    StoreStats stats() const { return m_stats; }
+    // Every change handed over so far is in the file (as saved() last said).
+    bool isSaved() const;
 
-    // The caller's list. Positions are the caller's rows at the moment of the call. The first change made without
-    // restore() or dropList() before it starts the stored list afresh from the caller's.
-    void appendRows(QStringList domains);
-    // Positions in the list before the removal, in any order.
-    void removeRows(std::vector<int> positions);
-    void replaceList(QStringList domains);
+    // The caller's list, by key. The first change made without restore() or dropList() before it starts the
+    // stored list afresh from the caller's.
+    // Rows with their keys and whatever cells they bring, each put in its key's place: new rows at the end, rows
+    // an undo brings back between their neighbours. A row whose key is stored already is replaced.
+    void addRows(std::vector<DomainRow> rows);
+    // Keys the store does not hold are passed over.
+    void removeRows(std::vector<RowKey> keys);
+    void replaceList(std::vector<DomainRow> rows);
     // Forgets the stored list: the caller's list is empty, or the caller chose not to bring the stored one back.
     void dropList();
     // The row's record, status and note, all at once.
-    void writeCells(int position, const LookupCells &cells);
+    void writeCells(RowKey key, const LookupCells &cells);
 
-    // The stored list, in order, for the caller to show in place of its own. List changes made before the rows
-    // arrive are not saved: the caller keeps its list still until then.
+    // The stored list, in order, each row with its key, for the caller to show in place of its own. List changes
+    // made before the rows arrive are not saved: the caller keeps its list still until then. Questions see every
+    // change handed over before them, except while saving is delayed: then they are answered from the file as it
+    // stands.
     void restore(std::function<void(std::vector<DomainRow> rows)> done);
     void listCounts(std::function<void(ListCounts counts)> done);
 
@@ -102,10 +126,15 @@ public:
     // caller's thread for long; `complete` is true on the last part, which may be empty.
     using HistoryPart = std::function<void(QHash<QString, HistoryEntry> found, bool complete)>;
     void history(QStringList domains, qint64 since, HistoryPart done);
+    // Answers once the history is empty in the file.
     void clearHistory(std::function<void(qint64 removed)> done);
 
 signals:
     void problemOccurred(quernfold::ResultsStore::Problem problem, const QString &reason);
+    // A write failed (the reason in words): what was handed over is kept and tried again.
+    void savingDelayed(const QString &reason);
+    // Everything kept since savingDelayed() is in the file.
+    void savingResumed();
     // Every change handed over so far is in the file and survives the program being killed.
     void saved();
 
@@ -114,17 +143,17 @@ private:
     // False while the list is not saved or a restore is on its way.
     bool takeListChange();
     void startListAfresh();
-    void writerCommitted(quint64 opsDone);
+    void writerCommitted(quint64 opsDone, const StoreStats &stats);
     void writerReported(Problem problem, const QString &reason);
 
     QString m_path;
     std::unique_ptr<store::StoreWriter> m_writer;
-    // The key of each of the caller's rows, by position.
-    std::vector<qint64> m_keys;
-    qint64 m_nextKey = 1;
+    StoreStats m_stats;
     bool m_listAdopted = false;
     bool m_restorePending = false;
     bool m_savesList = true;
+    bool m_delayed = false;
+    quint64 m_opsDone = 0;
 };
 
 } // namespace quernfold

@@ -87,6 +87,12 @@ bool Database::lastErrorMeansDamaged() const
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
+void Database::forgetFailure()
+{
+    m_errorCode = 0;
+    m_errorText.clear();
+}
+
 Statement::Statement(Database &db, const char *sql)
     : m_db(&db)
 {
@@ -188,7 +194,9 @@ Transaction::Transaction(Database &db)
 
 Transaction::~Transaction()
 {
-    if (m_active)
+    // SQLite rolls a transaction back by itself after some failures (a full disk, an I/O error); a second ROLLBACK
+    // would only fail and replace the reason worth telling.
+    if (m_active && !sqlite3_get_autocommit(m_db.handle()))
         m_db.exec("ROLLBACK");
 }
 

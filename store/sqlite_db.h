@@ -41,6 +41,8 @@ public:
     QString errorText() const { return m_errorText; }
     // A file that is not a database or whose pages do not add up.
     bool lastErrorMeansDamaged() const;
+    // So that a later look at errorCode() sees only what failed after this.
+    void forgetFailure();
 
     sqlite3 *handle() const { return m_db; }
 

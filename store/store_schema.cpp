@@ -11,8 +11,6 @@ namespace {
 // Version 0 is a file without our tables: a new one, or one SQLite made empty.
 bool createVersion1(Database &db)
 {
-    // The list's order is ord: the store hands out increasing keys, and a removed row leaves a gap, so removing a
-    // row near the top of a long list touches that row alone.
     return db.exec("CREATE TABLE list_rows ("
                    " ord INTEGER PRIMARY KEY,"
                    " domain TEXT NOT NULL,"
@@ -25,9 +23,20 @@ bool createVersion1(Database &db)
                    " looked_up INTEGER NOT NULL) WITHOUT ROWID;");
 }
 
+// Rows are named by the key the caller's list gave them, so the list's order is the key's and removing a row deletes
+// it and nothing else. The old ord values were keys handed out in increasing order already: they stay as the rows'
+// keys. The highest key ever stored outlives the rows that had it (a clear, a removal of the last rows), so a key
+// never comes back while the file lives.
+bool keyRowsByTheirListKey(Database &db)
+{
+    return db.exec("ALTER TABLE list_rows RENAME COLUMN ord TO row_key;"
+                   "CREATE TABLE meta (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;"
+                   "INSERT INTO meta (name, value) SELECT 'highest_key', coalesce(max(row_key), 0) FROM list_rows;");
+}
+
 using UpgradeStep = bool (*)(Database &);
 // Entry n takes a file from version n to n + 1.
-constexpr UpgradeStep kUpgradeSteps[kSchemaVersion] = { createVersion1 };
+constexpr UpgradeStep kUpgradeSteps[kSchemaVersion] = { createVersion1, keyRowsByTheirListKey };
 
 } // namespace
 

@@ -5,7 +5,7 @@ namespace quernfold::store {
 class Database;
 
 // The layout this program writes, kept in the file's PRAGMA user_version.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 enum class SchemaCheck {
     Current,

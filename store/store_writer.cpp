@@ -6,17 +6,25 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
+#include <sqlite3.h>
 
 namespace quernfold::store {
 
 namespace {
 
-// Big enough that a million-row import costs twenty commits, small enough that one transaction's share of the
-// write-ahead log stays a few megabytes.
-constexpr int kRowsPerTransaction = 50000;
-// A second copy of the program writing its history waits this long for the first one's transaction.
-constexpr int kBusyTimeoutMs = 5000;
+// Another connection's transaction (a second copy's history, a command-line run) is waited for this long before a
+// write counts as failed and is tried again later; a lock held longer is met by the retries.
+constexpr int kBusyTimeoutMs = 1000;
+// Opening has no second try: a file still held after this long is unavailable for the session.
+constexpr int kOpenBusyTimeoutMs = 5000;
+// The pause after a failed write doubles from here up to the last value, so a file busy for an hour costs a try
+// every few seconds and a lock of a moment costs a moment.
+constexpr int kFirstRetryMs = 250;
+constexpr int kLongestRetryMs = 8000;
+// Closing waits this long for a file that stays busy before it gives up what is still pending.
+constexpr auto kCloseGrace = std::chrono::seconds(15);
 // Taking in and freeing five thousand answers costs the caller a few milliseconds.
 constexpr qsizetype kHistoryPart = 5000;
 
@@ -30,13 +38,48 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 bool isQuestion(const StoreOp &operation)
 {
     return std::holds_alternative<op::ReadList>(operation) || std::holds_alternative<op::CountList>(operation)
-        || std::holds_alternative<op::ReadHistory>(operation) || std::holds_alternative<op::ClearHistory>(operation);
+        || std::holds_alternative<op::ReadHistory>(operation);
 }
 
 bool isListChange(const StoreOp &operation)
 {
-    return std::holds_alternative<op::AppendRows>(operation) || std::holds_alternative<op::RemoveRows>(operation)
+    return std::holds_alternative<op::AddRows>(operation) || std::holds_alternative<op::RemoveRows>(operation)
         || std::holds_alternative<op::ClearList>(operation) || std::holds_alternative<op::WriteCells>(operation);
+}
+
+// Failures that may pass: another connection's lock, a full disk, an I/O error, no memory, a file made read-only.
+// Anything else (SQL the file refuses) would fail the same way on every try.
+bool mayPass(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PROTOCOL:
+    case SQLITE_INTERRUPT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The check reports a page it could not read as a finding ("unable to get the page. error code=266"), not as a
+// failure of its own. Such a page says nothing about the file unless the read itself found damage: the code of a
+// read that failed for another reason (I/O, no memory), else SQLITE_OK.
+int readErrorIn(const QString &checkReport)
+{
+    static const QRegularExpression errorCode(QStringLiteral("error code=(\\d+)"));
+    const QRegularExpressionMatch match = errorCode.match(checkReport);
+    if (!match.hasMatch())
+        return SQLITE_OK;
+    const int code = match.captured(1).toInt();
+    if ((code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB)
+        return SQLITE_OK;
+    return code == SQLITE_IOERR_NOMEM ? SQLITE_NOMEM : code;
 }
 
 // Statuses and record types repeat down a list: equal neighbours share one string, which saves the allocation
@@ -98,25 +141,43 @@ void StoreWriter::run()
 {
     open();
     std::deque<StoreOp> batch;
-    for (;;) {
+    bool stopping = false;
+    while (!stopping) {
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
-            if (m_queue.empty())
-                break;
+            const auto woken = [this] { return !m_queue.empty() || m_stopping; };
+            if (m_delayed && !m_pending.empty())
+                m_wake.wait_until(lock, m_retryAt, woken);
+            else
+                m_wake.wait(lock, woken);
             batch.swap(m_queue);
+            // Nothing is pushed once stopping is set: this batch is the last.
+            stopping = m_stopping;
         }
-        apply(batch);
+        take(batch);
+        // While delayed, changes wait for the next try rather than each meeting the busy file again.
+        if (!m_delayed || Clock::now() >= m_retryAt)
+            writePending();
     }
+    const Clock::time_point giveUpAt = Clock::now() + kCloseGrace;
+    while (!m_pending.empty() && m_access != Access::Nothing && Clock::now() < giveUpAt) {
+        std::this_thread::sleep_until(std::min(m_retryAt, giveUpAt));
+        writePending();
+    }
+    if (!m_pending.empty() && m_access != Access::Nothing) {
+        qWarning(
+            "quernfold: %zu changes could not be written to %s before closing", m_pending.size(), qPrintable(m_path));
+    }
+    m_pending.clear();
     m_insertRow = {};
     m_deleteRow = {};
     m_clearList = {};
     m_writeCells = {};
     m_recordResult = {};
     m_historyOf = {};
+    m_writeHighestKey = {};
     m_db.close();
-    if (m_listLock)
-        m_listLock->unlock();
+    m_listLock.release();
 }
 
 void StoreWriter::open()
@@ -136,21 +197,20 @@ void StoreWriter::open()
         return;
     }
     // The lock says which running copy owns the list; SQLite's own locking keeps the file whole either way.
-    m_listLock.emplace(m_path + QStringLiteral(".lock"));
-    // A lock held for a whole session is never stale by age, only when its owner is gone.
-    m_listLock->setStaleLockTime(0);
-    const bool ownsList = m_listLock->tryLock(0);
-    if (!ownsList && m_listLock->error() != QLockFile::LockFailedError) {
+    const ListLock::Outcome lock = m_listLock.take(m_path + QStringLiteral(".lock"));
+    if (lock == ListLock::Outcome::Failed) {
         fail(QStringLiteral("无法在文件夹%1中写入").arg(folder));
         return;
     }
+    const bool ownsList = lock == ListLock::Outcome::Owned;
     if (!openDatabase(ownsList))
         return;
     m_access = ownsList ? Access::Everything : Access::HistoryOnly;
     prepareStatements();
-    if (!ownsList) {
+    if (ownsList)
+        readHighestKey();
+    else
         report(ResultsStore::Problem::ListInUse, QStringLiteral("列表正由另一个正在运行的本程序保存"));
-    }
 }
 
 bool StoreWriter::openDatabase(bool ownsList)
@@ -161,7 +221,12 @@ bool StoreWriter::openDatabase(bool ownsList)
             fail(QStringLiteral("无法打开%1(%2)").arg(m_path, m_db.errorText()));
             return false;
         }
-        m_db.setBusyTimeout(kBusyTimeoutMs);
+        m_db.setBusyTimeout(kOpenBusyTimeoutMs);
+        m_db.forgetFailure();
+        // Damage is what SQLite itself reports as such, or what the owner's quick check names; an I/O error, a busy
+        // file or no memory says nothing about the file and leaves it where it is.
+        QString damageNamed;
+        QString readFailure;
         // A later program's file is left exactly as it is, so its version is read before anything is set.
         const qint64 version = m_db.queryNumber("PRAGMA user_version");
         if (version > kSchemaVersion) {
@@ -172,21 +237,37 @@ bool StoreWriter::openDatabase(bool ownsList)
         // which a killed process cannot undo; only a power cut can cost the last commits. Results land on rows all
         // over a long list, a page each: checkpoints every 40 MB of log instead of 4 MB sync a tenth as often and
         // copy a page written many times once.
-        const bool configured = version >= 0 && m_db.queryText("PRAGMA journal_mode=WAL") == QStringLiteral("wal")
+        bool usable = version >= 0 && m_db.queryText("PRAGMA journal_mode=WAL") == QStringLiteral("wal")
             && m_db.exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;"
                          " PRAGMA journal_size_limit=67108864");
         // The owner reads every page once; the restore that usually follows finds them in the cache.
-        const bool whole = configured && (!ownsList || m_db.queryText("PRAGMA quick_check(1)") == QStringLiteral("ok"));
-        if (whole && upgradeSchema(m_db) == SchemaCheck::Current) {
-            if (!movedTo.isEmpty()) {
+        if (usable && ownsList) {
+            const QString check = m_db.queryText("PRAGMA quick_check(1)");
+            const int readError = readErrorIn(check);
+            if (readError != SQLITE_OK)
+                readFailure = QString::fromUtf8(sqlite3_errstr(readError));
+            else if (!check.isEmpty() && check != QStringLiteral("ok"))
+                damageNamed = check;
+            usable = check == QStringLiteral("ok");
+        }
+        const SchemaCheck schema = usable ? upgradeSchema(m_db) : SchemaCheck::Failed;
+        if (schema == SchemaCheck::Newer) {
+            fail(QStringLiteral("%1由更新版本的程序写成").arg(m_path));
+            return false;
+        }
+        if (schema == SchemaCheck::Current) {
+            m_db.setBusyTimeout(kBusyTimeoutMs);
+            if (!movedTo.isEmpty())
                 report(ResultsStore::Problem::DamagedReplaced, movedTo);
-            }
             return true;
         }
-        const bool damaged = m_db.lastErrorMeansDamaged() || (configured && !whole);
+        const bool damaged = !damageNamed.isEmpty() || m_db.lastErrorMeansDamaged();
         // Only the list's owner may put the file aside; a second copy would pull it from under the first.
         if (!damaged || !ownsList || attempt > 0) {
-            fail(QStringLiteral("无法打开%1(%2)").arg(m_path, m_db.errorText()));
+            const QString reason = !damageNamed.isEmpty() ? damageNamed
+                : !readFailure.isEmpty()                  ? readFailure
+                                                          : m_db.errorText();
+            fail(QStringLiteral("无法打开%1(%2)").arg(m_path, reason));
             return false;
         }
         m_db.close();
@@ -218,12 +299,15 @@ bool StoreWriter::moveDamagedFileAside(QString *movedTo)
 
 void StoreWriter::prepareStatements()
 {
-    m_insertRow = Statement(m_db, "INSERT INTO list_rows (ord, domain) VALUES (?, ?)");
-    m_deleteRow = Statement(m_db, "DELETE FROM list_rows WHERE ord = ?");
+    // OR REPLACE: a row goes to its key's place whether or not an earlier try of the same change got there first.
+    m_insertRow = Statement(m_db,
+        "INSERT OR REPLACE INTO list_rows (row_key, domain, record_no, holder, record_type, site_name, status, note)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    m_deleteRow = Statement(m_db, "DELETE FROM list_rows WHERE row_key = ?");
     m_clearList = Statement(m_db, "DELETE FROM list_rows");
     m_writeCells = Statement(m_db,
         "UPDATE list_rows SET record_no = ?, holder = ?, record_type = ?, site_name = ?, status = ?, note = ?"
-        " WHERE ord = ?");
+        " WHERE row_key = ?");
     m_recordResult = Statement(m_db,
         "INSERT INTO history (domain, record_no, holder, record_type, site_name, status, looked_up)"
         " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (domain) DO UPDATE SET record_no = excluded.record_no,"
@@ -232,104 +316,179 @@ void StoreWriter::prepareStatements()
     m_historyOf = Statement(m_db,
         "SELECT record_no, holder, record_type, site_name, status, looked_up FROM history"
         " WHERE domain = ? AND looked_up >= ?");
+    m_writeHighestKey = Statement(m_db, "UPDATE meta SET value = ? WHERE name = 'highest_key' AND value < ?");
 }
 
-void StoreWriter::apply(std::deque<StoreOp> &batch)
+void StoreWriter::readHighestKey()
+{
+    m_highestKeyStored = std::max<qint64>(0,
+        m_db.queryNumber("SELECT max((SELECT value FROM meta WHERE name = 'highest_key'),"
+                         " (SELECT coalesce(max(row_key), 0) FROM list_rows))"));
+}
+
+void StoreWriter::take(std::deque<StoreOp> &batch)
 {
     for (StoreOp &operation : batch) {
         if (isQuestion(operation)) {
-            // Answers come from committed data and never hold the write lock while they read.
-            commit();
+            // An answer sees every change before it, unless those are held up: then it gets the file as it is.
+            if (!m_delayed)
+                writePending();
             answer(operation);
             ++m_opsDone;
-            continue;
+        } else if (allowed(operation)) {
+            m_pending.push_back(std::move(operation));
+        } else {
+            if (auto *clear = std::get_if<op::ClearHistory>(&operation))
+                post([done = std::move(clear->done)] { done(0); });
+            ++m_opsDone;
         }
-        const bool allowed
-            = m_access == Access::Everything || (m_access == Access::HistoryOnly && !isListChange(operation));
-        if (allowed && ensureTransaction() && !applyChange(operation))
-            fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
-        ++m_opsInTransaction;
     }
     batch.clear();
-    commit();
+    if (m_pending.empty())
+        postCommitted();
 }
 
-bool StoreWriter::ensureTransaction()
+bool StoreWriter::allowed(const StoreOp &change) const
 {
-    if (m_transaction)
-        return true;
-    m_transaction.emplace(m_db);
-    if (m_transaction->isActive())
-        return true;
-    m_transaction.reset();
-    fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
+    return m_access == Access::Everything || (m_access == Access::HistoryOnly && !isListChange(change));
+}
+
+bool StoreWriter::writePending()
+{
+    while (!m_pending.empty() && m_access != Access::Nothing) {
+        m_work = {};
+        m_work.highestKey = m_highestKeyStored;
+        Transaction transaction(m_db);
+        if (!transaction.isActive())
+            return writeFailed();
+        size_t applied = 0;
+        // A long import is committed in slices, so the log stays small and a kill keeps the slices before it.
+        while (applied < m_pending.size() && m_work.rows < kRowsPerTransaction) {
+            if (!applyChange(m_pending[applied]))
+                return writeFailed();
+            ++applied;
+        }
+        if (m_work.highestKey > m_highestKeyStored) {
+            m_writeHighestKey.bind(1, m_work.highestKey);
+            m_writeHighestKey.bind(2, m_work.highestKey);
+            if (!m_writeHighestKey.run())
+                return writeFailed();
+        }
+        if (!transaction.commit())
+            return writeFailed();
+        m_pending.erase(m_pending.begin(), m_pending.begin() + qsizetype(applied));
+        m_opsDone += applied;
+        m_highestKeyStored = m_work.highestKey;
+        m_stats.rowsInserted += m_work.stats.rowsInserted;
+        m_stats.rowsDeleted += m_work.stats.rowsDeleted;
+        m_stats.cellsWritten += m_work.stats.cellsWritten;
+        m_stats.historyWritten += m_work.stats.historyWritten;
+        ++m_stats.commits;
+        for (auto &answer : m_work.answers)
+            post(std::move(answer));
+        m_work = {};
+        postCommitted();
+    }
+    if (m_delayed && m_pending.empty()) {
+        m_delayed = false;
+        m_retryMs = 0;
+        post([resumed = m_events.resumed] { resumed(); });
+    }
+    return true;
+}
+
+bool StoreWriter::writeFailed()
+{
+    const QString reason = QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText());
+    m_work = {};
+    if (!mayPass(m_db.errorCode())) {
+        fail(reason);
+        return false;
+    }
+    m_retryMs = m_retryMs == 0 ? kFirstRetryMs : std::min(m_retryMs * 2, kLongestRetryMs);
+    m_retryAt = Clock::now() + std::chrono::milliseconds(m_retryMs);
+    if (!m_delayed) {
+        m_delayed = true;
+        post([delayed = m_events.delayed, reason] { delayed(reason); });
+    }
     return false;
 }
 
-bool StoreWriter::commit()
+void StoreWriter::postCommitted()
 {
-    if (m_transaction) {
-        const bool committed = m_transaction->commit();
-        m_transaction.reset();
-        m_rowsInTransaction = 0;
-        if (!committed) {
-            fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
-            return false;
-        }
-    }
-    m_opsDone += m_opsInTransaction;
-    m_opsInTransaction = 0;
     if (m_access == Access::Nothing)
-        return false;
-    m_opsCommitted = m_opsDone;
-    if (!m_committedPosted.exchange(true)) {
-        post([this] {
-            m_committedPosted = false;
-            m_events.committed(m_opsCommitted);
-        });
+        return;
+    // One report waits in the caller's queue at a time, carrying the latest figures: a stream of small commits
+    // must not flood the caller with calls that each say less than the last.
+    {
+        std::lock_guard lock(m_reportMutex);
+        m_report = { m_opsDone, m_stats };
+        if (std::exchange(m_reportPosted, true))
+            return;
     }
-    return true;
+    post([this] {
+        CommitReport report;
+        {
+            std::lock_guard lock(m_reportMutex);
+            report = m_report;
+            m_reportPosted = false;
+        }
+        m_events.committed(report.opsDone, report.stats);
+    });
 }
 
 bool StoreWriter::applyChange(StoreOp &change)
 {
     return std::visit(Overloaded {
-                          [this](const op::AppendRows &c) { return appendRows(c); },
+                          [this](const op::AddRows &c) { return addRows(c); },
                           [this](const op::RemoveRows &c) { return removeRows(c); },
                           [this](const op::ClearList &) {
-                              m_rowsInTransaction += 1;
-                              return m_clearList.run();
+                              if (!m_clearList.run())
+                                  return false;
+                              m_work.stats.rowsDeleted += m_db.changes();
+                              ++m_work.rows;
+                              return true;
                           },
                           [this](const op::WriteCells &c) { return writeCells(c); },
                           [this](const op::RecordResult &c) { return recordResult(c); },
+                          [this](op::ClearHistory &c) { return clearHistory(c); },
                           [](const auto &) { return true; },
                       },
         change);
 }
 
-bool StoreWriter::appendRows(const op::AppendRows &change)
+bool StoreWriter::addRows(const op::AddRows &change)
 {
-    qint64 key = change.firstKey;
-    for (const QString &domain : change.domains) {
-        m_insertRow.bind(1, key++);
-        m_insertRow.bind(2, domain);
+    for (const DomainRow &row : change.rows) {
+        m_insertRow.bind(1, keyValue(row.key));
+        m_insertRow.bind(2, row.domain);
+        // A row a lookup never wrote has no status, and comes back without cells.
+        if (const LookupCells *cells = row.lookup.get()) {
+            m_insertRow.bind(3, cells->record.recordNo);
+            m_insertRow.bind(4, cells->record.holder);
+            m_insertRow.bind(5, cells->record.recordType);
+            m_insertRow.bind(6, cells->record.siteName);
+            m_insertRow.bind(7, cells->status);
+            m_insertRow.bind(8, cells->note);
+        }
         if (!m_insertRow.run())
             return false;
-        // A million-row import goes in slices, so the log stays small and a kill keeps the slices before it.
-        if (++m_rowsInTransaction >= kRowsPerTransaction && (!commit() || !ensureTransaction()))
-            return false;
+        m_work.highestKey = std::max(m_work.highestKey, keyValue(row.key));
     }
+    m_work.stats.rowsInserted += qint64(change.rows.size());
+    m_work.rows += change.rows.size();
     return true;
 }
 
 bool StoreWriter::removeRows(const op::RemoveRows &change)
 {
-    for (const qint64 key : change.keys) {
-        m_deleteRow.bind(1, key);
+    for (const RowKey key : change.keys) {
+        m_deleteRow.bind(1, keyValue(key));
         if (!m_deleteRow.run())
             return false;
-        ++m_rowsInTransaction;
+        m_work.stats.rowsDeleted += m_db.changes();
     }
+    m_work.rows += change.keys.size();
     return true;
 }
 
@@ -342,9 +501,12 @@ bool StoreWriter::writeCells(const op::WriteCells &change)
     m_writeCells.bind(4, cells.record.siteName);
     m_writeCells.bind(5, cells.status);
     m_writeCells.bind(6, cells.note);
-    m_writeCells.bind(7, change.key);
-    ++m_rowsInTransaction;
-    return m_writeCells.run();
+    m_writeCells.bind(7, keyValue(change.key));
+    if (!m_writeCells.run())
+        return false;
+    m_work.stats.cellsWritten += m_db.changes();
+    ++m_work.rows;
+    return true;
 }
 
 bool StoreWriter::recordResult(const op::RecordResult &change)
@@ -356,8 +518,21 @@ bool StoreWriter::recordResult(const op::RecordResult &change)
     m_recordResult.bind(5, change.record.siteName);
     m_recordResult.bind(6, change.status);
     m_recordResult.bind(7, change.lookedUpAt);
-    ++m_rowsInTransaction;
-    return m_recordResult.run();
+    if (!m_recordResult.run())
+        return false;
+    m_work.stats.historyWritten += m_db.changes();
+    ++m_work.rows;
+    return true;
+}
+
+bool StoreWriter::clearHistory(op::ClearHistory &change)
+{
+    if (!m_db.exec("DELETE FROM history"))
+        return false;
+    ++m_work.rows;
+    // The callback stays with the change, which a failed commit tries again.
+    m_work.answers.push_back([done = change.done, removed = m_db.changes()] { done(removed); });
+    return true;
 }
 
 void StoreWriter::answer(StoreOp &question)
@@ -366,7 +541,6 @@ void StoreWriter::answer(StoreOp &question)
                    [this](op::ReadList &q) { readList(q); },
                    [this](op::CountList &q) { countList(q); },
                    [this](op::ReadHistory &q) { readHistory(q); },
-                   [this](op::ClearHistory &q) { clearHistory(q); },
                    [](auto &) {},
                },
         question);
@@ -375,19 +549,16 @@ void StoreWriter::answer(StoreOp &question)
 void StoreWriter::readList(op::ReadList &question)
 {
     // A shared pointer carries the rows to the caller's thread: the queued call wants something it can copy.
-    auto keys = std::make_shared<std::vector<qint64>>();
     auto rows = std::make_shared<std::vector<DomainRow>>();
     if (m_access == Access::Everything) {
         Statement select(m_db,
-            "SELECT ord, domain, record_no, holder, record_type, site_name, status, note FROM list_rows"
-            " ORDER BY ord");
+            "SELECT row_key, domain, record_no, holder, record_type, site_name, status, note FROM list_rows"
+            " ORDER BY row_key");
         RepeatedText recordType;
         RepeatedText status;
         Statement::Step step;
         while ((step = select.step()) == Statement::Step::Row) {
-            keys->push_back(select.int64At(0));
-            DomainRow row { select.textAt(1), nullptr };
-            // A row a lookup never wrote has no status, and no cells in the caller's list either.
+            DomainRow row { select.textAt(1), nullptr, RowKey(select.int64At(0)) };
             if (!select.isNullAt(6)) {
                 row.lookup = std::make_unique<LookupCells>(LookupCells {
                     { select.textAt(2), select.textAt(3), recordType.take(select.bytesAt(4)), select.textAt(5) },
@@ -397,11 +568,10 @@ void StoreWriter::readList(op::ReadList &question)
         }
         if (step == Statement::Step::Failed) {
             fail(QStringLiteral("读取%1失败(%2)").arg(m_path, m_db.errorText()));
-            keys->clear();
             rows->clear();
         }
     }
-    post([done = std::move(question.done), keys, rows] { done(std::move(*keys), std::move(*rows)); });
+    post([done = std::move(question.done), rows] { done(std::move(*rows)); });
 }
 
 void StoreWriter::countList(op::CountList &question)
@@ -411,7 +581,9 @@ void StoreWriter::countList(op::CountList &question)
         Statement count(m_db, "SELECT count(*), coalesce(sum(status = ?), 0) FROM list_rows");
         count.bind(1, kFinished);
         if (count.step() == Statement::Step::Row)
-            counts = { count.int64At(0), count.int64At(1) };
+            counts = { count.int64At(0), count.int64At(1), RowKey(1) };
+        readHighestKey();
+        counts.nextKey = RowKey(m_highestKeyStored + 1);
     }
     post([done = std::move(question.done), counts] { done(counts); });
 }
@@ -448,25 +620,16 @@ void StoreWriter::readHistory(op::ReadHistory &question)
     post([done, part = std::move(found)] { (*done)(part, true); });
 }
 
-void StoreWriter::clearHistory(op::ClearHistory &question)
-{
-    qint64 removed = 0;
-    if (m_access != Access::Nothing) {
-        if (ensureTransaction() && m_db.exec("DELETE FROM history")) {
-            removed = m_db.changes();
-            if (!commit())
-                removed = 0;
-        } else {
-            fail(QStringLiteral("写入%1失败(%2)").arg(m_path, m_db.errorText()));
-        }
-    }
-    post([done = std::move(question.done), removed] { done(removed); });
-}
-
 void StoreWriter::fail(const QString &reason)
 {
-    m_transaction.reset();
     m_access = Access::Nothing;
+    // What was kept for a retry can never be written now; a question among it still gets its answer.
+    for (StoreOp &change : m_pending) {
+        if (auto *clear = std::get_if<op::ClearHistory>(&change))
+            post([done = std::move(clear->done)] { done(0); });
+    }
+    m_opsDone += m_pending.size();
+    m_pending.clear();
     // The first failure is the one worth telling; whatever follows it is its consequence.
     if (!m_failed) {
         m_failed = true;

@@ -1,31 +1,34 @@
 #pragma once
 
+#include "store/list_lock.h"
 #include "store/results_store.h"
 #include "store/sqlite_db.h"
 
-#include <QLockFile>
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <variant>
 
 namespace quernfold::store {
 
-// What the caller hands the store's thread, in the caller's order. Rows are named by the key the store gave them.
+// Big enough that a million-row import costs twenty commits, small enough that one transaction's share of the
+// write-ahead log stays a few megabytes.
+constexpr size_t kRowsPerTransaction = 50000;
+
+// What the caller hands the store's thread, in the caller's order. Rows are named by their keys.
 namespace op {
-struct AppendRows {
-    qint64 firstKey = 0;
-    QStringList domains;
+// Changes: kept until they are in the file, and tried again after a failed write.
+struct AddRows {
+    std::vector<DomainRow> rows;
 };
 struct RemoveRows {
-    std::vector<qint64> keys;
+    std::vector<RowKey> keys;
 };
 struct ClearList { };
 struct WriteCells {
-    qint64 key = 0;
+    RowKey key = RowKey::None;
     LookupCells cells;
 };
 struct RecordResult {
@@ -34,8 +37,13 @@ struct RecordResult {
     QString status;
     qint64 lookedUpAt = 0;
 };
+// Answered once the history is empty in the file.
+struct ClearHistory {
+    std::function<void(qint64)> done;
+};
+// Questions: answered as they come.
 struct ReadList {
-    std::function<void(std::vector<qint64> keys, std::vector<DomainRow> rows)> done;
+    std::function<void(std::vector<DomainRow> rows)> done;
 };
 struct CountList {
     std::function<void(ListCounts)> done;
@@ -45,24 +53,27 @@ struct ReadHistory {
     qint64 since = 0;
     ResultsStore::HistoryPart done;
 };
-struct ClearHistory {
-    std::function<void(qint64)> done;
-};
 } // namespace op
 
-using StoreOp = std::variant<op::AppendRows, op::RemoveRows, op::ClearList, op::WriteCells, op::RecordResult,
-    op::ReadList, op::CountList, op::ReadHistory, op::ClearHistory>;
+using StoreOp = std::variant<op::AddRows, op::RemoveRows, op::ClearList, op::WriteCells, op::RecordResult,
+    op::ClearHistory, op::ReadList, op::CountList, op::ReadHistory>;
 
 // The store's thread and its connection. It takes everything queued at once and writes it in one transaction
 // (committing every kRowsPerTransaction rows of a long one), so a burst costs one commit and no change waits
-// behind more than one batch. Answers and reports go to `context`'s thread as queued calls.
+// behind more than one batch. A transaction that fails is rolled back and its changes stay at the head of the
+// queue, to be written again in the same order after a pause that grows with each failure; a file that SQLite
+// calls damaged, or an error no retry can mend, ends saving instead. Answers and reports go to `context`'s thread
+// as queued calls.
 class StoreWriter
 {
 public:
     struct Events {
-        // How many handed operations are now in the file (answers count once they are given).
-        std::function<void(quint64 opsDone)> committed;
+        // How many handed operations are now done (answers count once they are given), and what the file took so
+        // far.
+        std::function<void(quint64 opsDone, const StoreStats &stats)> committed;
         std::function<void(ResultsStore::Problem problem, const QString &reason)> problem;
+        std::function<void(const QString &reason)> delayed;
+        std::function<void()> resumed;
     };
 
     // historyOnly: the list's lock is never taken and the list never touched (ResultsStore::Scope::HistoryOnly).
@@ -75,29 +86,35 @@ public:
 
 private:
     enum class Access { Everything, HistoryOnly, Nothing };
+    using Clock = std::chrono::steady_clock;
 
     void run();
     void open();
     bool openDatabase(bool ownsList);
     bool moveDamagedFileAside(QString *movedTo);
     void prepareStatements();
-    void apply(std::deque<StoreOp> &batch);
+    void readHighestKey();
+    // Changes join the pending ones, questions are answered, in the order they came.
+    void take(std::deque<StoreOp> &batch);
+    bool allowed(const StoreOp &change) const;
+    // Writes the pending changes, a transaction at a time; false when a write failed.
+    bool writePending();
     bool applyChange(StoreOp &change);
-    bool ensureTransaction();
-    bool commit();
+    bool writeFailed();
+    void postCommitted();
     void answer(StoreOp &question);
     void fail(const QString &reason);
     void report(ResultsStore::Problem problem, const QString &reason);
     template <typename Function> void post(Function function);
 
-    bool appendRows(const op::AppendRows &change);
+    bool addRows(const op::AddRows &change);
     bool removeRows(const op::RemoveRows &change);
     bool writeCells(const op::WriteCells &change);
     bool recordResult(const op::RecordResult &change);
+    bool clearHistory(op::ClearHistory &change);
     void readList(op::ReadList &question);
     void countList(op::CountList &question);
     void readHistory(op::ReadHistory &question);
-    void clearHistory(op::ClearHistory &question);
 
     const QString m_path;
     QObject *const m_context;
@@ -112,23 +129,43 @@ private:
     // The caller's thread alone.
     quint64 m_opsHanded = 0;
 
+    // Shared with the caller's thread: the latest figures for it, and whether a call to take them is on its way.
+    struct CommitReport {
+        quint64 opsDone = 0;
+        StoreStats stats;
+    };
+    std::mutex m_reportMutex;
+    CommitReport m_report;
+    bool m_reportPosted = false;
+
     // The store's thread alone.
     Access m_access = Access::Nothing;
     bool m_failed = false;
-    std::optional<QLockFile> m_listLock;
+    ListLock m_listLock;
     Database m_db;
-    std::optional<Transaction> m_transaction;
-    int m_rowsInTransaction = 0;
+    // Changes not yet in the file, oldest first.
+    std::deque<StoreOp> m_pending;
+    bool m_delayed = false;
+    int m_retryMs = 0;
+    Clock::time_point m_retryAt;
     quint64 m_opsDone = 0;
-    quint64 m_opsInTransaction = 0;
-    std::atomic<quint64> m_opsCommitted { 0 };
-    std::atomic<bool> m_committedPosted { false };
+    StoreStats m_stats;
+    qint64 m_highestKeyStored = 0;
+    // What the open transaction did, counted in only when it commits.
+    struct TransactionWork {
+        StoreStats stats;
+        qint64 highestKey = 0;
+        size_t rows = 0;
+        std::vector<std::function<void()>> answers;
+    };
+    TransactionWork m_work;
     Statement m_insertRow;
     Statement m_deleteRow;
     Statement m_clearList;
     Statement m_writeCells;
     Statement m_recordResult;
     Statement m_historyOf;
+    Statement m_writeHighestKey;
 
     std::thread m_thread;
 };

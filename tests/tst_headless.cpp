@@ -568,7 +568,9 @@ private slots:
         const QString storePath = m_home->filePath(u"data/quernfold/quernfold.db"_s);
         ResultsStore window(storePath);
         QSignalSpy windowProblems(&window, &ResultsStore::problemOccurred);
-        window.appendRows({ u"kept.cn"_s });
+        std::vector<DomainRow> kept;
+        kept.push_back(DomainRow { u"kept.cn"_s, nullptr, RowKey(1) });
+        window.addRows(std::move(kept));
         QSignalSpy saved(&window, &ResultsStore::saved);
         QVERIFY(saved.wait(10000));
 

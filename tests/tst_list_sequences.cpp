@@ -102,6 +102,18 @@ private slots:
             { Op::Sort, 3312151516u, 1220922264u, 988306342u },
             { Op::Result, 4052920635u, 2261803195u, 4193199955u },
         };
+        QTest::newRow("a delete under a sort after a restart") << std::vector<Step> {
+            { Op::Import, 659341668u, 586463950u, 3520275221u },
+            { Op::Run, 1219660810u, 328672920u, 3620464322u },
+            { Op::Restart, 4056741496u, 1720596345u, 1073659758u },
+            { Op::Result, 1665445313u, 339657618u, 868905254u },
+            { Op::Delete, 4021406353u, 2941501562u, 1991278019u },
+            { Op::Select, 1126041228u, 4021281233u, 745610338u },
+            { Op::Kind, 4121625478u, 255371142u, 3072232191u },
+            { Op::Sort, 1010528856u, 868525355u, 3086043551u },
+            { Op::Delete, 3658214150u, 2750060787u, 1417472617u },
+            { Op::Restart, 472201125u, 1961457110u, 3950800668u },
+        };
     }
     void foundSequences_matchPlainReference()
     {

@@ -3,14 +3,18 @@
 #include "support/scripted_platform.h"
 
 #include "store/results_store.h"
+#include "window/store_mirror.h"
 
 #include <QAction>
 #include <QFile>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
 
 using namespace quernfold;
 using namespace quernfold::test;
@@ -41,6 +45,50 @@ QStringList snapshot(const DomainListModel &model)
     return rows;
 }
 
+// What a test waits for at most: a loaded machine or a sanitizer build is slow, never wrong.
+constexpr int kWaitMs = 120000;
+
+// A write lock on the store's file from a connection of the test's own, as a sqlite3 shell would hold it.
+struct WriteLock {
+    explicit WriteLock(const QString &path)
+    {
+        sqlite3_open(path.toUtf8().constData(), &db);
+        // The store may be in the middle of a commit.
+        sqlite3_busy_timeout(db, kWaitMs);
+        held = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~WriteLock() { sqlite3_close(db); }
+    sqlite3 *db = nullptr;
+    bool held = false;
+};
+
+// A row as one line with its key.
+QString describe(const DomainRow &row)
+{
+    QString line = QString::number(keyValue(row.key)) + u' ' + row.domain;
+    if (row.lookup)
+        line += u'|' + row.lookup->record.recordNo + u'|' + row.lookup->status + u'|' + row.lookup->note;
+    return line;
+}
+
+QStringList describeModel(const DomainListModel &model)
+{
+    QStringList rows;
+    for (int position = 0; position < model.count(); ++position)
+        rows << describe(model.row(position));
+    return rows;
+}
+
+void restoreRows(ResultsStore &store, std::vector<DomainRow> *rows)
+{
+    bool arrived = false;
+    store.restore([&](std::vector<DomainRow> restored) {
+        *rows = std::move(restored);
+        arrived = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(arrived, kWaitMs);
+}
+
 // One start of the program on a store in `folder`, its answers prepared by the caller.
 struct Session {
     explicit Session(const QString &folder, int reuseDays = 0)
@@ -63,7 +111,7 @@ struct Session {
     {
         QSignalSpy ready(w->window.get(), &MainWindow::listReady);
         w->window->load();
-        QVERIFY(ready.count() == 1 || ready.wait(5000));
+        QVERIFY(ready.count() == 1 || ready.wait(kWaitMs));
     }
     void import(const QString &folder, const QStringList &domains, std::optional<MessageAnswer> appendAnswer = {})
     {
@@ -79,9 +127,19 @@ struct Session {
     void runBatch()
     {
         w->find<QPushButton>(u"Command2"_s)->click();
-        QTRY_VERIFY(!w->window->isQuerying());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->window->isQuerying(), kWaitMs);
     }
     void select(int row) { w->window->selectRows({ model().keyAt(row) }); }
+    void deleteRows(const std::vector<int> &positions)
+    {
+        std::vector<RowKey> rows;
+        for (const int position : positions)
+            rows.push_back(model().keyAt(position));
+        w->window->selectRows(rows);
+        if (rows.size() > 1)
+            w->dialogs.messageAnswers << MessageAnswer::Yes;
+        w->window->deleteSelectedRow();
+    }
     DomainListModel &model() { return w->window->model(); }
 
     ScriptedHttp http;
@@ -131,13 +189,10 @@ private slots:
                 else if (words.first() == u"run"_s)
                     first.runBatch();
                 else if (words.first() == u"delete"_s) {
-                    std::vector<RowKey> rows;
+                    std::vector<int> positions;
                     for (const QString &word : words.mid(1))
-                        rows.push_back(first.model().keyAt(word.toInt()));
-                    first.w->window->selectRows(rows);
-                    if (rows.size() > 1)
-                        first.w->dialogs.messageAnswers << MessageAnswer::Yes;
-                    first.w->window->deleteSelectedRow();
+                        positions.push_back(word.toInt());
+                    first.deleteRows(positions);
                 } else if (words.first() == u"add"_s) {
                     first.w->dialogs.inputAnswers << words.at(1);
                     first.w->window->addDomain();
@@ -199,7 +254,7 @@ private slots:
             // 查询域名 always asks the site.
             second.select(0);
             second.w->window->querySelectedRow();
-            QTRY_VERIFY(!second.w->window->isQuerying());
+            QTRY_VERIFY_WITH_TIMEOUT(!second.w->window->isQuerying(), kWaitMs);
             QCOMPARE(second.http.requests.size(), 3);
             QCOMPARE(second.http.requests.last().url.path(), u"/s-0/a.cn.html"_s);
         }
@@ -236,7 +291,7 @@ private slots:
         Session session(folder);
         QSignalSpy messages(session.w->window.get(), &MainWindow::messageWritten);
         session.start();
-        QTRY_VERIFY(messages.contains({ message }));
+        QTRY_VERIFY_WITH_TIMEOUT(messages.contains({ message }), kWaitMs);
         session.w->dialogs.inputAnswers << u"a.cn"_s;
         session.w->window->addDomain();
         QCOMPARE(session.model().count(), 1);
@@ -253,7 +308,7 @@ private slots:
         Session second(dir.path());
         QSignalSpy messages(second.w->window.get(), &MainWindow::messageWritten);
         second.start();
-        QTRY_VERIFY(!messages.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!messages.isEmpty(), kWaitMs);
         QVERIFY2(messages.last().first().toString().startsWith(u"结果库不可用,本次的列表和结果不会自动保存:"_s),
             qPrintable(messages.last().first().toString()));
         QVERIFY(second.w->dialogs.boxes.isEmpty());
@@ -285,7 +340,7 @@ private slots:
         clear->trigger();
         QCOMPARE(session.w->dialogs.boxes.size(), 2);
         QCOMPARE(session.w->dialogs.boxes.first().style, MessageButtons::YesNo | MessageIcon::Information);
-        QTRY_COMPARE(session.w->panel(2), u"已清除2条历史结果.."_s);
+        QTRY_COMPARE_WITH_TIMEOUT(session.w->panel(2), u"已清除2条历史结果.."_s, kWaitMs);
         session.runBatch();
         QCOMPARE(session.http.requests.size(), 6);
     }
@@ -309,11 +364,248 @@ private slots:
         QSignalSpy ready(second.w->window.get(), &MainWindow::listReady);
         second.w->window->load();
         second.w->window->importListFile(path);
-        QVERIFY(ready.wait(5000));
+        QVERIFY(ready.wait(kWaitMs));
         QCOMPARE(second.w->dialogs.boxes.size(), 2);
         QVERIFY(second.w->dialogs.boxes.at(0).text.startsWith(u"上次关闭时列表中有2个域名"_s));
         QVERIFY(second.w->dialogs.boxes.at(1).text.startsWith(u"列表中已有2个域名"_s));
         QCOMPARE(second.model().count(), 3);
+    }
+
+    // What the file is asked to write for a change of a few rows: those rows, never the list again.
+    void deleteThenAdd_writesOnlyTheRowsThatChanged_data()
+    {
+        QTest::addColumn<std::vector<int>>("deleted");
+        QTest::newRow("one row near the top") << std::vector<int> { 10 };
+        QTest::newRow("the last rows") << std::vector<int> { 997, 998, 999 };
+        QTest::newRow("nine scattered rows, taken out under one reset")
+            << std::vector<int> { 1, 3, 5, 7, 9, 11, 13, 15, 17 };
+    }
+    void deleteThenAdd_writesOnlyTheRowsThatChanged()
+    {
+        QFETCH(std::vector<int>, deleted);
+        QTemporaryDir dir;
+        QStringList domains;
+        for (int i = 0; i < 1000; ++i)
+            domains << u"d%1.cn"_s.arg(i);
+        Session session(dir.path());
+        session.start();
+        ResultsStore &store = *session.w->window->resultsStore();
+        session.import(dir.path(), domains);
+        QTRY_COMPARE_WITH_TIMEOUT(store.stats().rowsInserted, 1000, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(store.isSaved(), kWaitMs);
+        const StoreStats before = store.stats();
+
+        QSignalSpy saved(session.w->window.get(), &MainWindow::listSaved);
+        session.deleteRows(deleted);
+        session.w->dialogs.inputAnswers << u"added.cn"_s;
+        session.w->window->addDomain();
+        QTRY_VERIFY_WITH_TIMEOUT(!saved.isEmpty(), kWaitMs);
+        const StoreStats after = store.stats();
+        QCOMPARE(after.rowsDeleted - before.rowsDeleted, qint64(deleted.size()));
+        QCOMPARE(after.rowsInserted - before.rowsInserted, 1);
+        QCOMPARE(after.cellsWritten - before.cellsWritten, 0);
+        const QStringList shown = snapshot(session.model());
+        session.w.reset();
+
+        Session next(dir.path());
+        next.w->dialogs.messageAnswers << MessageAnswer::Yes;
+        next.start();
+        QCOMPARE(snapshot(next.model()), shown);
+    }
+
+    // A sqlite3 shell holds the file's write lock while the user imports, deletes, adds and runs a batch.
+    void storeBusy_isSaidOnceAndEverythingIsSavedAfter()
+    {
+        QTemporaryDir dir;
+        QStringList shown;
+        {
+            Session session(dir.path());
+            session.start();
+            QSignalSpy saved(session.w->window.get(), &MainWindow::listSaved);
+            session.import(dir.path(), { u"a.cn"_s, u"b.cn"_s, u"c.cn"_s });
+            QTRY_COMPARE_WITH_TIMEOUT(session.w->window->resultsStore()->stats().rowsInserted, 3, kWaitMs);
+
+            QSignalSpy messages(session.w->window.get(), &MainWindow::messageWritten);
+            auto lock = std::make_unique<WriteLock>(session.w->window->resultsStore()->path());
+            QVERIFY(lock->held);
+            session.import(dir.path(), { u"d.cn"_s, u"e.cn"_s, u"down.cn"_s }, MessageAnswer::Yes);
+            session.deleteRows({ 1 });
+            QTRY_VERIFY_WITH_TIMEOUT(messages.contains({ u"结果暂时无法保存,稍后重试.."_s }), kWaitMs);
+            // Results and changes made while the file is held wait for it, in their order.
+            session.runBatch();
+            session.deleteRows({ 0 });
+            session.w->dialogs.inputAnswers << u"f.cn"_s;
+            session.w->window->addDomain();
+            saved.clear();
+            lock.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(messages.contains({ u"结果已全部保存.."_s }), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(!saved.isEmpty(), kWaitMs);
+            QCOMPARE(messages.count({ u"结果暂时无法保存,稍后重试.."_s }), 1);
+            shown = snapshot(session.model());
+            QCOMPARE(shown.size(), 5);
+        }
+        Session next(dir.path());
+        next.w->dialogs.messageAnswers << MessageAnswer::Yes;
+        next.start();
+        QCOMPARE(snapshot(next.model()), shown);
+    }
+
+    // The list, its mirror and the store through a seeded sequence of every kind of change, now and then with
+    // the file held by another connection or the program restarted; whenever the mirror has caught up, the file
+    // holds exactly the model's rows with their keys and cells, and no change cost the file more rows than it
+    // added. QUERNFOLD_SEED picks another sequence.
+    void randomChanges_leaveTheStoreEqualToTheList()
+    {
+        const quint32 seed = qEnvironmentVariableIsSet("QUERNFOLD_SEED")
+            ? quint32(qEnvironmentVariableIntValue("QUERNFOLD_SEED"))
+            : 20261207u;
+        QRandomGenerator random(seed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"quernfold.db"_s);
+        auto model = std::make_unique<DomainListModel>();
+        auto store = std::make_unique<ResultsStore>(path);
+        // As the window does: the file is open and settled before the list changes (or the file is held).
+        const auto settle = [&] {
+            ListCounts counts;
+            bool counted = false;
+            store->listCounts([&](ListCounts answer) {
+                counts = answer;
+                counted = true;
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(counted, kWaitMs);
+            model->reserveKeysBelow(counts.nextKey);
+        };
+        settle();
+        if (QTest::currentTestFailed())
+            return;
+        store->dropList();
+        // Small slices, so that a few dozen rows already go over in several.
+        constexpr int kSlice = 7;
+        auto mirror = std::make_unique<StoreMirror>(*model, *store, nullptr, kSlice);
+        std::unique_ptr<WriteLock> lock;
+        std::vector<DomainRow> lastRemoved;
+        QStringList steps;
+        int nextDomain = 0;
+        qint64 highestStored = 0;
+        // Rows the file may take since the last check: added, put back, or the whole list after a reset.
+        qint64 insertBudget = 0;
+        qint64 insertedBefore = 0;
+        // A reset writes the list anew, unless it only takes out rows the store was told about before.
+        const auto budgetResets = [&] {
+            connect(model.get(), &QAbstractItemModel::modelReset, this, [&] {
+                if (!model->isDroppingRows())
+                    insertBudget += model->count();
+            });
+        };
+        budgetResets();
+        const auto newRows = [&](int count, bool withCells) {
+            std::vector<DomainRow> rows;
+            for (int i = 0; i < count; ++i) {
+                const QString domain = u"r%1.cn"_s.arg(nextDomain++);
+                rows.push_back(DomainRow { domain,
+                    withCells ? std::make_unique<LookupCells>(LookupCells { {}, u"查询中"_s, domain }) : nullptr });
+            }
+            return rows;
+        };
+        const auto removeKeys = [&](std::vector<RowKey> keys) { lastRemoved = model->removeRows(std::move(keys)); };
+        const auto check = [&] {
+            QTRY_VERIFY2_WITH_TIMEOUT(mirror->isCaughtUp(), qPrintable(steps.join(u", "_s)), kWaitMs);
+            std::vector<DomainRow> stored;
+            restoreRows(*store, &stored);
+            QStringList storedLines;
+            for (const DomainRow &row : stored)
+                storedLines << describe(row);
+            QVERIFY2(storedLines == describeModel(*model), qPrintable(u"seed %1: "_s.arg(seed) + steps.join(u", "_s)));
+            const qint64 inserted = store->stats().rowsInserted - insertedBefore;
+            QVERIFY2(inserted <= insertBudget,
+                qPrintable(u"seed %1: %2 rows written for %3 changed: "_s.arg(seed).arg(inserted).arg(insertBudget)
+                    + steps.join(u", "_s)));
+            insertedBefore = store->stats().rowsInserted;
+            insertBudget = 0;
+            if (model->count() > 0)
+                highestStored = std::max(highestStored, keyValue(model->keyAt(model->count() - 1)));
+            steps.clear();
+        };
+        for (int step = 0; step < 400; ++step) {
+            const int count = model->count();
+            const int kind = int(random.bounded(100));
+            if (kind < 25) {
+                const int rows = int(random.bounded(1, 40));
+                const bool withCells = random.bounded(4) == 0;
+                steps << u"add %1%2"_s.arg(rows).arg(withCells ? u" with cells"_s : QString());
+                insertBudget += rows;
+                model->appendRows(newRows(rows, withCells));
+            } else if (kind < 40 && count > 0) {
+                const int first = int(random.bounded(count));
+                const int runs = int(random.bounded(1, 4));
+                std::vector<RowKey> keys;
+                for (int run = 0, at = first; run < runs && at < count; ++run, at += 3) {
+                    for (int i = at; i < std::min(count, at + 2); ++i)
+                        keys.push_back(model->keyAt(i));
+                }
+                steps << u"remove %1 rows from %2"_s.arg(keys.size()).arg(first);
+                removeKeys(std::move(keys));
+            } else if (kind < 48 && count > 20) {
+                std::vector<RowKey> keys;
+                for (int i = int(random.bounded(2)); i < count; i += 2)
+                    keys.push_back(model->keyAt(i));
+                steps << u"remove every other row (%1)"_s.arg(keys.size());
+                removeKeys(std::move(keys));
+            } else if (kind < 55 && !lastRemoved.empty()) {
+                steps << u"put %1 rows back"_s.arg(lastRemoved.size());
+                insertBudget += qint64(lastRemoved.size());
+                model->reinsertRows(std::exchange(lastRemoved, {}));
+            } else if (kind < 75 && count > 0) {
+                const int position = int(random.bounded(count));
+                steps << u"write row %1"_s.arg(position);
+                model->setLookupResult(model->keyAt(position), { u"R%1"_s.arg(step), {}, {}, {} },
+                    random.bounded(2) ? u"查询完毕"_s : u"查询中"_s, u"n%1"_s.arg(step));
+            } else if (kind < 80) {
+                const int rows = int(random.bounded(0, 30));
+                steps << u"replace by %1"_s.arg(rows);
+                model->replaceRows(newRows(rows, random.bounded(2) == 0));
+            } else if (kind < 83) {
+                steps << u"clear"_s;
+                model->clear();
+            } else if (kind < 88) {
+                if (lock) {
+                    steps << u"release the file"_s;
+                    lock.reset();
+                } else {
+                    steps << u"hold the file"_s;
+                    lock = std::make_unique<WriteLock>(path);
+                    QVERIFY(lock->held);
+                }
+            } else if (kind < 91 && !lock) {
+                check();
+                if (QTest::currentTestFailed())
+                    return;
+                steps << u"restart"_s;
+                const QStringList before = describeModel(*model);
+                mirror.reset();
+                store.reset();
+                model = std::make_unique<DomainListModel>();
+                store = std::make_unique<ResultsStore>(path);
+                settle();
+                if (QTest::currentTestFailed())
+                    return;
+                QVERIFY(keyValue(model->nextKey()) > highestStored);
+                std::vector<DomainRow> stored;
+                restoreRows(*store, &stored);
+                model->restoreRows(std::move(stored));
+                QCOMPARE(describeModel(*model), before);
+                mirror = std::make_unique<StoreMirror>(*model, *store, nullptr, kSlice);
+                budgetResets();
+                lastRemoved.clear();
+                insertedBefore = store->stats().rowsInserted;
+            } else if (!lock && random.bounded(2) == 0) {
+                check();
+                if (QTest::currentTestFailed())
+                    return;
+            }
+        }
+        lock.reset();
+        check();
     }
 };
 

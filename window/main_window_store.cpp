@@ -22,6 +22,16 @@ void MainWindow::openStore()
     m_store = std::make_unique<ResultsStore>(m_config.storePath);
     m_history = std::make_unique<HistoryRecorder>(*m_store);
     connect(m_store.get(), &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
+    // Saving goes on by itself once the file can be written again; the user only hears that it stalled and that
+    // it caught up.
+    connect(m_store.get(), &ResultsStore::savingDelayed, this, [this] {
+        if (!m_closing)
+            setMessage(QStringLiteral("结果暂时无法保存,稍后重试.."));
+    });
+    connect(m_store.get(), &ResultsStore::savingResumed, this, [this] {
+        if (!m_closing)
+            setMessage(QStringLiteral("结果已全部保存.."));
+    });
     // Until the stored list is back or declined, nothing may change the window's list: the two would mix.
     m_restoring = true;
     setListControlsEnabled(false);
@@ -33,6 +43,8 @@ void MainWindow::offerRestore(const ListCounts &counts)
 {
     if (m_closing)
         return;
+    // Before the list holds anything: no new row may take a key an earlier session gave a row of this file.
+    m_model.reserveKeysBelow(counts.nextKey);
     if (counts.rows == 0) {
         m_store->dropList();
         finishRestore();

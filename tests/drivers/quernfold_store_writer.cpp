@@ -1,28 +1,18 @@
-// Hands the results store a steady stream of changes until it is killed, for the crash test in tst_store.
+// Hands the results store a steady stream of changes until it is killed, for the crash and lock tests in tst_store.
 //
-//   quernfold_store_writer <database path> <rows appended at once first>
+//   quernfold_store_writer <database path> <rows added at once first>
 //
-// Every millisecond it appends row "s<n>.cn", writes the cells of the row before it and records that row's result
-// in the history; then it prints "<n> <monotonic ms>" (std::chrono::steady_clock), so whoever kills it knows what
-// had been handed over and when. It prints "big <monotonic ms>" once the first rows are handed over.
+// It starts the stored list afresh and adds rows "b0.cn".. (keys 1..) at once, then prints "big". Then every
+// millisecond it adds row "s<n>.cn" (the next key), writes the cells of the row before it and records that row's
+// result in the history, and prints "handed <rows in all>". Whenever the store says everything handed over is in
+// the file it prints "saved <rows in all>", so whoever kills it knows what the file must hold.
 #include "store/results_store.h"
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <chrono>
 #include <cstdio>
 
 using namespace quernfold;
-
-namespace {
-
-long long monotonicMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -36,28 +26,33 @@ int main(int argc, char *argv[])
     });
     store.dropList();
     const int big = QByteArray(argv[2]).toInt();
-    QStringList domains;
+    std::vector<DomainRow> rows;
     for (int i = 0; i < big; ++i)
-        domains << QStringLiteral("b%1.cn").arg(i);
-    store.appendRows(std::move(domains));
-    std::printf("big %lld\n", monotonicMs());
+        rows.push_back(DomainRow { QStringLiteral("b%1.cn").arg(i), nullptr, RowKey(i + 1) });
+    store.addRows(std::move(rows));
+    std::printf("big\n");
     std::fflush(stdout);
 
     int next = 0;
+    QObject::connect(&store, &ResultsStore::saved, [&] {
+        std::printf("saved %d\n", big + next);
+        std::fflush(stdout);
+    });
     QTimer tick;
     tick.setInterval(1);
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        const QString domain = QStringLiteral("s%1.cn").arg(next);
-        store.appendRows({ domain });
+        std::vector<DomainRow> row;
+        row.push_back(DomainRow { QStringLiteral("s%1.cn").arg(next), nullptr, RowKey(big + next + 1) });
+        store.addRows(std::move(row));
         if (next > 0) {
             const FilingRecord record { QStringLiteral("R%1").arg(next - 1), QStringLiteral("H"), QStringLiteral("T"),
                 QStringLiteral("S") };
-            store.writeCells(big + next - 1, LookupCells { record, QStringLiteral("查询完毕"), {} });
+            store.writeCells(RowKey(big + next), LookupCells { record, QStringLiteral("查询完毕"), {} });
             store.recordResult(QStringLiteral("s%1.cn").arg(next - 1), record, QStringLiteral("查询完毕"), next - 1);
         }
-        std::printf("%d %lld\n", next, monotonicMs());
-        std::fflush(stdout);
         ++next;
+        std::printf("handed %d\n", big + next);
+        std::fflush(stdout);
     });
     tick.start();
     return app.exec();
