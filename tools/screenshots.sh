@@ -5,7 +5,8 @@
 # columns after a run over 2,000 rows whose longest domains have 30 characters, at the first size and maximised;
 # then, after a run over 2,000 rows, 有备案 and a find text chosen in the find bar with the line over the list that
 # says what it shows, and the question a second import of the list asks, with its three buttons.
-# `tools/screenshots.sh columns` makes only the columns' two. Runs under Xvfb; nothing leaves 127.0.0.1.
+# Last, an import of lines that are not all domains into an empty list, with the message that counts what it
+# skipped. `tools/screenshots.sh columns` makes only the columns' two; `tools/screenshots.sh names` only the last. Runs under Xvfb; nothing leaves 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh xdotool imagemagick matchbox-window-manager
@@ -60,7 +61,7 @@ export XDG_CONFIG_HOME=$work/config
 # Each start gets a results store of its own, so that no last list is offered back and the
 # user's own store is left alone.
 export OUT=$out LIST=$work/list.txt LIST2000=$work/list2000.txt WORK=$work
-if [[ ${1:-} != columns ]]; then
+if [[ ${1:-} != columns && ${1:-} != names ]]; then
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     set -euo pipefail
     shot() { # window id or "root", file
@@ -104,6 +105,7 @@ fi
 
 # The columns: a run over the 2,000 rows to its end, then the window as it stands, at the first size and maximised.
 rm -rf "$XDG_CONFIG_HOME"
+if [[ ${1:-} != names ]]; then
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     set -euo pipefail
     finished() { # window id, file: 批量查询 clicked, the run left to end, the window taken
@@ -133,8 +135,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     kill -TERM "$app" "$wm" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
 '
+fi
 
-if [[ ${1:-} != columns ]]; then
+if [[ ${1:-} != columns && ${1:-} != names ]]; then
 rm -rf "$XDG_CONFIG_HOME"
 # Every tenth row without a record, every tenth an error page: 查询失败.
 for i in $(seq 1 2000); do
@@ -174,6 +177,32 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     sleep 1.5
     import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" "$OUT/import-question.png"
     xdotool key Escape
+    sleep 0.5
+    kill -TERM "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+'
+fi
+
+if [[ ${1:-} != columns ]]; then
+rm -rf "$XDG_CONFIG_HOME"
+# Addresses, single labels, a header, another program's first column, and spellings of names already listed.
+printf '%s\n' 域名列表 192.168.0.1 '[2001:db8::1]:443' www. localhost 12345 例子。中国 ＡＢＣ.com BÜCHER.de \
+    bücher.de xn--fiqs8s.cn 中国.cn www.newsite.cn newsite.cn https://Shop.Example.com.cn:8443/a?b#c >"$work/names.txt"
+export NAMES=$work/names.txt
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    set -euo pipefail
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 2
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    xdotool mousemove --window "$wid" 136 $((HEIGHT - 81)) click 1
+    sleep 2
+    xdotool type --delay 20 "$NAMES"
+    xdotool key Return
+    sleep 1.5
+    import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" "$OUT/import-names.png"
+    xdotool key Return
     sleep 0.5
     kill -TERM "$app" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
