@@ -36,6 +36,7 @@
 #include <ctime>
 
 using namespace quernfold;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -67,133 +68,104 @@ void resetPeakRss()
         clearRefs.write("5");
 }
 
-// Lines as people paste them together from a browser and a spreadsheet: plain ASCII names, Chinese names, "www."
-// in either case, addresses with a scheme and a path, blanks around, a name repeated, a line that is no domain;
-// CR LF line ends, in GBK.
-bool writeGbkFile(const QString &path, int lines)
+// Writes `lines` lines, line i made by `line(i)`, in chunks of about 64 KiB encoded by `encode`.
+template <typename Line, typename Encode>
+bool writeLines(const QString &path, int lines, Line line, Encode encode)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QString chunk;
     for (int i = 0; i < lines; ++i) {
-        const QString n = QString::number(i);
-        switch (i % 8) {
-        case 0:
-            chunk += QStringLiteral("www.example") + n + QStringLiteral(".com\r\n");
-            break;
-        case 1:
-            chunk += QStringLiteral("中文域名") + n + QStringLiteral(".中国\r\n");
-            break;
-        case 2:
-            chunk += QStringLiteral("WWW.测试") + n + QStringLiteral(".公司.CN\r\n");
-            break;
-        case 3:
-            chunk += QStringLiteral("  https://news.example") + n + QStringLiteral(".org:8080/path?q=1#top\t\r\n");
-            break;
-        case 4:
-            chunk += QStringLiteral("site-") + n + QStringLiteral(".net.cn\r\n");
-            break;
-        case 5:
-            // Once in the file already.
-            chunk += QStringLiteral("site-") + QString::number(i - 1) + QStringLiteral(".net.cn\r\n");
-            break;
-        case 6:
-            chunk += QStringLiteral("-bad") + n + QStringLiteral("-.com\r\n");
-            break;
-        default:
-            chunk += QStringLiteral("shop") + n + QStringLiteral(".example.cn.\r\n");
-            break;
-        }
+        chunk += line(i);
         if (chunk.size() > 65536 || i + 1 == lines) {
-            if (file.write(codepage::toNarrow(chunk)) < 0)
-                return false;
-            chunk.clear();
-        }
-    }
-    return true;
-}
-
-// Lines of plain ASCII names as a registrar's export or a crawler gives them: "www.", addresses, repeats and a few
-// lines that are no domain (an address, one label, an unlisted suffix), UTF-8 (so ASCII) with LF.
-bool writeAsciiFile(const QString &path, int lines)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray chunk;
-    for (int i = 0; i < lines; ++i) {
-        const QByteArray n = QByteArray::number(i);
-        switch (i % 8) {
-        case 0:
-            chunk += "www.example" + n + ".com\n";
-            break;
-        case 1:
-            chunk += "https://news.example" + n + ".org/path?q=1\n";
-            break;
-        case 2:
-            chunk += "shop" + n + ".example.com.cn\n";
-            break;
-        case 3:
-            chunk += "10.0." + QByteArray::number(i % 256) + ".1\n";
-            break;
-        case 4:
-            chunk += "site-" + n + ".net.cn\n";
-            break;
-        case 5:
-            chunk += "site-" + QByteArray::number(i - 1) + ".net.cn\n";
-            break;
-        case 6:
-            chunk += i % 16 == 6 ? "host" + n + "\n" : "a" + n + ".invalid\n";
-            break;
-        default:
-            chunk += "blog-" + n + ".example.net\n";
-            break;
-        }
-        if (chunk.size() > 65536 || i + 1 == lines) {
-            if (file.write(chunk) != chunk.size())
-                return false;
-            chunk.clear();
-        }
-    }
-    return true;
-}
-
-// Names in other scripts and spellings, each through the library: Chinese names under Chinese and ASCII suffixes,
-// full-width letters, capital umlauts, ideographic full stops, A-labels.
-bool writeUnicodeFile(const QString &path, int lines)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QString chunk;
-    for (int i = 0; i < lines; ++i) {
-        const QString n = QString::number(i);
-        switch (i % 5) {
-        case 0:
-            chunk += QStringLiteral("中文域名") + n + QStringLiteral(".中国\n");
-            break;
-        case 1:
-            chunk += QStringLiteral("www.测试") + n + QStringLiteral(".公司.cn\n");
-            break;
-        case 2:
-            chunk += QStringLiteral("ＳＨＯＰ") + n + QStringLiteral("．ｃｏｍ\n");
-            break;
-        case 3:
-            chunk += QStringLiteral("BÜCHER") + n + QStringLiteral(".de\n");
-            break;
-        default:
-            chunk += QStringLiteral("例子") + n + QStringLiteral("。中国\n");
-            break;
-        }
-        if (chunk.size() > 65536 || i + 1 == lines) {
-            const QByteArray bytes = chunk.toUtf8();
+            const QByteArray bytes = encode(chunk);
             if (file.write(bytes) != bytes.size())
                 return false;
             chunk.clear();
         }
     }
     return true;
+}
+
+// Lines as people paste them together from a browser and a spreadsheet: plain ASCII names, Chinese names, "www."
+// in either case, addresses with a scheme and a path, blanks around, a name repeated, a line that is no domain;
+// CR LF line ends, in GBK.
+bool writeGbkFile(const QString &path, int lines)
+{
+    const auto line = [](int i) {
+        const QString n = QString::number(i);
+        switch (i % 8) {
+        case 0:
+            return u"www.example"_s + n + u".com\r\n"_s;
+        case 1:
+            return u"中文域名"_s + n + u".中国\r\n"_s;
+        case 2:
+            return u"WWW.测试"_s + n + u".公司.CN\r\n"_s;
+        case 3:
+            return u"  https://news.example"_s + n + u".org:8080/path?q=1#top\t\r\n"_s;
+        case 4:
+            return u"site-"_s + n + u".net.cn\r\n"_s;
+        case 5:
+            // Once in the file already.
+            return u"site-"_s + QString::number(i - 1) + u".net.cn\r\n"_s;
+        case 6:
+            return u"-bad"_s + n + u"-.com\r\n"_s;
+        default:
+            return u"shop"_s + n + u".example.cn.\r\n"_s;
+        }
+    };
+    return writeLines(path, lines, line, [](const QString &chunk) { return codepage::toNarrow(chunk); });
+}
+
+// Lines of plain ASCII names as a registrar's export or a crawler gives them: "www.", addresses, repeats and a few
+// lines that are no domain (an address, one label, an unlisted suffix), UTF-8 (so ASCII) with LF.
+bool writeAsciiFile(const QString &path, int lines)
+{
+    const auto line = [](int i) {
+        const QString n = QString::number(i);
+        switch (i % 8) {
+        case 0:
+            return u"www.example"_s + n + u".com\n"_s;
+        case 1:
+            return u"https://news.example"_s + n + u".org/path?q=1\n"_s;
+        case 2:
+            return u"shop"_s + n + u".example.com.cn\n"_s;
+        case 3:
+            return u"10.0."_s + QString::number(i % 256) + u".1\n"_s;
+        case 4:
+            return u"site-"_s + n + u".net.cn\n"_s;
+        case 5:
+            return u"site-"_s + QString::number(i - 1) + u".net.cn\n"_s;
+        case 6:
+            return i % 16 == 6 ? u"host"_s + n + u"\n"_s : u"a"_s + n + u".invalid\n"_s;
+        default:
+            return u"blog-"_s + n + u".example.net\n"_s;
+        }
+    };
+    return writeLines(path, lines, line, [](const QString &chunk) { return chunk.toUtf8(); });
+}
+
+// Names in other scripts and spellings, each through the library: Chinese names under Chinese and ASCII suffixes,
+// full-width letters, capital umlauts, ideographic full stops, A-labels.
+bool writeUnicodeFile(const QString &path, int lines)
+{
+    const auto line = [](int i) {
+        const QString n = QString::number(i);
+        switch (i % 5) {
+        case 0:
+            return u"中文域名"_s + n + u".中国\n"_s;
+        case 1:
+            return u"www.测试"_s + n + u".公司.cn\n"_s;
+        case 2:
+            return u"ＳＨＯＰ"_s + n + u"．ｃｏｍ\n"_s;
+        case 3:
+            return u"BÜCHER"_s + n + u".de\n"_s;
+        default:
+            return u"例子"_s + n + u"。中国\n"_s;
+        }
+    };
+    return writeLines(path, lines, line, [](const QString &chunk) { return chunk.toUtf8(); });
 }
 
 QStringList fileLines(const QString &path)
