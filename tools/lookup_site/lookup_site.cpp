@@ -127,8 +127,21 @@ QList<QByteArray> headerValues(const RecordedRequest &request, QByteArrayView na
     return values;
 }
 
-FilingRecord expectedRecord(const QString &domain)
+namespace {
+QStringView firstLabel(const QString &domain)
 {
+    const qsizetype dot = domain.indexOf(u'.');
+    return dot < 0 ? QStringView(domain) : QStringView(domain).first(dot);
+}
+} // namespace
+
+FilingRecord expectedRecord(const QString &domain, int era)
+{
+    if (era > 0 && firstLabel(domain).compare(u"newholder", Qt::CaseInsensitive) == 0) {
+        FilingRecord record = expectedRecord(domain);
+        record.holder = expectedRecord(domain + u'#' + QString::number(era)).holder;
+        return record;
+    }
     static const QStringList provinces = { u"京"_s, u"沪"_s, u"浙"_s, u"粤"_s, u"苏"_s, u"川"_s, u"鄂"_s, u"闽"_s };
     static const QStringList cities = { u"北京"_s, u"上海"_s, u"杭州"_s, u"深圳"_s, u"南京"_s, u"成都"_s };
     static const QStringList words = { u"星辰"_s, u"云帆"_s, u"青石"_s, u"远山"_s, u"明月"_s, u"清泉"_s, u"松风"_s };
@@ -163,10 +176,13 @@ FilingRecord expectedRecord(const QString &domain)
     return record;
 }
 
-Behaviour behaviourByName(const QString &domain)
+Behaviour behaviourByName(const QString &domain, int era)
 {
-    const qsizetype dot = domain.indexOf(u'.');
-    const QStringView label = dot < 0 ? QStringView(domain) : QStringView(domain).first(dot);
+    const QStringView label = firstLabel(domain);
+    if (label.compare(u"newfiling", Qt::CaseInsensitive) == 0)
+        return era > 0 ? Behaviour::Record : Behaviour::NoMatch;
+    if (label.compare(u"cancelled", Qt::CaseInsensitive) == 0)
+        return era > 0 ? Behaviour::NoMatch : Behaviour::Record;
     for (const NamedBehaviour &named : kNamedBehaviours) {
         if (label.compare(named.label, Qt::CaseInsensitive) == 0)
             return named.behaviour;
@@ -174,10 +190,10 @@ Behaviour behaviourByName(const QString &domain)
     return Behaviour::Record;
 }
 
-QString resultPageHtml(const QString &domain, Behaviour behaviour)
+QString resultPageHtml(const QString &domain, Behaviour behaviour, int era)
 {
     const QString shownDomain = domain.toHtmlEscaped();
-    const FilingRecord record = expectedRecord(domain);
+    const FilingRecord record = expectedRecord(domain, era);
     const QString id = QString::number(fnv1a(domain.toUtf8()) % 1000000);
 
     // Each raw cell carries its own closing tag, so a variant can leave one out.
@@ -528,7 +544,7 @@ void LookupSite::clearScript()
 
 Behaviour LookupSite::behaviourFor(const QString &domain) const
 {
-    return m_behaviours.value(domain, behaviourByName(domain));
+    return m_behaviours.value(domain, behaviourByName(domain, m_era));
 }
 
 void LookupSite::onNewConnection()
@@ -578,7 +594,7 @@ void LookupSite::serveDomain(SiteConnection *connection, const QString &domain)
         return;
     }
     const Behaviour behaviour = behaviourFor(domain);
-    const auto gbkPage = [&] { return codepage::toNarrow(resultPageHtml(domain, behaviour)); };
+    const auto gbkPage = [&] { return codepage::toNarrow(resultPageHtml(domain, behaviour, m_era)); };
     if (m_latencyMs > 0 && behaviour == Behaviour::Record) {
         connection->replyLater(m_latencyMs, 200, kGbkHtml, gbkPage());
         return;
@@ -595,7 +611,7 @@ void LookupSite::serveDomain(SiteConnection *connection, const QString &domain)
         return;
     case Behaviour::Utf8Page:
         connection->reply(
-            200, QByteArrayLiteral("text/html; charset=utf-8"), resultPageHtml(domain, behaviour).toUtf8());
+            200, QByteArrayLiteral("text/html; charset=utf-8"), resultPageHtml(domain, behaviour, m_era).toUtf8());
         return;
     case Behaviour::MetaCharsetPage:
         connection->reply(200, QByteArrayLiteral("text/html"), gbkPage());

@@ -40,6 +40,10 @@
 //   trickle        headers, then 512 bytes every 20 ms for ever (no Content-Length)
 //   huge           a body of setOversizedBytes() (default 17 MiB, over the client's 16 MiB limit)
 // Any other domain gets its record page (expectedRecord()) in GBK with the charset in Content-Type.
+// Three more answer as a registry's records move on, by the site's era (setEra(), 0 at first):
+//   newfiling      no record in era 0, a record from era 1 on
+//   cancelled      a record in era 0, none from era 1 on
+//   newholder      a record whose holder is another in each era
 namespace quernfold::site {
 
 struct RecordedRequest {
@@ -53,7 +57,7 @@ struct RecordedRequest {
 QList<QByteArray> headerValues(const RecordedRequest &request, QByteArrayView name);
 
 // The record the site serves for an ordinary domain, so tests can compare what the program wrote.
-FilingRecord expectedRecord(const QString &domain);
+FilingRecord expectedRecord(const QString &domain, int era = 0);
 
 enum class Behaviour {
     Record,
@@ -80,9 +84,9 @@ enum class Behaviour {
 };
 
 // The behaviour the naming rule above gives a domain.
-Behaviour behaviourByName(const QString &domain);
+Behaviour behaviourByName(const QString &domain, int era = 0);
 // The HTML of a page-shaped behaviour for a domain, before encoding.
-QString resultPageHtml(const QString &domain, Behaviour behaviour = Behaviour::Record);
+QString resultPageHtml(const QString &domain, Behaviour behaviour = Behaviour::Record, int era = 0);
 
 class SiteConnection;
 
@@ -116,6 +120,8 @@ public:
     void setSlowDelayMs(int ms) { m_slowDelayMs = ms; }
     // Every ordinary record page is answered this much later, as a distant site would.
     void setLatencyMs(int ms) { m_latencyMs = ms; }
+    // Answers as the records stand `era` lookups later (see the names above).
+    void setEra(int era) { m_era = era; }
     void setOversizedBytes(qint64 bytes) { m_oversizedBytes = bytes; }
 
     // Connections accepted since construction: with keep-alive, many requests share one.
@@ -146,6 +152,7 @@ private:
     int m_versionStatus = 200;
     int m_slowDelayMs = 200;
     int m_latencyMs = 0;
+    int m_era = 0;
     qint64 m_oversizedBytes = 17 * 1024 * 1024;
     int m_connectionCount = 0;
 };

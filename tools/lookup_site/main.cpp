@@ -27,6 +27,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Answer every ordinary record page this many milliseconds late."), QStringLiteral("N"),
         QStringLiteral("0"));
     parser.addOption(latencyOption);
+    const QCommandLineOption eraOption(QStringLiteral("era"),
+        QStringLiteral("Answer as the records stand N lookups later (newfiling, cancelled, newholder)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    parser.addOption(eraOption);
     const QCommandLineOption logOption(
         QStringLiteral("log"), QStringLiteral("Print \"METHOD target\" of every request on stdout."));
     parser.addOption(logOption);
@@ -48,8 +52,15 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const int era = parser.value(eraOption).toInt(&ok);
+    if (!ok || era < 0) {
+        std::fprintf(stderr, "invalid era: %s\n", qPrintable(parser.value(eraOption)));
+        return 2;
+    }
+
     quernfold::site::LookupSite site;
     site.setLatencyMs(latencyMs);
+    site.setEra(era);
     // A log file is read by whoever started us while we run: a pipe nobody drains would stall us after 64 KiB.
     FILE *log = nullptr;
     if (parser.isSet(logFileOption)) {
