@@ -8,11 +8,13 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -63,6 +65,20 @@ QStringList shownDomains(const ShownRowsModel &shown)
         domains << shown.index(row, DomainListModel::DomainColumn).data().toString();
     return domains;
 }
+
+// The tester takes the first column's text for a row's identity across insertions and removals; ours is the row's
+// place in the list, which a removal above it changes by design.
+class DomainFirst : public QIdentityProxyModel
+{
+public:
+    explicit DomainFirst(QAbstractItemModel *source) { setSourceModel(source); }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        return QIdentityProxyModel::data(
+            index.column() == DomainListModel::IdColumn ? index.siblingAtColumn(DomainListModel::DomainColumn) : index,
+            role);
+    }
+};
 
 QAction *columnItem(ScriptedWindow &w, const QString &name)
 {
@@ -353,6 +369,97 @@ private slots:
         shown.setKind(Kind::All);
         shown.sortBy(-1, Qt::AscendingOrder);
         QCOMPARE(shownDomains(shown), QStringList({ u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs }));
+    }
+
+    // A list whose keys lie far apart (most of a long list removed and added again, many times over) is marked by
+    // position rather than by key: the same steps on it and on the same rows with keys in a row show the same rows.
+    void steps_keysFarApart_showWhatKeysInARowShow_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed = 1; seed <= 3; ++seed)
+            QTest::addRow("seed %u", seed) << seed;
+    }
+    void steps_keysFarApart_showWhatKeysInARowShow()
+    {
+        QFETCH(quint32, seed);
+        const auto rowsOf = [](int count, qint64 keyStep) {
+            std::vector<DomainRow> rows;
+            for (int i = 0; i < count; ++i) {
+                DomainRow row;
+                row.domain = u"site%1.cn"_qs.arg(i);
+                row.key = RowKey((i + 1) * keyStep);
+                rows.push_back(std::move(row));
+            }
+            return rows;
+        };
+        DomainListModel near;
+        DomainListModel far;
+        near.restoreRows(rowsOf(40, 1));
+        far.restoreRows(rowsOf(40, qint64(1) << 22));
+        ShownRowsModel nearShown(near);
+        ShownRowsModel farShown(far);
+        DomainFirst farTested(&farShown);
+        QAbstractItemModelTester tester(&farTested, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QStringList texts = { QString(), u"s"_qs, u"si"_qs, u"site1"_qs, u"SITE2"_qs, u"星"_qs, u"ICP"_qs };
+        const QStringList holders = { u"张三"_qs, u"星辰"_qs, u"Abc"_qs };
+        QRandomGenerator random(seed);
+        for (int step = 0; step < 400; ++step) {
+            switch (random.bounded(6)) {
+            case 0: {
+                const int column = int(random.bounded(DomainListModel::BaseColumnCount));
+                const auto order = random.bounded(2) ? Qt::AscendingOrder : Qt::DescendingOrder;
+                nearShown.sortBy(column, order);
+                farShown.sortBy(column, order);
+                break;
+            }
+            case 1: {
+                const auto kind = Kind(random.bounded(ShownRowsModel::KindCount));
+                nearShown.setKind(kind);
+                farShown.setKind(kind);
+                break;
+            }
+            case 2: {
+                const QString &text = texts[int(random.bounded(quint32(texts.size())))];
+                nearShown.setFindText(text);
+                farShown.setFindText(text);
+                break;
+            }
+            case 3: {
+                // Up to six rows, scattered ones taken out in one reset.
+                std::vector<RowKey> nearGone;
+                std::vector<RowKey> farGone;
+                for (quint32 n = random.bounded(1, 7); n > 0 && near.count() > 0; --n) {
+                    const int at = int(random.bounded(quint32(near.count())));
+                    nearGone.push_back(near.keyAt(at));
+                    farGone.push_back(far.keyAt(at));
+                }
+                near.removeRows(nearGone);
+                far.removeRows(farGone);
+                break;
+            }
+            case 4:
+                for (quint32 n = random.bounded(1, 9); n > 0; --n) {
+                    near.appendDomain(u"new%1-%2.cn"_qs.arg(step).arg(n));
+                    far.appendDomain(u"new%1-%2.cn"_qs.arg(step).arg(n));
+                }
+                break;
+            default:
+                if (near.count() > 0) {
+                    const FilingRecord result = random.bounded(3) == 0
+                        ? record(u"无记录"_qs)
+                        : record(u"京ICP备%1号"_qs.arg(step), holders[int(random.bounded(3))]);
+                    const int at = int(random.bounded(quint32(near.count())));
+                    near.setLookupResult(near.keyAt(at), result, kDone);
+                    far.setLookupResult(far.keyAt(at), result, kDone);
+                    nearShown.applyPendingChanges();
+                    farShown.applyPendingChanges();
+                }
+            }
+            const QStringList expected = shownDomains(nearShown);
+            if (shownDomains(farShown) != expected)
+                QFAIL(qPrintable(u"step %1: %2 instead of %3"_qs.arg(step).arg(
+                    shownDomains(farShown).join(u' '), expected.join(u' '))));
+        }
     }
 
     void removeRows_removesExactlyThoseInOnePass_data()

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -51,6 +52,66 @@ constexpr size_t kMostRowsPlaced = 50000;
 constexpr size_t kMostAnnouncedRuns = 8;
 
 } // namespace
+
+// A set of the list's keys, a bit each: what a change of the shown rows asks of a million keys at a time. A key's bit
+// is its distance from the list's first key, found without a look-up in the list (a look-up is a cache miss per
+// key, and a move between two shown sets made four of them a row). Only a list whose keys have spread far wider
+// than its rows, most of it removed and added again many times over, is marked by position instead.
+class ShownRowsModel::KeyMarks
+{
+public:
+    explicit KeyMarks(const DomainListModel &list)
+        : m_list(list)
+    {
+        const int count = list.count();
+        if (count == 0)
+            return;
+        m_first = keyValue(list.keyAt(0));
+        const qint64 span = keyValue(list.keyAt(count - 1)) - m_first + 1;
+        m_byPosition = span > kWidestSpanPerRow * count + kWidestSpanSlack;
+        m_bits = m_byPosition ? count : span;
+        m_words.assign(size_t((m_bits + 63) / 64), 0);
+    }
+
+    void insert(RowKey key) { set(bitOf(key)); }
+    // The row at a position, without looking its key up.
+    void insertAt(int position) { set(m_byPosition ? position : keyValue(m_list.keyAt(position)) - m_first); }
+    bool contains(RowKey key) const { return test(bitOf(key)); }
+    bool containsAt(int position) const
+    {
+        return test(m_byPosition ? position : keyValue(m_list.keyAt(position)) - m_first);
+    }
+    template <typename Keys> void insertAll(const Keys &keys)
+    {
+        for (const RowKey key : keys)
+            insert(key);
+    }
+
+private:
+    // Past 32 bits a row (and a megabit for a short list) the marks would no longer stay in the cache.
+    static constexpr qint64 kWidestSpanPerRow = 32;
+    static constexpr qint64 kWidestSpanSlack = qint64(1) << 20;
+
+    qint64 bitOf(RowKey key) const
+    {
+        if (m_byPosition)
+            return m_list.positionOf(key);
+        const qint64 bit = keyValue(key) - m_first;
+        return bit >= 0 && bit < m_bits ? bit : -1;
+    }
+    void set(qint64 bit)
+    {
+        if (bit >= 0)
+            m_words[size_t(bit >> 6)] |= quint64(1) << (bit & 63);
+    }
+    bool test(qint64 bit) const { return bit >= 0 && (m_words[size_t(bit >> 6)] >> (bit & 63)) & 1; }
+
+    const DomainListModel &m_list;
+    qint64 m_first = 0;
+    qint64 m_bits = 0;
+    bool m_byPosition = false;
+    std::vector<quint64> m_words;
+};
 
 ShownRowsModel::ShownRowsModel(DomainListModel &source, QObject *parent)
     : QAbstractTableModel(parent)
@@ -154,7 +215,7 @@ std::vector<RowKey> ShownRowsModel::allKeys() const
     return keys;
 }
 
-bool ShownRowsModel::matches(int position) const
+bool ShownRowsModel::matches(int position, bool *readRecord) const
 {
     if (m_kind != Kind::All && !m_source.isOfKind(position, rowKindOf(m_kind)))
         return false;
@@ -174,19 +235,57 @@ bool ShownRowsModel::matches(int position) const
         return true;
     if (!row.lookup)
         return false;
+    if (readRecord)
+        *readRecord = true;
     const FilingRecord &record = row.lookup->record;
     return contains(record.recordNo, DomainListModel::RecordNoHasCase)
         || contains(record.holder, DomainListModel::HolderHasCase)
         || contains(record.siteName, DomainListModel::SiteNameHasCase);
 }
 
-std::vector<quint8> ShownRowsModel::matchingPositions() const
+void ShownRowsModel::prefetchCells(int position) const
+{
+    const DomainRow &row = m_source.row(position);
+    if (const LookupCells *cells = row.lookup.get()) {
+        __builtin_prefetch(&cells->record.recordNo);
+        __builtin_prefetch(&cells->record.siteName);
+    }
+}
+
+void ShownRowsModel::prefetchTexts(int position) const
+{
+    if (const LookupCells *cells = m_source.row(position).lookup.get()) {
+        __builtin_prefetch(cells->record.recordNo.constData());
+        __builtin_prefetch(cells->record.holder.constData());
+        __builtin_prefetch(cells->record.siteName.constData());
+    }
+}
+
+std::vector<quint8> ShownRowsModel::matchingPositions(const KeyMarks *among) const
 {
     const int count = m_source.count();
     std::vector<quint8> matching(size_t(count), 0);
-    const auto mark = [this, &matching](int from, int to) {
-        for (int position = from; position < to; ++position)
-            matching[size_t(position)] = matches(position);
+    // A row's record is three hops from the list (the row, its lookup's cells, the texts), each a wait on memory
+    // that the search itself barely adds to. While most rows need their records read (the domain did not match),
+    // the hops of the rows ahead are asked for early so the waits overlap; while the domains match, that would
+    // only fetch what nobody reads.
+    const bool readsTexts = !m_findText.isEmpty();
+    const auto mark = [this, among, readsTexts, &matching](int from, int to) {
+        constexpr int kCellsAhead = 16;
+        constexpr int kTextsAhead = 8;
+        // A bit for each of the last 32 rows: whether it read its record.
+        quint32 recordsRead = 0;
+        for (int position = from; position < to; ++position) {
+            if (readsTexts && qPopulationCount(recordsRead) >= 16) {
+                if (position + kCellsAhead < to)
+                    prefetchCells(position + kCellsAhead);
+                if (position + kTextsAhead < to)
+                    prefetchTexts(position + kTextsAhead);
+            }
+            bool readRecord = false;
+            matching[size_t(position)] = (!among || among->containsAt(position)) && matches(position, &readRecord);
+            recordsRead = recordsRead << 1 | quint32(readRecord);
+        }
     };
     // The texts are only read, so a long list is split between the cores: the search waits on memory far more
     // than it computes.
@@ -206,7 +305,8 @@ std::vector<RowKey> ShownRowsModel::filtered(const std::vector<RowKey> &candidat
     std::vector<RowKey> keys;
     if (m_kind == Kind::All && m_findText.isEmpty())
         return candidates;
-    if (candidates.size() < size_t(m_source.count()) / 8) {
+    const int count = m_source.count();
+    if (candidates.size() < size_t(count) / 64) {
         for (const RowKey key : candidates) {
             const int position = m_source.positionOf(key);
             if (position >= 0 && matches(position))
@@ -215,13 +315,21 @@ std::vector<RowKey> ShownRowsModel::filtered(const std::vector<RowKey> &candidat
         return keys;
     }
     // Rows are read in list order, the order their texts lie in memory; the candidates' order (a sort) would jump
-    // about and wait on memory for every row.
-    const std::vector<quint8> matching = matchingPositions();
-    for (const RowKey key : candidates) {
-        const int position = m_source.positionOf(key);
-        if (position >= 0 && matching[size_t(position)])
-            keys.push_back(key);
+    // about and wait on memory for every row. Rows that are no candidates cost a bit's test.
+    std::optional<KeyMarks> among;
+    if (candidates.size() < size_t(count)) {
+        among.emplace(m_source);
+        among->insertAll(candidates);
     }
+    const std::vector<quint8> matching = matchingPositions(among ? &*among : nullptr);
+    KeyMarks passing(m_source);
+    for (int position = 0; position < count; ++position) {
+        if (matching[size_t(position)])
+            passing.insertAt(position);
+    }
+    keys.reserve(size_t(std::count(matching.begin(), matching.end(), quint8(1))));
+    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(keys),
+        [&passing](RowKey key) { return passing.contains(key); });
     return keys;
 }
 
@@ -245,9 +353,25 @@ std::vector<RowKey> ShownRowsModel::sortedKeys() const
         sortByReadingKey(positions, descending,
             [this, column](int position) -> const QString & { return m_source.text(position, column); });
     }
-    std::vector<RowKey> keys(positions.size());
-    for (size_t i = 0; i < positions.size(); ++i)
-        keys[i] = m_source.keyAt(positions[i]);
+    // The keys in list order, rearranged where they stand by following each cycle of the sort once: a million keys
+    // are held once, and read from one block rather than from the list's rows at random places.
+    std::vector<RowKey> keys = allKeys();
+    for (size_t start = 0; start < positions.size(); ++start) {
+        if (positions[start] < 0)
+            continue;
+        const RowKey first = keys[start];
+        size_t to = start;
+        for (;;) {
+            const size_t from = size_t(positions[to]);
+            positions[to] = -1;
+            if (from == start) {
+                keys[to] = first;
+                break;
+            }
+            keys[to] = keys[from];
+            to = from;
+        }
+    }
     return keys;
 }
 
@@ -389,26 +513,12 @@ void ShownRowsModel::moveTo(std::vector<RowKey> next)
         enterIdentityIfDue();
         return;
     }
-    // 1 = shown now, 2 = shown next, by list position.
-    std::vector<quint8> marks(size_t(m_source.count()), 0);
-    for (const RowKey key : m_shown) {
-        const int position = m_source.positionOf(key);
-        if (position >= 0)
-            marks[size_t(position)] |= 1;
-    }
-    for (const RowKey key : next) {
-        const int position = m_source.positionOf(key);
-        if (position >= 0)
-            marks[size_t(position)] |= 2;
-    }
-    const auto staysShown = [this, &marks](RowKey key) {
-        const int position = m_source.positionOf(key);
-        return position >= 0 && (marks[size_t(position)] & 2);
-    };
-    const auto wasShown = [this, &marks](RowKey key) {
-        const int position = m_source.positionOf(key);
-        return position >= 0 && (marks[size_t(position)] & 1);
-    };
+    KeyMarks shownNow(m_source);
+    shownNow.insertAll(m_shown);
+    KeyMarks shownNext(m_source);
+    shownNext.insertAll(next);
+    const auto staysShown = [&shownNext](RowKey key) { return shownNext.contains(key); };
+    const auto wasShown = [&shownNow](RowKey key) { return shownNow.contains(key); };
 
     // Rows that leave: removed where they stand when they are a few runs, else gathered at the end and removed
     // there as one.
@@ -441,20 +551,24 @@ void ShownRowsModel::moveTo(std::vector<RowKey> next)
 
     // Rows that come: inserted where they belong when the rows that stay keep their order and the newcomers come in
     // a few runs; else appended as one block and moved into place by a layout change.
-    std::vector<RowKey> keptInNextOrder;
-    keptInNextOrder.reserve(m_shown.size());
-    std::copy_if(next.begin(), next.end(), std::back_inserter(keptInNextOrder), wasShown);
+    // Whether the rows that stay come in `next` in the order they stand now.
+    bool keptInOrder = true;
+    size_t kept = 0;
     std::vector<std::pair<int, int>> coming;
     for (int row = 0; row < int(next.size()); ++row) {
-        if (wasShown(next[size_t(row)]))
+        if (wasShown(next[size_t(row)])) {
+            keptInOrder = keptInOrder && kept < m_shown.size() && m_shown[kept] == next[size_t(row)];
+            ++kept;
             continue;
+        }
         if (!coming.empty() && coming.back().second + 1 == row)
             coming.back().second = row;
         else
             coming.emplace_back(row, row);
     }
     if (!coming.empty()) {
-        if (keptInNextOrder == m_shown && coming.size() <= kMostAnnouncedRuns) {
+        m_shown.reserve(next.size());
+        if (keptInOrder && coming.size() <= kMostAnnouncedRuns) {
             // Top down: every row above a run is in its final place when the run goes in.
             for (const auto &[first, last] : coming) {
                 beginInsertRows({}, first, last);
@@ -463,7 +577,7 @@ void ShownRowsModel::moveTo(std::vector<RowKey> next)
             }
         } else {
             const int first = int(m_shown.size());
-            beginInsertRows({}, first, first + int(next.size() - keptInNextOrder.size()) - 1);
+            beginInsertRows({}, first, first + int(next.size() - kept) - 1);
             std::copy_if(
                 next.begin(), next.end(), std::back_inserter(m_shown), [&wasShown](RowKey key) { return !wasShown(key); });
             endInsertRows();
@@ -482,6 +596,8 @@ void ShownRowsModel::sortBy(int column, Qt::SortOrder order)
     } else {
         m_sortColumn = column;
         m_sortOrder = order;
+        // The old order goes first: a million keys fewer held while sorting.
+        std::vector<RowKey>().swap(m_order);
         m_order = sortedKeys();
     }
     refilter(false);
@@ -513,26 +629,27 @@ void ShownRowsModel::setFindText(const QString &text)
 
 void ShownRowsModel::refilter(bool narrowing)
 {
-    if (narrowing && !m_identity) {
-        moveTo(filtered(m_shown));
-        return;
-    }
-    if (m_sortColumn < 0) {
-        if (m_kind == Kind::All && m_findText.isEmpty()) {
-            moveTo(allKeys());
-            return;
-        }
-        const std::vector<quint8> matching = matchingPositions();
-        std::vector<RowKey> next;
-        for (int position = 0; position < m_source.count(); ++position) {
-            if (matching[size_t(position)])
-                next.push_back(m_source.keyAt(position));
-        }
-        moveTo(std::move(next));
-        return;
-    }
-    moveTo(filtered(m_order));
+    moveTo(nextShown(narrowing));
 }
+
+std::vector<RowKey> ShownRowsModel::nextShown(bool narrowing) const
+{
+    if (narrowing && !m_identity)
+        return filtered(m_shown);
+    if (m_sortColumn >= 0)
+        return filtered(m_order);
+    if (m_kind == Kind::All && m_findText.isEmpty())
+        return allKeys();
+    const std::vector<quint8> matching = matchingPositions();
+    std::vector<RowKey> next;
+    next.reserve(size_t(std::count(matching.begin(), matching.end(), quint8(1))));
+    for (int position = 0; position < m_source.count(); ++position) {
+        if (matching[size_t(position)])
+            next.push_back(m_source.keyAt(position));
+    }
+    return next;
+}
+
 
 void ShownRowsModel::applyPendingChanges()
 {
@@ -547,13 +664,13 @@ void ShownRowsModel::applyPendingChanges()
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
     changed.erase(std::remove_if(changed.begin(), changed.end(), [this](RowKey key) { return !m_source.contains(key); }),
         changed.end());
-    const auto unchanged = [&changed](const std::vector<RowKey> &keys) {
+    KeyMarks isChanged(m_source);
+    isChanged.insertAll(changed);
+    const auto unchanged = [&isChanged](const std::vector<RowKey> &keys) {
         std::vector<RowKey> kept;
         kept.reserve(keys.size());
-        for (const RowKey key : keys) {
-            if (!std::binary_search(changed.begin(), changed.end(), key))
-                kept.push_back(key);
-        }
+        std::copy_if(keys.begin(), keys.end(), std::back_inserter(kept),
+            [&isChanged](RowKey key) { return !isChanged.contains(key); });
         return kept;
     };
     if (m_sortColumn >= 0)
@@ -569,9 +686,12 @@ void ShownRowsModel::scheduleFrame()
         m_frameTimer.start();
 }
 
-void ShownRowsModel::forget(const std::vector<RowKey> &sortedGone)
+void ShownRowsModel::forget(const std::vector<RowKey> &goneKeys)
 {
-    const auto gone = [&sortedGone](RowKey key) { return std::binary_search(sortedGone.begin(), sortedGone.end(), key); };
+    // The rows are still in the list, so their marks are found.
+    KeyMarks isGone(m_source);
+    isGone.insertAll(goneKeys);
+    const auto gone = [&isGone](RowKey key) { return isGone.contains(key); };
     m_order.erase(std::remove_if(m_order.begin(), m_order.end(), gone), m_order.end());
     m_changed.erase(std::remove_if(m_changed.begin(), m_changed.end(), gone), m_changed.end());
     std::vector<RowKey> next;
@@ -663,9 +783,7 @@ void ShownRowsModel::onRowsAboutToBeDropped(const std::vector<RowKey> &keys)
     // The list is still whole: the rows leave the view one block at a time while their places are known, and the
     // list's reset that follows changes nothing here.
     applyPendingChanges();
-    std::vector<RowKey> gone = keys;
-    std::sort(gone.begin(), gone.end());
-    forget(gone);
+    forget(keys);
     scheduleFrame();
 }
 

@@ -64,10 +64,17 @@ signals:
     void countsChanged();
 
 private:
+    class KeyMarks;
+
     bool wantsIdentity() const { return m_sortColumn < 0 && m_kind == Kind::All && m_findText.isEmpty(); }
-    bool matches(int position) const;
-    // Which positions of the list pass the kind and the find text, a byte each (the list read in its own order).
-    std::vector<quint8> matchingPositions() const;
+    // readRecord, when given, is set when the row's record had to be searched.
+    bool matches(int position, bool *readRecord = nullptr) const;
+    // Asks for the memory matches() reads of a row ahead of the search.
+    void prefetchCells(int position) const;
+    void prefetchTexts(int position) const;
+    // Which positions of the list pass the kind and the find text, a byte each (the list read in its own order);
+    // with `among`, only rows with those keys are searched.
+    std::vector<quint8> matchingPositions(const KeyMarks *among = nullptr) const;
     std::vector<RowKey> allKeys() const;
     // Every key of the list in the current sort order (list order when unsorted).
     std::vector<RowKey> sortedKeys() const;
@@ -87,8 +94,10 @@ private:
     void reorderTo(std::vector<RowKey> order);
     void leaveIdentity();
     void enterIdentityIfDue();
-    void forget(const std::vector<RowKey> &sortedGone);
+    void forget(const std::vector<RowKey> &goneKeys);
     void refilter(bool narrowing);
+    // The shown rows under the current sort, kind and find text; narrowing: a subset of those shown now.
+    std::vector<RowKey> nextShown(bool narrowing) const;
 
     void onAboutToBeReset();
     void onReset();
