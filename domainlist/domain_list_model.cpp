@@ -48,6 +48,7 @@ const std::array<ListColumn, DomainListModel::ColumnCount> &DomainListModel::col
         { u"查询状态", "status", 1440, nullptr, true, false, true },
         { u"说明", "note", 2400, nullptr, true, true, true },
         { u"查询时间", "lookedUpAt", 1440, u"0000-00-00 00:00", false, true, true },
+        { u"变化", "change", 1440, nullptr, true, false, true },
     } };
     return table;
 }
@@ -148,6 +149,8 @@ const QString &DomainListModel::text(int position, Column column) const
         return r.lookup->status;
     case NoteColumn:
         return r.lookup->note;
+    case ChangeColumn:
+        return r.lookup->change;
     default:
         return empty;
     }
@@ -176,15 +179,26 @@ QVariant DomainListModel::data(const QModelIndex &index, int role) const
         return cell(index.row(), Column(index.column()));
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role == NoteRole
-        || (index.column() == StatusColumn && (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole))) {
-        const QString text = note(index.row());
-        if (text.isEmpty())
-            return {};
+    if (role == NoteRole) {
+        const QString &text = note(index.row());
         // A finished row's note only says where its result came from: nothing to warn about.
-        if (role == NoteRole && cell(index.row(), StatusColumn) == kDone)
+        if (text.isEmpty() || cell(index.row(), StatusColumn) == kDone)
             return {};
         return text;
+    }
+    if (index.column() == StatusColumn && (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole)) {
+        QStringList lines;
+        if (const QString &text = note(index.row()); !text.isEmpty())
+            lines << text;
+        const Row &r = m_rows[size_t(index.row())];
+        if (r.lookup && !r.lookup->change.isEmpty()) {
+            lines << r.lookup->change;
+            if (r.lookup->previous)
+                lines << previousResultLine(*r.lookup->previous);
+        }
+        if (lines.isEmpty())
+            return {};
+        return lines.join(u'\n');
     }
     return {};
 }
@@ -570,9 +584,15 @@ bool DomainListModel::setCell(RowKey key, Column column, const QString &text)
         break;
     }
     *target = text;
+    // The change described the cells as they were.
+    const bool hadChange = !cells.change.isEmpty();
+    cells.change.clear();
+    cells.previous.reset();
     refreshFlags(position);
     const QModelIndex changed = index(position, column);
     emit dataChanged(changed, changed, { Qt::DisplayRole });
+    if (hadChange)
+        emit dataChanged(index(position, StatusColumn), index(position, ChangeColumn));
     return true;
 }
 
@@ -588,11 +608,12 @@ bool DomainListModel::setLookupResult(
     cells.note = note;
     cells.lookedUpAt = lookedUpAt ? *lookedUpAt : QDateTime::currentSecsSinceEpoch();
     // What changed is known once the history has compared this result with the earlier one.
+    const bool hadChange = !cells.change.isEmpty();
     cells.change.clear();
     cells.previous.reset();
     refreshFlags(position);
     // One change for the whole result: views and screen readers hear about a row once, not five times.
-    emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));
+    emit dataChanged(index(position, RecordNoColumn), index(position, hadChange ? ChangeColumn : LookedUpAtColumn));
     return true;
 }
 
@@ -609,7 +630,7 @@ bool DomainListModel::setStatus(RowKey key, const QString &status, const QString
     cells.change.clear();
     cells.previous.reset();
     refreshFlags(position);
-    emit dataChanged(index(position, StatusColumn), index(position, hadChange ? ColumnCount - 1 : NoteColumn));
+    emit dataChanged(index(position, StatusColumn), index(position, hadChange ? ChangeColumn : NoteColumn));
     return true;
 }
 
@@ -619,10 +640,18 @@ bool DomainListModel::setChange(RowKey key, const QString &change, std::shared_p
     if (position < 0 || !m_rows[size_t(position)].lookup)
         return false;
     LookupCells &cells = *m_rows[size_t(position)].lookup;
-    cells.change = previous ? change : QString();
-    cells.previous = std::move(previous);
+    // An answer about a result the row no longer shows (looked up again, and still running or failed) is stale.
+    if (cells.status != kDone)
+        return false;
+    if (previous && !change.isEmpty()) {
+        cells.change = change;
+        cells.previous = std::move(previous);
+    } else {
+        cells.change.clear();
+        cells.previous.reset();
+    }
     refreshFlags(position);
-    emit dataChanged(index(position, StatusColumn), index(position, ColumnCount - 1));
+    emit dataChanged(index(position, StatusColumn), index(position, ChangeColumn));
     return true;
 }
 
@@ -654,7 +683,8 @@ std::unique_ptr<LookupCells> DomainListModel::takeLookupCells(RowKey key)
     const Flags notReached = m_flags[size_t(position)] & kNotReachedBit;
     refreshFlags(position);
     m_flags[size_t(position)] |= notReached;
-    emit dataChanged(index(position, RecordNoColumn), index(position, LookedUpAtColumn));
+    emit dataChanged(
+        index(position, RecordNoColumn), index(position, cells->change.isEmpty() ? LookedUpAtColumn : ChangeColumn));
     return cells;
 }
 

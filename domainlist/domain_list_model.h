@@ -88,6 +88,7 @@ public:
         StatusColumn,
         NoteColumn,
         LookedUpAtColumn,
+        ChangeColumn,
         ColumnCount
     };
     // The seven columns every row has had from the start: what Ctrl+C copies and the store keeps.
@@ -100,7 +101,8 @@ public:
     using Row = DomainRow;
 
     // The note of a row whose last lookup did not finish, on every cell of the row; the view marks the status cell
-    // of a row that has one. The status cell's tooltip shows any note, also a finished row's.
+    // of a row that has one. The status cell's tooltip shows any note, also a finished row's, and below it what
+    // changed since the domain's earlier result and what that result was, a line each.
     static constexpr int NoteRole = Qt::UserRole + 1;
 
     // Which of a row's searched texts have a letter with case (a find needs the slower caseless search only there).
@@ -160,8 +162,8 @@ public:
     // The row with this key, or nullptr.
     const Row *find(RowKey key) const;
     QString cell(int position, Column column) const;
-    // A record, status or note cell, or the domain, without a copy (empty for a row not looked up); not the ID or
-    // the time.
+    // A record, status, note or change cell, or the domain, without a copy (empty for a row not looked up); not the
+    // ID or the time.
     const QString &text(int position, Column column) const;
     // When the row's result was looked up (0: never).
     qint64 lookedUpAt(int position) const;
@@ -188,9 +190,10 @@ public:
     // in memory (a bit of the row's flags, no lookup cells). The next lookup write of a row clears its mark.
     void markNotReached(const std::vector<RowKey> &keys);
     bool isNotReached(int position) const { return m_flags[size_t(position)] & kNotReachedBit; }
-    // What the history says changed with the row's latest result, and the earlier result (a null pointer clears
-    // both). Rows are marked when the store has compared their result with the domain's earlier one; a new result
-    // written to the row clears the mark until then.
+    // What the history says changed with the row's latest result, and the earlier result (a null pointer or an
+    // empty change clears both). Rows are marked when the store has compared their result with the domain's earlier
+    // one; a new result written to the row clears the mark until then. Only a finished row can be marked: a lookup
+    // that failed found nothing to compare.
     bool setChange(RowKey key, const QString &change, std::shared_ptr<const PreviousResult> previous);
     // Takes the row's lookup cells out, leaving the row as never looked up: for a caller that has written them
     // elsewhere and wants their memory back (the command line's run, once a row is out).

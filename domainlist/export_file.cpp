@@ -70,7 +70,7 @@ const std::array<QString, kExportColumnCount> &exportCaptions()
 {
     static const std::array<QString, kExportColumnCount> captions = { QStringLiteral("ID"), QStringLiteral("域名"),
         QStringLiteral("备案号"), QStringLiteral("备案人"), QStringLiteral("备案类型"), QStringLiteral("网站名称"),
-        QStringLiteral("查询状态"), QStringLiteral("说明") };
+        QStringLiteral("查询状态"), QStringLiteral("说明"), QStringLiteral("变化") };
     return captions;
 }
 
@@ -79,10 +79,10 @@ ExportCells exportTextCells(const DomainListModel &model, int row)
     const DomainListModel::Row &r = model.row(row);
     // The note through the list: a row a stopped run never reached has no cells, yet its note says so.
     if (!r.lookup)
-        return { r.domain, {}, {}, {}, {}, {}, model.note(row) };
+        return { r.domain, {}, {}, {}, {}, {}, model.note(row), {} };
     const LookupCells &cells = *r.lookup;
     return { r.domain, cells.record.recordNo, cells.record.holder, cells.record.recordType, cells.record.siteName,
-        cells.status, model.note(row) };
+        cells.status, model.note(row), cells.change };
 }
 
 ExportBlockBuilder::ExportBlockBuilder(qint64 expectedUnits)

@@ -18,10 +18,12 @@ class DomainListModel;
 enum class ExportFormat { TextBlock, Csv, Xlsx };
 ExportFormat exportFormatFor(const QString &path);
 
-// The columns of our CSV and XLSX files: the list's seven, then the row's note (why its lookup did not finish).
-inline constexpr int kExportColumnCount = 8;
+// The columns of our CSV and XLSX files: the list's seven, the row's note (why its lookup did not finish), and
+// what changed since the domain's earlier result. Files written before 变化 have the first eight.
+inline constexpr int kExportColumnCount = 9;
+inline constexpr int kExportColumnsWithoutChange = 8;
 const std::array<QString, kExportColumnCount> &exportCaptions();
-// Columns 1 to 7 of a row (domain to note); column 0, the ID, is the row's position plus one.
+// Columns 1 to 8 of a row (domain to change); column 0, the ID, is the row's position plus one.
 using ExportCells = std::array<QStringView, kExportColumnCount - 1>;
 // The views point into the model and hold while it does not change.
 ExportCells exportTextCells(const DomainListModel &model, int row);

@@ -273,12 +273,19 @@ private:
     {
         if (m_shape == Shape::Unknown) {
             // Ours as long as it begins with our columns: a spreadsheet may have added some of its own behind them.
+            // Files from before 变化 end their own columns at 说明.
             const auto &captions = exportCaptions();
-            const bool ours
-                = fields.size() >= captions.size() && std::equal(captions.begin(), captions.end(), fields.begin());
+            const auto withoutChange = captions.begin() + kExportColumnsWithoutChange;
+            const bool ours = fields.size() >= size_t(kExportColumnsWithoutChange)
+                && std::equal(captions.begin(), withoutChange, fields.begin());
             m_shape = ours ? Shape::Ours : Shape::Foreign;
-            if (m_shape == Shape::Ours)
+            if (m_shape == Shape::Ours) {
+                m_columns = fields.size() >= captions.size()
+                        && std::equal(withoutChange, captions.end(), fields.begin() + kExportColumnsWithoutChange)
+                    ? kExportColumnCount
+                    : kExportColumnsWithoutChange;
                 return;
+            }
             // Someone else's first line is most often a header ("domain", "域名"): a first cell without a dot
             // names no domain anyone would look up.
             if (!cleanDomain(fields.front()).contains(u'.'))
@@ -288,6 +295,8 @@ private:
             take(fields.front());
             return;
         }
+        // A column a spreadsheet added behind ours is no cell of the row.
+        fields.resize(size_t(m_columns));
         fields.resize(kExportColumnCount);
         std::unique_ptr<LookupCells> cells;
         if (std::any_of(fields.begin() + 2, fields.end(), [](const QString &field) { return !field.isEmpty(); })) {
@@ -295,6 +304,9 @@ private:
             cells->record = FilingRecord { cellOf(fields[2]), cellOf(fields[3]), cellOf(fields[4]), cellOf(fields[5]) };
             cells->status = cellOf(fields[6]);
             cells->note = cellOf(fields[7]);
+            // Only a finished lookup can have changed anything.
+            if (cells->status == QStringLiteral("查询完毕"))
+                cells->change = cellOf(fields[8]);
         }
         take(csvCellOf(fields[1]), std::move(cells));
     }
@@ -306,6 +318,8 @@ private:
 
     CsvRecordSplitter m_splitter;
     Shape m_shape = Shape::Unknown;
+    // Our own columns in the file: with 变化 or without.
+    int m_columns = kExportColumnCount;
 };
 
 // Hands a device out in blocks that end where a character ends, preferring a line end, so that every block

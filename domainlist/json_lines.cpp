@@ -2,10 +2,10 @@
 
 namespace quernfold {
 
-const std::array<QString, kExportColumnCount> &jsonLinesKeys()
+const std::array<QString, kExportColumnsWithoutChange> &jsonLinesKeys()
 {
-    static const std::array<QString, kExportColumnCount> keys = { QStringLiteral("id"), QStringLiteral("domain"),
-        QStringLiteral("record_no"), QStringLiteral("holder"), QStringLiteral("record_type"),
+    static const std::array<QString, kExportColumnsWithoutChange> keys = { QStringLiteral("id"),
+        QStringLiteral("domain"), QStringLiteral("record_no"), QStringLiteral("holder"), QStringLiteral("record_type"),
         QStringLiteral("site_name"), QStringLiteral("status"), QStringLiteral("note") };
     return keys;
 }
@@ -49,7 +49,7 @@ bool JsonLinesWriter::writeRow(qint64 id, const ExportCells &cells)
 {
     const auto &keys = jsonLinesKeys();
     m_text.append(u"{\"").append(keys[0]).append(u"\":").append(QString::number(id));
-    for (size_t i = 0; i < cells.size(); ++i) {
+    for (size_t i = 0; i + 1 < keys.size(); ++i) {
         m_text.append(u",\"").append(keys[i + 1]).append(u"\":");
         appendJsonString(m_text, cells[i]);
     }

@@ -10,9 +10,9 @@
 
 namespace quernfold {
 
-// The keys of a JSON Lines record, in the order of our CSV's columns: "id" (a number), then "domain",
+// The keys of a JSON Lines record, in the order of our CSV's columns up to 说明: "id" (a number), then "domain",
 // "record_no", "holder", "record_type", "site_name", "status" and "note" (strings, empty when the row has none).
-const std::array<QString, kExportColumnCount> &jsonLinesKeys();
+const std::array<QString, kExportColumnsWithoutChange> &jsonLinesKeys();
 
 // A JSON string: in quotes, with quote, backslash and control characters escaped; everything else as it is.
 void appendJsonString(QString &out, QStringView text);

@@ -26,7 +26,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kDone = u"查询完毕"_s;
-const QByteArray kCsvHeader = "ID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明\r\n";
+const QByteArray kCsvHeader = "ID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明,变化\r\n";
 
 struct Finished {
     int exitCode = -1;
@@ -106,11 +106,12 @@ private:
     QByteArray m_err;
 };
 
+// 变化 stays empty: these runs start without a history to compare with.
 QString csvRecord(
     int id, const QString &domain, const FilingRecord &record, const QString &status, const QString &note = {})
 {
     return QStringList { QString::number(id), domain, record.recordNo, record.holder, record.recordType,
-        record.siteName, status, note }
+        record.siteName, status, note, QString() }
                .join(u',')
         + u"\r\n"_s;
 }

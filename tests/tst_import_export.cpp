@@ -108,7 +108,8 @@ private:
 };
 
 // A list as a run leaves it, with cells a website nobody controls could send: formulas, quotes, separators, line
-// breaks, an apostrophe of its own. Row 1 did not finish and says why; row 2 was never queried.
+// breaks, an apostrophe of its own. Row 0 changed since an earlier lookup; row 1 did not finish and says why; row 2
+// was never queried.
 void fillHostileRows(DomainListModel &model, bool withLineBreaks)
 {
     std::vector<DomainRow> rows(3);
@@ -117,6 +118,7 @@ void fillHostileRows(DomainListModel &model, bool withLineBreaks)
     rows[0].lookup->record = { u"=HYPERLINK(\"http://x\")"_s, u"'某某公司"_s, u"-1+1"_s, u"@SUM(A1)"_s };
     rows[0].lookup->status = u"查询完毕"_s;
     rows[0].lookup->note = withLineBreaks ? u"a,b \"c\"\r\nd\te"_s : u"a,b \"c\" d\te"_s;
+    rows[0].lookup->change = u"备案号变更、备案人变更"_s;
     rows[1].domain = u"b.com"_s;
     rows[1].lookup = std::make_unique<LookupCells>();
     rows[1].lookup->record = { {}, u"+86 10"_s, withLineBreaks ? u"\rx"_s : u"\tx"_s, u"''"_s };
@@ -126,13 +128,14 @@ void fillHostileRows(DomainListModel &model, bool withLineBreaks)
     model.appendRows(std::move(rows));
 }
 
-// Domain, the four record cells, status and note.
+// Domain, the four record cells, status, note and change.
 QStringList rowCells(const DomainRow &row)
 {
     if (!row.lookup)
-        return { row.domain, {}, {}, {}, {}, {}, {} };
+        return { row.domain, {}, {}, {}, {}, {}, {}, {} };
     const LookupCells &c = *row.lookup;
-    return { row.domain, c.record.recordNo, c.record.holder, c.record.recordType, c.record.siteName, c.status, c.note };
+    return { row.domain, c.record.recordNo, c.record.holder, c.record.recordType, c.record.siteName, c.status, c.note,
+        c.change };
 }
 
 // What Debian's Python makes of a file we wrote: its csv module, or openpyxl for a workbook (each sheet's cells,
@@ -157,7 +160,7 @@ for ws in wb.worksheets:
         continue
     rows = [[c.value for c in row] for row in ws.iter_rows()]
     sheets.append({"rows": rows, "bold": all(c.font.b for c in ws[1]), "freeze": ws.freeze_panes,
-        "filter": ws.auto_filter.ref, "widths": [ws.column_dimensions[get_column_letter(i + 1)].width for i in range(8)]})
+        "filter": ws.auto_filter.ref, "widths": [ws.column_dimensions[get_column_letter(i + 1)].width for i in range(9)]})
 if big:
     sheets[-1]["rows"] = [[c.value for c in row] for row in wb.worksheets[-1].iter_rows(max_row=2)]
 print(json.dumps({"sheets": sheets}))
@@ -190,7 +193,8 @@ QStringList texts(const QJsonArray &cells)
 
 QStringList header()
 {
-    return { u"ID"_s, u"域名"_s, u"备案号"_s, u"备案人"_s, u"备案类型"_s, u"网站名称"_s, u"查询状态"_s, u"说明"_s };
+    return { u"ID"_s, u"域名"_s, u"备案号"_s, u"备案人"_s, u"备案类型"_s, u"网站名称"_s, u"查询状态"_s, u"说明"_s,
+        u"变化"_s };
 }
 
 } // namespace
@@ -963,6 +967,44 @@ private slots:
         QCOMPARE(rowCells(back.rows[2]), rowCells(model.row(1)));
     }
 
+    // Files from before 变化 end at 说明; a spreadsheet may have added columns of its own behind ours.
+    void readBack_ourCsv_withOrWithoutChange_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("change");
+        const QString header = u"ID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明"_s;
+        const QString found = u"1,a.cn,京ICP备1号-1,张三,企业,星辰官网,查询完毕,"_s;
+        QTest::newRow("without 变化") << header + u"\r\n"_s + found + u"来自历史\r\n"_s << u"来自历史"_s << QString();
+        QTest::newRow("without 变化, a column added behind")
+            << header + u",备注\r\n"_s + found + u",新备案\r\n"_s << QString() << QString();
+        QTest::newRow("with 变化") << header + u",变化\r\n"_s + found + u",备案号变更、备案人变更\r\n"_s << QString()
+                                   << u"备案号变更、备案人变更"_s;
+        QTest::newRow("with 变化 and a column added behind")
+            << header + u",变化,备注\r\n"_s + found + u",新备案,x\r\n"_s << QString() << u"新备案"_s;
+        QTest::newRow("a change on a lookup that failed")
+            << header + u",变化\r\n1,a.cn,,,,,查询失败,HTTP 状态 500,新备案\r\n"_s << u"HTTP 状态 500"_s << QString();
+    }
+    void readBack_ourCsv_withOrWithoutChange()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, note);
+        QFETCH(QString, change);
+        QByteArray bytes = text.toUtf8();
+        QBuffer device(&bytes);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        ImportResult result = readDomainDevice(device, u"list.csv"_s, {}, 64 * 1024, ImportKind::Csv);
+        QCOMPARE(result.domains(), QStringList { u"a.cn"_s });
+        QVERIFY(result.rows[0].lookup);
+        QCOMPARE(result.rows[0].lookup->note, note);
+        QCOMPARE(result.rows[0].lookup->change, change);
+        // Back on the list, the row is one of the changed ones and shows the change.
+        DomainListModel model;
+        model.appendRows(std::move(result.rows));
+        QCOMPARE(model.count(RowKind::Changed), change.isEmpty() ? 0 : 1);
+        QCOMPARE(model.cell(0, DomainListModel::ChangeColumn), change);
+    }
+
     void readBack_textBlocks_restoreRecords()
     {
         QTemporaryDir dir;
@@ -980,6 +1022,7 @@ private slots:
         QStringList expected = rowCells(model.row(0));
         expected[5] = u"查询完毕"_s;
         expected[6].clear();
+        expected[7].clear();
         QCOMPARE(rowCells(back.rows[1]), expected);
         QCOMPARE(back.rows[2].lookup->status, u"查询完毕"_s);
         QVERIFY(!back.rows[0].lookup && !back.rows[3].lookup);
@@ -1062,7 +1105,7 @@ private slots:
         }
         QVERIFY(sheet.value(u"bold"_s).toBool());
         QCOMPARE(sheet.value(u"freeze"_s).toString(), u"A2"_s);
-        QCOMPARE(sheet.value(u"filter"_s).toString(), u"A1:H4"_s);
+        QCOMPARE(sheet.value(u"filter"_s).toString(), u"A1:I4"_s);
         // As wide as the widest text: the note is longer than its caption, the type's caption wider than its cells.
         const QJsonArray widths = sheet.value(u"widths"_s).toArray();
         QVERIFY2(widths.at(7).toDouble() > widths.at(4).toDouble(), QJsonDocument(widths).toJson().constData());
@@ -1085,7 +1128,7 @@ private slots:
             QCOMPARE(texts(rows.at(0).toArray()), header());
             QCOMPARE(rows.at(1).toArray().at(0).toDouble(), 2 * i + 1);
             QCOMPARE(rows.size(), i < 2 ? 3 : 2);
-            QCOMPARE(sheets.at(i).toObject().value(u"filter"_s).toString(), i < 2 ? u"A1:H3"_s : u"A1:H2"_s);
+            QCOMPARE(sheets.at(i).toObject().value(u"filter"_s).toString(), i < 2 ? u"A1:I3"_s : u"A1:I2"_s);
         }
     }
 

@@ -7,6 +7,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLabel>
@@ -38,14 +39,17 @@ FilingRecord record(const QString &recordNo, const QString &holder = QStringLite
     return { recordNo, holder, QStringLiteral("企业"), siteName };
 }
 
-// Five rows, one of each kind and one never looked up: a.cn found (张三), b.cn no record, c.cn deleted, d.cn
-// found (李四) but being looked up again, e.cn untouched.
+// Five rows, one of each kind and one never looked up: a.cn found (张三), b.cn no record, c.cn deleted (its filing
+// was cancelled since an earlier lookup), d.cn found (李四) but being looked up again, e.cn untouched.
 void fillKinds(DomainListModel &model)
 {
     model.setDomains({ u"a.cn"_qs, u"b.cn"_qs, u"c.cn"_qs, u"d.cn"_qs, u"e.cn"_qs });
     model.setLookupResult(model.keyAt(0), record(u"京ICP备1号"_qs, u"张三"_qs, u"星辰官网"_qs), kDone);
     model.setLookupResult(model.keyAt(1), record(u"无记录"_qs), kDone);
     model.setLookupResult(model.keyAt(2), record(u"备案已被删除"_qs), kDone);
+    auto before
+        = std::make_shared<PreviousResult>(PreviousResult { record(u"京ICP备3号"_qs, u"王五"_qs), kDone, 0, 0 });
+    model.setChange(model.keyAt(2), changeText(*before, model.row(2).lookup->record), before);
     model.setLookupResult(model.keyAt(3), record(u"沪ICP备2号"_qs, u"李四"_qs, u"Blog"_qs), kDone);
     model.setStatus(model.keyAt(3), u"查询中"_qs);
 }
@@ -113,6 +117,7 @@ private slots:
         QTest::newRow("无记录") << Kind::NoRecord << QStringList { u"b.cn"_qs } << u"无记录(1)"_qs;
         QTest::newRow("备案已被删除") << Kind::Deleted << QStringList { u"c.cn"_qs } << u"备案已被删除(1)"_qs;
         QTest::newRow("未完成") << Kind::Unfinished << QStringList { u"d.cn"_qs, u"e.cn"_qs } << u"未完成(2)"_qs;
+        QTest::newRow("有变化") << Kind::Changed << QStringList { u"c.cn"_qs } << u"有变化(1)"_qs;
     }
     void filter_showsRowsOfItsKindWithCounts()
     {
@@ -128,6 +133,14 @@ private slots:
         const QList<QAction *> kinds = w.find<QMenu>(QStringLiteral("showKind"))->actions();
         QCOMPARE(kinds.at(int(kind))->text(), menuText);
         QVERIFY(kinds.at(int(kind))->isChecked());
+        const QList<QString> names { u"showAll"_qs, u"showFound"_qs, u"showNoRecord"_qs, u"showDeleted"_qs,
+            u"showUnfinished"_qs, u"showChanged"_qs };
+        QCOMPARE(kinds.at(int(kind))->objectName(), names.at(int(kind)));
+        // The find bar's box says the same.
+        w.window->showFindBar();
+        auto *box = w.find<QComboBox>(u"recordKind"_qs);
+        QCOMPARE(box->currentIndex(), int(kind));
+        QCOMPARE(box->currentText(), menuText);
     }
 
     void filterLine_saysWhatIsShown_data()
@@ -138,6 +151,7 @@ private slots:
         QTest::addColumn<QString>("matches");
         QTest::newRow("everything") << Kind::All << QString() << QString() << QString();
         QTest::newRow("a kind") << Kind::Found << QString() << u"显示: 有备案 · 2 / 5行"_qs << QString();
+        QTest::newRow("the changed") << Kind::Changed << QString() << u"显示: 有变化 · 1 / 5行"_qs << QString();
         QTest::newRow("a find") << Kind::All << u"星辰"_qs << u"显示: 全部 · 1 / 5行 · 查找 \"星辰\""_qs
                                 << u"1个匹配"_qs;
         QTest::newRow("both, nothing left")
@@ -678,7 +692,8 @@ private slots:
             QCOMPARE(list->toolTipFor(cell), QString());
         }
         for (int column = 0; column < header->count(); ++column) {
-            QCOMPARE(!header->isSectionHidden(column), optionalShown || column < DomainListModel::BaseColumnCount);
+            QCOMPARE(!header->isSectionHidden(column),
+                optionalShown || column < DomainListModel::BaseColumnCount || column == DomainListModel::ChangeColumn);
             if (header->isSectionHidden(column))
                 continue;
             QVERIFY2(
@@ -689,6 +704,86 @@ private slots:
             else if (clientWidth > 851)
                 QCOMPARE(header->sectionSize(column), firstWidths.at(column));
         }
+    }
+
+    // What the 变化 cell and the status cell's tooltip say for each kind of change, as the history's comparison
+    // words it; a domain seen for the first time, or two answers without a record, say nothing.
+    void change_columnAndTooltipSayWhatChanged_data()
+    {
+        QTest::addColumn<QStringList>("before"); // empty: the history had nothing on the domain
+        QTest::addColumn<QStringList>("now");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("previousLine");
+        const QStringList found { u"京ICP备1号-1"_qs, u"张三"_qs, u"企业"_qs, u"星辰官网"_qs };
+        const QStringList none { u"无记录"_qs, u"未知"_qs, u"未知"_qs, u"未知"_qs };
+        const QStringList deleted { u"备案已被删除"_qs, u"未知"_qs, u"未知"_qs, u"未知"_qs };
+        const QString wasFound = u"之前(2026-03-01): 京ICP备1号-1 / 张三"_qs;
+        const auto with = [&found](int cell, const QString &text) {
+            QStringList record = found;
+            record[cell] = text;
+            return record;
+        };
+        QTest::newRow("first sight") << QStringList() << found << QString() << QString() << QString();
+        QTest::newRow("新备案") << none << found << QString() << u"新备案"_qs << u"之前(2026-03-01): 无记录"_qs;
+        QTest::newRow("注销: 无记录") << found << none << QString() << u"备案已注销"_qs << wasFound;
+        QTest::newRow("注销: 备案已被删除") << found << deleted << QString() << u"备案已注销"_qs << wasFound;
+        QTest::newRow("备案号") << found << with(0, u"京ICP备1号-2"_qs) << QString() << u"备案号变更"_qs << wasFound;
+        QTest::newRow("备案人, a reused result keeps its note")
+            << found << with(1, u"李四"_qs) << u"复用2026-03-02 09:00的查询结果"_qs << u"备案人变更"_qs << wasFound;
+        QTest::newRow("备案类型") << found << with(2, u"个人"_qs) << QString() << u"备案类型变更"_qs << wasFound;
+        QTest::newRow("网站名称") << found << with(3, u"Blog"_qs) << QString() << u"网站名称变更"_qs << wasFound;
+        QTest::newRow("all four") << found << QStringList { u"沪ICP备9号"_qs, u"李四"_qs, u"个人"_qs, u"Blog"_qs }
+                                  << QString() << u"备案号变更、备案人变更、网站名称变更、备案类型变更"_qs << wasFound;
+        QTest::newRow("无记录 to 备案已被删除") << none << deleted << QString() << QString() << QString();
+        QTest::newRow("备案已被删除 to 无记录") << deleted << none << QString() << QString() << QString();
+        QTest::newRow("the same record") << found << found << QString() << QString() << QString();
+    }
+    void change_columnAndTooltipSayWhatChanged()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, now);
+        QFETCH(QString, note);
+        QFETCH(QString, change);
+        QFETCH(QString, previousLine);
+        const auto recordOf = [](const QStringList &cells) {
+            return FilingRecord { cells[0], cells[1], cells[2], cells[3] };
+        };
+        ScriptedWindow w;
+        w.window->load();
+        DomainListModel &model = w.window->model();
+        model.setDomains({ u"a.cn"_qs, u"b.cn"_qs });
+        const RowKey key = model.keyAt(1);
+        model.setLookupResult(key, recordOf(now), kDone, note);
+        std::shared_ptr<PreviousResult> previous;
+        if (!before.isEmpty()) {
+            previous = std::make_shared<PreviousResult>(
+                PreviousResult { recordOf(before), kDone, QDateTime(QDate(2026, 1, 5), QTime(8, 0)).toSecsSinceEpoch(),
+                    QDateTime(QDate(2026, 3, 1), QTime(23, 30)).toSecsSinceEpoch() });
+        }
+        QVERIFY(model.setChange(key, previous ? changeText(*previous, recordOf(now)) : QString(), previous));
+
+        const ShownRowsModel &shown = w.window->shownModel();
+        auto *list = w.find<DomainListView>(u"ListView1"_qs);
+        QCOMPARE(shown.index(1, DomainListModel::ChangeColumn).data().toString(), change);
+        QStringList lines;
+        for (const QString &line : { note, change, previousLine }) {
+            if (!line.isEmpty())
+                lines << line;
+        }
+        QCOMPARE(list->toolTipFor(shown.index(1, DomainListModel::StatusColumn)), lines.join(u'\n'));
+        QCOMPARE(shown.count(Kind::Changed), change.isEmpty() ? 0 : 1);
+        w.window->showKind(Kind::Changed);
+        QCOMPARE(shownDomains(shown), change.isEmpty() ? QStringList() : QStringList { u"b.cn"_qs });
+
+        // The mark belongs to that result: a lookup under way clears it, and its failure is no change.
+        model.setStatus(key, u"查询中"_qs);
+        QVERIFY(!model.setChange(key, u"新备案"_qs, std::make_shared<PreviousResult>()));
+        model.setStatus(key, u"查询失败"_qs, u"HTTP 状态 500"_qs);
+        QVERIFY(!model.setChange(key, u"新备案"_qs, std::make_shared<PreviousResult>()));
+        QCOMPARE(model.cell(1, DomainListModel::ChangeColumn), QString());
+        QCOMPARE(model.count(RowKind::Changed), 0);
+        QTRY_COMPARE(shown.rowCount(), 0);
     }
 
     // 查询时间: stamped when a lookup writes its result, the history's time for a reused one; sorted by time.
@@ -764,7 +859,7 @@ private slots:
         auto *summary = w.find<QLabel>(QStringLiteral("runSummary"));
         QVERIFY(!bar->isVisible());
         QVERIFY(summary->isVisible());
-        QVERIFY2(QRegularExpression(u"^有备案0 · 无记录0 · 已删除0 · 未完成5 · 用时0:0\\d$"_qs)
+        QVERIFY2(QRegularExpression(u"^有备案0 · 无记录0 · 已删除0 · 未完成5 · 有变化0 · 用时0:0\\d$"_qs)
                      .match(summary->text())
                      .hasMatch(),
             qPrintable(summary->text()));

@@ -311,7 +311,7 @@ private slots:
             QCOMPARE(status.data().toString(), expected[row].status);
             QCOMPARE(status.data(Qt::ToolTipRole).toString(), expected[row].note);
             // The export's 说明 column.
-            QCOMPARE(exportTextCells(t.model(), row).back().toString(), expected[row].note);
+            QCOMPARE(exportTextCells(t.model(), row)[6].toString(), expected[row].note);
         }
         QVERIFY(!t.model().row(3).lookup);
         QCOMPARE(t.model().count(RowKind::Unfinished), 3);
@@ -328,6 +328,38 @@ private slots:
         QCOMPARE(t.rowCells(3), found(QStringLiteral("a.cn")));
         QVERIFY(t.model().note(3).isEmpty());
         QCOMPARE(t.model().count(RowKind::Unfinished), 2);
+    }
+
+    // The history compares a result a moment after it arrives, so marks come in during the run and after its end;
+    // the summary counts them among the run's rows only.
+    void batch_summaryCountsChangedRowsOfTheRun_alsoMarkedAfterItsEnd()
+    {
+        // One at a time: a.com has its result when d.net starts.
+        LookupWindow t(10000, [](LookupSettings &settings) { settings.parallel = 1; });
+        t.model().setDomains(
+            { QStringLiteral("a.com"), QStringLiteral("b.cn"), QStringLiteral("c.org"), QStringLiteral("d.net") });
+        const std::vector<RowKey> keys { t.model().keyAt(0), t.model().keyAt(1), t.model().keyAt(2),
+            t.model().keyAt(3) };
+        t.model().setLookupResult(keys[2], site::expectedRecord(QStringLiteral("c.org")), QStringLiteral("查询完毕"));
+        const auto before = std::make_shared<PreviousResult>();
+        before->record.recordNo = QStringLiteral("无记录");
+        t.atRowStart = [&](int row) {
+            if (row == 3)
+                QVERIFY(t.model().setChange(keys[0], QStringLiteral("新备案"), before));
+        };
+        t.w->window->selectRows({ keys[0], keys[1], keys[3] });
+        QVERIFY(t.run([&] { t.w->window->querySelectedRow(); }));
+        auto *summary = t.w->find<QLabel>(QStringLiteral("runSummary"));
+        QVERIFY2(summary->text().startsWith(QStringLiteral("有备案3 · 无记录0 · 已删除0 · 未完成0 · 有变化1 · 用时")),
+            qPrintable(summary->text()));
+        // Outside the run: not counted.
+        QVERIFY(t.model().setChange(keys[2], QStringLiteral("新备案"), before));
+        QVERIFY(t.model().setChange(keys[3], QStringLiteral("新备案"), before));
+        QTRY_VERIFY2(summary->text().contains(QStringLiteral(" · 有变化2 · ")), qPrintable(summary->text()));
+        QVERIFY(t.model().setChange(keys[0], {}, nullptr));
+        QTRY_VERIFY2(summary->text().contains(QStringLiteral(" · 有变化1 · ")), qPrintable(summary->text()));
+        QCOMPARE(summary->accessibleName(), summary->text());
+        QVERIFY(summary->isVisible());
     }
 
     void unfinished_queriesOnlyRowsNotFinished()

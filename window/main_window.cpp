@@ -173,7 +173,7 @@ void MainWindow::buildMenus()
     m_kindMenu->setObjectName(QStringLiteral("showKind"));
     m_kindActions = new QActionGroup(this);
     static const char *const kindNames[ShownRowsModel::KindCount]
-        = { "showAll", "showFound", "showNoRecord", "showDeleted", "showUnfinished" };
+        = { "showAll", "showFound", "showNoRecord", "showDeleted", "showUnfinished", "showChanged" };
     for (int kind = 0; kind < ShownRowsModel::KindCount; ++kind) {
         QAction *item = m_kindMenu->addAction(QString(), this, [this, kind] { showKind(ShownRowsModel::Kind(kind)); });
         item->setObjectName(QString::fromLatin1(kindNames[kind]));
@@ -316,6 +316,15 @@ void MainWindow::buildRunProgress()
     m_runSummary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_runSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_runSummary->hide();
+    m_summaryTimer = new QTimer(this);
+    m_summaryTimer->setSingleShot(true);
+    m_summaryTimer->setInterval(ShownRowsModel::kMoveIntervalMs);
+    connect(m_summaryTimer, &QTimer::timeout, this, &MainWindow::updateRunSummary);
+    // Only a change mark reaching the 变化 cell can move the count.
+    connect(&m_model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &, const QModelIndex &last) {
+        if (!m_summaryRows.empty() && last.column() >= DomainListModel::ChangeColumn && !m_summaryTimer->isActive())
+            m_summaryTimer->start();
+    });
 }
 
 void MainWindow::buildFindBar(QWidget *client)
@@ -480,7 +489,7 @@ void MainWindow::saveWindowState() const
 QString MainWindow::kindLabel(ShownRowsModel::Kind kind)
 {
     static const char16_t *const labels[ShownRowsModel::KindCount]
-        = { u"全部", u"有备案", u"无记录", u"备案已被删除", u"未完成" };
+        = { u"全部", u"有备案", u"无记录", u"备案已被删除", u"未完成", u"有变化" };
     return QString::fromUtf16(labels[int(kind)]);
 }
 
@@ -653,6 +662,8 @@ void MainWindow::setMessage(const QString &text)
 {
     // Whatever progress was still waiting to be shown is older than this, and so is a run's summary.
     m_runSummary->hide();
+    m_summaryTimer->stop();
+    std::vector<RowKey>().swap(m_summaryRows);
     m_pendingProgress.clear();
     m_progressTimer->stop();
     m_messageWritten = true;

@@ -194,6 +194,8 @@ private:
     void showPendingProgress();
     void updateRunProgress();
     void showRunSummary();
+    // Counts the changed rows among the summary's rows again and writes the summary.
+    void updateRunSummary();
     void setMessage(const QString &text);
     // A run's per-row progress text.
     void setProgressMessage(const QString &text);
@@ -285,6 +287,13 @@ private:
     bool m_runStopped = false;
     QElapsedTimer m_runClock;
     std::deque<std::pair<qint64, int>> m_rateSamples;
+    // The last batch run's summary while it shows: the rows the run reached and the texts either side of
+    // "有变化N". The store compares results a moment after they arrive, so rows are still marked changed after the
+    // run has ended, and the count follows them.
+    std::vector<RowKey> m_summaryRows;
+    QStringList m_summaryHead;
+    QString m_summaryTail;
+    QTimer *m_summaryTimer = nullptr;
     QString m_gaveUpReason;
     HttpClient::RequestId m_versionRequest = 0;
     QAction *m_querySettingsAction = nullptr;

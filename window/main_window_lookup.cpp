@@ -210,15 +210,33 @@ void MainWindow::showRunSummary()
     const int notReached = int(m_runRows.size()) - started;
     if (notReached > 0)
         parts << QStringLiteral("未查询%1").arg(groupedNumber(notReached));
-    parts << QStringLiteral("用时%1").arg(durationText(m_runClock.elapsed()));
+    m_summaryHead = parts;
+    m_summaryTail = QStringLiteral("用时%1").arg(durationText(m_runClock.elapsed()));
+    // Rows the run never reached got no new result to compare.
+    m_runRows.resize(size_t(started));
+    m_runRows.shrink_to_fit();
+    m_summaryRows = std::exchange(m_runRows, {});
     m_runProgress->hide();
-    const QString summary = parts.join(QStringLiteral(" · "));
+    updateRunSummary();
+    m_runSummary->show();
+    m_runSummary->raise();
+}
+
+void MainWindow::updateRunSummary()
+{
+    qint64 changed = 0;
+    for (const RowKey key : m_summaryRows) {
+        const int row = m_model.positionOf(key);
+        changed += row >= 0 && m_model.isOfKind(row, RowKind::Changed);
+    }
+    const QString summary
+        = (QStringList(m_summaryHead) << QStringLiteral("有变化%1").arg(groupedNumber(changed)) << m_summaryTail)
+              .join(QStringLiteral(" · "));
+    if (summary == m_runSummary->text())
+        return;
     m_runSummary->setText(summary);
     // A screen reader reads the summary itself, not a caption for it.
     m_runSummary->setAccessibleName(summary);
-    m_runSummary->show();
-    m_runSummary->raise();
-    std::vector<RowKey>().swap(m_runRows);
 }
 
 void MainWindow::noteRowReached(RowKey row)

@@ -40,6 +40,8 @@ RowKind rowKindOf(ShownRowsModel::Kind kind)
         return RowKind::NoRecord;
     case ShownRowsModel::Kind::Deleted:
         return RowKind::Deleted;
+    case ShownRowsModel::Kind::Changed:
+        return RowKind::Changed;
     default:
         return RowKind::Unfinished;
     }

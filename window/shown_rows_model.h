@@ -22,8 +22,8 @@ class ShownRowsModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum class Kind { All, Found, NoRecord, Deleted, Unfinished };
-    static constexpr int KindCount = 5;
+    enum class Kind { All, Found, NoRecord, Deleted, Unfinished, Changed };
+    static constexpr int KindCount = 6;
     // Rows that lookups changed are moved into place this often.
     static constexpr int kMoveIntervalMs = 250;
 

@@ -67,6 +67,9 @@ const QStringList kHolders = { u"张三"_s, u"李四"_s, u"王五"_s, u"阿里"_
 const QStringList kTypes = { u"企业"_s, u"个人"_s, u"政府机关"_s, u"事业单位"_s, kUnknown };
 const QStringList kSiteNames = { u"星辰官网"_s, u"Blog"_s, u"blog"_s, u"站3"_s, u"站１２"_s, u"Site9"_s, u"site10"_s,
     u"阿里云"_s, kUnknown, u"+HYPERLINK"_s, u"two\nlines"_s, u"ärger"_s };
+// What the store could say changed, a few of them alike but for their ends, so sorts by them tie and part.
+const QStringList kChanges = { u"新备案"_s, u"备案已注销"_s, u"备案人变更"_s, u"备案号变更"_s,
+    u"备案号变更、备案人变更"_s, u"网站名称变更、备案类型变更"_s };
 const QStringList kFailureNotes = { u"无法连接(连接被拒绝)"_s, u"连接中断,已重试2次"_s, u"空页面"_s,
     u"HTTP 状态 503"_s, QString() };
 const QStringList kFindTexts = { u"a"_s, u"A"_s, u"1"_s, u"12"_s, u"rec"_s, u"REC-"_s, u"cn"_s, u".com"_s, u"张"_s,
@@ -155,12 +158,24 @@ struct RefRow {
     // 备案号, 备案人, 备案类型, 网站名称, 查询状态
     std::array<QString, 5> cells;
     QString note;
+    // What changed since the domain's earlier result, as the store marked it.
+    QString change;
     // A stopped run never reached the row: its note says so while it has none of its own.
     bool notReached = false;
 
     QString shownNote() const { return note.isEmpty() && notReached ? kNotReachedNote : note; }
-    const QString &text(int column) const { return column == DomainListModel::DomainColumn ? domain : cells[column - 2]; }
+    const QString &text(int column) const
+    {
+        return column == DomainListModel::DomainColumn ? domain
+            : column == DomainListModel::ChangeColumn  ? change
+                                                       : cells[column - 2];
+    }
 };
+
+// The columns the list and its shown rows are compared by: the seven every row has, and 变化.
+constexpr std::array<int, 8> kComparedColumns = { DomainListModel::IdColumn, DomainListModel::DomainColumn,
+    DomainListModel::RecordNoColumn, DomainListModel::HolderColumn, DomainListModel::RecordTypeColumn,
+    DomainListModel::SiteNameColumn, DomainListModel::StatusColumn, DomainListModel::ChangeColumn };
 
 // The list and its view written the obvious way: a vector of rows, filtered and sorted afresh whenever asked.
 struct Reference {
@@ -185,6 +200,8 @@ struct Reference {
             return recordNo == kDeleted;
         case Kind::Unfinished:
             return row.cells[4] != kDone;
+        case Kind::Changed:
+            return !row.change.isEmpty();
         }
         return false;
     }
@@ -561,6 +578,9 @@ private:
             return exportShown();
         case Op::Restart:
             closeWindow(true);
+            // The store keeps no change: the rows come back without their marks.
+            for (RefRow &row : m_ref.rows)
+                row.change.clear();
             if (!m_result.failed)
                 openWindow();
             return;
@@ -808,6 +828,7 @@ private:
                 if (row) {
                     row->cells = cells;
                     row->note.clear();
+                    row->change.clear();
                     row->notReached = false;
                 }
             } else {
@@ -816,6 +837,7 @@ private:
                 if (row) {
                     row->cells[4] = kQuerying;
                     row->note = note;
+                    row->change.clear();
                     row->notReached = false;
                 }
             }
@@ -823,7 +845,36 @@ private:
                 fail(u"list"_s,
                     u"a write by key %1 %2"_s.arg(keyValue(key)).arg(written ? u"reached a row that left"_s
                                                                              : u"missed a listed row"_s));
+            // Now and then the store's comparison comes back, for this row whatever it holds by now.
+            if (!m_result.failed && random() % 3 == 0)
+                markChange(random, key, row);
         }
+    }
+
+    // The store says what changed with the row's result, or (without an earlier result) that nothing did. Only a
+    // finished row takes it.
+    void markChange(std::mt19937 &random, RowKey key, RefRow *row)
+    {
+        std::shared_ptr<PreviousResult> previous;
+        if (random() % 6 != 0) {
+            previous = std::make_shared<PreviousResult>();
+            previous->record = { kRecordNos[int(random() % quint32(kRecordNos.size()))],
+                kHolders[int(random() % quint32(kHolders.size()))], kTypes[int(random() % quint32(kTypes.size()))],
+                kSiteNames[int(random() % quint32(kSiteNames.size()))] };
+            previous->status = kDone;
+            previous->lastConfirmed = 1767225600 + qint64(random() % 1000) * 86400;
+        }
+        const QString change = kChanges[int(random() % quint32(kChanges.size()))];
+        const bool written = model().setChange(key, change, previous);
+        const bool finished = row && row->cells[4] == kDone;
+        if (written != finished) {
+            fail(u"list"_s,
+                u"the change for key %1 was %2"_s.arg(keyValue(key))
+                    .arg(written ? u"taken by a row not finished"_s : u"refused by a finished row"_s));
+            return;
+        }
+        if (finished)
+            row->change = previous ? change : QString();
     }
 
     void startRun(const Step &step)
@@ -923,6 +974,7 @@ private:
                 row.cells[4] = kFailed;
                 row.note = note;
             }
+            row.change.clear();
             row.notReached = false;
         }
         m_http->complete(id, std::move(response));
@@ -955,6 +1007,7 @@ private:
             }
             row.cells[4] = kQuerying;
             row.note.clear();
+            row.change.clear();
             row.notReached = false;
         }
         if (!m_http->pendingIds().isEmpty())
@@ -985,7 +1038,9 @@ private:
 
     void sort(const Step &step)
     {
-        const int column = int(step.a % DomainListModel::BaseColumnCount);
+        // Now and then by 变化, which lies beyond the seven.
+        const int column
+            = step.c % 10 == 9 ? int(DomainListModel::ChangeColumn) : int(step.a % DomainListModel::BaseColumnCount);
         window().sortByColumn(column);
         if (column == DomainListModel::IdColumn) {
             m_ref.sortColumn = -1;
@@ -1079,14 +1134,14 @@ private:
         const std::vector<QStringList> records = readCsv(QString::fromUtf8(bytes.mid(3)));
         std::vector<QStringList> expected;
         expected.push_back({ u"ID"_s, u"域名"_s, u"备案号"_s, u"备案人"_s, u"备案类型"_s, u"网站名称"_s, u"查询状态"_s,
-            u"说明"_s });
+            u"说明"_s, u"变化"_s });
         m_lastExport.clear();
         for (const int position : shown) {
             const RefRow &row = m_ref.rows[size_t(position)];
             QStringList fields { QString::number(position + 1), csvField(row.domain) };
             for (const QString &cell : row.cells)
                 fields << csvField(cell);
-            fields << csvField(row.shownNote());
+            fields << csvField(row.shownNote()) << csvField(row.change);
             expected.push_back(fields);
             m_lastExport.push_back(row);
         }
@@ -1138,7 +1193,9 @@ private:
             if (list.keyAt(position) != row.key)
                 return fail(u"list"_s,
                     u"row %1 has key %2, not %3"_s.arg(position).arg(keyValue(list.keyAt(position))).arg(keyValue(row.key)));
-            for (int column = DomainListModel::DomainColumn; column < DomainListModel::BaseColumnCount; ++column) {
+            for (const int column : kComparedColumns) {
+                if (column == DomainListModel::IdColumn)
+                    continue;
                 const QString cell = list.cell(position, DomainListModel::Column(column));
                 if (cell != row.text(column))
                     return fail(u"list"_s,
@@ -1188,7 +1245,7 @@ private:
                     .arg(viewState(), keys.join(u' '), wanted.join(u' ')));
         }
         for (int row = 0; row < shown.rowCount(); ++row) {
-            for (int column = 0; column < DomainListModel::BaseColumnCount; ++column) {
+            for (const int column : kComparedColumns) {
                 const QString cell = shown.index(row, column).data().toString();
                 const QString want = m_ref.cell(expected[size_t(row)], column);
                 if (cell != want)
