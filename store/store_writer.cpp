@@ -273,7 +273,7 @@ bool StoreWriter::openDatabase(bool ownsList)
         // which a killed process cannot undo; only a power cut can cost the last commits. Results land on rows all
         // over a long list, a page each: checkpoints every 40 MB of log instead of 4 MB sync a tenth as often and
         // copy a page written many times once.
-        bool usable = version >= 0 && m_db.queryText("PRAGMA journal_mode=WAL") == QStringLiteral("wal")
+        bool usable = version >= 0 && switchToWal()
             && m_db.exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;"
                          " PRAGMA journal_size_limit=67108864");
         // The owner reads every page once; the restore that usually follows finds them in the cache.
@@ -316,6 +316,20 @@ bool StoreWriter::openDatabase(bool ownsList)
     return false;
 }
 
+bool StoreWriter::switchToWal()
+{
+    // A new file switches to WAL once, with the file to itself: another copy opening the same new file at that
+    // moment makes the switch answer the old mode, and the busy timeout does not cover it.
+    const Clock::time_point giveUpAt = Clock::now() + std::chrono::milliseconds(kOpenBusyTimeoutMs);
+    for (;;) {
+        if (m_db.queryText("PRAGMA journal_mode=WAL") == QStringLiteral("wal"))
+            return true;
+        if (Clock::now() >= giveUpAt)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 bool StoreWriter::moveDamagedFileAside(QString *movedTo)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -353,8 +367,7 @@ void StoreWriter::prepareStatements()
         "INSERT OR REPLACE INTO versions (domain, first_seen, seq, last_confirmed, record_no, holder, record_type,"
         " site_name, status) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
     m_confirmVersion = Statement(m_db,
-        "UPDATE versions SET last_confirmed = ? WHERE domain = ? AND first_seen = ? AND seq = ?"
-        " AND last_confirmed < ?");
+        "UPDATE versions SET last_confirmed = max(last_confirmed, ?) WHERE domain = ? AND first_seen = ? AND seq = ?");
     m_versionAt = Statement(m_db,
         "SELECT record_no, holder, record_type, site_name, status, first_seen, last_confirmed FROM versions"
         " WHERE domain = ? AND first_seen = ? ORDER BY seq DESC");
@@ -581,7 +594,6 @@ bool StoreWriter::recordResults(const op::RecordResults &change)
                 m_confirmVersion.bind(2, result.domain);
                 m_confirmVersion.bind(3, latest->firstSeen);
                 m_confirmVersion.bind(4, latestSeq);
-                m_confirmVersion.bind(5, result.lookedUpAt);
                 if (!m_confirmVersion.run())
                     return false;
                 m_work.stats.historyWritten += m_db.changes();

@@ -98,6 +98,7 @@ private:
     void run();
     void open();
     bool openDatabase(bool ownsList);
+    bool switchToWal();
     bool moveDamagedFileAside(QString *movedTo);
     void prepareStatements();
     void readHighestKey();
