@@ -12,10 +12,12 @@ const QString kQueryHelp = QStringLiteral(
     "\nWith --query, the list is looked up without a window (no display needed), with the query settings of the\n"
     "settings file and the environment, and the options above for this run. Results go to standard output as CSV\n"
     "(--format jsonl: one JSON object a line, keys id, domain, record_no, holder, record_type, site_name, status,\n"
-    "note), or to the --output file in the format of its extension, as the export does (.csv, .xlsx, .jsonl; any\n"
-    "other name gets the text block appended). Progress and errors go to standard error. The first interrupt\n"
-    "(Ctrl-C, SIGTERM) stops as the stop button does and still writes every row; a second one aborts the rows in\n"
-    "flight. When standard output is closed (| head), the run stops at once and ends without a word.\n"
+    "note, change and previous), or to the --output file in the format of its extension, as the export does (.csv,\n"
+    ".xlsx, .jsonl; any other name gets the text block appended). Every finished result is kept in the history;\n"
+    "a row whose result differs from the domain's earlier one says what changed (--changes-only writes only those).\n"
+    "Progress and errors go to standard error. The first interrupt (Ctrl-C, SIGTERM) stops as the stop button does\n"
+    "and still writes every row; a second one aborts the rows in flight. When standard output is closed (| head),\n"
+    "the run stops at once and ends without a word.\n"
     "\n"
     "Exit status with --query (when several apply, the first of 4, 141, 130, 143, 3, 1):\n"
     "  0    every row finished\n"
@@ -70,12 +72,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("With --query: csv (the default) or jsonl on standard output."), QStringLiteral("FORMAT"));
     const QCommandLineOption quiet(
         QStringLiteral("quiet"), QStringLiteral("With --query: print only errors on standard error."));
+    const QCommandLineOption changesOnly(QStringLiteral("changes-only"),
+        QStringLiteral("With --query: write only the rows whose result changed since the domain's earlier one "
+                       "(every row is still looked up and kept)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(query);
     parser.addOption(output);
     parser.addOption(format);
     parser.addOption(quiet);
+    parser.addOption(changesOnly);
     QList<QPair<const Setting *, QCommandLineOption>> settingOptions;
     for (const Setting &setting : settingTable()) {
         // A yes/no setting is a bare option: given, it is yes.
@@ -117,7 +123,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     } else if (files.size() > 1) {
         error = QStringLiteral("Only one FILE can be imported, not %1.").arg(files.size());
     } else if (!querying) {
-        for (const QCommandLineOption *option : { &output, &format, &quiet }) {
+        for (const QCommandLineOption *option : { &output, &format, &quiet, &changesOnly }) {
             if (parser.isSet(*option))
                 error = QStringLiteral("--%1 is only for --query.").arg(option->names().constFirst());
         }
@@ -129,6 +135,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         result.query.list = parser.value(query);
         result.query.output = parser.value(output);
         result.query.quiet = parser.isSet(quiet);
+        result.query.changesOnly = parser.isSet(changesOnly);
         const QString formatName = parser.value(format);
         if (result.query.list.isEmpty())
             error = QStringLiteral("--query needs a list file, or - for standard input.");

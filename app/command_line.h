@@ -16,6 +16,8 @@ struct QueryRequest {
     QString output; // empty: standard output
     Format format = Format::Csv; // of standard output
     bool quiet = false; // only errors on standard error
+    // Only rows whose lookup made a new version of the domain's result are written; every row is still looked up.
+    bool changesOnly = false;
     // Settings given for this run, over the file's and the environment's (readOptionValue reads each).
     QMap<SettingField, QString> settings;
 };

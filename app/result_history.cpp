@@ -1,6 +1,9 @@
 #include "app/result_history.h"
 
+#include "domainlist/filing_change.h"
+
 #include <QDateTime>
+#include <QPointer>
 
 namespace quernfold {
 
@@ -56,6 +59,11 @@ qint64 reuseCutoff(int reuseDays, qint64 nowSecs)
     return nowSecs - qint64(reuseDays) * 24 * 3600;
 }
 
+qint64 historyCutoff(int historyDays, qint64 nowSecs)
+{
+    return nowSecs - qint64(historyDays) * 24 * 3600;
+}
+
 void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &entry)
 {
     const QString when = QDateTime::fromSecsSinceEpoch(entry.lookedUpAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -68,9 +76,10 @@ namespace {
 constexpr int kHistoryBurstMs = 250;
 } // namespace
 
-HistoryRecorder::HistoryRecorder(ResultsStore &store, QObject *parent)
+HistoryRecorder::HistoryRecorder(ResultsStore &store, DomainListModel &model, QObject *parent)
     : QObject(parent)
     , m_store(store)
+    , m_model(model)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(kHistoryBurstMs);
@@ -82,12 +91,14 @@ HistoryRecorder::~HistoryRecorder()
     flush();
 }
 
-void HistoryRecorder::add(const DomainListModel &model, RowKey row)
+void HistoryRecorder::add(RowKey row)
 {
-    const DomainRow *r = model.find(row);
+    const DomainRow *r = m_model.find(row);
     if (!r || !r->lookup)
         return;
-    m_pending.push_back({ r->domain, r->lookup->record, r->lookup->status, QDateTime::currentSecsSinceEpoch() });
+    const LookupCells &cells = *r->lookup;
+    const qint64 when = cells.lookedUpAt > 0 ? cells.lookedUpAt : QDateTime::currentSecsSinceEpoch();
+    m_pending.push_back({ row, { r->domain, cells.record, cells.status, when } });
     if (!m_timer.isActive())
         m_timer.start();
 }
@@ -95,8 +106,51 @@ void HistoryRecorder::add(const DomainListModel &model, RowKey row)
 void HistoryRecorder::flush()
 {
     m_timer.stop();
-    for (const Result &result : std::exchange(m_pending, {}))
-        m_store.recordResult(result.domain, result.record, result.status, result.lookedUpAt);
+    if (m_pending.empty())
+        return;
+    auto burst = std::make_shared<std::vector<Pending>>(std::exchange(m_pending, {}));
+    std::vector<FinishedLookup> results;
+    results.reserve(burst->size());
+    for (const Pending &pending : *burst)
+        results.push_back(pending.result);
+    ++m_comparing;
+    // The answer may come after this recorder (and the run it served) is gone.
+    m_store.recordResults(std::move(results),
+        [recorder = QPointer<HistoryRecorder>(this), burst](QHash<QString, FilingVersion> previous) {
+            if (recorder)
+                recorder->takeChanges(*burst, previous);
+        });
+}
+
+void HistoryRecorder::takeChanges(const std::vector<Pending> &burst, const QHash<QString, FilingVersion> &previous)
+{
+    --m_comparing;
+    std::vector<RowKey> rows;
+    rows.reserve(burst.size());
+    for (const Pending &pending : burst) {
+        rows.push_back(pending.row);
+        const auto found = previous.constFind(pending.result.domain);
+        if (found == previous.cend())
+            continue;
+        // A row looked up again meanwhile, or one whose domain's second row made the newer version, shows nothing
+        // from this comparison.
+        const DomainRow *r = m_model.find(pending.row);
+        if (!r || !r->lookup)
+            continue;
+        const LookupCells &cells = *r->lookup;
+        const FilingRecord &now = pending.result.record;
+        const bool unchanged = cells.record.recordNo == now.recordNo && cells.record.holder == now.holder
+            && cells.record.recordType == now.recordType && cells.record.siteName == now.siteName
+            && cells.status == pending.result.status
+            && (cells.lookedUpAt == 0 || cells.lookedUpAt == pending.result.lookedUpAt);
+        if (!unchanged)
+            continue;
+        const QString change = changeText(*found, now);
+        if (!change.isEmpty())
+            m_model.setChange(pending.row, change, std::make_shared<const PreviousResult>(*found));
+    }
+    if (m_compared)
+        m_compared(rows);
 }
 
 } // namespace quernfold

@@ -38,32 +38,44 @@ private:
 
 // The earliest lookup (seconds since 1970 UTC) a batch run may take from the history instead of asking the site.
 qint64 reuseCutoff(int reuseDays, qint64 nowSecs);
+// The oldest confirmation a version kept for `historyDays` may have; older versions go, never a domain's latest.
+qint64 historyCutoff(int historyDays, qint64 nowSecs);
 // A result from the history written into its row, with a note that says when it was looked up.
 void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &entry);
 
-// Finished rows' results into the history, stamped now, so that later runs (the window's or the command line's) can
-// reuse them. They are handed to the store in bursts, a few times a second. Handed one at a time
-// as they come, each wakes the store's thread for a commit of its own, which costs a run on loopback almost half its
-// speed; a burst is written in one transaction.
+// Finished rows' results into the history, so that later runs (the window's or the command line's) can reuse them,
+// and the rows whose result differs from the domain's latest version marked with what changed. They are handed to
+// the store in bursts, a few times a second. Handed one at a time as they come, each wakes the store's thread for a
+// commit of its own, which costs a run on loopback almost half its speed; a burst is written in one transaction.
 class HistoryRecorder : public QObject
 {
 public:
-    explicit HistoryRecorder(ResultsStore &store, QObject *parent = nullptr);
+    HistoryRecorder(ResultsStore &store, DomainListModel &model, QObject *parent = nullptr);
     ~HistoryRecorder() override;
-    // The row's result as it stands now, stamped now.
-    void add(const DomainListModel &model, RowKey row);
+    // The row's result as it stands now, stamped with its lookup time (now when it has none).
+    void add(RowKey row);
     // Hands over everything added so far.
     void flush();
+    // Rows handed over whose comparison has not come back yet.
+    bool isComparing() const { return m_comparing > 0 || !m_pending.empty(); }
+    // Called with each burst's rows once the store has compared them and the changed ones are marked.
+    void setComparedHandler(std::function<void(const std::vector<RowKey> &rows)> handler)
+    {
+        m_compared = std::move(handler);
+    }
 
 private:
-    struct Result {
-        QString domain;
-        FilingRecord record;
-        QString status;
-        qint64 lookedUpAt = 0;
+    struct Pending {
+        RowKey row;
+        FinishedLookup result;
     };
+    void takeChanges(const std::vector<Pending> &burst, const QHash<QString, FilingVersion> &previous);
+
     ResultsStore &m_store;
-    std::vector<Result> m_pending;
+    DomainListModel &m_model;
+    std::vector<Pending> m_pending;
+    int m_comparing = 0;
+    std::function<void(const std::vector<RowKey> &)> m_compared;
     QTimer m_timer;
 };
 

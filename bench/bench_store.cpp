@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -276,6 +277,26 @@ int main(int argc, char *argv[])
         const double answerMs = timer.nsecsElapsed() / 1e6;
         printBlocked(askMs, watch.stop());
         std::printf("  %lld found after %.0f ms\n", static_cast<long long>(found), answerMs);
+
+        // Two later lookups that each find a new holder: every domain then has three versions.
+        std::printf("\ntwo more versions of each of the %d domains, handed over in bursts of 1,000:\n", rows);
+        timer.restart();
+        for (const qint64 when : { qint64(1700100000), qint64(1700200000) }) {
+            std::vector<FinishedLookup> burst;
+            for (int i = 0; i < rows; ++i) {
+                FilingRecord record = finishedCells(i).record;
+                record.holder += QString::number(when);
+                burst.push_back({ domains[i], record, QStringLiteral("查询完毕"), when });
+                if (burst.size() == 1000 || i + 1 == rows)
+                    store.recordResults(std::exchange(burst, {}));
+            }
+        }
+        waitUntilSaved(store);
+        std::printf("  in the file after %.0f ms\n", timer.nsecsElapsed() / 1e6);
+    }
+    {
+        const qint64 bytes = QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-wal")).size();
+        std::printf("  file and its log: %.1f MB (target <= 400 MB)\n", bytes / 1e6);
     }
 
     for (const bool finished : { true, false }) {

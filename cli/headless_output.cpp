@@ -18,11 +18,66 @@ namespace quernfold {
 
 namespace {
 
+// JSON Lines as the export writes them, and what the lookup found changed: "change" (its words, or null) and
+// "previous" (the earlier result, with the record's keys, or null), so that a script can report a filing that
+// changed without asking the history itself.
+class QueryJsonWriter : public TextRowWriter
+{
+public:
+    using TextRowWriter::TextRowWriter;
+
+    bool writeRow(qint64 id, const ExportCells &cells) override { return writeRow(id, cells, nullptr); }
+    bool writeRow(qint64 id, const ExportCells &cells, const LookupCells *lookup)
+    {
+        const auto &keys = jsonLinesKeys();
+        m_text.append(u"{\"").append(keys[0]).append(u"\":").append(QString::number(id));
+        for (size_t i = 0; i < cells.size(); ++i) {
+            m_text.append(u",\"").append(keys[i + 1]).append(u"\":");
+            appendJsonString(m_text, cells[i]);
+        }
+        const bool changed = lookup && lookup->previous && !lookup->change.isEmpty();
+        m_text.append(u",\"change\":");
+        if (changed)
+            appendJsonString(m_text, lookup->change);
+        else
+            m_text.append(u"null");
+        m_text.append(u",\"previous\":");
+        if (changed) {
+            const PreviousResult &before = *lookup->previous;
+            const QString *values[] = { &before.record.recordNo, &before.record.holder, &before.record.recordType,
+                &before.record.siteName, &before.status };
+            m_text.append(u'{');
+            for (size_t i = 0; i < std::size(values); ++i) {
+                if (i > 0)
+                    m_text.append(u',');
+                appendJsonString(m_text, keys[i + 2]);
+                m_text.append(u':');
+                appendJsonString(m_text, *values[i]);
+            }
+            m_text.append(u'}');
+        } else {
+            m_text.append(u"null");
+        }
+        m_text.append(u"}\n");
+        return flushIfFull();
+    }
+};
+
 std::unique_ptr<TextRowWriter> textWriter(QueryRequest::Format format, TextRowWriter::Output out, bool byteOrderMark)
 {
     if (format == QueryRequest::Format::JsonLines)
-        return std::make_unique<JsonLinesWriter>(std::move(out));
+        return std::make_unique<QueryJsonWriter>(std::move(out));
     return std::make_unique<CsvWriter>(std::move(out), byteOrderMark);
+}
+
+bool writeModelRow(TextRowWriter &writer, const DomainListModel &model, int row)
+{
+    const ExportCells cells = exportTextCells(model, row);
+    if (auto *json = dynamic_cast<QueryJsonWriter *>(&writer)) {
+        const DomainRow *r = model.find(model.keyAt(row));
+        return json->writeRow(row + 1, cells, r ? r->lookup.get() : nullptr);
+    }
+    return writer.writeRow(row + 1, cells);
 }
 
 // Rows to standard output as they come. No byte order mark: scripts read it, not Excel.
@@ -34,10 +89,8 @@ public:
             format, [this](QByteArrayView bytes) { return writeAll(bytes); }, false))
     { }
 
-    bool writeRow(const DomainListModel &model, int row) override
-    {
-        return m_writer->writeRow(row + 1, exportTextCells(model, row));
-    }
+    bool writeRow(const DomainListModel &model, int row) override { return writeModelRow(*m_writer, model, row); }
+    bool showsChanges() const override { return dynamic_cast<QueryJsonWriter *>(m_writer.get()) != nullptr; }
     bool flush() override { return m_writer->flush(); }
     bool finish(const DomainListModel &) override { return m_writer->flush(); }
 
@@ -85,11 +138,12 @@ public:
     }
     bool writeRow(const DomainListModel &model, int row) override
     {
-        if (m_writer->writeRow(row + 1, exportTextCells(model, row)))
+        if (writeModelRow(*m_writer, model, row))
             return true;
         takeSinkFailure();
         return false;
     }
+    bool showsChanges() const override { return dynamic_cast<QueryJsonWriter *>(m_writer.get()) != nullptr; }
     bool finish(const DomainListModel &) override
     {
         if (m_writer->flush() && m_sink.commit())
@@ -141,13 +195,15 @@ public:
         : m_path(path)
     { }
 
-    bool writeRow(const DomainListModel &, int) override { return true; }
+    // Only the rows handed over go in (all of them, unless the run writes only the changed ones).
+    bool writeRow(const DomainListModel &, int row) override
+    {
+        m_rows.push_back(row);
+        return true;
+    }
     bool finish(const DomainListModel &model) override
     {
-        std::vector<int> rows(size_t(model.count()));
-        for (int i = 0; i < model.count(); ++i)
-            rows[size_t(i)] = i;
-        const ExportResult result = writeXlsxExport(m_path, model, rows, {});
+        const ExportResult result = writeXlsxExport(m_path, model, m_rows, {});
         if (!result.ok)
             m_error = fileFailureText(m_path, result.failure);
         return result.ok;
@@ -156,6 +212,7 @@ public:
 
 private:
     QString m_path;
+    std::vector<int> m_rows;
 };
 
 // Why a file written at the end could not be, in the system's words; empty when it can. A whole run's rows should

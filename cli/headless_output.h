@@ -27,6 +27,9 @@ public:
     // A workbook sizes its columns from every row, so the rows keep their cells until finish(); the other
     // formats are done with a row once it is written.
     virtual bool needsAllRows() const { return false; }
+    // A row says what changed since the domain's earlier result (JSON Lines), so it waits for the history's
+    // comparison before it is written.
+    virtual bool showsChanges() const { return false; }
     // What went wrong, as a line for standard error.
     QString error() const { return m_error; }
     // The reader of standard output has gone (a pipe closed by `head`): nothing more can reach anyone.

@@ -124,8 +124,31 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
     m_model.replaceRows(std::move(rows));
     m_ended.assign(size_t(m_model.count()), 0);
     if (m_store) {
-        m_history = std::make_unique<HistoryRecorder>(*m_store);
-        connect(&m_run, &LookupRun::rowFinished, this, [this](RowKey row) { m_history->add(m_model, row); });
+        m_history = std::make_unique<HistoryRecorder>(*m_store, m_model);
+        m_comparing.assign(m_ended.size(), 0);
+        connect(&m_run, &LookupRun::rowFinished, this, [this](RowKey row) {
+            if (!m_comparisonsDropped && (m_changesOnly || m_output->showsChanges())) {
+                const int position = m_model.positionOf(row);
+                if (position >= 0)
+                    m_comparing[size_t(position)] = 1;
+            }
+            m_history->add(row);
+        });
+        m_history->setComparedHandler([this](const std::vector<RowKey> &rows) {
+            for (const RowKey row : rows) {
+                const int position = m_model.positionOf(row);
+                if (position >= 0)
+                    m_comparing[size_t(position)] = 0;
+            }
+            comparisonsArrived();
+        });
+        // A store that cannot write for now would hold the output back for as long as it stalls: the rows go out
+        // without the comparisons instead.
+        connect(m_store, &ResultsStore::savingDelayed, this, [this] {
+            m_comparisonsDropped = true;
+            std::fill(m_comparing.begin(), m_comparing.end(), 0);
+            comparisonsArrived();
+        });
     }
     connect(&m_run, &LookupRun::rowEnded, this, &HeadlessRun::onRowEnded);
     connect(&m_run, &LookupRun::gaveUp, this, [this](const QString &, const HttpResponse &reply) { onGaveUp(reply); });
@@ -239,8 +262,10 @@ void HeadlessRun::writeReadyRows()
         return;
     const int first = m_nextOut;
     const bool keepCells = m_output->needsAllRows();
-    while (size_t(m_nextOut) < m_ended.size() && m_ended[size_t(m_nextOut)]) {
-        if (!m_output->writeRow(m_model, m_nextOut)) {
+    // A row waits for the history's comparison, which says whether it changed, and rows after it wait for it.
+    while (size_t(m_nextOut) < m_ended.size() && m_ended[size_t(m_nextOut)]
+        && (m_comparing.empty() || !m_comparing[size_t(m_nextOut)])) {
+        if ((!m_changesOnly || rowChanged(m_nextOut)) && !m_output->writeRow(m_model, m_nextOut)) {
             failOutput();
             return;
         }
@@ -306,6 +331,30 @@ void HeadlessRun::finishRun()
         markEnded(int(row), false);
     }
     writeReadyRows();
+    if (m_history && m_history->isComparing() && !m_outcome.outputFailed && !m_outcome.readerGone) {
+        m_outputPending = true;
+        return;
+    }
+    completeOutput();
+}
+
+void HeadlessRun::comparisonsArrived()
+{
+    writeReadyRows();
+    if (m_outputPending && !(m_history && m_history->isComparing())) {
+        m_outputPending = false;
+        completeOutput();
+    }
+}
+
+bool HeadlessRun::rowChanged(int row) const
+{
+    const DomainRow *r = m_model.find(m_model.keyAt(row));
+    return r && r->lookup && r->lookup->previous && !r->lookup->change.isEmpty();
+}
+
+void HeadlessRun::completeOutput()
+{
     if (!m_outcome.outputFailed && !m_outcome.readerGone && !m_output->finish(m_model)) {
         m_outcome.outputFailed = true;
         complain(m_output->error());
@@ -435,6 +484,10 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
                 if (!text.isEmpty())
                     printToStderr("quernfold: " + text.toLocal8Bit() + '\n');
             });
+    }
+    run->setChangesOnly(request.changesOnly);
+    if (store) {
+        store->pruneVersions(historyCutoff(config.settings.effective.historyDays, QDateTime::currentSecsSinceEpoch()));
     }
     QObject::connect(&interrupts, &InterruptPipe::interrupted, run.get(), &HeadlessRun::interrupt);
     QObject::connect(run.get(), &HeadlessRun::finished, &app, [] { QCoreApplication::exit(0); });

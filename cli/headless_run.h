@@ -66,6 +66,8 @@ public:
         HttpClient &http, ResultsStore *store, Reporting reporting, QObject *parent = nullptr);
     ~HeadlessRun() override;
 
+    // Only rows whose result changed since the domain's earlier one are written (all are still looked up).
+    void setChangesOnly(bool on) { m_changesOnly = on; }
     void start();
     // The first stops as the stop button does: no new row, rows in flight finish, every row is written. The second
     // aborts the rows in flight and writes what is through. Once the run is through, it only counts.
@@ -88,6 +90,10 @@ private:
     void failOutput();
     void onGaveUp(const HttpResponse &reply);
     void finishRun();
+    void comparisonsArrived();
+    bool rowChanged(int row) const;
+    // The output's end, once every row is written.
+    void completeOutput();
     void reportProgress(bool last);
     void say(const QString &line) const;
     void complain(const QString &line) const;
@@ -107,6 +113,12 @@ private:
     // One byte a row: whether the run is through with it. The next row to write is m_nextOut.
     std::vector<char> m_ended;
     int m_nextOut = 0;
+    // One byte a row: its result is with the history, which has not yet said whether it changed.
+    std::vector<char> m_comparing;
+    bool m_comparisonsDropped = false;
+    bool m_changesOnly = false;
+    // The run is through but rows still wait for their comparisons.
+    bool m_outputPending = false;
     qint64 m_endedCount = 0;
     qint64 m_found = 0;
     qint64 m_noRecord = 0;

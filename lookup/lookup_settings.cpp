@@ -101,6 +101,8 @@ QList<Setting> makeTable()
             QStringLiteral("empty, none, http://host:port or socks5://host:port")),
         number(SettingField::ReuseDays, u"复用几天内的结果", "lookup/reuseDays", "QUERNFOLD_REUSE_DAYS", "reuse-days",
             0, 365, 0, &LookupSettings::reuseDays),
+        number(SettingField::HistoryDays, u"历史保留天数", "store/historyDays", "QUERNFOLD_HISTORY_DAYS",
+            "history-days", 1, 3650, 365, &LookupSettings::historyDays),
         flag(SettingField::ByRegistrable, u"按主域名查询", "lookup/byRegistrable", "QUERNFOLD_BY_REGISTRABLE",
             "by-registrable-domain", &LookupSettings::byRegistrable, QStringLiteral("按主域名查询须为是(1)或否(0)..")),
     };

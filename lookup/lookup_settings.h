@@ -19,13 +19,24 @@ struct LookupSettings {
     int deadlineSeconds; // 单个请求时限(秒)
     QString proxy; // 代理: empty follows the environment, "none", or "http://host:port" / "socks5://host:port"
     int reuseDays; // 复用几天内的结果: 0 never reuses
+    int historyDays; // 历史保留天数: older versions of a domain's result go, never its latest
     bool byRegistrable; // 按主域名查询: each row is asked for by its registrable domain
 
     bool operator==(const LookupSettings &other) const;
     bool operator!=(const LookupSettings &other) const { return !(*this == other); }
 };
 
-enum class SettingField { LookupBase, Parallel, IntervalMs, Retries, DeadlineSeconds, Proxy, ReuseDays, ByRegistrable };
+enum class SettingField {
+    LookupBase,
+    Parallel,
+    IntervalMs,
+    Retries,
+    DeadlineSeconds,
+    Proxy,
+    ReuseDays,
+    HistoryDays,
+    ByRegistrable
+};
 
 // One setting as the file, the environment, the dialog and the tests all know it. Number fields carry their range
 // and default; text fields (min > max) are read by `readText`, which trims the text and says whether it is valid;

@@ -78,6 +78,11 @@ public:
     virtual std::optional<QList<FormField>> formDialog(
         const QString &objectName, const QString &title, const QList<FormField> &fields)
         = 0;
+    // A modal read-only table with a close button, its cells selectable and copyable (Ctrl+A, Ctrl+C, or the copy
+    // button: tab-separated lines). `objectName` names the dialog for tests and automation.
+    virtual void showTable(const QString & /*objectName*/, const QString & /*title*/, const QStringList & /*headers*/,
+        const QList<QStringList> & /*rows*/)
+    { }
 };
 
 } // namespace quernfold

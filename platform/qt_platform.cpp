@@ -13,12 +13,16 @@
 #include <QFontMetrics>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTranslator>
 #include <QVBoxLayout>
 
@@ -218,6 +222,58 @@ std::optional<QList<FormField>> QtDialogs::formDialog(
     for (qsizetype i = 0; i < answer.size(); ++i)
         answer[i].text = readers.at(i)();
     return answer;
+}
+
+void QtDialogs::showTable(
+    const QString &objectName, const QString &title, const QStringList &headers, const QList<QStringList> &rows)
+{
+    QDialog dialog(m_parent);
+    dialog.setObjectName(objectName);
+    dialog.setWindowTitle(title);
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *table = new QTableWidget(int(rows.size()), int(headers.size()), &dialog);
+    table->setObjectName(QStringLiteral("table"));
+    table->setHorizontalHeaderLabels(headers);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->verticalHeader()->hide();
+    for (int row = 0; row < int(rows.size()); ++row) {
+        for (int column = 0; column < int(headers.size()); ++column)
+            table->setItem(row, column, new QTableWidgetItem(rows[row].value(column)));
+    }
+    table->resizeColumnsToContents();
+    layout->addWidget(table);
+    // What is selected, or the whole table when nothing is, as lines of tab-separated cells.
+    const auto copy = [table, &headers, &rows] {
+        QStringList lines;
+        const QList<QTableWidgetSelectionRange> ranges = table->selectedRanges();
+        if (ranges.isEmpty()) {
+            lines << headers.join(u'\t');
+            for (const QStringList &row : rows)
+                lines << row.join(u'\t');
+        } else {
+            for (int row = 0; row < table->rowCount(); ++row) {
+                QStringList cells;
+                for (int column = 0; column < table->columnCount(); ++column) {
+                    if (table->item(row, column) && table->item(row, column)->isSelected())
+                        cells << table->item(row, column)->text();
+                }
+                if (!cells.isEmpty())
+                    lines << cells.join(u'\t');
+            }
+        }
+        QGuiApplication::clipboard()->setText(lines.join(u'\n') + u'\n');
+    };
+    auto *copyShortcut = new QShortcut(QKeySequence::Copy, table);
+    QObject::connect(copyShortcut, &QShortcut::activated, &dialog, copy);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QPushButton *copyButton = buttons->addButton(QStringLiteral("复制"), QDialogButtonBox::ActionRole);
+    copyButton->setObjectName(QStringLiteral("copy"));
+    QObject::connect(copyButton, &QPushButton::clicked, &dialog, copy);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(760, 320);
+    dialog.exec();
 }
 
 void SystemClipboard::setText(const QString &text)

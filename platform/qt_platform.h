@@ -28,6 +28,8 @@ public:
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
     std::optional<QList<FormField>> formDialog(
         const QString &objectName, const QString &title, const QList<FormField> &fields) override;
+    void showTable(const QString &objectName, const QString &title, const QStringList &headers,
+        const QList<QStringList> &rows) override;
 
     // "label|pattern|label|pattern|" to Qt's name filters, in order.
     static QStringList nameFilters(const QString &filter);

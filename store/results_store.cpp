@@ -145,8 +145,28 @@ bool ResultsStore::recordResult(
 {
     if (domain.isEmpty() || status != kFinished)
         return false;
-    m_writer->push(store::op::RecordResult { domain, record, status, lookedUpAt });
+    m_writer->push(store::op::RecordResults { { FinishedLookup { domain, record, status, lookedUpAt } }, {} });
     return true;
+}
+
+void ResultsStore::recordResults(std::vector<FinishedLookup> results, ChangesFound done)
+{
+    results.erase(std::remove_if(results.begin(), results.end(),
+                      [](const FinishedLookup &r) { return r.domain.isEmpty() || r.status != kFinished; }),
+        results.end());
+    if (results.empty() && !done)
+        return;
+    m_writer->push(store::op::RecordResults { std::move(results), std::move(done) });
+}
+
+void ResultsStore::versions(const QString &domain, std::function<void(std::vector<FilingVersion>)> done)
+{
+    m_writer->push(store::op::ReadVersions { domain, std::move(done) });
+}
+
+void ResultsStore::pruneVersions(qint64 confirmedBefore)
+{
+    m_writer->push(store::op::PruneVersions { confirmedBefore });
 }
 
 void ResultsStore::history(QStringList domains, qint64 since, HistoryPart done)

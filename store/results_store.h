@@ -1,6 +1,7 @@
 #pragma once
 
 #include "domainlist/domain_list_model.h"
+#include "domainlist/filing_change.h"
 #include "domainlist/filing_record.h"
 
 #include <QHash>
@@ -17,11 +18,25 @@ namespace store {
 class StoreWriter;
 }
 
-// A domain's last finished lookup, as the history keeps it.
+// A domain's latest finished result, as a later run may reuse it.
 struct HistoryEntry {
     FilingRecord record;
     QString status;
-    // When it was looked up, in seconds since 1970 UTC.
+    // When a lookup last found it, in seconds since 1970 UTC.
+    qint64 lookedUpAt = 0;
+};
+
+// One of a domain's results over time: the history keeps a version for every result that differed from the one
+// before it, with when it was first found and when a lookup last found it again.
+using FilingVersion = PreviousResult;
+
+// A finished lookup for the history. Only "查询完毕" is kept: with a record, "无记录" or "备案已被删除" in the record
+// cells. Anything else (a failure, a lookup still going) says nothing about the filing.
+struct FinishedLookup {
+    QString domain;
+    FilingRecord record;
+    QString status;
+    // Seconds since 1970 UTC.
     qint64 lookedUpAt = 0;
 };
 
@@ -41,7 +56,9 @@ struct StoreStats {
     qint64 rowsDeleted = 0;
     // Rows of the list whose cells were rewritten.
     qint64 cellsWritten = 0;
+    // Versions added or confirmed again.
     qint64 historyWritten = 0;
+    qint64 versionsPruned = 0;
     qint64 commits = 0;
 };
 
@@ -118,10 +135,22 @@ public:
     void restore(std::function<void(std::vector<DomainRow> rows)> done);
     void listCounts(std::function<void(ListCounts counts)> done);
 
-    // A finished lookup ("查询完毕") of a domain; anything else is refused with false. An older result never
-    // replaces a newer one.
+    // A finished lookup ("查询完毕") of a domain; anything else is refused with false. A result equal to the domain's
+    // latest version only moves its confirmation time; a different one becomes the latest version. A result looked
+    // up before the latest version was last confirmed (a slow reply handed over late) changes nothing.
     bool recordResult(const QString &domain, const FilingRecord &record, const QString &status, qint64 lookedUpAt);
-    // The recorded results of these domains looked up at or after `since` (seconds since 1970 UTC). They come in
+    // The domains whose lookup made a new version, with the version before it; a domain seen for the first time, a
+    // confirmation and a refused lookup are not in it. A domain named twice in one call is compared with what the
+    // earlier one left.
+    using ChangesFound = std::function<void(QHash<QString, FilingVersion> previous)>;
+    // recordResult() for each, in one go; `done` (when given) answers once they are in the file.
+    void recordResults(std::vector<FinishedLookup> results, ChangesFound done = {});
+    // The domain's versions, newest first.
+    void versions(const QString &domain, std::function<void(std::vector<FilingVersion> versions)> done);
+    // Removes the versions last confirmed before `confirmedBefore` (seconds since 1970 UTC), never a domain's
+    // latest: how long results are kept is the caller's setting.
+    void pruneVersions(qint64 confirmedBefore);
+    // The latest versions of these domains last confirmed at or after `since` (seconds since 1970 UTC). They come in
     // parts of at most 5,000, so that taking in (and freeing) the answer for a million domains never holds the
     // caller's thread for long; `complete` is true on the last part, which may be empty.
     using HistoryPart = std::function<void(QHash<QString, HistoryEntry> found, bool complete)>;

@@ -3,6 +3,7 @@
 #include "store/sqlite_db.h"
 
 #include <QByteArray>
+#include <QFile>
 
 namespace quernfold::store {
 
@@ -34,31 +35,71 @@ bool keyRowsByTheirListKey(Database &db)
                    "INSERT INTO meta (name, value) SELECT 'highest_key', coalesce(max(row_key), 0) FROM list_rows;");
 }
 
+// A domain keeps every result that differed from the one before it, each with when it was first found and when a
+// lookup last found it again (seq tells apart the versions first found within one second); the one result per domain of the earlier layout becomes its first version. A list row
+// keeps when it was looked up and what its lookup found changed, the earlier version named by its first_seen.
+bool keepResultsOverTime(Database &db)
+{
+    return db.exec("CREATE TABLE versions ("
+                   " domain TEXT NOT NULL, first_seen INTEGER NOT NULL, seq INTEGER NOT NULL,"
+                   " last_confirmed INTEGER NOT NULL,"
+                   " record_no TEXT NOT NULL, holder TEXT NOT NULL, record_type TEXT NOT NULL,"
+                   " site_name TEXT NOT NULL, status TEXT NOT NULL,"
+                   " PRIMARY KEY (domain, first_seen, seq)) WITHOUT ROWID;"
+                   "INSERT INTO versions SELECT domain, looked_up, 0, looked_up, record_no, holder, record_type,"
+                   " site_name, status FROM history;"
+                   "DROP TABLE history;"
+                   "ALTER TABLE list_rows ADD COLUMN looked_up INTEGER;"
+                   "ALTER TABLE list_rows ADD COLUMN change TEXT;"
+                   "ALTER TABLE list_rows ADD COLUMN previous_seen INTEGER;");
+}
+
 using UpgradeStep = bool (*)(Database &);
 // Entry n takes a file from version n to n + 1.
-constexpr UpgradeStep kUpgradeSteps[kSchemaVersion] = { createVersion1, keyRowsByTheirListKey };
+constexpr UpgradeStep kUpgradeSteps[kSchemaVersion] = { createVersion1, keyRowsByTheirListKey, keepResultsOverTime };
+
+// The file as it stands, log included, beside it under `copyPath`.
+bool copyBeforeUpgrade(Database &db, const QString &copyPath)
+{
+    QFile::remove(copyPath);
+    Statement copy(db, "VACUUM INTO ?");
+    copy.bind(1, copyPath);
+    return copy.run();
+}
 
 } // namespace
 
-SchemaCheck upgradeSchema(Database &db)
+SchemaCheck upgradeSchema(Database &db, const QString &copyPath)
 {
     const qint64 found = db.queryNumber("PRAGMA user_version");
     if (found < 0)
         return SchemaCheck::Failed;
     if (found > kSchemaVersion)
         return SchemaCheck::Newer;
-    for (int version = int(found); version < kSchemaVersion; ++version) {
-        Transaction transaction(db);
-        if (!transaction.isActive())
-            return SchemaCheck::Failed;
-        // Another copy of the program may have upgraded the file since we looked.
-        const qint64 now = db.queryNumber("PRAGMA user_version");
-        if (now > version)
-            continue;
-        const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(version + 1);
-        if (!kUpgradeSteps[version](db) || !db.exec(setVersion.constData()) || !transaction.commit())
+    if (found == kSchemaVersion)
+        return SchemaCheck::Current;
+    // A file with results in it is copied first, so that whatever happens to the upgrade the user still has them.
+    const bool copied = found > 0 && !copyPath.isEmpty();
+    if (copied && !copyBeforeUpgrade(db, copyPath))
+        return SchemaCheck::Failed;
+    Transaction transaction(db);
+    if (!transaction.isActive())
+        return SchemaCheck::Failed;
+    // Another copy of the program may have upgraded the file since we looked.
+    const qint64 now = db.queryNumber("PRAGMA user_version");
+    if (now < 0)
+        return SchemaCheck::Failed;
+    if (now > kSchemaVersion)
+        return SchemaCheck::Newer;
+    for (int version = int(now); version < kSchemaVersion; ++version) {
+        if (!kUpgradeSteps[version](db))
             return SchemaCheck::Failed;
     }
+    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(kSchemaVersion);
+    if (!db.exec(setVersion.constData()) || !transaction.commit())
+        return SchemaCheck::Failed;
+    if (copied)
+        QFile::remove(copyPath);
     return SchemaCheck::Current;
 }
 

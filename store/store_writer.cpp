@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <optional>
 #include <sqlite3.h>
 
 namespace quernfold::store {
@@ -38,7 +39,7 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 bool isQuestion(const StoreOp &operation)
 {
     return std::holds_alternative<op::ReadList>(operation) || std::holds_alternative<op::CountList>(operation)
-        || std::holds_alternative<op::ReadHistory>(operation);
+        || std::holds_alternative<op::ReadHistory>(operation) || std::holds_alternative<op::ReadVersions>(operation);
 }
 
 bool isListChange(const StoreOp &operation)
@@ -100,6 +101,39 @@ private:
     QByteArray m_bytes;
     QString m_text;
 };
+
+// A version as the statements select it: record_no, holder, record_type, site_name, status, first_seen,
+// last_confirmed.
+FilingVersion versionAtRow(const Statement &row)
+{
+    return FilingVersion { { row.textAt(0), row.textAt(1), row.textAt(2), row.textAt(3) }, row.textAt(4),
+        row.int64At(5), row.int64At(6) };
+}
+
+bool sameResult(const FilingVersion &version, const FinishedLookup &lookup)
+{
+    const FilingRecord &a = version.record;
+    const FilingRecord &b = lookup.record;
+    return a.recordNo == b.recordNo && a.holder == b.holder && a.recordType == b.recordType && a.siteName == b.siteName
+        && version.status == lookup.status;
+}
+
+// A row that was never compared keeps no change; one whose change was worked out names the earlier version by the
+// time it was first found.
+void bindTimeAndChange(Statement &statement, int first, const LookupCells &cells)
+{
+    if (cells.lookedUpAt > 0)
+        statement.bind(first, cells.lookedUpAt);
+    else
+        statement.bindNull(first);
+    if (cells.previous && !cells.change.isEmpty()) {
+        statement.bind(first + 1, cells.change);
+        statement.bind(first + 2, cells.previous->firstSeen);
+    } else {
+        statement.bindNull(first + 1);
+        statement.bindNull(first + 2);
+    }
+}
 
 } // namespace
 
@@ -173,8 +207,10 @@ void StoreWriter::run()
     m_deleteRow = {};
     m_clearList = {};
     m_writeCells = {};
-    m_recordResult = {};
-    m_historyOf = {};
+    m_latestVersion = {};
+    m_insertVersion = {};
+    m_confirmVersion = {};
+    m_versionAt = {};
     m_writeHighestKey = {};
     m_db.close();
     m_listLock.release();
@@ -237,7 +273,7 @@ bool StoreWriter::openDatabase(bool ownsList)
         // which a killed process cannot undo; only a power cut can cost the last commits. Results land on rows all
         // over a long list, a page each: checkpoints every 40 MB of log instead of 4 MB sync a tenth as often and
         // copy a page written many times once.
-        bool usable = version >= 0 && m_db.queryText("PRAGMA journal_mode=WAL") == QStringLiteral("wal")
+        bool usable = version >= 0 && switchToWal()
             && m_db.exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000;"
                          " PRAGMA journal_size_limit=67108864");
         // The owner reads every page once; the restore that usually follows finds them in the cache.
@@ -250,7 +286,8 @@ bool StoreWriter::openDatabase(bool ownsList)
                 damageNamed = check;
             usable = check == QStringLiteral("ok");
         }
-        const SchemaCheck schema = usable ? upgradeSchema(m_db) : SchemaCheck::Failed;
+        const SchemaCheck schema
+            = usable ? upgradeSchema(m_db, m_path + QStringLiteral(".before-upgrade")) : SchemaCheck::Failed;
         if (schema == SchemaCheck::Newer) {
             fail(QStringLiteral("%1由更新版本的程序写成").arg(m_path));
             return false;
@@ -279,6 +316,20 @@ bool StoreWriter::openDatabase(bool ownsList)
     return false;
 }
 
+bool StoreWriter::switchToWal()
+{
+    // A new file switches to WAL once, with the file to itself: another copy opening the same new file at that
+    // moment makes the switch answer the old mode, and the busy timeout does not cover it.
+    const Clock::time_point giveUpAt = Clock::now() + std::chrono::milliseconds(kOpenBusyTimeoutMs);
+    for (;;) {
+        if (m_db.queryText("PRAGMA journal_mode=WAL") == QStringLiteral("wal"))
+            return true;
+        if (Clock::now() >= giveUpAt)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 bool StoreWriter::moveDamagedFileAside(QString *movedTo)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -301,21 +352,25 @@ void StoreWriter::prepareStatements()
 {
     // OR REPLACE: a row goes to its key's place whether or not an earlier try of the same change got there first.
     m_insertRow = Statement(m_db,
-        "INSERT OR REPLACE INTO list_rows (row_key, domain, record_no, holder, record_type, site_name, status, note)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        "INSERT OR REPLACE INTO list_rows (row_key, domain, record_no, holder, record_type, site_name, status, note,"
+        " looked_up, change, previous_seen) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     m_deleteRow = Statement(m_db, "DELETE FROM list_rows WHERE row_key = ?");
     m_clearList = Statement(m_db, "DELETE FROM list_rows");
     m_writeCells = Statement(m_db,
-        "UPDATE list_rows SET record_no = ?, holder = ?, record_type = ?, site_name = ?, status = ?, note = ?"
-        " WHERE row_key = ?");
-    m_recordResult = Statement(m_db,
-        "INSERT INTO history (domain, record_no, holder, record_type, site_name, status, looked_up)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (domain) DO UPDATE SET record_no = excluded.record_no,"
-        " holder = excluded.holder, record_type = excluded.record_type, site_name = excluded.site_name,"
-        " status = excluded.status, looked_up = excluded.looked_up WHERE excluded.looked_up >= looked_up");
-    m_historyOf = Statement(m_db,
-        "SELECT record_no, holder, record_type, site_name, status, looked_up FROM history"
-        " WHERE domain = ? AND looked_up >= ?");
+        "UPDATE list_rows SET record_no = ?, holder = ?, record_type = ?, site_name = ?, status = ?, note = ?,"
+        " looked_up = ?, change = ?, previous_seen = ? WHERE row_key = ?");
+    m_latestVersion = Statement(m_db,
+        "SELECT record_no, holder, record_type, site_name, status, first_seen, last_confirmed, seq FROM versions"
+        " WHERE domain = ? ORDER BY first_seen DESC, seq DESC LIMIT 1");
+    // OR REPLACE: a retried write of the same results lands on the same version.
+    m_insertVersion = Statement(m_db,
+        "INSERT OR REPLACE INTO versions (domain, first_seen, seq, last_confirmed, record_no, holder, record_type,"
+        " site_name, status) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    m_confirmVersion = Statement(m_db,
+        "UPDATE versions SET last_confirmed = max(last_confirmed, ?) WHERE domain = ? AND first_seen = ? AND seq = ?");
+    m_versionAt = Statement(m_db,
+        "SELECT record_no, holder, record_type, site_name, status, first_seen, last_confirmed FROM versions"
+        " WHERE domain = ? AND first_seen = ? ORDER BY seq DESC");
     m_writeHighestKey = Statement(m_db, "UPDATE meta SET value = ? WHERE name = 'highest_key' AND value < ?");
 }
 
@@ -338,8 +393,7 @@ void StoreWriter::take(std::deque<StoreOp> &batch)
         } else if (allowed(operation)) {
             m_pending.push_back(std::move(operation));
         } else {
-            if (auto *clear = std::get_if<op::ClearHistory>(&operation))
-                post([done = std::move(clear->done)] { done(0); });
+            answerUnwritten(operation);
             ++m_opsDone;
         }
     }
@@ -450,7 +504,8 @@ bool StoreWriter::applyChange(StoreOp &change)
                               return true;
                           },
                           [this](const op::WriteCells &c) { return writeCells(c); },
-                          [this](const op::RecordResult &c) { return recordResult(c); },
+                          [this](const op::RecordResults &c) { return recordResults(c); },
+                          [this](const op::PruneVersions &c) { return pruneVersions(c); },
                           [this](op::ClearHistory &c) { return clearHistory(c); },
                           [](const auto &) { return true; },
                       },
@@ -470,6 +525,10 @@ bool StoreWriter::addRows(const op::AddRows &change)
             m_insertRow.bind(6, cells->record.siteName);
             m_insertRow.bind(7, cells->status);
             m_insertRow.bind(8, cells->note);
+            bindTimeAndChange(m_insertRow, 9, *cells);
+        } else {
+            for (int column = 3; column <= 11; ++column)
+                m_insertRow.bindNull(column);
         }
         if (!m_insertRow.run())
             return false;
@@ -501,7 +560,8 @@ bool StoreWriter::writeCells(const op::WriteCells &change)
     m_writeCells.bind(4, cells.record.siteName);
     m_writeCells.bind(5, cells.status);
     m_writeCells.bind(6, cells.note);
-    m_writeCells.bind(7, keyValue(change.key));
+    bindTimeAndChange(m_writeCells, 7, cells);
+    m_writeCells.bind(10, keyValue(change.key));
     if (!m_writeCells.run())
         return false;
     m_work.stats.cellsWritten += m_db.changes();
@@ -509,25 +569,80 @@ bool StoreWriter::writeCells(const op::WriteCells &change)
     return true;
 }
 
-bool StoreWriter::recordResult(const op::RecordResult &change)
+bool StoreWriter::recordResults(const op::RecordResults &change)
 {
-    m_recordResult.bind(1, change.domain);
-    m_recordResult.bind(2, change.record.recordNo);
-    m_recordResult.bind(3, change.record.holder);
-    m_recordResult.bind(4, change.record.recordType);
-    m_recordResult.bind(5, change.record.siteName);
-    m_recordResult.bind(6, change.status);
-    m_recordResult.bind(7, change.lookedUpAt);
-    if (!m_recordResult.run())
+    auto previous = std::make_shared<QHash<QString, FilingVersion>>();
+    for (const FinishedLookup &result : change.results) {
+        m_latestVersion.bind(1, result.domain);
+        const Statement::Step step = m_latestVersion.step();
+        if (step == Statement::Step::Failed)
+            return false;
+        std::optional<FilingVersion> latest;
+        qint64 latestSeq = 0;
+        if (step == Statement::Step::Row) {
+            latest = versionAtRow(m_latestVersion);
+            latestSeq = m_latestVersion.int64At(7);
+        }
+        m_latestVersion.reset();
+        qint64 seq = 0;
+        if (latest) {
+            // Looked up before the latest version was last found: a slow reply that knows less than the file.
+            if (result.lookedUpAt < latest->lastConfirmed)
+                continue;
+            if (sameResult(*latest, result)) {
+                m_confirmVersion.bind(1, result.lookedUpAt);
+                m_confirmVersion.bind(2, result.domain);
+                m_confirmVersion.bind(3, latest->firstSeen);
+                m_confirmVersion.bind(4, latestSeq);
+                if (!m_confirmVersion.run())
+                    return false;
+                m_work.stats.historyWritten += m_db.changes();
+                continue;
+            }
+            // Two different answers within one second still make two versions.
+            if (latest->firstSeen == result.lookedUpAt)
+                seq = latestSeq + 1;
+        }
+        m_insertVersion.bind(1, result.domain);
+        m_insertVersion.bind(2, result.lookedUpAt);
+        m_insertVersion.bind(3, seq);
+        m_insertVersion.bind(4, result.lookedUpAt);
+        m_insertVersion.bind(5, result.record.recordNo);
+        m_insertVersion.bind(6, result.record.holder);
+        m_insertVersion.bind(7, result.record.recordType);
+        m_insertVersion.bind(8, result.record.siteName);
+        m_insertVersion.bind(9, result.status);
+        if (!m_insertVersion.run())
+            return false;
+        ++m_work.stats.historyWritten;
+        if (latest)
+            previous->insert(result.domain, *latest);
+        else
+            previous->remove(result.domain);
+    }
+    m_work.rows += std::max<size_t>(1, change.results.size());
+    if (change.done)
+        m_work.answers.push_back([done = change.done, previous] { done(*previous); });
+    return true;
+}
+
+bool StoreWriter::pruneVersions(const op::PruneVersions &change)
+{
+    // The latest version of a domain is what it is now, however long ago it was last confirmed.
+    Statement prune(m_db,
+        "DELETE FROM versions WHERE last_confirmed < ? AND EXISTS (SELECT 1 FROM versions later"
+        " WHERE later.domain = versions.domain AND (later.first_seen, later.seq) > (versions.first_seen, versions.seq))");
+    prune.bind(1, change.confirmedBefore);
+    if (!prune.run())
         return false;
-    m_work.stats.historyWritten += m_db.changes();
+    m_work.stats.versionsPruned += m_db.changes();
     ++m_work.rows;
     return true;
 }
 
 bool StoreWriter::clearHistory(op::ClearHistory &change)
 {
-    if (!m_db.exec("DELETE FROM history"))
+    if (!m_db.exec("DELETE FROM versions"))
         return false;
     ++m_work.rows;
     // The callback stays with the change, which a failed commit tries again.
@@ -541,6 +656,7 @@ void StoreWriter::answer(StoreOp &question)
                    [this](op::ReadList &q) { readList(q); },
                    [this](op::CountList &q) { countList(q); },
                    [this](op::ReadHistory &q) { readHistory(q); },
+                   [this](op::ReadVersions &q) { readVersions(q); },
                    [](auto &) {},
                },
         question);
@@ -552,23 +668,37 @@ void StoreWriter::readList(op::ReadList &question)
     auto rows = std::make_shared<std::vector<DomainRow>>();
     if (m_access == Access::Everything) {
         Statement select(m_db,
-            "SELECT row_key, domain, record_no, holder, record_type, site_name, status, note FROM list_rows"
-            " ORDER BY row_key");
+            "SELECT row_key, domain, record_no, holder, record_type, site_name, status, note, looked_up, change,"
+            " previous_seen FROM list_rows ORDER BY row_key");
         RepeatedText recordType;
         RepeatedText status;
+        std::vector<std::pair<size_t, qint64>> changed;
         Statement::Step step;
         while ((step = select.step()) == Statement::Step::Row) {
             DomainRow row { select.textAt(1), nullptr, RowKey(select.int64At(0)) };
             if (!select.isNullAt(6)) {
                 row.lookup = std::make_unique<LookupCells>(LookupCells {
                     { select.textAt(2), select.textAt(3), recordType.take(select.bytesAt(4)), select.textAt(5) },
-                    status.take(select.bytesAt(6)), select.textAt(7) });
+                    status.take(select.bytesAt(6)), select.textAt(7), select.int64At(8) });
+                // Few rows carry a change: their earlier versions are looked up once the list is read.
+                if (!select.isNullAt(10)) {
+                    row.lookup->change = select.textAt(9);
+                    changed.push_back({ rows->size(), select.int64At(10) });
+                }
             }
             rows->push_back(std::move(row));
         }
         if (step == Statement::Step::Failed) {
             fail(QStringLiteral("读取%1失败(%2)").arg(m_path, m_db.errorText()));
             rows->clear();
+            changed.clear();
+        }
+        for (const auto &[index, firstSeen] : changed) {
+            LookupCells &cells = *(*rows)[index].lookup;
+            cells.previous = versionOf((*rows)[index].domain, firstSeen, cells);
+            // An earlier version that retention removed leaves nothing to compare with.
+            if (!cells.previous)
+                cells.change.clear();
         }
     }
     post([done = std::move(question.done), rows] { done(std::move(*rows)); });
@@ -602,15 +732,12 @@ void StoreWriter::readHistory(op::ReadHistory &question)
         // One read transaction for the lot, instead of a lock taken and dropped per domain.
         m_db.exec("BEGIN");
         for (const QString &domain : std::as_const(domains)) {
-            m_historyOf.bind(1, domain);
-            m_historyOf.bind(2, question.since);
-            if (m_historyOf.step() == Statement::Step::Row) {
-                found.insert(domain,
-                    HistoryEntry {
-                        { m_historyOf.textAt(0), m_historyOf.textAt(1), m_historyOf.textAt(2), m_historyOf.textAt(3) },
-                        m_historyOf.textAt(4), m_historyOf.int64At(5) });
+            m_latestVersion.bind(1, domain);
+            if (m_latestVersion.step() == Statement::Step::Row && m_latestVersion.int64At(6) >= question.since) {
+                const FilingVersion latest = versionAtRow(m_latestVersion);
+                found.insert(domain, HistoryEntry { latest.record, latest.status, latest.lastConfirmed });
             }
-            m_historyOf.reset();
+            m_latestVersion.reset();
             if (found.size() == kHistoryPart) {
                 post([done, part = std::exchange(found, {})] { (*done)(part, false); });
             }
@@ -620,14 +747,51 @@ void StoreWriter::readHistory(op::ReadHistory &question)
     post([done, part = std::move(found)] { (*done)(part, true); });
 }
 
+void StoreWriter::readVersions(op::ReadVersions &question)
+{
+    std::vector<FilingVersion> versions;
+    if (m_access != Access::Nothing) {
+        Statement select(m_db,
+            "SELECT record_no, holder, record_type, site_name, status, first_seen, last_confirmed FROM versions"
+            " WHERE domain = ? ORDER BY first_seen DESC, seq DESC");
+        select.bind(1, question.domain);
+        while (select.step() == Statement::Step::Row)
+            versions.push_back(versionAtRow(select));
+    }
+    post([done = std::move(question.done), versions = std::move(versions)] { done(versions); });
+}
+
+std::shared_ptr<const FilingVersion> StoreWriter::versionOf(
+    const QString &domain, qint64 firstSeen, const LookupCells &current)
+{
+    m_versionAt.bind(1, domain);
+    m_versionAt.bind(2, firstSeen);
+    std::shared_ptr<const FilingVersion> version;
+    // Versions first found within the same second as the row's own: the earlier one is the newest that differs.
+    while (!version && m_versionAt.step() == Statement::Step::Row) {
+        FilingVersion found = versionAtRow(m_versionAt);
+        if (!sameResult(found, FinishedLookup { domain, current.record, current.status, 0 }))
+            version = std::make_shared<const FilingVersion>(std::move(found));
+    }
+    m_versionAt.reset();
+    return version;
+}
+
+// A change that will never be written still answers whoever waits for it, with nothing.
+void StoreWriter::answerUnwritten(StoreOp &change)
+{
+    if (auto *clear = std::get_if<op::ClearHistory>(&change))
+        post([done = std::move(clear->done)] { done(0); });
+    else if (auto *record = std::get_if<op::RecordResults>(&change); record && record->done)
+        post([done = std::move(record->done)] { done({}); });
+}
+
 void StoreWriter::fail(const QString &reason)
 {
     m_access = Access::Nothing;
     // What was kept for a retry can never be written now; a question among it still gets its answer.
-    for (StoreOp &change : m_pending) {
-        if (auto *clear = std::get_if<op::ClearHistory>(&change))
-            post([done = std::move(clear->done)] { done(0); });
-    }
+    for (StoreOp &change : m_pending)
+        answerUnwritten(change);
     m_opsDone += m_pending.size();
     m_pending.clear();
     // The first failure is the one worth telling; whatever follows it is its consequence.

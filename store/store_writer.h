@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <variant>
 
@@ -31,11 +32,13 @@ struct WriteCells {
     RowKey key = RowKey::None;
     LookupCells cells;
 };
-struct RecordResult {
-    QString domain;
-    FilingRecord record;
-    QString status;
-    qint64 lookedUpAt = 0;
+// Answered, when `done` is given, once the results are in the file.
+struct RecordResults {
+    std::vector<FinishedLookup> results;
+    ResultsStore::ChangesFound done;
+};
+struct PruneVersions {
+    qint64 confirmedBefore = 0;
 };
 // Answered once the history is empty in the file.
 struct ClearHistory {
@@ -53,10 +56,14 @@ struct ReadHistory {
     qint64 since = 0;
     ResultsStore::HistoryPart done;
 };
+struct ReadVersions {
+    QString domain;
+    std::function<void(std::vector<FilingVersion>)> done;
+};
 } // namespace op
 
-using StoreOp = std::variant<op::AddRows, op::RemoveRows, op::ClearList, op::WriteCells, op::RecordResult,
-    op::ClearHistory, op::ReadList, op::CountList, op::ReadHistory>;
+using StoreOp = std::variant<op::AddRows, op::RemoveRows, op::ClearList, op::WriteCells, op::RecordResults,
+    op::PruneVersions, op::ClearHistory, op::ReadList, op::CountList, op::ReadHistory, op::ReadVersions>;
 
 // The store's thread and its connection. It takes everything queued at once and writes it in one transaction
 // (committing every kRowsPerTransaction rows of a long one), so a burst costs one commit and no change waits
@@ -91,6 +98,7 @@ private:
     void run();
     void open();
     bool openDatabase(bool ownsList);
+    bool switchToWal();
     bool moveDamagedFileAside(QString *movedTo);
     void prepareStatements();
     void readHighestKey();
@@ -103,6 +111,7 @@ private:
     bool writeFailed();
     void postCommitted();
     void answer(StoreOp &question);
+    void answerUnwritten(StoreOp &change);
     void fail(const QString &reason);
     void report(ResultsStore::Problem problem, const QString &reason);
     template <typename Function> void post(Function function);
@@ -110,11 +119,16 @@ private:
     bool addRows(const op::AddRows &change);
     bool removeRows(const op::RemoveRows &change);
     bool writeCells(const op::WriteCells &change);
-    bool recordResult(const op::RecordResult &change);
+    bool recordResults(const op::RecordResults &change);
+    bool pruneVersions(const op::PruneVersions &change);
     bool clearHistory(op::ClearHistory &change);
     void readList(op::ReadList &question);
     void countList(op::CountList &question);
     void readHistory(op::ReadHistory &question);
+    void readVersions(op::ReadVersions &question);
+    // The version of `domain` that began at `firstSeen` and differs from the row's `current` cells, or null when
+    // there is none (any more).
+    std::shared_ptr<const FilingVersion> versionOf(const QString &domain, qint64 firstSeen, const LookupCells &current);
 
     const QString m_path;
     QObject *const m_context;
@@ -163,8 +177,10 @@ private:
     Statement m_deleteRow;
     Statement m_clearList;
     Statement m_writeCells;
-    Statement m_recordResult;
-    Statement m_historyOf;
+    Statement m_latestVersion;
+    Statement m_insertVersion;
+    Statement m_confirmVersion;
+    Statement m_versionAt;
     Statement m_writeHighestKey;
 
     std::thread m_thread;

@@ -397,7 +397,8 @@ private slots:
             objects << QJsonObject { { u"id"_s, i + 1 }, { u"domain"_s, r.domain },
                 { u"record_no"_s, r.record.recordNo }, { u"holder"_s, r.record.holder },
                 { u"record_type"_s, r.record.recordType }, { u"site_name"_s, r.record.siteName },
-                { u"status"_s, r.status }, { u"note"_s, r.note } };
+                { u"status"_s, r.status }, { u"note"_s, r.note }, { u"change"_s, QJsonValue::Null },
+                { u"previous"_s, QJsonValue::Null } };
         }
         const QByteArray written = path.isEmpty() ? run.out : fileBytes(path);
         if (!path.isEmpty())
@@ -560,6 +561,71 @@ private slots:
                 QVERIFY2(reused ? note.startsWith(u"复用"_s) : note == notes.at(i), qPrintable(note));
             }
         }
+    }
+
+    // Three runs over a site whose answers change. The second writes, with --changes-only, the rows whose filing
+    // appeared, was cancelled or changed holder, each with the earlier record; the row whose lookup failed is no
+    // change, and neither is its return, nor a confirmation, in the third.
+    void query_changesOnly_writesTheRowsThatChangedWithTheirEarlierRecord()
+    {
+        const QString list = listFile(u"appear.cn\ncancel.cn\nholder.cn\nflaky.cn\nsame.cn\n"_s);
+        const auto run = [&](const QStringList &more) {
+            QueryProcess program(m_home->path());
+            program.start(QStringList { u"--query"_s, list, u"--lookup-base"_s, m_site->baseUrl(), u"--retries"_s,
+                              u"0"_s, u"--quiet"_s, u"--format"_s, u"jsonl"_s }
+                + more);
+            return program.wait();
+        };
+        const auto objects = [](const QByteArray &out) {
+            QList<QJsonObject> rows;
+            for (const QByteArray &line : out.split('\n')) {
+                if (!line.isEmpty())
+                    rows << QJsonDocument::fromJson(line).object();
+            }
+            return rows;
+        };
+        const auto recordObject = [](const FilingRecord &r) {
+            return QJsonObject { { u"record_no"_s, r.recordNo }, { u"holder"_s, r.holder },
+                { u"record_type"_s, r.recordType }, { u"site_name"_s, r.siteName }, { u"status"_s, kDone } };
+        };
+
+        m_site->setBehaviour(u"appear.cn"_s, site::Behaviour::NoMatch);
+        const Finished first = run({});
+        QCOMPARE(first.exitCode, 0);
+        const QList<QJsonObject> all = objects(first.out);
+        QCOMPARE(all.size(), 5);
+        for (const QJsonObject &row : all) {
+            QVERIFY(row.value(u"change"_s).isNull());
+            QVERIFY(row.value(u"previous"_s).isNull());
+        }
+
+        m_site->clearScript();
+        m_site->setBehaviour(u"cancel.cn"_s, site::Behaviour::Deleted);
+        m_site->setBehaviour(u"flaky.cn"_s, site::Behaviour::ServerError);
+        const FilingRecord holderBefore = site::expectedRecord(u"holder.cn"_s);
+        m_site->setReply(u"holder.cn"_s,
+            site::resultPageHtml(u"holder.cn"_s).replace(holderBefore.holder, u"新主人有限公司"_s).toUtf8(), 200,
+            "text/html; charset=utf-8");
+        const Finished second = run({ u"--changes-only"_s });
+        QCOMPARE(second.exitCode, 1);
+        const QList<QJsonObject> changed = objects(second.out);
+        QCOMPARE(changed.size(), 3);
+        QCOMPARE(changed[0].value(u"domain"_s).toString(), u"appear.cn"_s);
+        QCOMPARE(changed[0].value(u"change"_s).toString(), u"新备案"_s);
+        QCOMPARE(changed[0].value(u"previous"_s).toObject(), recordObject(noRecord(u"无记录"_s)));
+        QCOMPARE(changed[1].value(u"domain"_s).toString(), u"cancel.cn"_s);
+        QCOMPARE(changed[1].value(u"change"_s).toString(), u"备案已注销"_s);
+        QCOMPARE(changed[1].value(u"previous"_s).toObject(), recordObject(site::expectedRecord(u"cancel.cn"_s)));
+        QCOMPARE(changed[2].value(u"domain"_s).toString(), u"holder.cn"_s);
+        QCOMPARE(changed[2].value(u"id"_s).toInt(), 3);
+        QCOMPARE(changed[2].value(u"change"_s).toString(), u"备案人变更"_s);
+        QCOMPARE(changed[2].value(u"holder"_s).toString(), u"新主人有限公司"_s);
+        QCOMPARE(changed[2].value(u"previous"_s).toObject(), recordObject(holderBefore));
+
+        m_site->setBehaviour(u"flaky.cn"_s, site::Behaviour::Record);
+        const Finished third = run({ u"--changes-only"_s });
+        QCOMPARE(third.exitCode, 0);
+        QCOMPARE(third.out, QByteArray());
     }
 
     // The window's list stays the window's, also while it is open; the results join the history, and a later run

@@ -204,11 +204,14 @@ void TestMainWindow::create_statusPanelsListColumnsAndMenus()
     QCOMPARE(contextItems.mid(0, 7),
         QStringList({ u"查询域名"_qs, u"-"_qs, u"删除域名"_qs, u"-"_qs, u"清空列表"_qs, u"-"_qs, u"查询未完成项"_qs }));
     const QList<QAction *> items = listMenu->actions();
-    QCOMPARE(items.at(items.size() - 2)->objectName(), u"undo"_qs);
-    QCOMPARE(items.at(items.size() - 2)->text(), u"撤销"_qs);
-    QCOMPARE(items.at(items.size() - 2)->shortcut(), QKeySequence(QKeySequence::Undo));
-    QCOMPARE(items.last()->objectName(), u"pasteDomains"_qs);
-    QVERIFY(!items.at(items.size() - 2)->isEnabled()); // nothing to undo yet
+    const QAction *undo = items.at(items.size() - 3);
+    QCOMPARE(undo->objectName(), u"undo"_qs);
+    QCOMPARE(undo->text(), u"撤销"_qs);
+    QCOMPARE(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+    QCOMPARE(items.at(items.size() - 2)->objectName(), u"pasteDomains"_qs);
+    QCOMPARE(items.last()->objectName(), u"showHistory"_qs);
+    QCOMPARE(items.last()->text(), u"查看历史.."_qs);
+    QVERIFY(!undo->isEnabled()); // nothing to undo yet
 
     auto *timer1 = w.window->findChild<QTimer *>(QStringLiteral("Timer1"));
     QCOMPARE(timer1->interval(), 1000);

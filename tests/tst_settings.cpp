@@ -29,7 +29,8 @@ QMap<QString, QString> goodAnswer()
     return { { u"QUERNFOLD_LOOKUP_BASE"_s, u"http://127.0.0.1:9/"_s }, { u"QUERNFOLD_PARALLEL"_s, u"4"_s },
         { u"QUERNFOLD_INTERVAL_MS"_s, u"250"_s }, { u"QUERNFOLD_RETRIES"_s, u"3"_s },
         { u"QUERNFOLD_DEADLINE_S"_s, u"20"_s }, { u"QUERNFOLD_PROXY"_s, u"socks5://127.0.0.1:1080"_s },
-        { u"QUERNFOLD_REUSE_DAYS"_s, u"7"_s }, { u"QUERNFOLD_BY_REGISTRABLE"_s, u"1"_s } };
+        { u"QUERNFOLD_REUSE_DAYS"_s, u"7"_s }, { u"QUERNFOLD_HISTORY_DAYS"_s, u"90"_s },
+        { u"QUERNFOLD_BY_REGISTRABLE"_s, u"1"_s } };
 }
 
 SettingsForm goodForm()
@@ -73,6 +74,7 @@ private slots:
                                     << u"单个请求时限(秒)须为1到3600之间的整数.."_s;
         QTest::newRow("reuse 366") << u"QUERNFOLD_REUSE_DAYS"_s << u"366"_s
                                    << u"复用几天内的结果须为0到365之间的整数.."_s;
+        QTest::newRow("history 0") << u"QUERNFOLD_HISTORY_DAYS"_s << u"0"_s << u"历史保留天数须为1到3650之间的整数.."_s;
         QTest::newRow("proxy without port")
             << u"QUERNFOLD_PROXY"_s << u"http://proxy.cn"_s
             << u"代理须留空(使用系统代理设置)、填 none(不使用代理),或填 http://主机:端口 或 socks5://主机:端口.."_s;
@@ -105,6 +107,7 @@ private slots:
             QCOMPARE(read.deadlineSeconds, 20);
             QCOMPARE(read.proxy, u"socks5://127.0.0.1:1080"_s);
             QCOMPARE(read.reuseDays, 7);
+            QCOMPARE(read.historyDays, 90);
             QCOMPARE(read.byRegistrable, true);
         }
     }

@@ -105,6 +105,19 @@ void readHistory(
         *parts = partsSeen;
 }
 
+// A domain's versions, newest first, one line each: "record firstSeen-lastConfirmed".
+QStringList readVersions(ResultsStore &store, const QString &domain)
+{
+    std::optional<QStringList> lines;
+    store.versions(domain, [&](std::vector<FilingVersion> versions) {
+        lines.emplace();
+        for (const FilingVersion &v : versions)
+            *lines << u"%1 %2-%3"_s.arg(v.record.recordNo).arg(v.firstSeen).arg(v.lastConfirmed);
+    });
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(lines.has_value(), kWaitMs); }();
+    return lines.value_or(QStringList { u"<no answer>"_s });
+}
+
 LookupCells finishedCells(const QString &recordNo)
 {
     return { { recordNo, u"某某公司"_s, u"企业"_s, u"某某网"_s }, kDone, {} };
@@ -479,6 +492,125 @@ private slots:
         QCOMPARE(found, QStringList { u"y.cn Y 99"_s });
     }
 
+    // Each step hands one lookup over; "answer" is what recordResults said changed for it ("-" for nothing, else
+    // the earlier version), "versions" the domain's versions after it, newest first.
+    void versions_keepEachDifferentResultAndAnswerTheOneBefore_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("versions");
+        QTest::newRow("first seen, confirmed, changed, confirmed")
+            << QStringList { u"A 100"_s, u"A 200"_s, u"B 300"_s, u"B 400"_s }
+            << QStringList { u"-"_s, u"-"_s, u"A 100-200"_s, u"-"_s } << QStringList { u"B 300-400"_s, u"A 100-200"_s };
+        QTest::newRow("a slow reply older than the latest confirmation changes nothing")
+            << QStringList { u"A 100"_s, u"B 300"_s, u"C 200"_s, u"A 250"_s }
+            << QStringList { u"-"_s, u"A 100-100"_s, u"-"_s, u"-"_s } << QStringList { u"B 300-300"_s, u"A 100-100"_s };
+        QTest::newRow("back to an earlier result is a new version")
+            << QStringList { u"A 100"_s, u"B 200"_s, u"A 300"_s }
+            << QStringList { u"-"_s, u"A 100-100"_s, u"B 200-200"_s }
+            << QStringList { u"A 300-300"_s, u"B 200-200"_s, u"A 100-100"_s };
+        QTest::newRow("two answers in one second stay two")
+            << QStringList { u"A 100"_s, u"B 100"_s } << QStringList { u"-"_s, u"A 100-100"_s }
+            << QStringList { u"B 100-100"_s, u"A 100-100"_s };
+        QTest::newRow("a lookup that did not finish is no version") << QStringList { u"A 100"_s, u"X 200 查询失败"_s,
+            u"A 300"_s } << QStringList { u"-"_s, u"-"_s, u"-"_s } << QStringList { u"A 100-300"_s };
+    }
+
+    void versions_keepEachDifferentResultAndAnswerTheOneBefore()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, versions);
+        ResultsStore store(m_path);
+        for (int i = 0; i < steps.size(); ++i) {
+            const QStringList step = steps[i].split(u' ');
+            const QString status = step.size() > 2 ? step[2] : kDone;
+            std::optional<QString> answer;
+            store.recordResults({ FinishedLookup { u"x.cn"_s, { step[0], {}, {}, {} }, status, step[1].toLongLong() } },
+                [&](QHash<QString, FilingVersion> previous) {
+                    const auto found = previous.constFind(u"x.cn"_s);
+                    answer = found == previous.cend()
+                        ? u"-"_s
+                        : u"%1 %2-%3"_s.arg(found->record.recordNo).arg(found->firstSeen).arg(found->lastConfirmed);
+                });
+            QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), kWaitMs);
+            QCOMPARE(*answer, answers[i]);
+        }
+        QCOMPARE(readVersions(store, u"x.cn"_s), versions);
+    }
+
+    // Retention takes versions last confirmed before the cut, but a domain's latest stays however old it is; a
+    // restored row whose earlier version went keeps no change.
+    void pruneVersions_removesOldOnesButNeverTheLatest()
+    {
+        {
+            ResultsStore store(m_path);
+            store.recordResults({ { u"x.cn"_s, { u"A"_s, {}, {}, {} }, kDone, 100 },
+                { u"x.cn"_s, { u"A"_s, {}, {}, {} }, kDone, 200 }, { u"x.cn"_s, { u"B"_s, {}, {}, {} }, kDone, 300 },
+                { u"x.cn"_s, { u"B"_s, {}, {}, {} }, kDone, 400 }, { u"x.cn"_s, { u"C"_s, {}, {}, {} }, kDone, 500 },
+                { u"y.cn"_s, { u"Y"_s, {}, {}, {} }, kDone, 50 } });
+            std::vector<DomainRow> rows = keyedRows({ u"x.cn"_s }, 1);
+            rows[0].lookup = std::make_unique<LookupCells>(finishedCells(u"C"_s));
+            rows[0].lookup->change = u"备案号变更"_s;
+            rows[0].lookup->previous
+                = std::make_shared<const PreviousResult>(PreviousResult { { u"A"_s, {}, {}, {} }, kDone, 100, 200 });
+            store.addRows(std::move(rows));
+            store.pruneVersions(350);
+        }
+        ResultsStore store(m_path);
+        QCOMPARE(readVersions(store, u"x.cn"_s), (QStringList { u"C 500-500"_s, u"B 300-400"_s }));
+        QCOMPARE(readVersions(store, u"y.cn"_s), QStringList { u"Y 50-50"_s });
+        std::vector<DomainRow> restored;
+        bool arrived = false;
+        store.restore([&](std::vector<DomainRow> rows) {
+            restored = std::move(rows);
+            arrived = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(arrived, kWaitMs);
+        QCOMPARE(restored.size(), size_t(1));
+        QVERIFY(restored[0].lookup);
+        QCOMPARE(restored[0].lookup->change, QString());
+        QVERIFY(!restored[0].lookup->previous);
+        store.pruneVersions(1000);
+        QCOMPARE(readVersions(store, u"x.cn"_s), QStringList { u"C 500-500"_s });
+    }
+
+    // The list keeps when each row was looked up and what its lookup found changed, with the earlier version.
+    void restore_bringsBackTimesAndChanges()
+    {
+        {
+            ResultsStore store(m_path);
+            store.recordResults({ { u"a.cn"_s, { u"京ICP备1号"_s, u"甲"_s, u"企业"_s, u"甲网"_s }, kDone, 100 },
+                { u"a.cn"_s, { u"京ICP备1号"_s, u"乙"_s, u"企业"_s, u"甲网"_s }, kDone, 300 } });
+            store.addRows(keyedRows({ u"a.cn"_s, u"b.cn"_s }, 1));
+            LookupCells cells { { u"京ICP备1号"_s, u"乙"_s, u"企业"_s, u"甲网"_s }, kDone, {}, 300, u"备案人变更"_s,
+                std::make_shared<const PreviousResult>(
+                    PreviousResult { { u"京ICP备1号"_s, u"甲"_s, u"企业"_s, u"甲网"_s }, kDone, 100, 100 }) };
+            store.writeCells(RowKey(1), cells);
+            LookupCells plain = finishedCells(u"无记录"_s);
+            plain.lookedUpAt = 250;
+            store.writeCells(RowKey(2), plain);
+        }
+        ResultsStore store(m_path);
+        std::vector<DomainRow> rows;
+        bool arrived = false;
+        store.restore([&](std::vector<DomainRow> restored) {
+            rows = std::move(restored);
+            arrived = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(arrived, kWaitMs);
+        QCOMPARE(rows.size(), size_t(2));
+        QVERIFY(rows[0].lookup && rows[1].lookup);
+        QCOMPARE(rows[0].lookup->lookedUpAt, 300);
+        QCOMPARE(rows[0].lookup->change, u"备案人变更"_s);
+        QVERIFY(rows[0].lookup->previous);
+        QCOMPARE(rows[0].lookup->previous->record.holder, u"甲"_s);
+        QCOMPARE(rows[0].lookup->previous->firstSeen, 100);
+        QCOMPARE(rows[1].lookup->lookedUpAt, 250);
+        QCOMPARE(rows[1].lookup->change, QString());
+        QVERIFY(!rows[1].lookup->previous);
+    }
+
     // A batch over a long list asks for every domain at once; the answer comes in parts that must add up.
     void history_manyDomains_arriveInPartsThatAddUp()
     {
@@ -552,7 +684,88 @@ private slots:
             QCOMPARE(restored, rows);
             QCOMPARE(problems.count(), 0);
         }
-        QCOMPARE(headerVersion(m_path), 2);
+        QCOMPARE(headerVersion(m_path), 3);
+    }
+
+    // A file the last released program wrote (tests/data/store_v1.db: five rows, the fifth removed, three with
+    // results and one failed; four domains in the history) keeps every row and result, each result as its domain's
+    // one version, and the copy made for the upgrade goes once it has committed.
+    void open_releasedFile_isUpgradedKeepingRowsAndResults()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).path()));
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/store_v1.db"), m_path));
+        QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(headerVersion(m_path), 1);
+        {
+            ResultsStore store(m_path);
+            QSignalSpy problems(&store, &ResultsStore::problemOccurred);
+            ListCounts counts;
+            countRows(store, &counts);
+            QCOMPARE(counts.rows, 4);
+            QCOMPARE(counts.finished, 3);
+            QCOMPARE(counts.nextKey, RowKey(5));
+            QStringList rows;
+            restoreRows(store, &rows);
+            QCOMPARE(rows,
+                (QStringList { u"1 alpha.cn|京ICP备10000001号-1|阿尔法科技有限公司|企业|阿尔法网|查询完毕|"_s,
+                    u"2 beta.com|无记录||||查询完毕|"_s, u"3 gamma.net|||||查询失败|连接中断,已重试2次"_s,
+                    u"4 delta.cn|沪ICP备20000002号|张三|个人|德尔塔博客|查询完毕|"_s }));
+            QStringList found;
+            readHistory(
+                store, { u"alpha.cn"_s, u"beta.com"_s, u"delta.cn"_s, u"zeta.cn"_s, u"gamma.net"_s }, 0, &found);
+            QCOMPARE(found,
+                (QStringList { u"alpha.cn 京ICP备10000001号-1 1764547200"_s, u"beta.com 无记录 1764633600"_s,
+                    u"delta.cn 沪ICP备20000002号 1764720000"_s, u"zeta.cn 备案已被删除 1764000000"_s }));
+            QCOMPARE(
+                readVersions(store, u"alpha.cn"_s), QStringList { u"京ICP备10000001号-1 1764547200-1764547200"_s });
+            QCOMPARE(problems.count(), 0);
+        }
+        QCOMPARE(headerVersion(m_path), 3);
+        QVERIFY2(!filesBeside(m_path).contains(u"quernfold.db.before-upgrade"_s),
+            qPrintable(filesBeside(m_path).join(u' ')));
+    }
+
+    // Killed while it upgrades a long older file, the program leaves the file either as it was or upgraded whole;
+    // the next start finishes the upgrade with every row and result.
+    void kill_duringUpgrade_leavesOldFileOrFinishedOne()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).path()));
+        QVERIFY(QFile::copy(QFINDTESTDATA("data/store_v1.db"), m_path));
+        QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
+        constexpr int kMore = 300000;
+        QVERIFY(Connection(m_path).exec(
+            "WITH RECURSIVE n(i) AS (SELECT 10 UNION ALL SELECT i + 1 FROM n WHERE i < 300009)"
+            " INSERT INTO list_rows SELECT i, 'k' || i || '.cn', 'R', 'H', 'T', 'S', '查询完毕', '' FROM n;"
+            "WITH RECURSIVE n(i) AS (SELECT 10 UNION ALL SELECT i + 1 FROM n WHERE i < 300009)"
+            " INSERT INTO history SELECT 'k' || i || '.cn', 'R', 'H', 'T', 'S', '查询完毕', i FROM n;"));
+        QProcess child;
+        ChildLines lines(child);
+        child.start(writerPath(), { m_path, u"open"_s });
+        // The copy appears as the upgrade begins.
+        const QString copy = m_path + u".before-upgrade"_s;
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(copy) || lines.last("open") == 0, kWaitMs);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(kWaitMs));
+        QCOMPARE(ResultsStore::integrityReport(m_path), u"ok"_s);
+        const int version = headerVersion(m_path);
+        QVERIFY2(version == 1 || version == 3, qPrintable(QString::number(version)));
+
+        {
+            ResultsStore store(m_path);
+            QSignalSpy problems(&store, &ResultsStore::problemOccurred);
+            ListCounts counts;
+            countRows(store, &counts);
+            QCOMPARE(counts.rows, 4 + kMore);
+            QCOMPARE(counts.finished, 3 + kMore);
+            QStringList found;
+            readHistory(store, { u"alpha.cn"_s, u"k10.cn"_s, u"k300009.cn"_s }, 0, &found);
+            QCOMPARE(found,
+                (QStringList {
+                    u"alpha.cn 京ICP备10000001号-1 1764547200"_s, u"k10.cn R 10"_s, u"k300009.cn R 300009"_s }));
+            QCOMPARE(problems.count(), 0);
+        }
+        QCOMPARE(headerVersion(m_path), 3);
+        QVERIFY(!QFile::exists(copy));
     }
 
     void open_newerFile_isLeftAlone()
@@ -561,7 +774,7 @@ private slots:
             ResultsStore store(m_path);
             store.addRows(keyedRows({ u"a.cn"_s }, 1));
         }
-        setHeaderVersion(m_path, 3);
+        setHeaderVersion(m_path, 4);
         const QByteArray before = fileBytes(m_path);
         {
             ResultsStore store(m_path);
@@ -821,7 +1034,7 @@ private slots:
         for (const QString &entry : std::as_const(historyExpected))
             domains << entry.section(u' ', 0, 0);
         readHistory(store, domains, 0, &found);
-        // Both results of row 7 were looked up at the same moment; the later one written wins.
+        // Both results of row 7 were looked up at the same moment; the later one written is the latest version.
         historyExpected.removeAt(0);
         historyExpected.sort();
         QCOMPARE(found, historyExpected);

@@ -6,6 +6,7 @@
 #include "window/store_mirror.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QFile>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -100,8 +101,11 @@ struct Session {
         config.settings.effective.reuseDays = reuseDays;
         http.answer = [this](const HttpRequest &request) -> std::optional<HttpResponse> {
             const QString domain = request.url.path().section(u'/', 2).chopped(5);
-            if (domain.startsWith(u"down."_s))
+            const QByteArray page = pages.value(domain);
+            if (domain.startsWith(u"down."_s) || page == "down")
                 return ScriptedHttp::failure(HttpFailure::Refused);
+            if (!page.isEmpty())
+                return ScriptedHttp::reply(200, "text/html; charset=utf-8", page);
             return ScriptedHttp::reply(200, "text/html; charset=utf-8", recordPage(domain));
         };
         w = std::make_unique<ScriptedWindow>(&http, config);
@@ -141,8 +145,24 @@ struct Session {
         w->window->deleteSelectedRow();
     }
     DomainListModel &model() { return w->window->model(); }
+    // What each row's lookup found changed, "-" for nothing, with the earlier record number.
+    QStringList changes()
+    {
+        QStringList shown;
+        for (int row = 0; row < model().count(); ++row) {
+            const DomainRow *r = model().find(model().keyAt(row));
+            const LookupCells *cells = r ? r->lookup.get() : nullptr;
+            if (!cells || cells->change.isEmpty())
+                shown << u"-"_s;
+            else
+                shown << cells->change + u" / "_s + (cells->previous ? cells->previous->record.recordNo : u"?"_s);
+        }
+        return shown;
+    }
 
     ScriptedHttp http;
+    // A page of its own for a domain instead of its record page; "down" fails the request.
+    QHash<QString, QByteArray> pages;
     std::unique_ptr<ScriptedWindow> w;
 };
 
@@ -325,6 +345,61 @@ private slots:
         third.import(dir.path(), { u"c.cn"_s }, MessageAnswer::No);
         third.runBatch();
         QVERIFY(third.http.requests.isEmpty());
+    }
+
+    // Three runs over a site whose answers change: the second run marks the rows whose filing appeared, was
+    // cancelled or changed holder, not the one whose lookup failed; a restart brings the marks back, and the third
+    // run, finding what the second found, marks nothing.
+    void changedAnswers_markTheRowsThatChanged()
+    {
+        QTemporaryDir dir;
+        const QStringList domains { u"a.cn"_s, u"b.cn"_s, u"c.cn"_s, u"d.cn"_s };
+        const QByteArray noRecord = "<div>没有符合条件的记录</div>";
+        const QByteArray deleted = QByteArray(recordPage(u"b.cn"_s)).replace("<tr>", "<tr style=\"color:#CCCCCC;\">");
+        const QByteArray newHolder
+            = QString::fromUtf8(recordPage(u"c.cn"_s)).replace(u"c.cn的主人"_s, u"新主人"_s).toUtf8();
+        QStringList afterSecond;
+        {
+            Session session(dir.path());
+            session.start();
+            session.import(dir.path(), domains);
+            session.pages.insert(u"a.cn"_s, noRecord);
+            session.runBatch();
+            ResultsStore &store = *session.w->window->resultsStore();
+            // Every finished lookup makes or confirms one version; the comparisons come back before the count.
+            QTRY_COMPARE_WITH_TIMEOUT(store.stats().historyWritten, 4, kWaitMs);
+            QCOMPARE(session.changes(), (QStringList { u"-"_s, u"-"_s, u"-"_s, u"-"_s }));
+
+            session.pages = { { u"b.cn"_s, deleted }, { u"c.cn"_s, newHolder }, { u"d.cn"_s, "down" } };
+            session.runBatch();
+            afterSecond = QStringList { u"新备案 / 无记录"_s, u"备案已注销 / 京ICP备4号"_s,
+                u"备案人变更 / 京ICP备4号"_s, u"-"_s };
+            QTRY_COMPARE_WITH_TIMEOUT(store.stats().historyWritten, 7, kWaitMs);
+            QCOMPARE(session.changes(), afterSecond);
+            QTRY_VERIFY_WITH_TIMEOUT(store.isSaved(), kWaitMs);
+        }
+        Session second(dir.path());
+        second.w->dialogs.messageAnswers << MessageAnswer::Yes;
+        second.start();
+        QCOMPARE(second.changes(), afterSecond);
+        second.pages = { { u"b.cn"_s, deleted }, { u"c.cn"_s, newHolder } };
+        second.runBatch();
+        ResultsStore &store = *second.w->window->resultsStore();
+        QTRY_COMPARE_WITH_TIMEOUT(store.stats().historyWritten, 4, kWaitMs);
+        QCOMPARE(second.changes(), (QStringList { u"-"_s, u"-"_s, u"-"_s, u"-"_s }));
+
+        // 查看历史.., the list menu's last item: every version of the row's domain, newest first.
+        auto *menu = second.w->window->findChild<QMenu *>(u"caozuo"_s);
+        QCOMPARE(menu->actions().last()->objectName(), u"showHistory"_s);
+        second.select(2);
+        menu->actions().last()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(second.w->dialogs.tables.size(), 1, kWaitMs);
+        const ScriptedDialogs::ShownTable &table = second.w->dialogs.tables.first();
+        QCOMPARE(table.title, u"c.cn的历史结果"_s);
+        QCOMPARE(table.headers.size(), 7);
+        QCOMPARE(table.rows.size(), 2);
+        QCOMPARE(table.rows[0].mid(2), (QStringList { u"京ICP备4号"_s, u"新主人"_s, u"企业"_s, u"c.cn网站"_s, kFinished }));
+        QCOMPARE(table.rows[1][3], u"c.cn的主人"_s);
     }
 
     void clearHistory_asksThenSaysHowMany()

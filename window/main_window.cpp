@@ -104,6 +104,7 @@ MainWindow::MainWindow(const Platform &platform, const Config &config, QWidget *
     buildControls();
     buildUndo();
     buildPasteAction();
+    buildHistoryAction();
 
     // Every kind the import reads at once, then each alone.
     m_importDialog.filter = QStringLiteral(

@@ -112,6 +112,8 @@ public:
     int undoSteps() const { return m_undo.steps(); }
     // The program menu's 清除历史结果..: forgets every stored lookup result after asking.
     void clearHistory();
+    // 查看历史..: the selected row's domain, every version the history keeps of it.
+    void showHistoryOfSelectedRow();
 
     // True from start-up until the list kept from the last session is back (or declined): the list and its
     // buttons wait until then.
@@ -156,6 +158,7 @@ private:
     // The columns as they start, before the settings file has its say.
     std::vector<ColumnPlan> startingColumns() const;
     void buildUndo();
+    void buildHistoryAction();
     void updateUndoAction();
     void updateKindTexts();
     static QString kindLabel(ShownRowsModel::Kind kind);
@@ -299,6 +302,7 @@ private:
     QAction *m_querySettingsAction = nullptr;
     QAction *m_clearHistoryAction = nullptr;
     QAction *m_undoAction = nullptr;
+    QAction *m_showHistoryAction = nullptr;
     ListUndo m_undo;
     // None when the configuration names no store. The mirror goes first, handing over what it still holds.
     std::unique_ptr<ResultsStore> m_store;

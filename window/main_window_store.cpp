@@ -5,6 +5,8 @@
 #include "window/store_mirror.h"
 
 #include <QAction>
+#include <QDateTime>
+#include <QMenu>
 #include <QPushButton>
 
 namespace quernfold {
@@ -20,7 +22,8 @@ void MainWindow::openStore()
         return;
     }
     m_store = std::make_unique<ResultsStore>(m_config.storePath);
-    m_history = std::make_unique<HistoryRecorder>(*m_store);
+    m_history = std::make_unique<HistoryRecorder>(*m_store, m_model);
+    m_store->pruneVersions(historyCutoff(m_config.settings.effective.historyDays, QDateTime::currentSecsSinceEpoch()));
     connect(m_store.get(), &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
     // Saving goes on by itself once the file can be written again; the user only hears that it stalled and that
     // it caught up.
@@ -100,7 +103,7 @@ void MainWindow::onStoreProblem(ResultsStore::Problem problem, const QString &re
 void MainWindow::onRowFinished(RowKey row)
 {
     if (m_history)
-        m_history->add(m_model, row);
+        m_history->add(row);
 }
 
 void MainWindow::takeHistoryPart(const QHash<QString, HistoryEntry> &part, bool complete)
@@ -140,6 +143,42 @@ void MainWindow::clearHistory()
     m_store->clearHistory([this](qint64 removed) {
         if (!m_closing)
             setMessage(QStringLiteral("已清除%1条历史结果..").arg(removed));
+    });
+}
+
+void MainWindow::buildHistoryAction()
+{
+    m_showHistoryAction
+        = m_listMenu->addAction(QStringLiteral("查看历史.."), this, &MainWindow::showHistoryOfSelectedRow);
+    m_showHistoryAction->setObjectName(QStringLiteral("showHistory"));
+    // Without a store there is no history to show.
+    connect(m_listMenu, &QMenu::aboutToShow, this,
+        [this] { m_showHistoryAction->setEnabled(m_store != nullptr && !selectedKeys().empty()); });
+}
+
+void MainWindow::showHistoryOfSelectedRow()
+{
+    const std::vector<RowKey> keys = selectedKeys();
+    const DomainRow *row = keys.empty() ? nullptr : m_model.find(keys.front());
+    if (!m_store || !row)
+        return;
+    const QString domain = row->domain;
+    m_store->versions(domain, [this, domain](std::vector<FilingVersion> versions) {
+        if (m_closing)
+            return;
+        const auto when = [](qint64 secs) {
+            return QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        };
+        QList<QStringList> rows;
+        for (const FilingVersion &version : versions) {
+            rows << QStringList { when(version.firstSeen), when(version.lastConfirmed), version.record.recordNo,
+                version.record.holder, version.record.recordType, version.record.siteName, version.status };
+        }
+        m_platform.dialogs->showTable(QStringLiteral("historyDialog"), domain + QStringLiteral("的历史结果"),
+            { QStringLiteral("首次查到"), QStringLiteral("最后确认"), QStringLiteral("备案号"),
+                QStringLiteral("备案人"), QStringLiteral("备案类型"), QStringLiteral("网站名称"),
+                QStringLiteral("查询状态") },
+            rows);
     });
 }
 

@@ -6,6 +6,10 @@
 // millisecond it adds row "s<n>.cn" (the next key), writes the cells of the row before it and records that row's
 // result in the history, and prints "handed <rows in all>". Whenever the store says everything handed over is in
 // the file it prints "saved <rows in all>", so whoever kills it knows what the file must hold.
+//
+//   quernfold_store_writer <database path> open
+//
+// only opens the store (upgrading an older file) and prints "open" once it answers, changing nothing.
 #include "store/results_store.h"
 
 #include <QCoreApplication>
@@ -24,6 +28,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "problem: %s\n", qPrintable(reason));
         QCoreApplication::exit(1);
     });
+    if (QByteArray(argv[2]) == "open") {
+        store.listCounts([](ListCounts) {
+            std::printf("open\n");
+            std::fflush(stdout);
+        });
+        return app.exec();
+    }
     store.dropList();
     const int big = QByteArray(argv[2]).toInt();
     std::vector<DomainRow> rows;

@@ -113,6 +113,14 @@ std::optional<QList<FormField>> ScriptedDialogs::formDialog(
     return answer;
 }
 
+void ScriptedDialogs::showTable(
+    const QString &objectName, const QString &title, const QStringList &headers, const QList<QStringList> &rows)
+{
+    tables << ShownTable { objectName, title, headers, rows };
+    if (whileBoxOpen)
+        std::exchange(whileBoxOpen, nullptr)();
+}
+
 const FormField *findField(const QList<FormField> &form, const QString &name)
 {
     for (const FormField &field : form) {

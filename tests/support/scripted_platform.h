@@ -40,6 +40,8 @@ public:
     std::optional<QString> saveFile(FileDialogSettings &settings) override;
     std::optional<QList<FormField>> formDialog(
         const QString &objectName, const QString &title, const QList<FormField> &fields) override;
+    void showTable(const QString &objectName, const QString &title, const QStringList &headers,
+        const QList<QStringList> &rows) override;
 
     QList<MessageAnswer> messageAnswers;
     // A form dialog's answer: the texts typed, by field name (the others keep what they showed); std::nullopt
@@ -58,6 +60,13 @@ public:
     QList<AskedBox> inputs;
     QList<FileDialogSettings> fileDialogs;
     QList<QList<FormField>> forms;
+    struct ShownTable {
+        QString objectName;
+        QString title;
+        QStringList headers;
+        QList<QStringList> rows;
+    };
+    QList<ShownTable> tables;
     int unprepared = 0;
 };
 
