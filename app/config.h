@@ -22,6 +22,8 @@ struct Config {
     QString storePath;
     // QUERNFOLD_LOOKUP_BASE and the other lookup settings: the file, then the environment on top.
     SettingsState settings;
+    // How long finished lookups gather before the history compares them with the domains' earlier results.
+    int historyBurstMs = 250;
 
     // Notes about values that were out of range or unreadable go to `notes`.
     static Config fromEnvironment(QStringList *notes = nullptr);

@@ -71,18 +71,13 @@ void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &e
         row, entry.record, entry.status, QStringLiteral("复用%1的查询结果").arg(when), entry.lookedUpAt);
 }
 
-namespace {
-// Rarely enough that a burst holds hundreds of results, often enough that a killed run loses little.
-constexpr int kHistoryBurstMs = 250;
-} // namespace
-
-HistoryRecorder::HistoryRecorder(ResultsStore &store, DomainListModel &model, QObject *parent)
+HistoryRecorder::HistoryRecorder(ResultsStore &store, DomainListModel &model, int burstMs, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_model(model)
 {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(kHistoryBurstMs);
+    m_timer.setInterval(burstMs);
     connect(&m_timer, &QTimer::timeout, this, &HistoryRecorder::flush);
 }
 

@@ -50,7 +50,10 @@ void writeReusedResult(DomainListModel &model, RowKey row, const HistoryEntry &e
 class HistoryRecorder : public QObject
 {
 public:
-    HistoryRecorder(ResultsStore &store, DomainListModel &model, QObject *parent = nullptr);
+    // Results gather for `burstMs` and are compared in one go.
+    HistoryRecorder(ResultsStore &store, DomainListModel &model, int burstMs = kDefaultBurstMs, QObject *parent = nullptr);
+    // Rarely enough that a burst holds hundreds of results, often enough that a killed run loses little.
+    static constexpr int kDefaultBurstMs = 250;
     ~HistoryRecorder() override;
     // The row's result as it stands now, stamped with its lookup time (now when it has none).
     void add(RowKey row);

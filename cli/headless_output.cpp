@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace quernfold {
@@ -31,7 +32,8 @@ public:
     {
         const auto &keys = jsonLinesKeys();
         m_text.append(u"{\"").append(keys[0]).append(u"\":").append(QString::number(id));
-        for (size_t i = 0; i < cells.size(); ++i) {
+        // The change has keys of its own below, with the earlier result beside it.
+        for (size_t i = 0; i + 1 < keys.size(); ++i) {
             m_text.append(u",\"").append(keys[i + 1]).append(u"\":");
             appendJsonString(m_text, cells[i]);
         }
@@ -90,7 +92,14 @@ public:
     { }
 
     bool writeRow(const DomainListModel &model, int row) override { return writeModelRow(*m_writer, model, row); }
-    bool showsChanges() const override { return dynamic_cast<QueryJsonWriter *>(m_writer.get()) != nullptr; }
+    bool readerLeft() override
+    {
+        // A pipe whose reading end is closed reports an error to poll(); a file or a terminal never does.
+        pollfd out { STDOUT_FILENO, 0, 0 };
+        if (::poll(&out, 1, 0) == 1 && (out.revents & POLLERR))
+            m_readerGone = true;
+        return m_readerGone;
+    }
     bool flush() override { return m_writer->flush(); }
     bool finish(const DomainListModel &) override { return m_writer->flush(); }
 
@@ -143,7 +152,6 @@ public:
         takeSinkFailure();
         return false;
     }
-    bool showsChanges() const override { return dynamic_cast<QueryJsonWriter *>(m_writer.get()) != nullptr; }
     bool finish(const DomainListModel &) override
     {
         if (m_writer->flush() && m_sink.commit())
@@ -175,6 +183,7 @@ public:
         m_builder.addRow(exportTextCells(model, row));
         return true;
     }
+    bool showsChanges() const override { return false; }
     bool finish(const DomainListModel &) override
     {
         const ExportResult result = appendExportBlock(m_path, m_builder.finish());

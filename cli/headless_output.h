@@ -27,13 +27,16 @@ public:
     // A workbook sizes its columns from every row, so the rows keep their cells until finish(); the other
     // formats are done with a row once it is written.
     virtual bool needsAllRows() const { return false; }
-    // A row says what changed since the domain's earlier result (JSON Lines), so it waits for the history's
-    // comparison before it is written.
-    virtual bool showsChanges() const { return false; }
+    // A row says what changed since the domain's earlier result (the 变化 column, JSON Lines' "change"), so it
+    // waits for the history's comparison before it is written. The text block keeps its old columns.
+    virtual bool showsChanges() const { return true; }
     // What went wrong, as a line for standard error.
     QString error() const { return m_error; }
     // The reader of standard output has gone (a pipe closed by `head`): nothing more can reach anyone.
     bool readerGone() const { return m_readerGone; }
+    // Looks whether the reader has gone without writing: rows held back for their comparison would otherwise keep
+    // the site asked after nobody reads any more.
+    virtual bool readerLeft() { return false; }
 
 protected:
     QString m_error;

@@ -29,6 +29,8 @@ const QString kNotReached = QStringLiteral("未查询(已停止)");
 // A terminal's line keeps up with the run without flickering; a log gets a line it can keep.
 constexpr int kTerminalRedrawMs = 250;
 constexpr int kLogLineMs = 10000;
+// How often a run whose rows wait for their comparisons looks whether anyone still reads standard output.
+constexpr int kReaderWatchMs = 100;
 
 void printToStderr(const QByteArray &bytes)
 {
@@ -155,6 +157,11 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
     connect(&m_run, &LookupRun::finished, this, &HeadlessRun::finishRun);
     m_progressTimer.setInterval(m_reporting.terminal ? kTerminalRedrawMs : kLogLineMs);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] { reportProgress(false); });
+    m_readerTimer.setInterval(kReaderWatchMs);
+    connect(&m_readerTimer, &QTimer::timeout, this, [this] {
+        if (m_output->readerLeft())
+            failOutput();
+    });
 }
 
 HeadlessRun::~HeadlessRun() = default;
@@ -162,6 +169,7 @@ HeadlessRun::~HeadlessRun() = default;
 void HeadlessRun::start()
 {
     m_clock.start();
+    m_readerTimer.start();
     if (!m_reporting.quiet)
         m_progressTimer.start();
     const LookupSettings &settings = m_config.settings.effective;
@@ -321,6 +329,7 @@ void HeadlessRun::finishRun()
     if (m_history)
         m_history->flush();
     m_progressTimer.stop();
+    m_readerTimer.stop();
     // Rows never reached, and rows dropped in flight by an abort, go out as they are: unfinished. One never asked
     // says so, or it would read as a row nobody meant to look up.
     for (size_t row = 0; row < m_ended.size(); ++row) {

@@ -124,6 +124,7 @@ private:
     qint64 m_noRecord = 0;
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
+    QTimer m_readerTimer;
     bool m_progressShown = false;
 };
 

@@ -71,6 +71,8 @@ public:
     bool isClosing() const { return m_closing; }
     // A batch run or a selected-row query is going on.
     bool isQuerying() const { return m_runKind != RunKind::None; }
+    // Finished lookups the history has not compared with their domains' earlier results yet.
+    bool isComparing() const;
     // An export is being written off the window's thread; the list must not change until it is done.
     bool isExporting() const { return m_export != nullptr; }
     // The list's first selected row, or RowKey::None.

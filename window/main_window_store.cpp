@@ -22,7 +22,7 @@ void MainWindow::openStore()
         return;
     }
     m_store = std::make_unique<ResultsStore>(m_config.storePath);
-    m_history = std::make_unique<HistoryRecorder>(*m_store, m_model);
+    m_history = std::make_unique<HistoryRecorder>(*m_store, m_model, m_config.historyBurstMs);
     m_store->pruneVersions(historyCutoff(m_config.settings.effective.historyDays, QDateTime::currentSecsSinceEpoch()));
     connect(m_store.get(), &ResultsStore::problemOccurred, this, &MainWindow::onStoreProblem);
     // Saving goes on by itself once the file can be written again; the user only hears that it stalled and that
@@ -98,6 +98,11 @@ void MainWindow::onStoreProblem(ResultsStore::Problem problem, const QString &re
         setMessage(QStringLiteral("结果库已损坏,已移到%1,已新建结果库..").arg(reason));
     else
         setMessage(QStringLiteral("结果库不可用,本次的列表和结果不会自动保存:") + reason + QStringLiteral(".."));
+}
+
+bool MainWindow::isComparing() const
+{
+    return m_history && m_history->isComparing();
 }
 
 void MainWindow::onRowFinished(RowKey row)

@@ -3,6 +3,7 @@
 #include "support/scripted_platform.h"
 
 #include "app/run_texts.h"
+#include "domainlist/filing_change.h"
 #include "window/reading_order.h"
 
 #include <QAbstractItemModelTester>
@@ -160,6 +161,8 @@ struct RefRow {
     QString note;
     // What changed since the domain's earlier result, as the store marked it.
     QString change;
+    // The change came from the history's own comparison, so the store brings it back with the row.
+    bool changeKept = false;
     // A stopped run never reached the row: its note says so while it has none of its own.
     bool notReached = false;
 
@@ -363,6 +366,7 @@ private:
         config.settings.effective.parallel = 3;
         config.settings.effective.retries = 0;
         config.settings.effective.reuseDays = 0;
+        config.historyBurstMs = 0;
         return config;
     }
 
@@ -578,9 +582,11 @@ private:
             return exportShown();
         case Op::Restart:
             closeWindow(true);
-            // The store keeps no change: the rows come back without their marks.
-            for (RefRow &row : m_ref.rows)
-                row.change.clear();
+            // A change the history worked out comes back with its earlier version; one made up here has none.
+            for (RefRow &row : m_ref.rows) {
+                if (!row.changeKept)
+                    row.change.clear();
+            }
             if (!m_result.failed)
                 openWindow();
             return;
@@ -829,6 +835,7 @@ private:
                     row->cells = cells;
                     row->note.clear();
                     row->change.clear();
+                    row->changeKept = false;
                     row->notReached = false;
                 }
             } else {
@@ -838,6 +845,7 @@ private:
                     row->cells[4] = kQuerying;
                     row->note = note;
                     row->change.clear();
+                    row->changeKept = false;
                     row->notReached = false;
                 }
             }
@@ -873,8 +881,26 @@ private:
                     .arg(written ? u"taken by a row not finished"_s : u"refused by a finished row"_s));
             return;
         }
-        if (finished)
+        if (finished) {
             row->change = previous ? change : QString();
+            row->changeKept = false;
+        }
+    }
+
+    // A finished lookup of a run goes to the history, which compares it with the domain's latest result: the
+    // change it finds is what the row shows once the comparison is back.
+    QString expectedChange(const RefRow &row)
+    {
+        QString change;
+        const auto latest = m_versions.constFind(row.domain);
+        if (latest != m_versions.cend() && *latest != row.cells) {
+            PreviousResult before;
+            before.record = { (*latest)[0], (*latest)[1], (*latest)[2], (*latest)[3] };
+            before.status = (*latest)[4];
+            change = changeText(before, FilingRecord { row.cells[0], row.cells[1], row.cells[2], row.cells[3] });
+        }
+        m_versions.insert(row.domain, row.cells);
+        return change;
     }
 
     void startRun(const Step &step)
@@ -975,9 +1001,23 @@ private:
                 row.note = note;
             }
             row.change.clear();
+            row.changeKept = false;
             row.notReached = false;
         }
         m_http->complete(id, std::move(response));
+        // The history compares a finished row at once here, so the row shows its change before the next step.
+        if (position >= 0 && finished) {
+            RefRow &row = m_ref.rows[size_t(position)];
+            row.change = expectedChange(row);
+            row.changeKept = !row.change.isEmpty();
+            const RowKey key = row.key;
+            if (!QTest::qWaitFor(
+                    [&] {
+                    const DomainRow *shown = model().find(key);
+                    return shown && shown->lookup && shown->lookup->status == kDone && !window().isComparing();
+                }, 10000))
+                fail(u"history"_s, u"the comparison of %1 never came back"_s.arg(row.domain));
+        }
     }
 
     void stop()
@@ -1008,6 +1048,7 @@ private:
             row.cells[4] = kQuerying;
             row.note.clear();
             row.change.clear();
+            row.changeKept = false;
             row.notReached = false;
         }
         if (!m_http->pendingIds().isEmpty())
@@ -1144,6 +1185,8 @@ private:
             fields << csvField(row.shownNote()) << csvField(row.change);
             expected.push_back(fields);
             m_lastExport.push_back(row);
+            // A change read back from a file comes without the earlier version the store would keep it by.
+            m_lastExport.back().changeKept = false;
         }
         m_lastExportPath = path;
         for (size_t i = 0; i < std::max(records.size(), expected.size()); ++i) {
@@ -1274,6 +1317,8 @@ private:
     bool m_saved = true;
     RowKey m_maxKey = RowKey::None;
     std::deque<RowKey> m_removedKeys;
+    // What the history holds as each domain's latest result.
+    QHash<QString, std::array<QString, 5>> m_versions;
     // The run in flight: the rows still to start, in list order.
     bool m_runActive = false;
     bool m_runIsBatch = false;
