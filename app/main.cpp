@@ -15,6 +15,9 @@
 
 int main(int argc, char *argv[])
 {
+    // A file size limit (`ulimit -f`, a service's limits) would end the program in the middle of a write, leaving
+    // the block half-appended; ignored, the write fails with EFBIG and is reported as any failed write is.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Help, version and a refusal need no display, so they are answered before the GUI starts; Qt's own options
     // are set aside for it.
     QStringList rawArguments;

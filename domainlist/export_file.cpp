@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -40,6 +41,11 @@ qint64 rowLineUnits(const DomainListModel &model, const std::vector<int> &rows)
             + record.recordType.size() + record.siteName.size();
     }
     return units;
+}
+
+bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r';
 }
 
 } // namespace
@@ -98,17 +104,28 @@ void ExportBlockBuilder::addRow(const ExportCells &cells)
     for (int i = 0; i < kExportLineCells; ++i) {
         if (i > 0)
             m_piece.append(separator);
-        if (!quoted) {
-            m_piece.append(cells[size_t(i)]);
+        const QStringView cell = cells[size_t(i)];
+        if (!quoted && std::none_of(cell.begin(), cell.end(), isLineBreak)) {
+            m_piece.append(cell);
             continue;
         }
-        m_piece.append(u'"');
-        for (const QChar c : cells[size_t(i)]) {
-            if (c == u'"')
+        if (quoted)
+            m_piece.append(u'"');
+        // A row is one line: a cell the site's markup wrapped over lines reads as one, its breaks as one space.
+        for (qsizetype at = 0; at < cell.size(); ++at) {
+            const QChar c = cell[at];
+            if (isLineBreak(c)) {
+                while (at + 1 < cell.size() && isLineBreak(cell[at + 1]))
+                    ++at;
+                m_piece.append(u' ');
+                continue;
+            }
+            if (quoted && c == u'"')
                 m_piece.append(u'"');
             m_piece.append(c);
         }
-        m_piece.append(u'"');
+        if (quoted)
+            m_piece.append(u'"');
     }
     m_piece.append(u"\r\n");
     ++m_rows;
@@ -159,8 +176,7 @@ ExportResult appendExportBlock(const QString &path, const QByteArray &block)
     if (!file.open(mode))
         return exportFailed(path, FileFailure::Open, file.errorString());
     const qint64 sizeBefore = file.isSequential() ? -1 : file.size();
-    const qint64 written = file.write(block);
-    if (written != block.size()) {
+    if (!writeFully(file, block)) {
         const QString reason = file.errorString();
         // A half block would read as a list that ends early; the file goes back to what it was.
         if (sizeBefore >= 0 && file.size() != sizeBefore)

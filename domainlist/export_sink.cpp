@@ -68,12 +68,23 @@ bool ExportSink::open()
     return true;
 }
 
+bool writeFully(QFileDevice &file, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const qint64 written = file.write(bytes.data(), bytes.size());
+        if (written <= 0)
+            return false;
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
 bool ExportSink::write(QByteArrayView bytes)
 {
     QFileDevice *file = m_saveFile ? static_cast<QFileDevice *>(m_saveFile.get()) : m_directFile.get();
     if (!file || !m_error.isEmpty())
         return false;
-    if (file->write(bytes.data(), bytes.size()) != bytes.size()) {
+    if (!writeFully(*file, bytes)) {
         fail(FileFailure::Write, file->errorString());
         return false;
     }

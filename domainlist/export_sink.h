@@ -11,6 +11,7 @@
 #include <memory>
 
 class QFile;
+class QFileDevice;
 class QSaveFile;
 
 namespace quernfold {
@@ -19,6 +20,10 @@ QString exportOpenFailedMessage(const QString &path);
 QString exportWriteFailedMessage(const QString &path);
 // A failed export: the panel's message for the step, the system's reason beside it.
 ExportResult exportFailed(const QString &path, FileFailure::Step step, const QString &reason);
+
+// Writes all of `bytes`, or says why not. A write the system cuts short (a full disk, a file size limit) is tried
+// again for the rest, so that the reason comes from the write that failed outright: Qt keeps none for a short one.
+bool writeFully(QFileDevice &file, QByteArrayView bytes);
 
 // Where a file written whole goes: a temporary file beside it that replaces it only once everything is written
 // (QSaveFile), so a failure leaves what was there and no half file. A device or pipe that already exists cannot

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
@@ -29,7 +30,9 @@ constexpr qint64 kProgressIntervalMs = 50;
 // 4 Mi rows: a list this long costs about 130 MB whether reserved or grown.
 constexpr qint64 kMostLinesReserved = qint64(1) << 22;
 
-enum class Encoding { Narrow, Utf8 };
+// Mixed: a UTF-8 file with a few lines pasted in from a narrow one. Each line is read as what it is, rather than
+// every UTF-8 line turning into other, valid-looking names.
+enum class Encoding { Narrow, Utf8, Mixed };
 
 bool isTerminator(char16_t unit)
 {
@@ -53,8 +56,48 @@ bool endsCharacter(char c)
     return static_cast<unsigned char>(c) < 0x30;
 }
 
+QString decodeBlock(QByteArrayView block, Encoding encoding, bool endOfText);
+
+// Each line in UTF-8 when it is that, else in the narrow code page.
+QString decodeMixedBlock(QByteArrayView block, bool endOfText)
+{
+    QString text;
+    text.reserve(block.size());
+    while (!block.isEmpty()) {
+        const qsizetype end = block.indexOf('\n');
+        const QByteArrayView line = end < 0 ? block : block.first(end + 1);
+        block = block.sliced(line.size());
+        const bool utf8 = !hasNonAscii(line) || codepage::isValidUtf8(line);
+        text += decodeBlock(line, utf8 ? Encoding::Utf8 : Encoding::Narrow, endOfText && block.isEmpty());
+    }
+    return text;
+}
+
+// Counts the lines with other than ASCII that are valid UTF-8 and those that are not.
+void countLineEncodings(QByteArrayView block, qint64 &utf8Lines, qint64 &narrowLines)
+{
+    while (!block.isEmpty()) {
+        const qsizetype end = block.indexOf('\n');
+        const QByteArrayView line = end < 0 ? block : block.first(end + 1);
+        block = block.sliced(line.size());
+        if (hasNonAscii(line))
+            ++(codepage::isValidUtf8(line) ? utf8Lines : narrowLines);
+    }
+}
+
+// UTF-8 when every line is; lines of both kinds, mostly UTF-8, are read line by line. A narrow file whose
+// lines now and then happen to be valid UTF-8 as well stays narrow throughout.
+Encoding encodingByLines(qint64 utf8Lines, qint64 narrowLines)
+{
+    if (narrowLines == 0)
+        return utf8Lines > 0 ? Encoding::Utf8 : Encoding::Narrow;
+    return utf8Lines >= narrowLines ? Encoding::Mixed : Encoding::Narrow;
+}
+
 QString decodeBlock(QByteArrayView block, Encoding encoding, bool endOfText)
 {
+    if (encoding == Encoding::Mixed)
+        return decodeMixedBlock(block, endOfText);
     // The file's own mark is cut off before we get here; any other is a character of a line.
     if (encoding == Encoding::Utf8)
         return codepage::fromUtf8(block);
@@ -516,9 +559,14 @@ QString decodeImportBytes(QByteArrayView bytes)
 {
     if (startsWithUtf8Bom(bytes))
         return decodeBlock(bytes.sliced(kUtf8BomSize), Encoding::Utf8, true);
-    if (hasNonAscii(bytes) && codepage::isValidUtf8(bytes))
+    if (!hasNonAscii(bytes))
+        return decodeBlock(bytes, Encoding::Narrow, true);
+    if (codepage::isValidUtf8(bytes))
         return decodeBlock(bytes, Encoding::Utf8, true);
-    return decodeBlock(bytes, Encoding::Narrow, true);
+    qint64 utf8Lines = 0;
+    qint64 narrowLines = 0;
+    countLineEncodings(bytes, utf8Lines, narrowLines);
+    return decodeBlock(bytes, encodingByLines(utf8Lines, narrowLines), true);
 }
 
 QStringList splitDomainLines(QStringView text)
@@ -579,13 +627,24 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
         keptDevice.open(QIODevice::ReadOnly);
         source = &keptDevice;
     }
+    // A list saved as "Unicode" by a Windows editor says so with its mark; it is read as the UTF-8 it holds.
+    const QByteArray mark = source->peek(2);
+    if (mark == QByteArrayView("\xFF\xFE") || mark == QByteArrayView("\xFE\xFF")) {
+        QStringDecoder utf16(mark.at(0) == '\xFF' ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+            QStringDecoder::Flag::Stateless);
+        QByteArray utf8 = QByteArray(kUtf8Bom, kUtf8BomSize) + QString(utf16(source->readAll().sliced(2))).toUtf8();
+        QBuffer converted(&utf8);
+        converted.open(QIODevice::ReadOnly);
+        // The same text takes at most half as many bytes again in UTF-8.
+        return readDomainDevice(converted, name, progress, readSize, kind, lineLimit, sizeLimit + sizeLimit / 2 + 3);
+    }
     const qint64 total = source->size();
     ticker.report(0, total);
 
     // The first pass chooses the encoding and counts the lines.
     bool utf8Bom = false;
-    bool validUtf8 = true;
-    bool nonAscii = false;
+    qint64 utf8Lines = 0;
+    qint64 narrowLines = 0;
     qint64 readable = -1;
     LineCounter lines;
     {
@@ -596,10 +655,8 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
             if (first && startsWithUtf8Bom(block))
                 utf8Bom = true;
             first = false;
-            if (!utf8Bom && validUtf8 && hasNonAscii(block)) {
-                nonAscii = true;
-                validUtf8 = codepage::isValidUtf8(block);
-            }
+            if (!utf8Bom && hasNonAscii(block))
+                countLineEncodings(block, utf8Lines, narrowLines);
             lines.count(block);
             if (lines.lines() > lineLimit)
                 return refuse(ImportResult::TooManyLines);
@@ -610,7 +667,7 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
             readable = sniffer.readPosition();
         }
     }
-    const Encoding encoding = utf8Bom || (validUtf8 && nonAscii) ? Encoding::Utf8 : Encoding::Narrow;
+    const Encoding encoding = utf8Bom ? Encoding::Utf8 : encodingByLines(utf8Lines, narrowLines);
 
     // Growing a list of a million rows step by step costs more than sizing it once. The count is of lines, an
     // upper bound of rows; capped, as a file of lines that are mostly no domain would waste the rest.

@@ -1,6 +1,43 @@
 #include "domainlist/list_undo.h"
 
+#include "domainlist/domain_name.h"
+
+#include <QSet>
+
+#include <algorithm>
+
 namespace quernfold {
+
+namespace {
+
+// A domain listed again since the change (单个添加, an import, a paste) stays where it is now: its old row does not
+// come back beside it. The set is made of the smaller side, so undoing a small delete under a long list stays quick.
+void dropListedAgain(const DomainListModel &model, std::vector<DomainRow> &rows)
+{
+    if (rows.empty() || model.count() == 0)
+        return;
+    QSet<QStringView> listed;
+    if (size_t(model.count()) <= rows.size()) {
+        for (int position = 0; position < model.count(); ++position)
+            listed.insert(repeatKey(model.row(position).domain));
+    } else {
+        QSet<QStringView> restored;
+        for (const DomainRow &row : rows)
+            restored.insert(repeatKey(row.domain));
+        for (int position = 0; position < model.count(); ++position) {
+            const QStringView key = repeatKey(model.row(position).domain);
+            if (restored.contains(key))
+                listed.insert(key);
+        }
+    }
+    if (listed.isEmpty())
+        return;
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                   [&listed](const DomainRow &row) { return listed.contains(repeatKey(row.domain)); }),
+        rows.end());
+}
+
+} // namespace
 
 void ListUndo::recordDelete(std::vector<DomainRow> removed)
 {
@@ -42,6 +79,7 @@ std::optional<ListUndo::Undone> ListUndo::undo(DomainListModel &model)
         }
         model.removeRows(std::move(imported));
     }
+    dropListedAgain(model, step.rows);
     const int before = model.count();
     model.reinsertRows(std::move(step.rows));
     return Undone { step.change, model.count() - before };

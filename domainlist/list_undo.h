@@ -19,7 +19,7 @@ public:
     enum class Change { Delete, Clear, Replace };
     struct Undone {
         Change change;
-        // Rows that came back (rows whose keys the list held again were left out).
+        // Rows that came back (rows whose keys the list held again, or whose domains it lists again, were left out).
         int restored = 0;
     };
 

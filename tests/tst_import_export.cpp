@@ -461,14 +461,15 @@ private slots:
             gbk(u"例子.cn----京ICP备12345678号----某某公司----企业----例子\r\n"_s)
                 + QByteArray("b.org----------------\r\n\r\n\xB9\xB2:2\xB8\xF6\xD3\xF2\xC3\xFB\r\n"));
 
-        // Cells go out as they are, line ends included; only a line that could be cut apart otherwise gets quotes.
+        // A row stays one line: a cell's line breaks go out as one space. Only a line that could be cut apart
+        // otherwise gets quotes.
         DomainListModel odd;
         odd.appendDomain(u"a.cn"_s);
         odd.setCell(odd.keyAt(0), DomainListModel::SiteNameColumn, u"x\r\ny"_s);
         odd.appendDomain(u"a----b.cn"_s);
         odd.setCell(odd.keyAt(1), DomainListModel::HolderColumn, u"\"甲\""_s);
         QCOMPARE(buildExportBlock(odd, allRows(odd)),
-            QByteArray("a.cn----------------x\r\ny\r\n")
+            QByteArray("a.cn----------------x y\r\n")
                 + gbk(u"\"a----b.cn\"----\"\"----\"\"\"甲\"\"\"----\"\"----\"\"\r\n"_s) + QByteArray("\r\n")
                 + gbk(u"共:2个域名\r\n"_s));
     }
