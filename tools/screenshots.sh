@@ -5,8 +5,10 @@
 # columns after a run over 2,000 rows whose longest domains have 30 characters, at the first size and maximised;
 # then, after a run over 2,000 rows, 有备案 and a find text chosen in the find bar with the line over the list that
 # says what it shows, and the question a second import of the list asks, with its three buttons.
-# Last, an import of lines that are not all domains into an empty list, with the message that counts what it
-# skipped. `tools/screenshots.sh columns` makes only the columns' two; `tools/screenshots.sh names` only the last. Runs under Xvfb; nothing leaves 127.0.0.1.
+# Then an import of lines that are not all domains into an empty list, with the message that counts what it
+# skipped. Last, a list run twice, the site's records having moved on in between (a filing new, one cancelled, a
+# holder changed), with 有变化 chosen. `tools/screenshots.sh columns`, `names` or `changes` makes only that part.
+# Runs under Xvfb; nothing leaves 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh xdotool imagemagick matchbox-window-manager
@@ -61,7 +63,7 @@ export XDG_CONFIG_HOME=$work/config
 # Each start gets a results store of its own, so that no last list is offered back and the
 # user's own store is left alone.
 export OUT=$out LIST=$work/list.txt LIST2000=$work/list2000.txt WORK=$work
-if [[ ${1:-} != columns && ${1:-} != names ]]; then
+if [[ -z ${1:-} ]]; then
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     set -euo pipefail
     shot() { # window id or "root", file
@@ -105,7 +107,7 @@ fi
 
 # The columns: a run over the 2,000 rows to its end, then the window as it stands, at the first size and maximised.
 rm -rf "$XDG_CONFIG_HOME"
-if [[ ${1:-} != names ]]; then
+if [[ -z ${1:-} || ${1:-} == columns ]]; then
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     set -euo pipefail
     finished() { # window id, file: 批量查询 clicked, the run left to end, the window taken
@@ -137,7 +139,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
 '
 fi
 
-if [[ ${1:-} != columns && ${1:-} != names ]]; then
+if [[ -z ${1:-} ]]; then
 rm -rf "$XDG_CONFIG_HOME"
 # Every tenth row without a record, every tenth an error page: 查询失败.
 for i in $(seq 1 2000); do
@@ -183,7 +185,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
 '
 fi
 
-if [[ ${1:-} != columns ]]; then
+if [[ -z ${1:-} || ${1:-} == names ]]; then
 rm -rf "$XDG_CONFIG_HOME"
 # Addresses, single labels, a header, another program's first column, and spellings of names already listed.
 printf '%s\n' 域名列表 192.168.0.1 '[2001:db8::1]:443' www. localhost 12345 例子。中国 ＡＢＣ.com BÜCHER.de \
@@ -207,5 +209,49 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     kill -TERM "$app" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
 '
+fi
+if [[ -z ${1:-} || ${1:-} == changes ]]; then
+rm -rf "$XDG_CONFIG_HOME"
+for i in $(seq 1 40); do
+    case $((i % 8)) in
+        1) echo "newfiling.$i.cn" ;;
+        3) echo "cancelled.$i.cn" ;;
+        5) echo "newholder.$i.com.cn" ;;
+        *) echo "site$i.com.cn" ;;
+    esac
+done >"$work/changes.txt"
+# The second run asks a site whose records have moved on, at the same address.
+port=${base##*:}
+port=${port%%/*}
+export CHANGES=$work/changes.txt SITE_PORT=$port SITE_PID=$site_pid
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    set -euo pipefail
+    XDG_DATA_HOME=$(mktemp -d -p "$WORK") ./build/app/quernfold "$CHANGES" &
+    app=$!
+    wid=$(xdotool search --sync --name "^Quernfold V2.0$" | head -n 1)
+    sleep 2
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    xdotool mousemove --window "$wid" 224 $((HEIGHT - 81)) click 1
+    sleep 4
+    kill -TERM "$SITE_PID"
+    sleep 0.5
+    ./build/tools/lookup_site/quernfold_lookup_site --port "$SITE_PORT" --latency-ms 20 --era 1 >"$WORK/site1.log" 2>&1 &
+    site=$!
+    sleep 1
+    xdotool mousemove --window "$wid" 224 $((HEIGHT - 81)) click 1
+    sleep 4
+    # 有变化, the last kind in the box before the find field.
+    xdotool windowfocus --sync "$wid" || true
+    xdotool key ctrl+f
+    sleep 0.5
+    xdotool key shift+Tab
+    sleep 0.3
+    xdotool key End
+    sleep 1
+    import -window "$wid" "$OUT/changes-second-run.png"
+    kill -TERM "$app" "$site" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+'
+site_pid=
 fi
 ls -l "$out"
