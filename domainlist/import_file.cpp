@@ -33,6 +33,9 @@ constexpr qint64 kMostLinesReserved = qint64(1) << 22;
 // Mixed: a UTF-8 file with a few lines pasted in from a narrow one. Each line is read as what it is, rather than
 // every UTF-8 line turning into other, valid-looking names.
 enum class Encoding { Narrow, Utf8, Mixed };
+// The encoding is chosen from this many lines with other than ASCII: enough to tell a UTF-8 list with a few narrow
+// lines from a narrow one, without checking every line of a long list twice.
+constexpr qint64 kEncodingSampleLines = 10000;
 
 bool isTerminator(char16_t unit)
 {
@@ -655,7 +658,7 @@ ImportResult readDomainDevice(QIODevice &device, const QString &name, const Impo
             if (first && startsWithUtf8Bom(block))
                 utf8Bom = true;
             first = false;
-            if (!utf8Bom && hasNonAscii(block))
+            if (!utf8Bom && utf8Lines + narrowLines < kEncodingSampleLines && hasNonAscii(block))
                 countLineEncodings(block, utf8Lines, narrowLines);
             lines.count(block);
             if (lines.lines() > lineLimit)
