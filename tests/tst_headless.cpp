@@ -20,6 +20,8 @@
 
 #include <csignal>
 
+#include <sqlite3.h>
+
 using namespace quernfold;
 using namespace Qt::StringLiterals;
 
@@ -27,6 +29,24 @@ namespace {
 
 const QString kDone = u"查询完毕"_s;
 const QByteArray kCsvHeader = "ID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明,变化\r\n";
+
+// The holder of the domain's latest version in the history file.
+QString latestHolder(const QString &storePath, const QString &domain)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(storePath.toUtf8().constData(), &db);
+    sqlite3_stmt *select = nullptr;
+    sqlite3_prepare_v2(
+        db, "SELECT holder FROM versions WHERE domain = ? ORDER BY first_seen DESC, seq DESC LIMIT 1", -1, &select, nullptr);
+    const QByteArray name = domain.toUtf8();
+    sqlite3_bind_text(select, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    QString holder;
+    if (sqlite3_step(select) == SQLITE_ROW)
+        holder = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(select, 0)));
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    return holder;
+}
 
 struct Finished {
     int exitCode = -1;
@@ -626,6 +646,49 @@ private slots:
         const Finished third = run({ u"--changes-only"_s });
         QCOMPARE(third.exitCode, 0);
         QCOMPARE(third.out, QByteArray());
+    }
+
+    // A file held a moment by another writer (the window committing a long import, another run) while a
+    // --changes-only run compares: the run's new versions still reach the history once the file is free, so the
+    // next run only confirms them. This run is the one that can say what changed.
+    void query_changesOnly_fileHeldForAMoment_stillWritesTheChange()
+    {
+        const QString list = listFile(u"holder.cn\nslow.cn\n"_s);
+        const QString storePath = m_home->filePath(u"data/quernfold/quernfold.db"_s);
+        const QStringList arguments { u"--query"_s, list, u"--lookup-base"_s, m_site->baseUrl(), u"--format"_s,
+            u"jsonl"_s, u"--changes-only"_s };
+        {
+            QueryProcess first(m_home->path());
+            first.start(arguments);
+            QCOMPARE(first.wait().exitCode, 0);
+        }
+        const FilingRecord before = site::expectedRecord(u"holder.cn"_s);
+        m_site->setReply(u"holder.cn"_s,
+            site::resultPageHtml(u"holder.cn"_s).replace(before.holder, u"新主人有限公司"_s).toUtf8(), 200,
+            "text/html; charset=utf-8");
+
+        sqlite3 *holder = nullptr;
+        QCOMPARE(sqlite3_open(storePath.toUtf8().constData(), &holder), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        // The second row keeps the run going past its first progress line, long after the first row's comparison
+        // met the held file.
+        m_site->setSlowDelayMs(15000);
+        QueryProcess second(m_home->path());
+        second.start(arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(second.err().contains("1/2 rows"), 60000);
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        const Finished done = second.wait();
+        QCOMPARE(done.exitCode, 0);
+
+        QueryProcess third(m_home->path());
+        third.start(arguments);
+        const Finished after = third.wait();
+        QCOMPARE(after.exitCode, 0);
+        QCOMPARE(latestHolder(storePath, u"holder.cn"_s), u"新主人有限公司"_s);
+        // Said by one run or the other, never by neither.
+        const QByteArray said = done.out + after.out;
+        QVERIFY2(said.contains("\"change\":\"备案人变更\""), said.constData());
     }
 
     // The window's list stays the window's, also while it is open; the results join the history, and a later run

@@ -402,6 +402,55 @@ private slots:
         QCOMPARE(table.rows[1][3], u"c.cn的主人"_s);
     }
 
+    // A logout (SIGTERM) or a quick close right after a run: the history already holds the new version, so the
+    // next run only confirms it; the mark is the one place the change is ever shown.
+    void endRightAfterRun_keepsTheMarks()
+    {
+        QTemporaryDir dir;
+        const QByteArray newHolder
+            = QString::fromUtf8(recordPage(u"c.cn"_s)).replace(u"c.cn的主人"_s, u"新主人"_s).toUtf8();
+        {
+            Session session(dir.path());
+            session.start();
+            session.import(dir.path(), { u"c.cn"_s });
+            session.runBatch();
+            QTRY_COMPARE_WITH_TIMEOUT(session.w->window->resultsStore()->stats().historyWritten, 1, kWaitMs);
+            session.pages.insert(u"c.cn"_s, newHolder);
+            session.runBatch();
+            QVERIFY(session.w->window->isComparing());
+            session.w->window->endWithoutQuestion();
+        }
+        Session second(dir.path());
+        second.w->dialogs.messageAnswers << MessageAnswer::Yes;
+        second.start();
+        QCOMPARE(second.model().cell(0, DomainListModel::HolderColumn), u"新主人"_s);
+        QCOMPARE(second.changes(), (QStringList { u"备案人变更 / 京ICP备4号"_s }));
+    }
+
+    // Our own CSV read back brings its 变化 marks, and the list keeps them as it keeps every other cell.
+    void importedChangeMarks_areBackAtTheNextStart()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"export.csv"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(u"ID,域名,备案号,备案人,备案类型,网站名称,查询状态,说明,变化\r\n"
+                   "1,c.cn,京ICP备4号,新主人,企业,c.cn网站,查询完毕,,备案人变更\r\n"_s.toUtf8());
+        file.close();
+        {
+            Session session(dir.path());
+            session.start();
+            session.w->window->importListFile(path);
+            QCOMPARE(session.model().cell(0, DomainListModel::ChangeColumn), u"备案人变更"_s);
+            QTRY_VERIFY_WITH_TIMEOUT(session.w->window->resultsStore()->isSaved(), kWaitMs);
+        }
+        Session second(dir.path());
+        second.w->dialogs.messageAnswers << MessageAnswer::Yes;
+        second.start();
+        QCOMPARE(second.model().count(), 1);
+        QCOMPARE(second.model().cell(0, DomainListModel::ChangeColumn), u"备案人变更"_s);
+    }
+
     void clearHistory_asksThenSaysHowMany()
     {
         QTemporaryDir dir;
