@@ -93,7 +93,7 @@ void HistoryRecorder::add(RowKey row)
         return;
     const LookupCells &cells = *r->lookup;
     const qint64 when = cells.lookedUpAt > 0 ? cells.lookedUpAt : QDateTime::currentSecsSinceEpoch();
-    m_pending.push_back({ row, { r->domain, cells.record, cells.status, when } });
+    m_pending.push_back({ row, { r->domain, cells.record, cells.status, when, row } });
     if (!m_timer.isActive())
         m_timer.start();
 }

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QIODevice>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +32,8 @@ constexpr int kTerminalRedrawMs = 250;
 constexpr int kLogLineMs = 10000;
 // How often a run whose rows wait for their comparisons looks whether anyone still reads standard output.
 constexpr int kReaderWatchMs = 100;
+// How long rows wait for the comparisons of a store that cannot write for now.
+constexpr int kStorePatienceMs = 60000;
 
 void printToStderr(const QByteArray &bytes)
 {
@@ -144,10 +147,22 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
             }
             comparisonsArrived();
         });
-        // A store that cannot write for now would hold the output back for as long as it stalls: the rows go out
-        // without the comparisons instead.
-        connect(m_store, &ResultsStore::savingDelayed, this, [this] {
+        // A store that cannot write for now holds the rows back while it tries again: written without their
+        // comparison, a change the history records later would never be reported. Only a store that stays stalled
+        // lets them go out without, and the exit status says so.
+        m_storePatience.setSingleShot(true);
+        m_storePatience.setInterval(kStorePatienceMs);
+        connect(m_store, &ResultsStore::savingDelayed, &m_storePatience, qOverload<>(&QTimer::start));
+        connect(m_store, &ResultsStore::savingResumed, &m_storePatience, &QTimer::stop);
+        connect(&m_storePatience, &QTimer::timeout, this, [this] {
+            if (m_comparisonsDropped)
+                return;
             m_comparisonsDropped = true;
+            m_outcome.comparisonsMissed = std::find(m_comparing.begin(), m_comparing.end(), 1) != m_comparing.end();
+            if (m_outcome.comparisonsMissed)
+                complain(QStringLiteral("the results store stayed busy for %1 s: rows go out without saying what "
+                                        "changed")
+                             .arg(kStorePatienceMs / 1000));
             std::fill(m_comparing.begin(), m_comparing.end(), 0);
             comparisonsArrived();
         });
@@ -390,7 +405,7 @@ int queryExitStatus(const QueryOutcome &outcome)
         return outcome.firstInterrupt == SIGTERM ? kExitTerminated : kExitInterrupted;
     if (outcome.gaveUp)
         return kExitGaveUp;
-    return outcome.unfinished > 0 ? kExitSomeUnfinished : kExitAllFinished;
+    return outcome.unfinished > 0 || outcome.comparisonsMissed ? kExitSomeUnfinished : kExitAllFinished;
 }
 
 void HeadlessRun::reportProgress(bool last)

@@ -38,6 +38,8 @@ struct QueryOutcome {
     int interrupts = 0;
     bool gaveUp = false;
     qint64 unfinished = 0;
+    // Rows went out before the history could say whether they changed (a store that stayed stalled).
+    bool comparisonsMissed = false;
 
     void interrupted(int signalNumber);
 };
@@ -125,6 +127,7 @@ private:
     QElapsedTimer m_clock;
     QTimer m_progressTimer;
     QTimer m_readerTimer;
+    QTimer m_storePatience;
     bool m_progressShown = false;
 };
 

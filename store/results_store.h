@@ -38,6 +38,9 @@ struct FinishedLookup {
     QString status;
     // Seconds since 1970 UTC.
     qint64 lookedUpAt = 0;
+    // The stored list's row that holds this result, if any: it is marked with what changed in the same
+    // transaction, so the mark is kept even when nobody is left to hear the answer (the window closed meanwhile).
+    RowKey row = RowKey::None;
 };
 
 // What the stored list holds, for the question whether to bring it back.

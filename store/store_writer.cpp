@@ -2,6 +2,8 @@
 
 #include "store/store_schema.h"
 
+#include "domainlist/filing_change.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -118,21 +120,22 @@ bool sameResult(const FilingVersion &version, const FinishedLookup &lookup)
         && version.status == lookup.status;
 }
 
-// A row that was never compared keeps no change; one whose change was worked out names the earlier version by the
-// time it was first found.
+// A change worked out here names the earlier version by the time it was first found; one that came with the list
+// (our own CSV read back) has no earlier version in this file and is kept as its words.
 void bindTimeAndChange(Statement &statement, int first, const LookupCells &cells)
 {
     if (cells.lookedUpAt > 0)
         statement.bind(first, cells.lookedUpAt);
     else
         statement.bindNull(first);
-    if (cells.previous && !cells.change.isEmpty()) {
-        statement.bind(first + 1, cells.change);
-        statement.bind(first + 2, cells.previous->firstSeen);
-    } else {
+    if (cells.change.isEmpty())
         statement.bindNull(first + 1);
+    else
+        statement.bind(first + 1, cells.change);
+    if (cells.previous && !cells.change.isEmpty())
+        statement.bind(first + 2, cells.previous->firstSeen);
+    else
         statement.bindNull(first + 2);
-    }
 }
 
 } // namespace
@@ -207,6 +210,7 @@ void StoreWriter::run()
     m_deleteRow = {};
     m_clearList = {};
     m_writeCells = {};
+    m_markChange = {};
     m_latestVersion = {};
     m_insertVersion = {};
     m_confirmVersion = {};
@@ -356,9 +360,19 @@ void StoreWriter::prepareStatements()
         " looked_up, change, previous_seen) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     m_deleteRow = Statement(m_db, "DELETE FROM list_rows WHERE row_key = ?");
     m_clearList = Statement(m_db, "DELETE FROM list_rows");
+    // A row written again with the result it holds and no change of its own keeps the change the history marked
+    // it with (markChange below): the window may have closed before it heard of it.
     m_writeCells = Statement(m_db,
-        "UPDATE list_rows SET record_no = ?, holder = ?, record_type = ?, site_name = ?, status = ?, note = ?,"
-        " looked_up = ?, change = ?, previous_seen = ? WHERE row_key = ?");
+        "UPDATE list_rows SET"
+        " change = CASE WHEN ?8 IS NULL AND record_no IS ?1 AND holder IS ?2 AND record_type IS ?3"
+        "  AND site_name IS ?4 AND status IS ?5 AND looked_up IS ?7 THEN change ELSE ?8 END,"
+        " previous_seen = CASE WHEN ?8 IS NULL AND record_no IS ?1 AND holder IS ?2 AND record_type IS ?3"
+        "  AND site_name IS ?4 AND status IS ?5 AND looked_up IS ?7 THEN previous_seen ELSE ?9 END,"
+        " record_no = ?1, holder = ?2, record_type = ?3, site_name = ?4, status = ?5, note = ?6, looked_up = ?7"
+        " WHERE row_key = ?10");
+    m_markChange = Statement(m_db,
+        "UPDATE list_rows SET change = ?, previous_seen = ? WHERE row_key = ? AND domain = ? AND record_no IS ?"
+        " AND holder IS ? AND record_type IS ? AND site_name IS ? AND status IS ? AND looked_up IS ?");
     m_latestVersion = Statement(m_db,
         "SELECT record_no, holder, record_type, site_name, status, first_seen, last_confirmed, seq FROM versions"
         " WHERE domain = ? ORDER BY first_seen DESC, seq DESC LIMIT 1");
@@ -615,6 +629,8 @@ bool StoreWriter::recordResults(const op::RecordResults &change)
         if (!m_insertVersion.run())
             return false;
         ++m_work.stats.historyWritten;
+        if (latest && !markChange(result, *latest))
+            return false;
         if (latest)
             previous->insert(result.domain, *latest);
         else
@@ -624,6 +640,25 @@ bool StoreWriter::recordResults(const op::RecordResults &change)
     if (change.done)
         m_work.answers.push_back([done = change.done, previous] { done(*previous); });
     return true;
+}
+
+bool StoreWriter::markChange(const FinishedLookup &result, const FilingVersion &before)
+{
+    const QString change = changeText(before, result.record);
+    // Only the window's own store holds its list; a command-line run's rows are not that list's.
+    if (change.isEmpty() || result.row <= RowKey::None || m_access != Access::Everything)
+        return true;
+    m_markChange.bind(1, change);
+    m_markChange.bind(2, before.firstSeen);
+    m_markChange.bind(3, keyValue(result.row));
+    m_markChange.bind(4, result.domain);
+    m_markChange.bind(5, result.record.recordNo);
+    m_markChange.bind(6, result.record.holder);
+    m_markChange.bind(7, result.record.recordType);
+    m_markChange.bind(8, result.record.siteName);
+    m_markChange.bind(9, result.status);
+    m_markChange.bind(10, result.lookedUpAt);
+    return m_markChange.run();
 }
 
 bool StoreWriter::pruneVersions(const op::PruneVersions &change)
@@ -681,10 +716,10 @@ void StoreWriter::readList(op::ReadList &question)
                     { select.textAt(2), select.textAt(3), recordType.take(select.bytesAt(4)), select.textAt(5) },
                     status.take(select.bytesAt(6)), select.textAt(7), select.int64At(8) });
                 // Few rows carry a change: their earlier versions are looked up once the list is read.
-                if (!select.isNullAt(10)) {
+                if (!select.isNullAt(9))
                     row.lookup->change = select.textAt(9);
+                if (!select.isNullAt(9) && !select.isNullAt(10))
                     changed.push_back({ rows->size(), select.int64At(10) });
-                }
             }
             rows->push_back(std::move(row));
         }

@@ -120,6 +120,8 @@ private:
     bool removeRows(const op::RemoveRows &change);
     bool writeCells(const op::WriteCells &change);
     bool recordResults(const op::RecordResults &change);
+    // Marks the stored list's row that holds `result` with what changed since `before`, as the window will.
+    bool markChange(const FinishedLookup &result, const FilingVersion &before);
     bool pruneVersions(const op::PruneVersions &change);
     bool clearHistory(op::ClearHistory &change);
     void readList(op::ReadList &question);
@@ -177,6 +179,7 @@ private:
     Statement m_deleteRow;
     Statement m_clearList;
     Statement m_writeCells;
+    Statement m_markChange;
     Statement m_latestVersion;
     Statement m_insertVersion;
     Statement m_confirmVersion;

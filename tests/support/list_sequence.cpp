@@ -1185,8 +1185,8 @@ private:
             fields << csvField(row.shownNote()) << csvField(row.change);
             expected.push_back(fields);
             m_lastExport.push_back(row);
-            // A change read back from a file comes without the earlier version the store would keep it by.
-            m_lastExport.back().changeKept = false;
+            // A change read back from a file has no earlier version to lose: the store keeps it as its words.
+            m_lastExport.back().changeKept = !row.change.isEmpty();
         }
         m_lastExportPath = path;
         for (size_t i = 0; i < std::max(records.size(), expected.size()); ++i) {
