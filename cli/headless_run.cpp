@@ -501,9 +501,16 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
     reporting.terminal = ::isatty(STDERR_FILENO) != 0;
     auto run
         = std::make_unique<HeadlessRun>(config, std::move(list.rows), std::move(output), http, store.get(), reporting);
+    // Without a history nothing can be compared: `--changes-only` then writes nothing, which must not read as
+    // "nothing changed" to a scheduler.
+    bool compared = store != nullptr;
+    if (!store && request.changesOnly)
+        printToStderr("quernfold: no results store, so nothing can be compared\n");
     if (store) {
         QObject::connect(store.get(), &ResultsStore::problemOccurred, run.get(),
-            [storePath = config.storePath](ResultsStore::Problem problem, const QString &reason) {
+            [storePath = config.storePath, &compared](ResultsStore::Problem problem, const QString &reason) {
+                if (problem == ResultsStore::Problem::Unavailable)
+                    compared = false;
                 const QString text = historyProblem(problem, reason, storePath);
                 if (!text.isEmpty())
                     printToStderr("quernfold: " + text.toLocal8Bit() + '\n');
@@ -518,6 +525,8 @@ int runQuery(int &argc, char **argv, const QueryRequest &request)
     run->start();
     app.exec();
     QueryOutcome outcome = run->outcome();
+    if (request.changesOnly && !compared)
+        outcome.comparisonsMissed = true;
     // The run goes first, handing the store its last results; the store's destructor then waits until they are in
     // the file. A signal meanwhile waits in the pipe, and counts.
     run.reset();

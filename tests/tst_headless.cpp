@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -689,6 +690,25 @@ private slots:
         // Said by one run or the other, never by neither.
         const QByteArray said = done.out + after.out;
         QVERIFY2(said.contains("\"change\":\"备案人变更\""), said.constData());
+    }
+
+    // A store this version cannot use (made by a newer one): nothing is compared, and the exit status says so
+    // rather than an empty output reading as "nothing changed". The file is left alone.
+    void query_changesOnlyWithoutUsableStore_exitsOne()
+    {
+        const QString storePath = m_home->filePath(u"data/quernfold/quernfold.db"_s);
+        QVERIFY(QDir().mkpath(QFileInfo(storePath).path()));
+        sqlite3 *newer = nullptr;
+        QCOMPARE(sqlite3_open(storePath.toUtf8().constData(), &newer), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(newer, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(newer);
+        QueryProcess program(m_home->path());
+        program.start({ u"--query"_s, listFile(u"a.com\n"_s), u"--lookup-base"_s, m_site->baseUrl(),
+            u"--changes-only"_s });
+        const Finished run = program.wait();
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, kCsvHeader);
+        QVERIFY2(run.err.contains("cannot be used"), run.err.constData());
     }
 
     // The window's list stays the window's, also while it is open; the results join the history, and a later run
