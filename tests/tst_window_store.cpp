@@ -427,6 +427,35 @@ private slots:
         QCOMPARE(second.changes(), (QStringList { u"备案人变更 / 京ICP备4号"_s }));
     }
 
+    // A batch run that reuses the result a lookup marked shows the row without the mark (the reuse found nothing
+    // new); the next start shows the row as the window last did.
+    void reusedResult_afterAMark_isBackWithoutIt()
+    {
+        QTemporaryDir dir;
+        const QByteArray newHolder
+            = QString::fromUtf8(recordPage(u"c.cn"_s)).replace(u"c.cn的主人"_s, u"新主人"_s).toUtf8();
+        QStringList shown;
+        {
+            Session session(dir.path(), 7);
+            session.start();
+            session.import(dir.path(), { u"c.cn"_s });
+            session.runBatch();
+            session.pages.insert(u"c.cn"_s, newHolder);
+            session.select(0);
+            session.w->window->querySelectedRow();
+            QTRY_COMPARE_WITH_TIMEOUT(session.changes(), QStringList { u"备案人变更 / 京ICP备4号"_s }, kWaitMs);
+            session.runBatch();
+            QCOMPARE(session.http.requests.size(), 2);
+            shown = session.changes();
+            QCOMPARE(shown, QStringList { u"-"_s });
+            QTRY_VERIFY_WITH_TIMEOUT(session.w->window->resultsStore()->isSaved(), kWaitMs);
+        }
+        Session second(dir.path());
+        second.w->dialogs.messageAnswers << MessageAnswer::Yes;
+        second.start();
+        QCOMPARE(second.changes(), shown);
+    }
+
     // Our own CSV read back brings its 变化 marks, and the list keeps them as it keeps every other cell.
     void importedChangeMarks_areBackAtTheNextStart()
     {
