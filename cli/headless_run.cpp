@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <unistd.h>
 
 namespace quernfold {
@@ -132,9 +133,11 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
         m_history = std::make_unique<HistoryRecorder>(*m_store, m_model);
         m_comparing.assign(m_ended.size(), 0);
         connect(&m_run, &LookupRun::rowFinished, this, [this](RowKey row) {
-            if (!m_comparisonsDropped && (m_changesOnly || m_output->showsChanges())) {
+            if (m_changesOnly || m_output->showsChanges()) {
                 const int position = m_model.positionOf(row);
-                if (position >= 0)
+                if (m_comparisonsDropped)
+                    missComparisons();
+                else if (position >= 0)
                     m_comparing[size_t(position)] = 1;
             }
             m_history->add(row);
@@ -153,16 +156,17 @@ HeadlessRun::HeadlessRun(const Config &config, std::vector<DomainRow> rows, std:
         m_storePatience.setSingleShot(true);
         m_storePatience.setInterval(kStorePatienceMs);
         connect(m_store, &ResultsStore::savingDelayed, &m_storePatience, qOverload<>(&QTimer::start));
-        connect(m_store, &ResultsStore::savingResumed, &m_storePatience, &QTimer::stop);
+        // Once the store writes again, the rows after are compared again.
+        connect(m_store, &ResultsStore::savingResumed, this, [this] {
+            m_storePatience.stop();
+            m_comparisonsDropped = false;
+        });
         connect(&m_storePatience, &QTimer::timeout, this, [this] {
             if (m_comparisonsDropped)
                 return;
             m_comparisonsDropped = true;
-            m_outcome.comparisonsMissed = std::find(m_comparing.begin(), m_comparing.end(), 1) != m_comparing.end();
-            if (m_outcome.comparisonsMissed)
-                complain(QStringLiteral("the results store stayed busy for %1 s: rows go out without saying what "
-                                        "changed")
-                             .arg(kStorePatienceMs / 1000));
+            if (std::find(m_comparing.begin(), m_comparing.end(), 1) != m_comparing.end())
+                missComparisons();
             std::fill(m_comparing.begin(), m_comparing.end(), 0);
             comparisonsArrived();
         });
@@ -355,17 +359,27 @@ void HeadlessRun::finishRun()
         markEnded(int(row), false);
     }
     writeReadyRows();
-    if (m_history && m_history->isComparing() && !m_outcome.outputFailed && !m_outcome.readerGone) {
+    if (m_history && m_history->isComparing() && !m_comparisonsDropped && !m_outcome.outputFailed
+        && !m_outcome.readerGone) {
         m_outputPending = true;
         return;
     }
     completeOutput();
 }
 
+void HeadlessRun::missComparisons()
+{
+    if (std::exchange(m_outcome.comparisonsMissed, true))
+        return;
+    complain(QStringLiteral("the results store stayed busy for %1 s: rows go out without saying what changed")
+                 .arg(kStorePatienceMs / 1000));
+}
+
 void HeadlessRun::comparisonsArrived()
 {
     writeReadyRows();
-    if (m_outputPending && !(m_history && m_history->isComparing())) {
+    // Once the comparisons are given up, the history's answers are no longer waited for.
+    if (m_outputPending && (m_comparisonsDropped || !(m_history && m_history->isComparing()))) {
         m_outputPending = false;
         completeOutput();
     }

@@ -93,6 +93,8 @@ private:
     void onGaveUp(const HttpResponse &reply);
     void finishRun();
     void comparisonsArrived();
+    // Rows go out without their comparison (a store stalled too long): said once, and the exit status tells.
+    void missComparisons();
     bool rowChanged(int row) const;
     // The output's end, once every row is written.
     void completeOutput();

@@ -360,14 +360,15 @@ void StoreWriter::prepareStatements()
         " looked_up, change, previous_seen) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     m_deleteRow = Statement(m_db, "DELETE FROM list_rows WHERE row_key = ?");
     m_clearList = Statement(m_db, "DELETE FROM list_rows");
-    // A row written again with the result it holds and no change of its own keeps the change the history marked
-    // it with (markChange below): the window may have closed before it heard of it.
+    // A row written again with the lookup it holds (cells, note and time) and no change of its own keeps the change
+    // the history marked it with (markChange below): the window may have closed before it heard of it. A result
+    // reused from the history carries its note, so it clears the mark as it does on the screen.
     m_writeCells = Statement(m_db,
         "UPDATE list_rows SET"
         " change = CASE WHEN ?8 IS NULL AND record_no IS ?1 AND holder IS ?2 AND record_type IS ?3"
-        "  AND site_name IS ?4 AND status IS ?5 AND looked_up IS ?7 THEN change ELSE ?8 END,"
+        "  AND site_name IS ?4 AND status IS ?5 AND note IS ?6 AND looked_up IS ?7 THEN change ELSE ?8 END,"
         " previous_seen = CASE WHEN ?8 IS NULL AND record_no IS ?1 AND holder IS ?2 AND record_type IS ?3"
-        "  AND site_name IS ?4 AND status IS ?5 AND looked_up IS ?7 THEN previous_seen ELSE ?9 END,"
+        "  AND site_name IS ?4 AND status IS ?5 AND note IS ?6 AND looked_up IS ?7 THEN previous_seen ELSE ?9 END,"
         " record_no = ?1, holder = ?2, record_type = ?3, site_name = ?4, status = ?5, note = ?6, looked_up = ?7"
         " WHERE row_key = ?10");
     m_markChange = Statement(m_db,
